@@ -1,0 +1,114 @@
+// The buffer a search works on: N bytes, the first of them file bytes from a
+// start offset, every byte past what the file holds a zero. It is not held in
+// memory as a whole: bytes are read on demand through a byte source, so inputs
+// of any size scan in bounded memory. BufferView is a window of it held in
+// memory, through which the hot loop reads.
+#ifndef QUARROW_ENGINE_BUFFER_H_
+#define QUARROW_ENGINE_BUFFER_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/file_io.h"
+
+namespace quarrow {
+
+// Where a buffer's bytes come from. Implementations must allow concurrent reads.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual int64_t size() const = 0;
+  // Reads up to `length` bytes at `offset` (0 <= offset); returns the count read.
+  virtual size_t ReadAt(int64_t offset, size_t length, char* out) const = 0;
+};
+
+// Bytes held in memory: the one-buffer reference, and small inputs in tests.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::string bytes) : bytes_(std::move(bytes)) {}
+  int64_t size() const override { return static_cast<int64_t>(bytes_.size()); }
+  size_t ReadAt(int64_t offset, size_t length, char* out) const override;
+
+ private:
+  std::string bytes_;
+};
+
+// An open input file as a byte source.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::string& path) : file_(path) {}
+  int64_t size() const override { return file_.size(); }
+  size_t ReadAt(int64_t offset, size_t length, char* out) const override {
+    return file_.ReadAt(offset, length, out);
+  }
+
+ private:
+  InputFile file_;
+};
+
+class Buffer {
+ public:
+  Buffer(std::shared_ptr<const ByteSource> source, int64_t start_offset,
+         int64_t length);
+  // A buffer holding exactly `bytes`.
+  static Buffer FromBytes(std::string bytes);
+
+  int64_t size() const { return length_; }
+  int64_t start_offset() const { return start_offset_; }
+  // The byte at p; 0 when p is outside [0, size()).
+  uint8_t ByteAt(int64_t p) const;
+  // Copies bytes [p, p + length) into `out` (resized to length); bytes outside
+  // [0, size()) read as 0.
+  void Read(int64_t p, size_t length, std::string& out) const;
+
+ private:
+  std::shared_ptr<const ByteSource> source_;
+  int64_t start_offset_;
+  int64_t length_;
+};
+
+// How a command obtains its buffer length and start offset: the file's size, 0,
+// or a number converted from a field text.
+struct BufferShape {
+  enum class Length { kFileSize, kNumber };
+  Length length_from = Length::kFileSize;
+  int64_t length = 0;  // for kNumber
+  int64_t start_offset = 0;
+};
+
+// Opens the file (throwing the file-open error first), then asks
+// `shape_after_open` for the length and start offset (it may throw a conversion
+// error; the file is closed then). A negative start offset is refused with a
+// clear message. Bytes past the file's end read as zeros.
+Buffer LoadBuffer(const std::string& path,
+                  const std::function<BufferShape()>& shape_after_open);
+
+// A window of a buffer held in memory: bytes [start, start + bytes.size()).
+// Reads outside the window fall back to the buffer. The view never outlives the
+// bytes it points to.
+class BufferView {
+ public:
+  BufferView(const Buffer& buffer, int64_t start, std::string_view bytes)
+      : buffer_(&buffer), start_(start), bytes_(bytes) {}
+
+  int64_t size() const { return buffer_->size(); }
+  uint8_t At(int64_t p) const {
+    uint64_t index = static_cast<uint64_t>(p - start_);
+    if (index < bytes_.size()) return static_cast<uint8_t>(bytes_[index]);
+    return buffer_->ByteAt(p);
+  }
+  // Appends bytes [p, p + length) to `out`, cut at the buffer's end; p >= 0.
+  void AppendTo(int64_t p, int64_t length, std::string& out) const;
+
+ private:
+  const Buffer* buffer_;
+  int64_t start_;
+  std::string_view bytes_;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_ENGINE_BUFFER_H_

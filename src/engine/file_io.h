@@ -1,0 +1,70 @@
+// The only platform-specific file access of the core: positioned reads of an
+// input file and in-place writes of an output file. Everything above it is
+// portable. Errors carry the full path and the system's reason.
+#ifndef QUARROW_ENGINE_FILE_IO_H_
+#define QUARROW_ENGINE_FILE_IO_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quarrow {
+
+// Returns `path` made absolute (not resolving links), as error messages show it.
+std::string FullPath(const std::string& path);
+
+// An input file opened read-only. Reads are positioned, so one handle serves
+// several threads at once. Not copyable.
+class InputFile {
+ public:
+  // Throws Error 'Cannot open file "<full path>". <reason>' when the file cannot
+  // be opened for reading or is not a regular file or device.
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  int64_t size() const { return size_; }
+  const std::string& path() const { return path_; }
+  // Reads up to `length` bytes at `offset` into `out`; returns how many were
+  // read (fewer at the file's end). A failing read counts as a short read.
+  size_t ReadAt(int64_t offset, size_t length, char* out) const;
+
+ private:
+  std::string path_;
+  int64_t size_ = 0;
+  intptr_t handle_ = -1;
+};
+
+// An output file opened for writing and truncated in place (never deleted or
+// replaced, so devices and pipes keep working), or standard output for "-".
+// Writes go through a large buffer. Not copyable.
+class OutputFile {
+ public:
+  // Throws Error 'Cannot create file "<full path>". <reason>'.
+  explicit OutputFile(const std::string& path);
+  // Flushes what is buffered; errors at this point are lost, so call Close().
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Throws Error 'Cannot write file "<full path>". <reason>'.
+  void Write(const char* data, size_t length);
+  void Write(const std::string& text) { Write(text.data(), text.size()); }
+  // Flushes and closes; throws as Write does. Idempotent.
+  void Close();
+  // Bytes accepted so far.
+  int64_t written() const { return written_; }
+
+ private:
+  void Flush();
+  std::string path_;
+  std::string buffer_;
+  int64_t written_ = 0;
+  intptr_t handle_ = -1;
+  bool owns_handle_ = true;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_ENGINE_FILE_IO_H_

@@ -1,0 +1,50 @@
+// Decoding of SQLite record headers in raw bytes: varints, serial types, the
+// test whether the bytes at a position form a header that fits a column list,
+// and the varints in front of a header. Reads the buffer only; never throws.
+#ifndef QUARROW_ENGINE_HEADER_H_
+#define QUARROW_ENGINE_HEADER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "engine/buffer.h"
+#include "engine/columns.h"
+
+namespace quarrow {
+
+// Reads one varint at `cursor` and advances it past the bytes read (at most
+// nine; each gives its low 7 bits). At or past the buffer's end returns 0 and
+// leaves the cursor. The position N reads as 0. The value is taken modulo 2^63.
+uint64_t ReadVarint(const BufferView& buffer, int64_t& cursor);
+
+struct SerialTypeInfo {
+  int32_t kind;   // ColumnKind; kNone for NULL (serial type 0)
+  int64_t size;   // content size in bytes
+};
+
+// Serial types as the record format stores them: 1-4 integers of v bytes, 5 of
+// 6, 6 and 7 of 8, 8-11 without content, 12 an empty blob, 13 an empty text,
+// even >= 14 a blob of (v-12)/2 bytes, odd >= 15 a text of (v-13)/2 bytes.
+SerialTypeInfo SerialTypeKind(uint64_t serial_type);
+
+// A header fits when enough fields are non-NULL: more than n x threshold, where
+// n is the column list's high index. The threshold is given in tenths (1 or 9).
+enum Threshold : int { kLoose = 1, kStrict = 9 };
+
+// Returns true iff the serial types at `cursor` fit `columns`: no non-NULL field
+// of another kind than its column's, and more than n x threshold of them non-NULL
+// (always, for lists of one column or none). On success the cursor moves to the
+// first byte after the last serial type and every column's seg and serial hold
+// its field's size and serial type; on failure the cursor is unchanged and seg
+// and serial may be partly rewritten.
+bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
+                 int64_t& cursor);
+
+// Walks backwards from the header-length position `position` and returns the
+// decimal values of `count` varints, oldest first, each followed by a TAB. Reads
+// no byte before position 0: a value that would start there is an empty field.
+std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_ENGINE_HEADER_H_

@@ -1,0 +1,30 @@
+// Rendering of a matched record's fields into the column list's values.
+// Never throws; reads only inside the buffer.
+#ifndef QUARROW_ENGINE_VALUES_H_
+#define QUARROW_ENGINE_VALUES_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "engine/buffer.h"
+#include "engine/columns.h"
+
+namespace quarrow {
+
+// A TEXT value keeps at most this many bytes; no page holds more of one record.
+constexpr int64_t kMaxTextBytes = 65536;
+
+// `bytes` as an unsigned big-endian number, wrapping in 64 bits; empty gives 0.
+uint64_t BigEndianToInt(std::string_view bytes);
+
+// Renders every column's field, the body starting at `body_start`, into its
+// value, by the column's kind and the serial type MatchHeader found:
+// INTEGER as a signed decimal (8 is "0", 9 is "1", 7 a "%.15g" double, NULL "0"),
+// BLOB as "BLOB", TEXT as its bytes (at most kMaxTextBytes) with control bytes
+// turned into spaces, kind 0 as empty. A field cut by the buffer's end keeps the
+// bytes that are there.
+void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_ENGINE_VALUES_H_
