@@ -13,6 +13,14 @@ namespace quarrow {
 // Returns `path` made absolute (not resolving links), as error messages show it.
 std::string FullPath(const std::string& path);
 
+// Throws Error when `output_path` is empty: checked before any input is read.
+void RequireOutputPath(const std::string& output_path);
+
+// Throws Error when `output_path` names the same file as `input_path`: a report
+// written in place would truncate the evidence before it is read.
+void RefuseOverwritingInput(const std::string& input_path,
+                            const std::string& output_path);
+
 // An input file opened read-only. Reads are positioned, so one handle serves
 // several threads at once. Not copyable.
 class InputFile {

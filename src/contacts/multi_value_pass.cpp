@@ -1,0 +1,89 @@
+#include "contacts/multi_value_pass.h"
+
+#include <optional>
+#include <string>
+
+#include "contacts/contacts_scan.h"
+#include "text_rule/text_rule.h"
+
+namespace quarrow {
+
+namespace {
+
+constexpr int kUnknownLabelColumn = 38;
+constexpr int kEmailOffset = 7;
+
+// A value read from a record as a number: an empty text reads as 0; a text
+// that is not a 32-bit integer (a float's rendering, say) reads as nothing.
+std::optional<int32_t> ReadNumber(std::string_view text) {
+  if (text.empty()) return 0;
+  return TryStrToInt(text);
+}
+
+bool InRange(std::string_view text, size_t max_bytes, int32_t lo, int32_t hi) {
+  if (text.size() > max_bytes) return false;
+  std::optional<int32_t> n = ReadNumber(text);
+  return n && *n >= lo && *n <= hi;
+}
+
+bool AllValueChars(std::string_view value) {
+  for (unsigned char c : value) {
+    if (!ValueChars[c]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsValidMultiValue(const ColumnList& columns) {
+  if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
+  const std::string& value = columns[kValueColumn].value;
+  // Ids are checked against 1 to 2000 on up to four digits, so the range itself
+  // decides: persons 1000 to 2000 keep their numbers.
+  return value.size() >= 3 &&
+         InRange(columns[kRecordIdColumn].value, 4, 1, 2000) &&
+         InRange(columns[kPropertyColumn].value, 3, 1, 9) && AllValueChars(value);
+}
+
+int LabelColumn(std::string_view label, std::string_view property) {
+  std::optional<int32_t> n = ReadNumber(label);
+  int col = n && *n >= 1 && *n <= 6 ? 31 + *n : kUnknownLabelColumn;
+  std::optional<int32_t> p = ReadNumber(property);
+  if (p && *p == 4) col += kEmailOffset;
+  return col;
+}
+
+void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) {
+  std::string_view trimmed = Trim(raw);
+  std::string_view cell = table.Cell(row, col);
+  // A blank value adds nothing; merging it would only leave a stray comma.
+  if (trimmed.empty() || cell.find(trimmed) != std::string_view::npos) return;
+  std::string merged(cell);
+  if (!merged.empty()) merged += ", ";
+  merged += ' ';
+  merged.append(raw);
+  table.SetCell(row, col, Trim(merged));
+}
+
+void FileMultiValue(ResultTable& table, const ColumnList& columns) {
+  const std::string& id = columns[kRecordIdColumn].value;
+  int64_t row = table.FindRowById(id);
+  if (row < 0) {
+    row = table.AddRow();
+    table.SetCell(row, ResultTable::kIdColumn, id);
+  }
+  int col = LabelColumn(columns[kLabelColumn].value, columns[kPropertyColumn].value);
+  MergeValue(table, row, col, columns[kValueColumn].value);
+}
+
+void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
+                    ProgressSink* progress) {
+  ReplaceEditorLines(editor, SplitSchema(MultiValueSchema));
+  ColumnList columns = LoadColumns(EditorLines(editor));
+  ScanForContacts(buffer, columns, 0, progress,
+                  [&table](const Match&, const ColumnList& found) {
+                    if (IsValidMultiValue(found)) FileMultiValue(table, found);
+                  });
+}
+
+}  // namespace quarrow

@@ -1,0 +1,70 @@
+// The multi-value pass of contacts recovery: searches the person pass's buffer
+// for the address book's multi-value records (one phone number, e-mail address
+// or similar value each), keeps the plausible ones and files each in the row of
+// the person with the same record id (or a new row) under its label.
+#ifndef QUARROW_CONTACTS_MULTI_VALUE_PASS_H_
+#define QUARROW_CONTACTS_MULTI_VALUE_PASS_H_
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "contacts/result_table.h"
+#include "engine/buffer.h"
+#include "engine/columns.h"
+#include "engine/ports.h"
+
+namespace quarrow {
+
+// The multi-value table's columns, 122 bytes: six columns, none suppressed.
+inline constexpr std::string_view MultiValueSchema =
+    "ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER,property INTEGER, "
+    "identifier INTEGER, label INTEGER, value TEXT);";
+
+// Column indexes of the multi-value column list.
+inline constexpr int kRecordIdColumn = 1;
+inline constexpr int kPropertyColumn = 2;
+inline constexpr int kLabelColumn = 4;
+inline constexpr int kValueColumn = 5;
+
+// The bytes a filed value may consist of: space ( ) + - . 0-9 @ A-Z _ a-z and
+// 0xC0 to 0xFF, 134 byte values.
+inline constexpr std::array<bool, 256> ValueChars = [] {
+  std::array<bool, 256> chars{};
+  for (unsigned char c : std::string_view(" ()+-.@_")) chars[c] = true;
+  for (int c = '0'; c <= '9'; ++c) chars[c] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) chars[c] = true;
+  for (int c = 'a'; c <= 'z'; ++c) chars[c] = true;
+  for (int c = 0xC0; c <= 0xFF; ++c) chars[c] = true;
+  return chars;
+}();
+
+// Returns true iff the rendered record is plausible: the value has at least 3
+// bytes, all in ValueChars; the record id has at most 4 bytes and reads as 1 to
+// 2000; the property has at most 3 bytes and reads as 1 to 9. A text that is not
+// an integer (a float's rendering) is not plausible. Reads columns 1, 2 and 5.
+bool IsValidMultiValue(const ColumnList& columns);
+
+// Returns the table column for a label and a property: 31 + label for labels 1
+// to 6, else 38 (also for a label that is not a 32-bit integer); 7 more for the
+// property 4 (e-mail). Always 32 to 45.
+int LabelColumn(std::string_view label, std::string_view property);
+
+// Merges `raw` into cell (row, col): nothing when its trimmed text is blank or
+// already occurs in the cell; else ", " (when the cell holds text), a space and
+// `raw` are appended and the whole cell is trimmed.
+void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw);
+
+// Files one match that IsValidMultiValue accepted: finds the first row with its record id, or adds a
+// row holding only the id, and merges the value under its label.
+void FileMultiValue(ResultTable& table, const ColumnList& columns);
+
+// Writes the multi-value schema's six lines into `editor`, loads them as the
+// column list, scans `buffer` and files every plausible match into `table`.
+// Throws Error when `progress` cancels.
+void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
+                    ProgressSink* progress = nullptr);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_MULTI_VALUE_PASS_H_

@@ -1,0 +1,55 @@
+// The person pass of contacts recovery: loads the input, finds the records of
+// the address book's person table and adds one result-table row per record
+// found, live or deleted. The buffer it loads is what the multi-value pass
+// searches next.
+#ifndef QUARROW_CONTACTS_PERSON_PASS_H_
+#define QUARROW_CONTACTS_PERSON_PASS_H_
+
+#include <string>
+#include <string_view>
+
+#include "contacts/result_table.h"
+#include "engine/buffer.h"
+#include "engine/columns.h"
+#include "engine/ports.h"
+
+namespace quarrow {
+
+// The person table's columns, one line of 727 bytes: 34 columns, 11 suppressed.
+inline constexpr std::string_view PersonSchema =
+    "ABPerson ROWID INTEGER PRIMARY KEY AUTOINCREMENT,First TEXT,Last TEXT,"
+    "Middle TEXT,FirstPhonetic TEXT,MiddlePhonetic TEXT,LastPhonetic TEXT,"
+    "Organization TEXT,Department TEXT,Note TEXT,Kind INTEGER,Birthday TEXT,"
+    "JobTitle TEXT,Nickname TEXT,Prefix TEXT*,Suffix TEXT*,FirstSort TEXT*,"
+    "LastSort TEXT*,CreationDate INTEGER,ModificationDate INTEGER,"
+    "CompositeNameFallback TEXT*,ExternalIdentifier TEXT*,"
+    "ExternalModificationTag TEXT,ExternalUUID TEXT,StoreID INTEGER,"
+    "DisplayName TEXT,ExternalRepresentation BLOB,FirstSortSection TEXT*,"
+    "LastSortSection TEXT*,FirstSortLanguageIndex INTEGER DEFAULT 2147483647*,"
+    "LastSortLanguageIndex INTEGER DEFAULT 2147483647*,PersonLink INTEGER "
+    "DEFAULT -1*,ImageURI TEXT,IsPreferredName INTEGER DEFAULT 1;";
+
+// Schema column k goes to table column k + 3. Only columns 0 to 28 are kept:
+// the rest would land in the label cells 32 to 36, which hold phone numbers.
+inline constexpr int kFirstPersonColumn = 3;
+inline constexpr int kPersonColumnsKept = 29;
+
+// Adds one row for a person match: cells 0 to 2 from `prefix` (payload length,
+// rowid, header length, each followed by a TAB), then the kept columns'
+// values, "null" for a suppressed one.
+void AddPersonRow(ResultTable& table, std::string_view prefix,
+                  const ColumnList& columns);
+
+// Resets `table`, writes the person schema's 34 lines into `editor`, loads
+// them as the column list, names header cells 3 to 31, loads the input from
+// the start offset `offset_text` (the file is opened before the text is
+// converted, so a file error comes first; a negative offset is refused) and adds
+// a row per match. Returns the buffer. Throws Error for those failures and when
+// `progress` cancels.
+Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
+                  DdlEditor& editor, ResultTable& table,
+                  ProgressSink* progress = nullptr);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_PERSON_PASS_H_

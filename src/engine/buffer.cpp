@@ -1,0 +1,77 @@
+#include "engine/buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "text_rule/error.h"
+
+namespace quarrow {
+
+size_t MemorySource::ReadAt(int64_t offset, size_t length, char* out) const {
+  if (offset < 0 || offset >= size()) return 0;
+  size_t count = std::min<size_t>(length, bytes_.size() - static_cast<size_t>(offset));
+  std::memcpy(out, bytes_.data() + offset, count);
+  return count;
+}
+
+Buffer::Buffer(std::shared_ptr<const ByteSource> source, int64_t start_offset,
+               int64_t length)
+    : source_(std::move(source)), start_offset_(start_offset), length_(length) {}
+
+Buffer Buffer::FromBytes(std::string bytes) {
+  int64_t length = static_cast<int64_t>(bytes.size());
+  return Buffer(std::make_shared<MemorySource>(std::move(bytes)), 0, length);
+}
+
+uint8_t Buffer::ByteAt(int64_t p) const {
+  char byte = 0;
+  if (p >= 0 && p < length_) source_->ReadAt(start_offset_ + p, 1, &byte);
+  return static_cast<uint8_t>(byte);
+}
+
+void Buffer::Read(int64_t p, size_t length, std::string& out) const {
+  out.assign(length, '\0');
+  // Only the part inside [0, size()) comes from the source; the rest stays zero.
+  int64_t from = std::max<int64_t>(p, 0);
+  int64_t to = std::min<int64_t>(p + static_cast<int64_t>(length), length_);
+  if (from >= to) return;
+  source_->ReadAt(start_offset_ + from, static_cast<size_t>(to - from),
+                  out.data() + (from - p));
+}
+
+namespace {
+
+void CheckStartOffset(int64_t start_offset) {
+  if (start_offset < 0) {
+    throw Error("The start offset " + std::to_string(start_offset) +
+                " is negative; it must be 0 or more");
+  }
+}
+
+}  // namespace
+
+Buffer LoadBuffer(const std::string& path,
+                  const std::function<BufferShape()>& shape_after_open) {
+  auto source = std::make_shared<FileSource>(path);
+  BufferShape shape = shape_after_open();
+  CheckStartOffset(shape.start_offset);
+  int64_t length = shape.length_from == BufferShape::Length::kFileSize
+                       ? source->size()
+                       : std::max<int64_t>(shape.length, 0);
+  return Buffer(std::move(source), shape.start_offset, length);
+}
+
+void BufferView::AppendTo(int64_t p, int64_t length, std::string& out) const {
+  int64_t end = std::min(p + length, size());
+  if (p >= end) return;
+  uint64_t index = static_cast<uint64_t>(p - start_);
+  if (index < bytes_.size() && static_cast<uint64_t>(end - start_) <= bytes_.size()) {
+    out.append(bytes_.data() + index, static_cast<size_t>(end - p));
+    return;
+  }
+  std::string outside;
+  buffer_->Read(p, static_cast<size_t>(end - p), outside);
+  out += outside;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,44 @@
+// Implementation of ForEachCandidate: sixteen positions at a time where SSE2 is
+// there (every x86-64 processor), one at a time elsewhere.
+#ifndef QUARROW_ENGINE_CANDIDATES_INL_H_
+#define QUARROW_ENGINE_CANDIDATES_INL_H_
+
+#include <bit>
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define QUARROW_HAVE_SSE2 1
+#endif
+
+namespace quarrow {
+
+template <typename Visit>
+void ForEachCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+                      Visit&& visit) {
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  int64_t j = from;
+#ifdef QUARROW_HAVE_SSE2
+  // The block at j + 1 must lie inside the bytes too.
+  const int64_t block_end = static_cast<int64_t>(bytes.size()) - 17;
+  const __m128i zero = _mm_setzero_si128();
+  for (; j + 16 <= to && j <= block_end; j += 16) {
+    __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + j));
+    unsigned mask = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, zero))) & 0xFFFFu;
+    if (pair) {
+      __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + j + 1));
+      mask &= static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next, zero)));
+    }
+    while (mask != 0) {
+      visit(j + std::countr_zero(mask));
+      mask &= mask - 1;
+    }
+  }
+#endif
+  for (; j < to; ++j) {
+    if (data[j] != 0 && (!pair || data[j + 1] == 0)) visit(j);
+  }
+}
+
+}  // namespace quarrow
+
+#endif  // QUARROW_ENGINE_CANDIDATES_INL_H_

@@ -1,0 +1,249 @@
+// Platform file access: POSIX descriptors here, Win32 handles on Windows.
+#include "engine/file_io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "text_rule/error.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quarrow {
+
+std::string FullPath(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(path, error);
+  return error ? path : full.string();
+}
+
+void RequireOutputPath(const std::string& output_path) {
+  if (output_path.empty()) {
+    throw Error("No output file is given: enter the path of the report to write");
+  }
+}
+
+void RefuseOverwritingInput(const std::string& input_path,
+                            const std::string& output_path) {
+  std::error_code error;
+  if (output_path != "-" && std::filesystem::equivalent(input_path, output_path, error)) {
+    throw Error("The output file \"" + FullPath(output_path) +
+                "\" is the input file; choose another output file");
+  }
+}
+
+namespace {
+
+constexpr size_t kOutputBufferBytes = size_t{1} << 20;
+
+[[noreturn]] void ThrowFileError(const char* what, const std::string& path,
+                                 const std::string& reason) {
+  throw Error(std::string(what) + " \"" + FullPath(path) + "\". " + reason);
+}
+
+#ifdef _WIN32
+std::string SystemReason(DWORD code) {
+  char text[512] = {};
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+      text, sizeof text, nullptr);
+  std::string reason(text, length);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+    reason.pop_back();
+  return reason;
+}
+std::string LastReason() { return SystemReason(GetLastError()); }
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+#else
+std::string LastReason() { return std::strerror(errno); }
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  // Opened without sharing: a file another program holds open is refused, as
+  // the user expects of a file that may still be changing.
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) ThrowFileError("Cannot open file", path, LastReason());
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle, &size)) {
+    std::string reason = LastReason();
+    CloseHandle(handle);
+    ThrowFileError("Cannot open file", path, reason);
+  }
+  size_ = size.QuadPart;
+  handle_ = reinterpret_cast<intptr_t>(handle);
+}
+
+InputFile::~InputFile() { CloseHandle(AsHandle(handle_)); }
+
+size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
+  size_t done = 0;
+  while (done < length) {
+    OVERLAPPED at = {};
+    uint64_t position = static_cast<uint64_t>(offset) + done;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD want = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(AsHandle(handle_), out + done, want, &got, &at) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    handle_ = reinterpret_cast<intptr_t>(GetStdHandle(STD_OUTPUT_HANDLE));
+    owns_handle_ = false;
+    return;
+  }
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file", path, LastReason());
+  // Truncate in place; devices refuse and need nothing.
+  SetEndOfFile(handle);
+  handle_ = reinterpret_cast<intptr_t>(handle);
+}
+
+void OutputFile::Flush() {
+  size_t done = 0;
+  while (done < buffer_.size()) {
+    DWORD wrote = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
+    if (!WriteFile(AsHandle(handle_), buffer_.data() + done, want, &wrote, nullptr)) {
+      buffer_.clear();
+      ThrowFileError("Cannot write file", path_, LastReason());
+    }
+    done += wrote;
+  }
+  buffer_.clear();
+}
+
+void OutputFile::Close() {
+  if (handle_ == -1) return;
+  try {
+    Flush();
+  } catch (...) {
+    if (owns_handle_) CloseHandle(AsHandle(handle_));
+    handle_ = -1;
+    throw;
+  }
+  if (owns_handle_) CloseHandle(AsHandle(handle_));
+  handle_ = -1;
+}
+
+#else
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) ThrowFileError("Cannot open file", path, LastReason());
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    std::string reason = LastReason();
+    ::close(fd);
+    ThrowFileError("Cannot open file", path, reason);
+  }
+  if (S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    ThrowFileError("Cannot open file", path, std::strerror(EISDIR));
+  }
+  if (S_ISREG(info.st_mode)) {
+    size_ = info.st_size;
+  } else {
+    // A block device reports its size through seeking, not stat.
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    size_ = end > 0 ? end : 0;
+  }
+  handle_ = fd;
+}
+
+InputFile::~InputFile() { ::close(static_cast<int>(handle_)); }
+
+size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
+  size_t done = 0;
+  while (done < length) {
+    ssize_t got = ::pread(static_cast<int>(handle_), out + done, length - done,
+                          static_cast<off_t>(offset + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    handle_ = STDOUT_FILENO;
+    owns_handle_ = false;
+    return;
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) ThrowFileError("Cannot create file", path, LastReason());
+  handle_ = fd;
+}
+
+void OutputFile::Flush() {
+  size_t done = 0;
+  while (done < buffer_.size()) {
+    ssize_t wrote = ::write(static_cast<int>(handle_), buffer_.data() + done,
+                            buffer_.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      std::string reason = wrote < 0 ? LastReason() : std::strerror(ENOSPC);
+      buffer_.clear();
+      ThrowFileError("Cannot write file", path_, reason);
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  buffer_.clear();
+}
+
+void OutputFile::Close() {
+  if (handle_ == -1) return;
+  try {
+    Flush();
+  } catch (...) {
+    if (owns_handle_) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+    throw;
+  }
+  int result = owns_handle_ ? ::close(static_cast<int>(handle_)) : 0;
+  handle_ = -1;
+  if (result != 0 && errno != EINTR) ThrowFileError("Cannot write file", path_, LastReason());
+}
+
+#endif
+
+void OutputFile::Write(const char* data, size_t length) {
+  if (buffer_.capacity() < kOutputBufferBytes) buffer_.reserve(kOutputBufferBytes);
+  if (buffer_.size() + length > kOutputBufferBytes) Flush();
+  if (length >= kOutputBufferBytes) {
+    buffer_.assign(data, length);
+    Flush();
+  } else {
+    buffer_.append(data, length);
+  }
+  written_ += static_cast<int64_t>(length);
+}
+
+OutputFile::~OutputFile() {
+  try {
+    Close();
+  } catch (const Error&) {
+    // Only reached when the caller did not Close(); the error was its to see.
+  }
+}
+
+}  // namespace quarrow

@@ -1,0 +1,223 @@
+#include "engine/scan.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/candidates.h"
+#include "engine/values.h"
+
+namespace quarrow {
+namespace {
+
+// Bytes read before a page, so that prefix walks rarely leave the window.
+constexpr int64_t kBackMargin = 64;
+// Bytes read after a page for record bodies; fields beyond are read on demand.
+constexpr int64_t kBodyMargin = 64 * 1024;
+
+// The matches of one page, rendered: text holds, per match, the prefix and then
+// every column's value; ends marks where each piece stops.
+struct PageMatches {
+  std::vector<int64_t> positions;
+  std::vector<int64_t> segs;
+  std::vector<uint64_t> serials;
+  std::string text;
+  std::vector<size_t> ends;
+};
+
+class PageScanner {
+ public:
+  PageScanner(const Buffer& buffer, const ColumnList& columns, const ScanParams& params)
+      : buffer_(buffer), columns_(columns), params_(params) {
+    // The longest header: the candidate byte plus nine bytes per serial type.
+    header_margin_ = 2 + 9 * static_cast<int64_t>(columns.size());
+  }
+
+  // Finds, matches and renders the candidates in [first, last).
+  PageMatches Scan(int64_t first, int64_t last) {
+    int64_t start = std::max<int64_t>(first - kBackMargin, 0);
+    int64_t body = std::min(kBodyMargin, params_.page_size);
+    int64_t end = std::min(buffer_.size(), last + header_margin_ + body);
+    buffer_.Read(start, static_cast<size_t>(end - start), window_);
+    BufferView view(buffer_, start, window_);
+    PageMatches matches;
+    ForEachCandidate(window_, first - start, last - start,
+                     params_.rule == CandidateRule::kPair,
+                     [&](int64_t j) { TryCandidate(view, start + j, matches); });
+    return matches;
+  }
+
+ private:
+  void TryCandidate(const BufferView& view, int64_t position, PageMatches& out) {
+    int64_t cursor = position + 1;
+    if (!MatchHeader(view, columns_, params_.threshold, cursor)) return;
+    ExtractValues(view, cursor, columns_);
+    out.positions.push_back(position);
+    if (params_.prefix_count > 0) {
+      out.text += ReadCellPrefix(view, position, params_.prefix_count);
+    }
+    out.ends.push_back(out.text.size());
+    for (const TERM& column : columns_) {
+      out.segs.push_back(column.seg);
+      out.serials.push_back(column.serial);
+      out.text += column.value;
+      out.ends.push_back(out.text.size());
+    }
+  }
+
+  const Buffer& buffer_;
+  ColumnList columns_;  // this scanner's own copy: seg and value are scratch
+  const ScanParams& params_;
+  int64_t header_margin_;
+  std::string window_;
+};
+
+// Hands one page's matches to the handler, the column list filled for each.
+void Deliver(const PageMatches& matches, ColumnList& columns,
+             const MatchHandler& handler) {
+  const size_t width = columns.size();
+  for (size_t m = 0; m < matches.positions.size(); ++m) {
+    const size_t* ends = &matches.ends[m * (width + 1)];
+    size_t begin = m == 0 ? 0 : matches.ends[m * (width + 1) - 1];
+    std::string_view text(matches.text);
+    for (size_t k = 0; k < width; ++k) {
+      columns[k].seg = matches.segs[m * width + k];
+      columns[k].serial = matches.serials[m * width + k];
+      columns[k].value.assign(text.substr(ends[k], ends[k + 1] - ends[k]));
+    }
+    handler(Match{matches.positions[m], text.substr(begin, ends[0] - begin)}, columns);
+  }
+}
+
+// Pages are claimed by workers in order, at most `in_flight` ahead of the one
+// being delivered, so memory stays flat while both cores stay busy.
+class PagePipeline {
+ public:
+  PagePipeline(int64_t page_count, int64_t in_flight)
+      : page_count_(page_count), in_flight_(in_flight) {}
+
+  // Returns the next page to scan, or -1 when there is none or work stopped.
+  int64_t Claim() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] {
+      return stopped_ || next_claim_ >= page_count_ ||
+             next_claim_ < next_deliver_ + in_flight_;
+    });
+    if (stopped_ || next_claim_ >= page_count_) return -1;
+    return next_claim_++;
+  }
+
+  void Finish(int64_t page, PageMatches matches) {
+    std::lock_guard lock(mutex_);
+    done_.emplace(page, std::move(matches));
+    changed_.notify_all();
+  }
+
+  void Fail(std::exception_ptr error) {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = error;
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits for `page` (pages are taken in order); rethrows a worker's failure.
+  PageMatches Take(int64_t page) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return error_ || done_.count(page) != 0; });
+    if (error_) std::rethrow_exception(error_);
+    PageMatches matches = std::move(done_.at(page));
+    done_.erase(page);
+    next_deliver_ = page + 1;
+    changed_.notify_all();
+    return matches;
+  }
+
+  void Stop() {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int64_t, PageMatches> done_;
+  const int64_t page_count_;
+  const int64_t in_flight_;
+  int64_t next_claim_ = 0;
+  int64_t next_deliver_ = 0;
+  bool stopped_ = false;
+  std::exception_ptr error_;
+};
+
+int ThreadCount(const ScanParams& params, int64_t page_count) {
+  int threads = params.threads > 0
+                    ? params.threads
+                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return static_cast<int>(std::min<int64_t>({threads, page_count, 16}));
+}
+
+}  // namespace
+
+bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& params,
+                 const MatchHandler& handler) {
+  // Candidates are 0 to N - 2: the last byte never is one.
+  const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
+  const int64_t page_size = std::max<int64_t>(params.page_size, 1);
+  const int64_t page_count = (candidates + page_size - 1) / page_size;
+  auto page_bounds = [&](int64_t page) {
+    return std::pair{page * page_size, std::min(candidates, (page + 1) * page_size)};
+  };
+  auto report = [&](int64_t page) {
+    return params.progress == nullptr ||
+           params.progress->Update(page_bounds(page).second, candidates);
+  };
+
+  const int threads = ThreadCount(params, page_count);
+  if (threads <= 1) {
+    PageScanner scanner(buffer, columns, params);
+    for (int64_t page = 0; page < page_count; ++page) {
+      auto [first, last] = page_bounds(page);
+      Deliver(scanner.Scan(first, last), columns, handler);
+      if (!report(page)) return false;
+    }
+    return true;
+  }
+
+  PagePipeline pipeline(page_count, 2 * static_cast<int64_t>(threads));
+  std::vector<std::thread> workers;
+  // Workers copy this, never `columns`, which Deliver rewrites meanwhile.
+  const ColumnList pattern = columns;
+  auto work = [&] {
+    try {
+      PageScanner scanner(buffer, pattern, params);
+      for (int64_t page; (page = pipeline.Claim()) >= 0;) {
+        auto [first, last] = page_bounds(page);
+        pipeline.Finish(page, scanner.Scan(first, last));
+      }
+    } catch (...) {
+      pipeline.Fail(std::current_exception());
+    }
+  };
+  struct JoinAll {
+    PagePipeline& pipeline;
+    std::vector<std::thread>& workers;
+    ~JoinAll() {
+      pipeline.Stop();
+      for (std::thread& worker : workers) worker.join();
+    }
+  } join_all{pipeline, workers};
+  for (int t = 0; t < threads; ++t) workers.emplace_back(work);
+
+  for (int64_t page = 0; page < page_count; ++page) {
+    Deliver(pipeline.Take(page), columns, handler);
+    if (!report(page)) return false;
+  }
+  return true;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,86 @@
+#include "engine/values.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+namespace quarrow {
+
+uint64_t BigEndianToInt(std::string_view bytes) {
+  uint64_t value = 0;
+  for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
+  return value;
+}
+
+namespace {
+
+std::string FormatDouble(double number) {
+  if (std::isnan(number)) return "nan";
+  if (std::isinf(number)) return number < 0 ? "-inf" : "inf";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.15g", number);
+  return text;
+}
+
+// Renders an INTEGER column's field by the serial type the header gave.
+void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
+                   std::string& value) {
+  if (column.serial == 9) {
+    value = "1";  // the value 1 lives in the header, not the body
+    return;
+  }
+  if (column.seg == 0) {
+    value = "0";  // NULL, 8 (the value 0), 10 and 11
+    return;
+  }
+  std::string bytes;
+  buffer.AppendTo(from, column.seg, bytes);
+  uint64_t raw = BigEndianToInt(bytes);
+  if (static_cast<int64_t>(bytes.size()) < column.seg) {
+    // Cut short by the buffer's end: the bytes that are there, unsigned.
+    value = std::to_string(raw);
+  } else if (column.serial == 7) {
+    value = FormatDouble(std::bit_cast<double>(raw));
+  } else {
+    int shift = 64 - 8 * static_cast<int>(column.seg);
+    value = std::to_string(static_cast<int64_t>(raw << shift) >> shift);
+  }
+}
+
+void RenderText(const BufferView& buffer, int64_t from, int64_t size,
+                std::string& value) {
+  buffer.AppendTo(from, std::min(size, kMaxTextBytes), value);
+  // Control bytes would break the tab-separated lines the value ends up in.
+  for (char& c : value) {
+    if (static_cast<uint8_t>(c) < 0x20) c = ' ';
+  }
+}
+
+}  // namespace
+
+void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns) {
+  const int64_t end = buffer.size();
+  int64_t from = std::min(std::max<int64_t>(body_start, 0), end);
+  for (TERM& column : columns) {
+    column.value.clear();
+    switch (column.tp) {
+      case kInteger:
+        RenderInteger(buffer, from, column, column.value);
+        break;
+      case kBlob:
+        column.value = "BLOB";
+        break;
+      case kText:
+        RenderText(buffer, from, column.seg, column.value);
+        break;
+      default:
+        break;
+    }
+    // Sizes come from stray bytes too: clamp instead of overflowing.
+    from = column.seg >= end - from ? end : from + column.seg;
+  }
+}
+
+}  // namespace quarrow

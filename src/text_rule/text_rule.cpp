@@ -1,0 +1,96 @@
+#include "text_rule/text_rule.h"
+
+#include "text_rule/error.h"
+
+namespace quarrow {
+
+std::string CutToken(std::string& text, std::string_view delimiter) {
+  size_t at = text.find(delimiter);
+  if (at == std::string::npos) {
+    std::string token = std::move(text);
+    text.clear();
+    return token;
+  }
+  std::string token = text.substr(0, at);
+  text.erase(0, at + delimiter.size());
+  return token;
+}
+
+void ReplaceCharRange(std::string& text, char replacement, unsigned char lo,
+                      unsigned char hi) {
+  for (char& c : text) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (lo <= b && b <= hi) c = replacement;
+  }
+}
+
+void ReplaceCharRange(std::string_view source, std::string& result,
+                      char replacement, unsigned char lo, unsigned char hi) {
+  result.assign(source);
+  ReplaceCharRange(result, replacement, lo, hi);
+}
+
+std::string ZeroToSpace(std::string_view text) {
+  std::string result(text);
+  ReplaceCharRange(result, ' ', 0, 0);
+  return result;
+}
+
+std::string_view Trim(std::string_view text) {
+  auto is_blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<int32_t> TryStrToInt(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' &&
+             (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return std::nullopt;
+  // Magnitude limit: 2^31 for a negative value, 2^31 - 1 otherwise.
+  const int64_t limit = negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
+  int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    int digit = base == 16 ? HexDigit(text[i])
+                           : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0) return std::nullopt;
+    magnitude = magnitude * base + digit;
+    if (magnitude > limit) return std::nullopt;
+  }
+  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}
+
+int32_t StrToInt(std::string_view text) {
+  std::optional<int32_t> value = TryStrToInt(text);
+  if (!value) {
+    throw Error("''" + std::string(text) + "'' is not a valid integer value");
+  }
+  return *value;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,143 @@
+#include "engine/header.h"
+
+#include <gtest/gtest.h>
+
+#include "byte_helpers.h"
+
+namespace quarrow {
+namespace {
+
+using testing::Bytes;
+using testing::WholeView;
+
+uint64_t Varint(const std::string& bytes, int64_t start, int64_t* end = nullptr) {
+  WholeView whole(bytes);
+  int64_t cursor = start;
+  uint64_t value = ReadVarint(whole.view, cursor);
+  if (end) *end = cursor;
+  return value;
+}
+
+TEST(ReadVarint, DecodesAndAdvances) {
+  int64_t end;
+  EXPECT_EQ(Varint(Bytes({0x81, 0x00}), 0, &end), 128u);
+  EXPECT_EQ(end, 2);
+  EXPECT_EQ(Varint(Bytes({0x7F}), 0, &end), 127u);
+  EXPECT_EQ(end, 1);
+  EXPECT_EQ(Varint(Bytes({0x00, 0x05}), 0, &end), 0u);
+  EXPECT_EQ(end, 1);
+}
+
+TEST(ReadVarint, StopsAfterNineBytesKeepingSevenBitsOfEach) {
+  int64_t end;
+  EXPECT_EQ(Varint(std::string(10, '\xFF'), 0, &end), 0x7FFFFFFFFFFFFFFFull);
+  EXPECT_EQ(end, 9);
+  // Nine bytes of 0x80 with a final 0x01: the ninth byte's high bit is ignored.
+  EXPECT_EQ(Varint(std::string(8, '\x80') + "\x81", 0, &end), 1u);
+  EXPECT_EQ(end, 9);
+}
+
+TEST(ReadVarint, EndsAtTheBufferEnd) {
+  int64_t end;
+  // The position N reads as 0 and still moves the cursor.
+  EXPECT_EQ(Varint(Bytes({0x81}), 0, &end), 128u);
+  EXPECT_EQ(end, 2);
+  EXPECT_EQ(Varint(Bytes({0x05}), 1, &end), 0u);
+  EXPECT_EQ(end, 1);  // at N: unchanged
+}
+
+TEST(SerialTypeKind, FollowsTheRecordFormat) {
+  struct {
+    uint64_t serial;
+    int kind;
+    int64_t size;
+  } cases[] = {{0, kNone, 0},     {1, kInteger, 1}, {4, kInteger, 4}, {5, kInteger, 6},
+               {6, kInteger, 8},  {7, kInteger, 8}, {8, kInteger, 0}, {9, kInteger, 0},
+               {11, kInteger, 0}, {12, kBlob, 0},   {13, kText, 0},   {14, kBlob, 1},
+               {19, kText, 3},    {0x7FFFFFFFFFFFFFFFull, kText, 0x3FFFFFFFFFFFFFF9},
+               {(1ull << 32) + 12, kBlob, 1ll << 31}};
+  for (const auto& c : cases) {
+    SerialTypeInfo info = SerialTypeKind(c.serial);
+    EXPECT_EQ(info.kind, c.kind) << c.serial;
+    EXPECT_EQ(info.size, c.size) << c.serial;
+  }
+}
+
+bool Fits(const std::string& bytes, ColumnList& columns, int threshold,
+          int64_t* cursor_out = nullptr) {
+  WholeView whole(bytes);
+  int64_t cursor = 0;
+  bool fits = MatchHeader(whole.view, columns, threshold, cursor);
+  if (cursor_out) *cursor_out = cursor;
+  return fits;
+}
+
+TEST(MatchHeader, FitsAndRecordsSizesAndSerialTypes) {
+  ColumnList columns = LoadColumns({"a INTEGER", "b TEXT", "c INTEGER"});
+  int64_t cursor;
+  ASSERT_TRUE(Fits(Bytes({0, 15, 1}), columns, kLoose, &cursor));
+  EXPECT_EQ(cursor, 3);
+  EXPECT_EQ(columns[0].seg, 0);
+  EXPECT_EQ(columns[1].seg, 1);
+  EXPECT_EQ(columns[2].seg, 1);
+  EXPECT_EQ(columns[1].serial, 15u);
+  // A float in an INTEGER column fits; a text in it does not.
+  EXPECT_TRUE(Fits(Bytes({7, 0, 0}), columns, kLoose));
+  EXPECT_EQ(columns[0].seg, 8);
+  EXPECT_FALSE(Fits(Bytes({15, 0, 1}), columns, kLoose, &cursor));
+  EXPECT_EQ(cursor, 0);
+}
+
+TEST(MatchHeader, ColumnOfNoKindOnlyFitsNull) {
+  ColumnList columns = LoadColumns({"a INTEGER", "", "c INTEGER"});
+  EXPECT_TRUE(Fits(Bytes({1, 0, 1}), columns, kLoose));
+  EXPECT_FALSE(Fits(Bytes({1, 1, 1}), columns, kLoose));
+}
+
+TEST(MatchHeader, ThresholdIsStrict) {
+  // 11 columns, threshold 0.1: one non-NULL field is not enough, two are.
+  ColumnList eleven = LoadColumns(std::vector<std::string>(11, "x INTEGER"));
+  EXPECT_FALSE(Fits(Bytes({1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), eleven, kLoose));
+  EXPECT_TRUE(Fits(Bytes({1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}), eleven, kLoose));
+  // 3 columns, threshold 0.9: two non-NULL fields are needed.
+  ColumnList three = LoadColumns({"a INTEGER", "b INTEGER", "c TEXT"});
+  EXPECT_FALSE(Fits(Bytes({1, 0, 0}), three, kStrict));
+  EXPECT_TRUE(Fits(Bytes({1, 0, 19}), three, kStrict));
+  // One column or none always fits (when no kind is wrong).
+  ColumnList one = LoadColumns({"a TEXT"});
+  EXPECT_TRUE(Fits(Bytes({0}), one, kStrict));
+  ColumnList none;
+  EXPECT_TRUE(Fits(Bytes({0}), none, kLoose));
+}
+
+TEST(MatchHeader, SerialTypesPastTheEndReadAsNull) {
+  ColumnList columns = LoadColumns({"a INTEGER", "b TEXT", "c INTEGER", "d INTEGER"});
+  int64_t cursor;
+  ASSERT_TRUE(Fits(Bytes({0, 17}), columns, kLoose, &cursor));
+  EXPECT_EQ(columns[1].seg, 2);
+  EXPECT_EQ(columns[3].seg, 0);
+  EXPECT_EQ(cursor, 2);  // the cursor stops at the end
+}
+
+std::string Prefix(const std::string& bytes, int64_t position, int count) {
+  WholeView whole(bytes);
+  return ReadCellPrefix(whole.view, position, count);
+}
+
+TEST(ReadCellPrefix, WalksBackOverTheCellVarints) {
+  EXPECT_EQ(Prefix(Bytes({0x00, 0x22, 0x05, 0x1D}), 3, 3), "34\t5\t29\t");
+  EXPECT_EQ(Prefix(Bytes({0x00, 0x22, 0x81, 0x05, 0x1D}), 4, 3), "34\t133\t29\t");
+  EXPECT_EQ(Prefix(Bytes({0x00, 0x22, 0x05, 0x1D}), 3, 1), "29\t");
+}
+
+TEST(ReadCellPrefix, NeverReadsBeforeTheBuffer) {
+  // At position 0 a value is read; values before it are empty fields.
+  EXPECT_EQ(Prefix(Bytes({0x1D, 0x00}), 0, 3), "\t\t29\t");
+  EXPECT_EQ(Prefix(Bytes({0x05, 0x1D}), 1, 3), "\t5\t29\t");
+  EXPECT_EQ(Prefix(Bytes({0x05, 0x1D}), 0, 1), "5\t");
+  // A run of continuation bytes back to the start: the value at 0 spans them.
+  EXPECT_EQ(Prefix(Bytes({0x81, 0x82, 0x03}), 2, 3), "\t\t16643\t");
+}
+
+}  // namespace
+}  // namespace quarrow

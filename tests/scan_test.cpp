@@ -1,0 +1,203 @@
+#include "engine/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "byte_helpers.h"
+
+namespace quarrow {
+namespace {
+
+using testing::Bytes;
+using testing::ScanLines;
+
+ScanParams Params(CandidateRule rule, int threshold, int prefix, int64_t page,
+                  int threads) {
+  ScanParams params;
+  params.rule = rule;
+  params.threshold = threshold;
+  params.prefix_count = prefix;
+  params.page_size = page;
+  params.threads = threads;
+  return params;
+}
+
+ScanParams OneBuffer(CandidateRule rule, int threshold, int prefix) {
+  return Params(rule, threshold, prefix, int64_t{1} << 40, 1);
+}
+
+TEST(ScanRecords, ShortBuffersExamineNothing) {
+  ColumnList none;
+  for (std::string bytes : {std::string(), Bytes({5})}) {
+    EXPECT_TRUE(ScanLines(Buffer::FromBytes(bytes), none,
+                          OneBuffer(CandidateRule::kSingleByte, kLoose, 0))
+                    .empty());
+  }
+  // The last byte is never a candidate, even under the single-byte rule.
+  EXPECT_EQ(ScanLines(Buffer::FromBytes(Bytes({5, 6})), none,
+                      OneBuffer(CandidateRule::kSingleByte, kLoose, 1)),
+            (std::vector<std::string>{"0|5\t"}));
+}
+
+TEST(ScanRecords, PairRuleReadsSerialTypesAfterTheCandidate) {
+  // The worked example: 08 05 04 00 13 01 'abc' 2A, preceded by a byte below 0x80.
+  std::string bytes = Bytes({0x10, 0x08, 0x05, 0x04, 0x00, 0x13, 0x01, 'a', 'b', 'c', 0x2A});
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  EXPECT_EQ(ScanLines(Buffer::FromBytes(bytes), columns,
+                      OneBuffer(CandidateRule::kPair, kLoose, 3)),
+            (std::vector<std::string>{"3|8\t5\t4\t|0:0|3:abc|1:42"}));
+}
+
+TEST(ScanRecords, SingleByteRuleReportsOverlappingMatches) {
+  ColumnList columns = LoadColumns({"a INTEGER", "b INTEGER", "c TEXT"});
+  // Headers fit at 0 (types 1, 1, 0) and at 1 (types 1, 0, 19), one byte apart.
+  std::string bytes = Bytes({0x04, 0x01, 0x01, 0x00, 0x13, 'a', 'b', 'c'});
+  EXPECT_EQ(ScanLines(Buffer::FromBytes(bytes), columns,
+                      OneBuffer(CandidateRule::kSingleByte, kStrict, 1)),
+            (std::vector<std::string>{"0|4\t|1:19|1:97|0:", "1|1\t|1:97|0:0|3:bc"}));
+}
+
+// Random bytes rich in small values and zeros, with planted records, so that
+// matches of every shape occur near every seam.
+std::string MixedBytes(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    uint32_t r = random() % 100;
+    c = static_cast<char>(r < 35 ? 0 : r < 75 ? random() % 24 : random() % 256);
+  }
+  return bytes;
+}
+
+struct ScanSetup {
+  const char* name;
+  std::vector<std::string> lines;
+  CandidateRule rule;
+  int threshold;
+  int prefix;
+};
+
+TEST(ScanRecords, PagedAndThreadedScansEqualTheOneBufferScan) {
+  const std::vector<ScanSetup> setups = {
+      {"pair-3", {"id INTEGER", "name TEXT", "age INTEGER"}, CandidateRule::kPair, kLoose, 3},
+      {"single-window", {"a INTEGER", "b INTEGER", "c TEXT);"}, CandidateRule::kSingleByte, kStrict, 1},
+      {"blob-text", {"a INTEGER", "b BLOB", "c TEXT", "d INTEGER", "e TEXT *"}, CandidateRule::kPair, kLoose, 3},
+      {"empty-list", {}, CandidateRule::kPair, kLoose, 3},
+  };
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    Buffer buffer = Buffer::FromBytes(MixedBytes(3000 + seed * 517, seed));
+    for (const ScanSetup& setup : setups) {
+      ColumnList columns = LoadColumns(setup.lines);
+      std::vector<std::string> reference =
+          ScanLines(buffer, columns, OneBuffer(setup.rule, setup.threshold, setup.prefix));
+      ASSERT_FALSE(reference.empty()) << setup.name;
+      for (int64_t page : {1, 7, 64, 1000}) {
+        for (int threads : {1, 2, 3}) {
+          EXPECT_EQ(ScanLines(buffer, columns,
+                              Params(setup.rule, setup.threshold, setup.prefix, page, threads)),
+                    reference)
+              << setup.name << " seed " << seed << " page " << page << " threads " << threads;
+        }
+      }
+    }
+  }
+}
+
+// A file-like source of any size: zeros with records planted at given offsets.
+class PlantedSource : public ByteSource {
+ public:
+  PlantedSource(int64_t size, std::vector<std::pair<int64_t, std::string>> plants)
+      : size_(size), plants_(std::move(plants)) {}
+  int64_t size() const override { return size_; }
+  size_t ReadAt(int64_t offset, size_t length, char* out) const override {
+    int64_t end = std::min<int64_t>(offset + static_cast<int64_t>(length), size_);
+    if (offset >= end) return 0;
+    std::fill(out, out + (end - offset), '\0');
+    for (const auto& [at, bytes] : plants_) {
+      int64_t from = std::max(at, offset);
+      int64_t to = std::min<int64_t>(at + static_cast<int64_t>(bytes.size()), end);
+      for (int64_t p = from; p < to; ++p) out[p - offset] = bytes[p - at];
+    }
+    return static_cast<size_t>(end - offset);
+  }
+
+ private:
+  int64_t size_;
+  std::vector<std::pair<int64_t, std::string>> plants_;
+};
+
+TEST(ScanRecords, PositionsBeyondFourGibibytesKeepTheirValues) {
+  const int64_t giB = int64_t{1} << 30;
+  std::string cell = Bytes({0x08, 0x81, 0x05, 0x04, 0x00, 0x13, 0x01, 'a', 'b', 'c', 0x2A});
+  const std::vector<int64_t> at = {4 * giB - 5, 4 * giB + 1000, 5 * giB + 12345};
+  std::vector<std::pair<int64_t, std::string>> plants;
+  for (int64_t p : at) plants.emplace_back(p, cell);
+  // A start offset, so that buffer positions and file offsets differ.
+  const int64_t start = 1000;
+  Buffer buffer(std::make_shared<PlantedSource>(6 * giB, plants), start,
+                at.back() + 64 - start);
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  ScanParams params = Params(CandidateRule::kPair, kLoose, 3, int64_t{64} << 20, 2);
+  std::vector<std::string> lines;
+  ScanRecords(buffer, columns, params, [&](const Match& match, const ColumnList& found) {
+    lines.push_back(std::to_string(match.position) + "|" + std::string(match.prefix) +
+                    found[1].value + "|" + found[2].value);
+  });
+  std::vector<std::string> expected;
+  for (int64_t p : at) expected.push_back(std::to_string(p - start + 3) + "|8\t133\t4\tabc|42");
+  EXPECT_EQ(lines, expected);
+}
+
+class StopAfter : public ProgressSink {
+ public:
+  explicit StopAfter(int calls) : calls_(calls) {}
+  bool Update(int64_t done, int64_t total) override {
+    EXPECT_LE(done, total);
+    EXPECT_GT(done, last_);
+    last_ = done;
+    return --calls_ > 0;
+  }
+
+ private:
+  int calls_;
+  int64_t last_ = 0;
+};
+
+TEST(ScanRecords, ProgressCanStopTheScanBetweenPages) {
+  Buffer buffer = Buffer::FromBytes(MixedBytes(5000, 9));
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  std::vector<std::string> all =
+      ScanLines(buffer, columns, OneBuffer(CandidateRule::kPair, kLoose, 3));
+  for (int threads : {1, 2}) {
+    StopAfter stop(2);
+    ScanParams params = Params(CandidateRule::kPair, kLoose, 3, 1000, threads);
+    params.progress = &stop;
+    std::vector<std::string> seen;
+    EXPECT_FALSE(ScanRecords(buffer, columns, params,
+                             [&](const Match& match, const ColumnList&) {
+                               seen.push_back(std::to_string(match.position));
+                             }));
+    // Exactly the matches of the first two pages were delivered.
+    size_t in_two_pages = 0;
+    for (const std::string& line : all)
+      if (std::stoll(line.substr(0, line.find('|'))) < 2000) ++in_two_pages;
+    EXPECT_EQ(seen.size(), in_two_pages);
+  }
+}
+
+TEST(ScanRecords, HandlerErrorsEndTheScanAndPropagate) {
+  Buffer buffer = Buffer::FromBytes(MixedBytes(20000, 4));
+  ColumnList columns;
+  int calls = 0;
+  ScanParams params = Params(CandidateRule::kPair, kLoose, 0, 100, 2);
+  EXPECT_THROW(ScanRecords(buffer, columns, params,
+                           [&](const Match&, const ColumnList&) {
+                             if (++calls == 5) throw std::runtime_error("stop");
+                           }),
+               std::runtime_error);
+  EXPECT_EQ(calls, 5);
+}
+
+}  // namespace
+}  // namespace quarrow
