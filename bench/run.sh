@@ -1,0 +1,170 @@
+#!/usr/bin/env bash
+# End-to-end throughput of quarrow-cli, measured against `cat FILE > /dev/null`.
+#
+#   bench/run.sh [--size-mib N] [--runs N] [--build-dir DIR] [--keep] [--strict]
+#
+# Builds quarrow-cli and quarrow-make-sample (Release, into build-bench/ unless
+# --build-dir says otherwise), then in a temporary folder makes two inputs of
+# N MiB (default 1024):
+#   address-book  a 2000-person sample address book with deleted rows (real
+#                 SQLite pages), repeated until the size is reached
+#   random        bytes from /dev/urandom
+# After warming the page cache it times, best of --runs (default 3) each:
+#   cat FILE > /dev/null
+#   quarrow-cli find FILE /dev/null                  (the 29 initial DDL lines)
+#   quarrow-cli find --ddl MV.ddl FILE /dev/null     (the 6 multi-value lines)
+#   quarrow-cli contacts --offset 0 FILE /dev/null   (address book only)
+# and prints each figure with its MB/s (10^6 bytes) and its ratio to cat.
+# Targets: find (29 lines) within 6x cat on the address book and 3x on random
+# bytes; contacts within 12x. With --strict a missed target gives exit status 3.
+# Exit status 1 when a command fails. The temporary folder is removed at the
+# end unless --keep is given. Run from anywhere; paths are the repository's.
+set -euo pipefail
+
+size_mib=1024
+runs=3
+build_dir=build-bench
+keep=0
+strict=0
+while (($#)); do
+  case "$1" in
+    --size-mib) size_mib=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --build-dir) build_dir=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    --strict) strict=1; shift ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "bench/run.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+[[ $size_mib =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: --size-mib needs a positive number" >&2; exit 2; }
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "bench/run.sh: --runs needs a positive number" >&2; exit 2; }
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+case "$build_dir" in /*) ;; *) build_dir="$root/$build_dir" ;; esac
+size=$((size_mib * 1024 * 1024))
+
+# --- build ------------------------------------------------------------------
+echo "== building (Release) in $build_dir"
+mkdir -p "$build_dir"
+log="$build_dir/bench-build.log"
+if ! { cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DQUARROW_BUILD_BENCH=ON \
+         -DQUARROW_BUILD_TESTS=OFF -DQUARROW_BUILD_WINDOW=OFF &&
+       cmake --build "$build_dir" --parallel --target quarrow-cli quarrow-make-sample; } > "$log" 2>&1; then
+  tail -n 40 "$log" >&2
+  echo "bench/run.sh: the build failed; see $log" >&2
+  exit 1
+fi
+cli="$build_dir/quarrow-cli"
+make_sample="$build_dir/quarrow-make-sample"
+[[ -x $cli && -x $make_sample ]] || { echo "bench/run.sh: programs not found in $build_dir" >&2; exit 1; }
+
+# --- inputs -----------------------------------------------------------------
+work=$(mktemp -d "${TMPDIR:-/tmp}/quarrow-bench.XXXXXX")
+cleanup() { if ((keep)); then echo "kept $work"; else rm -rf "$work"; fi; }
+trap cleanup EXIT
+
+need_kib=$(( (2 * size + 8 * 1024 * 1024) / 1024 ))
+free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+if ((free_kib < need_kib)); then
+  echo "bench/run.sh: $work has $((free_kib / 1024)) MiB free; the inputs need $((need_kib / 1024)) MiB" >&2
+  exit 1
+fi
+
+echo "== making inputs of $size_mib MiB in $work"
+"$make_sample" --persons 2000 --seed 1 --manifest "$work/sample.tsv" "$work/sample.db" >/dev/null
+sample_size=$(wc -c < "$work/sample.db")
+copies=$((size / sample_size))
+rest=$((size - copies * sample_size))
+for ((k = 0; k < copies; k++)); do cat "$work/sample.db"; done > "$work/address-book.bin"
+head -c "$rest" "$work/sample.db" >> "$work/address-book.bin"
+head -c "$size" /dev/urandom > "$work/random.bin"
+deleted=$(grep -vc '^#' "$work/sample.tsv" || true)
+echo "   address-book: $copies copies (+ $rest bytes) of a $sample_size-byte sample, 2000 persons, $deleted deleted"
+
+printf '%s\n' "ABMultiValue (UID INTEGER PRIMARY KEY" "record_id INTEGER" "property INTEGER" \
+  "identifier INTEGER" "label INTEGER" "value TEXT);" > "$work/multivalue.ddl"
+
+echo "== warming the page cache"
+for f in "$work/address-book.bin" "$work/random.bin"; do
+  cat "$f" > /dev/null; cat "$f" > /dev/null
+done
+
+# --- timing -----------------------------------------------------------------
+now() {  # seconds, with fractions
+  if [[ -n ${EPOCHREALTIME:-} ]]; then echo "${EPOCHREALTIME/,/.}"; else date +%s.%N; fi
+}
+
+failed=0
+best=""
+# best_of LABEL CMD...: runs CMD `runs` times, sets $best to the fastest time in
+# seconds, or to "" when a run failed (its message is shown).
+best_of() {
+  local label=$1; shift
+  best=""
+  local i t0 t1 t status
+  for ((i = 0; i < runs; i++)); do
+    t0=$(now)
+    if "$@" 2> "$work/stderr"; then status=0; else status=$?; fi
+    t1=$(now)
+    if ((status != 0)); then
+      echo "   $label FAILED (exit $status): $(head -c 500 "$work/stderr")" >&2
+      failed=1; best=""; return 0
+    fi
+    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+    if [[ -z $best ]] || awk -v t="$t" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$t; fi
+  done
+}
+
+cat_file() { cat "$1" > /dev/null; }
+
+missed=0
+rows=()
+# row INPUT COMMAND SECONDS CAT_SECONDS TARGET(x, or -)
+row() {
+  local input=$1 command=$2 secs=$3 cat_secs=$4 target=$5 line
+  if [[ -z $secs ]]; then
+    line=$(printf '%-13s %-24s %9s %10s %8s  %s' "$input" "$command" "failed" "-" "-" "$target")
+  else
+    line=$(awk -v i="$input" -v c="$command" -v s="$secs" -v k="$cat_secs" -v n="$size" -v t="$target" 'BEGIN {
+      r = s / k; verdict = ""
+      if (t != "-") { verdict = (r <= t + 0) ? "  (target <= " t "x: met)" : "  (target <= " t "x: MISSED)" }
+      printf "%-13s %-24s %9.3f %10.1f %7.2fx%s", i, c, s, n / s / 1e6, r, verdict }')
+    [[ $line == *MISSED* ]] && missed=1
+  fi
+  rows+=("$line")
+  echo "   $line"
+}
+
+echo "== timing, best of $runs"
+for input in address-book random; do
+  file="$work/$input.bin"
+  best_of "$input cat" cat_file "$file"; cat_secs=$best
+  [[ -n $cat_secs ]] || { echo "bench/run.sh: cat failed" >&2; exit 1; }
+  row "$input" "cat" "$cat_secs" "$cat_secs" "-"
+
+  if [[ $input == address-book ]]; then target29=6; else target29=3; fi
+  best_of "$input find 29" "$cli" find "$file" /dev/null
+  row "$input" "find (29 DDL lines)" "$best" "$cat_secs" "$target29"
+
+  best_of "$input find 6" "$cli" find --ddl "$work/multivalue.ddl" "$file" /dev/null
+  row "$input" "find (6 DDL lines)" "$best" "$cat_secs" "-"
+
+  if [[ $input == address-book ]]; then
+    best_of "$input contacts" "$cli" contacts --offset 0 "$file" /dev/null
+    row "$input" "contacts" "$best" "$cat_secs" "12"
+  fi
+done
+
+# --- report -----------------------------------------------------------------
+echo
+echo "quarrow-cli throughput, $size_mib MiB inputs, best of $runs runs, page cache warm"
+echo "machine: $(nproc 2>/dev/null || echo '?') cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || uname -m)"
+printf '%-13s %-24s %9s %10s %8s\n' "input" "command" "seconds" "MB/s" "x cat"
+printf '%s\n' "-------------------------------------------------------------------------"
+for line in "${rows[@]}"; do echo "$line"; done
+
+if ((failed)); then exit 1; fi
+if ((strict && missed)); then exit 3; fi
+exit 0

@@ -1,0 +1,106 @@
+// The main window, Form1 of class TForm1: every control under its own name
+// (also its object name), the click handlers that start the commands, the
+// "Open Database" dialog and the error box. The commands run off the window's
+// thread through a CommandRunner; the window shows their progress, offers to
+// cancel them and keeps the command buttons disabled until they end.
+// Belongs to the window's thread.
+#ifndef QUARROW_UNIT1_UNIT1_H_
+#define QUARROW_UNIT1_UNIT1_H_
+
+#include <optional>
+
+#include <QString>
+#include <QWidget>
+
+#include "Unit1/command_runner.h"
+#include "contacts/result_table.h"
+
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTextEdit;
+
+namespace quarrow {
+
+class WrapButton;
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  // Cancels a running command and waits for it; nothing of it reaches the
+  // controls.
+  ~TForm1() override;
+
+  QLabel* Label1;
+  QLabel* Label2;
+  QLabel* Label3;
+  WrapButton* Button1;
+  QPlainTextEdit* Memo2;  // the DDL editor
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QLineEdit* LabeledEdit1;  // input path
+  QLineEdit* LabeledEdit2;  // output path
+  QTextEdit* memo1;         // the output view
+  QLineEdit* SEG_F;         // start offset
+  QLineEdit* Len_f;         // window length
+  QPushButton* Button4;
+  QCheckBox* CheckBox1;
+  QCheckBox* CheckBox2;
+  QFileDialog* OpenDialog1;
+  QProgressBar* ProgressBar1;  // shown while a command runs
+  QPushButton* CancelButton;   // likewise
+
+  // The folder of the running executable, without a trailing separator
+  // (a root folder keeps its own), native separators.
+  QString AppDir;
+
+  void FormCreate();
+  void Button1Click();  // contacts recovery
+  void Button2Click();  // "Find data"
+  void Button3Click();  // "Open Database"
+  void Button4Click();  // the window scan
+  void CheckBox1Click();
+  void CheckBox2Click();
+
+  // "Open Database" once a file is chosen: sets the input path, proposes the
+  // output path and makes sure its folder `outs` exists.
+  void OpenChosenFile(const QString& path);
+
+  // Runs `command` off the window's thread with the DDL editor's lines; the
+  // editor, the output view and the error box end up as the command left them.
+  // Does nothing while another command runs.
+  void RunCommand(Command command);
+  bool CommandRunning() const { return runner_->Busy(); }
+
+ signals:
+  // A command's results have reached the window and its error box, if any,
+  // has been closed.
+  void CommandFinished();
+
+ protected:
+  // Shows OpenDialog1; returns the chosen file, or nothing when cancelled.
+  virtual std::optional<QString> ChooseInputFile();
+  // The modal error box: `message`, caption "Quarrow", an error icon, OK.
+  virtual void ShowError(const QString& message);
+
+ private:
+  void CreateControls();
+  void SetTabOrder();
+  void ConnectHandlers();
+  void SetRunning(bool running);
+  void ShowProgress(int64_t done, int64_t total);
+  void FinishCommand(CommandOutcome& outcome);
+
+  ResultTable result_table_;  // contacts recovery's table, kept between runs
+  CommandRunner* runner_;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_UNIT1_UNIT1_H_
