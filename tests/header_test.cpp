@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "byte_helpers.h"
 
 namespace quarrow {
@@ -137,6 +139,43 @@ TEST(ReadCellPrefix, NeverReadsBeforeTheBuffer) {
   EXPECT_EQ(Prefix(Bytes({0x05, 0x1D}), 0, 1), "5\t");
   // A run of continuation bytes back to the start: the value at 0 spans them.
   EXPECT_EQ(Prefix(Bytes({0x81, 0x82, 0x03}), 2, 3), "\t\t16643\t");
+}
+
+}  // namespace
+}  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
+  std::mt19937 random(5);
+  std::string bytes(4000, '\0');
+  for (char& c : bytes) {
+    uint32_t r = random() % 10;
+    c = static_cast<char>(r < 4 ? 0 : r < 8 ? random() % 40 : random() % 256);
+  }
+  testing::WholeView whole(bytes);
+  for (const auto& lines : std::vector<std::vector<std::string>>{
+           {"a INTEGER", "b TEXT", "c INTEGER"},
+           {"a INTEGER", "b BLOB", "", "d TEXT", "e INTEGER"},
+           {"x TEXT"}}) {
+    for (int threshold : {kLoose, kStrict}) {
+      ColumnList expected = LoadColumns(lines);
+      ColumnList actual = expected;
+      HeaderMatcher matcher(actual, threshold);
+      for (int64_t p = 0; p <= static_cast<int64_t>(bytes.size()); ++p) {
+        int64_t want = p, got = p;
+        bool fits = MatchHeader(whole.view, expected, threshold, want);
+        ASSERT_EQ(matcher.Match(whole.view, actual, got), fits) << p;
+        ASSERT_EQ(got, want) << p;
+        if (!fits) continue;
+        for (size_t k = 0; k < lines.size(); ++k) {
+          ASSERT_EQ(actual[k].seg, expected[k].seg) << p;
+          ASSERT_EQ(actual[k].serial, expected[k].serial) << p;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -334,7 +334,7 @@ void TForm1::ShowProgress(int64_t done, int64_t total) {
 }
 
 void TForm1::FinishCommand(CommandOutcome& outcome) {
-  if (outcome.editor_changed) MemoEditor(Memo2).SetLines(outcome.editor_lines);
+  if (outcome.editor_changed && !outcome.error) MemoEditor(Memo2).SetLines(outcome.editor_lines);
   RichView view(memo1);
   outcome.view.ApplyTo(view);
   SetRunning(false);

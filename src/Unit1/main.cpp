@@ -4,6 +4,7 @@
 // the command's button. When a run command ends, a line naming the window's
 // native id is printed ("quarrow: contacts finished, window 0x...").
 #include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -16,7 +16,8 @@ namespace quarrow {
 // up holding the multi-value schema's six lines. Throws Error for an empty output
 // path (before anything is read), an input that cannot be opened, an offset text
 // that is not an integer or is negative, a report that cannot be written, or a
-// cancel from the progress sink.
+// cancel from the progress sink (no report is written then). The sink sees both
+// passes as one run: its total is twice one pass's.
 void RecoverContacts(const std::string& input_path, const std::string& offset_text,
                      const std::string& output_path, DdlEditor& editor,
                      OutputView& view, ResultTable& table,

@@ -30,13 +30,20 @@ uint8_t Buffer::ByteAt(int64_t p) const {
 }
 
 void Buffer::Read(int64_t p, size_t length, std::string& out) const {
-  out.assign(length, '\0');
-  // Only the part inside [0, size()) comes from the source; the rest stays zero.
+  // Resizing a reused string costs nothing; only bytes not read are zeroed.
+  out.resize(length);
+  char* data = out.data();
   int64_t from = std::max<int64_t>(p, 0);
   int64_t to = std::min<int64_t>(p + static_cast<int64_t>(length), length_);
-  if (from >= to) return;
-  source_->ReadAt(start_offset_ + from, static_cast<size_t>(to - from),
-                  out.data() + (from - p));
+  size_t got = 0;
+  if (from < to) {
+    got = source_->ReadAt(start_offset_ + from, static_cast<size_t>(to - from),
+                          data + (from - p));
+  }
+  // Bytes before position 0, and from the end of what was read on, are zeros.
+  size_t head = static_cast<size_t>(std::min<int64_t>(from - p, length));
+  std::memset(data, 0, head);
+  std::memset(data + head + got, 0, length - head - got);
 }
 
 namespace {

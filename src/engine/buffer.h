@@ -100,6 +100,15 @@ class BufferView {
     if (index < bytes_.size()) return static_cast<uint8_t>(bytes_[index]);
     return buffer_->ByteAt(p);
   }
+  // Returns the bytes [p, p + length) when the window holds all of them and they
+  // lie inside the buffer, else nullptr. Valid as long as the view.
+  const uint8_t* Span(int64_t p, int64_t length) const {
+    uint64_t index = static_cast<uint64_t>(p - start_);
+    if (p < 0 || p + length > size() || index > bytes_.size() ||
+        static_cast<uint64_t>(length) > bytes_.size() - index)
+      return nullptr;
+    return reinterpret_cast<const uint8_t*>(bytes_.data()) + index;
+  }
   // Appends bytes [p, p + length) to `out`, cut at the buffer's end; p >= 0.
   void AppendTo(int64_t p, int64_t length, std::string& out) const;
 

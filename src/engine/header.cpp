@@ -1,8 +1,21 @@
 #include "engine/header.h"
 
-#include <vector>
+#include <algorithm>
+#include <charconv>
 
 namespace quarrow {
+
+void AppendDecimal(uint64_t value, std::string& out) {
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
+
+void AppendDecimal(int64_t value, std::string& out) {
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out.append(digits, end);
+}
 
 uint64_t ReadVarint(const BufferView& buffer, int64_t& cursor) {
   if (cursor >= buffer.size()) return 0;
@@ -25,13 +38,26 @@ SerialTypeInfo SerialTypeKind(uint64_t serial_type) {
   return {kText, (v - 13) / 2};
 }
 
-bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
-                 int64_t& cursor) {
-  int64_t pos = cursor;
+namespace {
+
+// Decodes one varint from bytes known to hold nine more; advances `at`.
+inline uint64_t DecodeVarint(const uint8_t*& at) {
+  uint64_t value = 0;
+  for (int i = 0; i < 9; ++i) {
+    uint8_t byte = *at++;
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0) break;
+  }
+  return value & 0x7FFFFFFFFFFFFFFFull;
+}
+
+// Reads serial types through `next` and tests them against the columns.
+template <typename NextSerial>
+bool FitColumns(ColumnList& columns, int threshold, NextSerial&& next) {
   int64_t count = 0;
   const int64_t n = static_cast<int64_t>(columns.size()) - 1;
   for (TERM& column : columns) {
-    uint64_t serial = ReadVarint(buffer, pos);
+    uint64_t serial = next();
     column.serial = serial;
     if (serial == 0) {
       column.seg = 0;
@@ -43,21 +69,73 @@ bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
     ++count;
   }
   // count > n x threshold, with the threshold in tenths: exact in whole numbers.
-  if (n <= 0 || 10 * count > threshold * n) {
-    cursor = pos;
-    return true;
-  }
-  return false;
+  return n <= 0 || 10 * count > threshold * n;
 }
 
-std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count) {
-  // Values are found newest first and printed oldest first.
-  std::vector<std::string> values;
+}  // namespace
+
+HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
+    : serials_(columns.size()), threshold_(threshold) {
+  for (const TERM& column : columns) kinds_.push_back(column.tp);
+}
+
+bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
+                          int64_t& cursor) {
+  const size_t width = kinds_.size();
+  const uint8_t* start = buffer.Span(cursor, 9 * static_cast<int64_t>(width));
+  if (start == nullptr) return MatchHeader(buffer, columns, threshold_, cursor);
+  // Most serial types are one byte, and most candidates fail within a few.
+  const uint8_t* at = start;
+  int64_t count = 0;
+  for (size_t k = 0; k < width; ++k) {
+    uint64_t serial = *at < 0x80 ? *at++ : DecodeVarint(at);
+    serials_[k] = serial;
+    if (serial == 0) continue;
+    int32_t kind = serial < 12 ? kInteger : (serial & 1) ? kText : kBlob;
+    if (kind != kinds_[k]) return false;
+    ++count;
+  }
+  const int64_t n = static_cast<int64_t>(width) - 1;
+  if (n > 0 && 10 * count <= threshold_ * n) return false;
+  for (size_t k = 0; k < width; ++k) {
+    columns[k].serial = serials_[k];
+    columns[k].seg = SerialTypeKind(serials_[k]).size;
+  }
+  cursor += at - start;
+  return true;
+}
+
+bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
+                 int64_t& cursor) {
+  const int64_t longest = 9 * static_cast<int64_t>(columns.size());
+  if (const uint8_t* start = buffer.Span(cursor, longest)) {
+    // The usual case: the whole header is in memory and inside the buffer.
+    const uint8_t* at = start;
+    if (!FitColumns(columns, threshold, [&] { return DecodeVarint(at); })) return false;
+    cursor += at - start;
+    return true;
+  }
+  int64_t pos = cursor;
+  if (!FitColumns(columns, threshold, [&] { return ReadVarint(buffer, pos); }))
+    return false;
+  cursor = pos;
+  return true;
+}
+
+void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
+                      std::string& out) {
+  // Values are found newest first and printed oldest first; count is small.
+  constexpr int kMaxCount = 16;
+  uint64_t values[kMaxCount];
+  bool missing[kMaxCount];
+  count = std::min(count, kMaxCount);
+  int found = 0;
   int64_t p = position;
-  while (static_cast<int>(values.size()) < count) {
+  while (found < count) {
+    // A value that would start before the buffer is missing: an empty field.
+    missing[found] = p < 0;
     if (p < 0) {
-      // The value would start before the buffer: an empty field keeps the count.
-      values.emplace_back();
+      ++found;
       continue;
     }
     // The byte before position 0 counts as one with its high bit clear.
@@ -66,14 +144,18 @@ std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count
       continue;
     }
     int64_t at = p;
-    values.push_back(std::to_string(ReadVarint(buffer, at)));
+    values[found++] = ReadVarint(buffer, at);
     --p;
   }
-  std::string text;
-  for (auto value = values.rbegin(); value != values.rend(); ++value) {
-    text += *value;
-    text += '\t';
+  for (int i = count - 1; i >= 0; --i) {
+    if (!missing[i]) AppendDecimal(values[i], out);
+    out += '\t';
   }
+}
+
+std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count) {
+  std::string text;
+  AppendCellPrefix(buffer, position, count, text);
   return text;
 }
 

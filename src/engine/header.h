@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -40,10 +41,32 @@ enum Threshold : int { kLoose = 1, kStrict = 9 };
 bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
                  int64_t& cursor);
 
+// MatchHeader for many candidates against one column list: keeps the kinds in
+// a compact array and writes seg and serial into the columns only on success.
+// One per thread; not thread-safe.
+class HeaderMatcher {
+ public:
+  HeaderMatcher(const ColumnList& columns, int threshold);
+  // As MatchHeader, with the threshold given at construction.
+  bool Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor);
+
+ private:
+  std::vector<int32_t> kinds_;
+  std::vector<uint64_t> serials_;
+  int threshold_;
+};
+
 // Walks backwards from the header-length position `position` and returns the
 // decimal values of `count` varints, oldest first, each followed by a TAB. Reads
 // no byte before position 0: a value that would start there is an empty field.
 std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count);
+// The same, appended to `out` without allocating.
+void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
+                      std::string& out);
+
+// Appends the decimal text of `value` to `out`.
+void AppendDecimal(uint64_t value, std::string& out);
+void AppendDecimal(int64_t value, std::string& out);
 
 }  // namespace quarrow
 

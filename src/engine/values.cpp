@@ -1,5 +1,7 @@
 #include "engine/values.h"
 
+#include "engine/header.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -31,21 +33,19 @@ void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
     value = "1";  // the value 1 lives in the header, not the body
     return;
   }
-  if (column.seg == 0) {
-    value = "0";  // NULL, 8 (the value 0), 10 and 11
-    return;
-  }
-  std::string bytes;
-  buffer.AppendTo(from, column.seg, bytes);
-  uint64_t raw = BigEndianToInt(bytes);
-  if (static_cast<int64_t>(bytes.size()) < column.seg) {
-    // Cut short by the buffer's end: the bytes that are there, unsigned.
-    value = std::to_string(raw);
+  // NULL, 8 (the value 0), 10 and 11 have no content.
+  const int64_t available = std::min(column.seg, buffer.size() - from);
+  uint64_t raw = 0;
+  for (int64_t i = 0; i < available; ++i) raw = (raw << 8) | buffer.At(from + i);
+  if (available < column.seg) {
+    AppendDecimal(raw, value);  // cut short by the buffer's end: unsigned
   } else if (column.serial == 7) {
     value = FormatDouble(std::bit_cast<double>(raw));
+  } else if (column.seg == 0) {
+    value = "0";
   } else {
     int shift = 64 - 8 * static_cast<int>(column.seg);
-    value = std::to_string(static_cast<int64_t>(raw << shift) >> shift);
+    AppendDecimal(static_cast<int64_t>(raw << shift) >> shift, value);
   }
 }
 
