@@ -19,6 +19,7 @@ case $output in /*) ;; *) output=$PWD/$output ;; esac
 # take the picture, close the window.
 if [[ ${1:-} == --inside ]]; then
   sample=$2 output=$3 log=$4
+  : >"$log"
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.25 \
     "$build/quarrow" --open "$sample" --run contacts >"$log" 2>&1 &
   pid=$!
@@ -42,8 +43,8 @@ cmake --build "$build" -j2 --target quarrow quarrow-make-sample
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/evidence" "$(dirname "$output")"
-sample=$work/evidence/AddressBook.sqlitedb
+mkdir -p "$build/sample" "$(dirname "$output")"
+sample=$build/sample/AddressBook.sqlitedb
 "$build/quarrow-make-sample" "$sample"
 
 BUILD_DIR=$build xvfb-run -a -s "-screen 0 1400x900x24" \

@@ -119,7 +119,7 @@ std::vector<std::vector<std::string>> RowsWithId(
   return found;
 }
 
-// An address book with the person and multi-value tables.
+// An address book whose tables are the two schemas (without the "*" marks).
 void CreateAddressBook(SqliteDb& db) {
   std::string person(PersonSchema);
   std::erase(person, '*');
@@ -133,10 +133,10 @@ void AddPerson(SqliteDb& db, int rowid, const char* first, const char* last,
          "VALUES (?, ?, ?, 700000000, ?)",
          {rowid, first, last, image_uri ? fixtures::SqlParam(image_uri) : fixtures::SqlParam()});
 }
-int64_t AddValue(SqliteDb& db, int record_id, int property, int label, const char* value) {
-  return db.Run("INSERT INTO ABMultiValue (record_id, property, identifier, label, value) "
-                "VALUES (?, ?, 0, ?, ?)",
-                {record_id, property, label, value});
+void AddValue(SqliteDb& db, int record_id, int property, int label, const char* value) {
+  db.Run("INSERT INTO ABMultiValue (record_id, property, identifier, label, value) "
+         "VALUES (?, ?, 0, ?, ?)",
+         {record_id, property, label, value});
 }
 struct Recovered {
   std::vector<std::vector<std::string>> rows;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "byte_helpers.h"
+#include "engine/values.h"
 
 namespace quarrow {
 namespace {
@@ -78,6 +79,26 @@ struct ScanSetup {
   int prefix;
 };
 
+// The scan as the rules state it, position by position, with no prefilter,
+// pages or threads: what ScanRecords must reproduce.
+std::vector<std::string> ReferenceScan(const std::string& bytes, ColumnList columns,
+                                       CandidateRule rule, int threshold, int prefix) {
+  testing::WholeView whole(bytes);
+  std::vector<std::string> lines;
+  for (int64_t i = 0; i + 1 < static_cast<int64_t>(bytes.size()); ++i) {
+    bool candidate = bytes[i] != 0 && (rule == CandidateRule::kSingleByte || bytes[i + 1] == 0);
+    int64_t cursor = i + 1;
+    if (!candidate || !MatchHeader(whole.view, columns, threshold, cursor)) continue;
+    ExtractValues(whole.view, cursor, columns);
+    std::string line = std::to_string(i) + "|" +
+                       (prefix > 0 ? ReadCellPrefix(whole.view, i, prefix) : std::string());
+    for (const TERM& column : columns)
+      line += "|" + std::to_string(column.seg) + ":" + column.value;
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 TEST(ScanRecords, PagedAndThreadedScansEqualTheOneBufferScan) {
   const std::vector<ScanSetup> setups = {
       {"pair-3", {"id INTEGER", "name TEXT", "age INTEGER"}, CandidateRule::kPair, kLoose, 3},
@@ -86,12 +107,16 @@ TEST(ScanRecords, PagedAndThreadedScansEqualTheOneBufferScan) {
       {"empty-list", {}, CandidateRule::kPair, kLoose, 3},
   };
   for (uint32_t seed : {1u, 2u, 3u}) {
-    Buffer buffer = Buffer::FromBytes(MixedBytes(3000 + seed * 517, seed));
+    const std::string bytes = MixedBytes(3000 + seed * 517, seed);
+    Buffer buffer = Buffer::FromBytes(bytes);
     for (const ScanSetup& setup : setups) {
       ColumnList columns = LoadColumns(setup.lines);
       std::vector<std::string> reference =
-          ScanLines(buffer, columns, OneBuffer(setup.rule, setup.threshold, setup.prefix));
+          ReferenceScan(bytes, columns, setup.rule, setup.threshold, setup.prefix);
       ASSERT_FALSE(reference.empty()) << setup.name;
+      EXPECT_EQ(ScanLines(buffer, columns, OneBuffer(setup.rule, setup.threshold, setup.prefix)),
+                reference)
+          << setup.name;
       for (int64_t page : {1, 7, 64, 1000}) {
         for (int threads : {1, 2, 3}) {
           EXPECT_EQ(ScanLines(buffer, columns,

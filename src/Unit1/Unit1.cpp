@@ -285,8 +285,9 @@ void TForm1::OpenChosenFile(const QString& path) {
   const QByteArray chosen_utf8 = chosen.toUtf8();
   const QByteArray app_dir_utf8 = AppDir.toUtf8();
   LabeledEdit2->setText(QString::fromStdString(ProposeOutputPath(
-      std::string_view(chosen_utf8.constData(), chosen_utf8.size()), date,
-      std::string_view(app_dir_utf8.constData(), app_dir_utf8.size()),
+      std::string_view(chosen_utf8.constData(), static_cast<size_t>(chosen_utf8.size())),
+      date,
+      std::string_view(app_dir_utf8.constData(), static_cast<size_t>(app_dir_utf8.size())),
       QDir::separator().toLatin1())));
 }
 
@@ -334,7 +335,7 @@ void TForm1::ShowProgress(int64_t done, int64_t total) {
 }
 
 void TForm1::FinishCommand(CommandOutcome& outcome) {
-  if (outcome.editor_changed && !outcome.error) MemoEditor(Memo2).SetLines(outcome.editor_lines);
+  if (outcome.editor_changed) MemoEditor(Memo2).SetLines(outcome.editor_lines);
   RichView view(memo1);
   outcome.view.ApplyTo(view);
   SetRunning(false);

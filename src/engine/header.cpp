@@ -77,6 +77,16 @@ bool FitColumns(ColumnList& columns, int threshold, NextSerial&& next) {
 HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
     : serials_(columns.size()), threshold_(threshold) {
   for (const TERM& column : columns) kinds_.push_back(column.tp);
+  // A first byte of 0 is NULL, one of 0x80 or more starts a longer varint:
+  // both may fit; any other byte is a whole serial type with its own kind.
+  auto accepts = [&](size_t k, int byte) {
+    if (byte == 0 || byte >= 0x80 || k >= kinds_.size()) return true;
+    return SerialTypeKind(static_cast<uint64_t>(byte)).kind == kinds_[k];
+  };
+  for (int byte = 0; byte < 256; ++byte) {
+    accept_first_[byte] = accepts(0, byte);
+    accept_second_[byte] = accepts(1, byte);
+  }
 }
 
 bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,

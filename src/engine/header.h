@@ -50,7 +50,16 @@ class HeaderMatcher {
   // As MatchHeader, with the threshold given at construction.
   bool Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor);
 
+  // A cheap first test of the two bytes at a cursor: returns false only when
+  // Match would, because the first or second serial type is a one-byte one of
+  // the wrong kind.
+  bool MayMatch(uint8_t first, uint8_t second) const {
+    return accept_first_[first] && (first >= 0x80 || accept_second_[second]);
+  }
+
  private:
+  bool accept_first_[256];
+  bool accept_second_[256];
   std::vector<int32_t> kinds_;
   std::vector<uint64_t> serials_;
   int threshold_;

@@ -56,9 +56,16 @@ class PageScanner {
     buffer_.Read(start, static_cast<size_t>(end - start), window_);
     BufferView view(buffer_, start, window_);
     matches.Clear();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(window_.data());
+    const size_t size = window_.size();
     ForEachCandidate(window_, first - start, last - start,
-                     params_.rule == CandidateRule::kPair,
-                     [&](int64_t j) { TryCandidate(view, start + j, matches); });
+                     params_.rule == CandidateRule::kPair, [&](int64_t j) {
+                       // Bytes past the window are tested by Match itself.
+                       if (static_cast<size_t>(j) + 2 < size &&
+                           !matcher_.MayMatch(bytes[j + 1], bytes[j + 2]))
+                         return;
+                       TryCandidate(view, start + j, matches);
+                     });
   }
 
  private:
