@@ -59,12 +59,52 @@ QFont DesignFont(const QString& family, int design_pixels) {
   return font;
 }
 
-template <typename Widget>
-Widget* Make(QWidget* parent, const char* name) {
-  auto* widget = new Widget(parent);
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
+// Creates the controls of a window whose layout is given in 120-dpi pixels,
+// scaled to the screen's resolution.
+class Layout {
+ public:
+  explicit Layout(QWidget* window) : window_(window) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    scale_ = (screen ? screen->logicalDotsPerInch() : 96.0) / kDesignDpi;
+  }
+
+  int Px(int design) const { return qRound(design * scale_); }
+
+  // A control named `name` (object name too) with the caption or text `text`,
+  // where it has one.
+  template <typename Widget>
+  Widget* Add(const char* name, const QString& text, Place p) const {
+    auto* widget = new Widget(window_);
+    widget->setObjectName(QLatin1String(name));
+    if constexpr (requires { widget->setText(text); }) widget->setText(text);
+    widget->setGeometry(Px(p.left), Px(p.top), Px(p.width), Px(p.height));
+    return widget;
+  }
+
+  // A label grows to its caption where a stand-in font is wider.
+  QLabel* AddLabel(const char* name, const QString& text, Place p) const {
+    QLabel* label = Add<QLabel>(name, text, p);
+    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
+    return label;
+  }
+
+  // An edit field with its caption above it, 3 design pixels away. The
+  // caption's object name is the field's followed by ".EditLabel".
+  QLineEdit* AddField(const char* name, const QString& caption, const QString& text,
+                      Place p) const {
+    QLineEdit* edit = Add<QLineEdit>(name, text, p);
+    auto* label = new QLabel(caption, window_);
+    label->setObjectName(QLatin1String(name) + QLatin1String(".EditLabel"));
+    label->setBuddy(edit);
+    label->adjustSize();
+    label->move(edit->x(), edit->y() - Px(3) - label->height());
+    return edit;
+  }
+
+ private:
+  QWidget* window_;
+  double scale_;
+};
 
 }  // namespace
 
@@ -87,86 +127,70 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateControls() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const double scale = (screen ? screen->logicalDotsPerInch() : 96.0) / kDesignDpi;
-  auto px = [scale](int design) { return qRound(design * scale); };
-  auto place = [&px](QWidget* widget, Place p) {
-    widget->setGeometry(px(p.left), px(p.top), px(p.width), px(p.height));
-  };
-  // A label sizes itself to its caption, from the corner the layout gives.
-  auto place_label = [&](QLabel* label, Place p) {
-    place(label, p);
-    label->resize(std::max(label->width(), label->sizeHint().width()), label->height());
-  };
-  // An edit field's caption sits above it, 3 design pixels away.
-  auto caption = [&](QLineEdit* edit, const char* name, const QString& text) {
-    auto* label = Make<QLabel>(this, name);
-    label->setText(text);
-    label->setBuddy(edit);
-    label->adjustSize();
-    label->move(edit->x(), edit->y() - px(3) - label->height());
-  };
-
+  const Layout layout(this);
   setWindowTitle(QStringLiteral("  Quarrow deleted data (iPhone contacts)"));
   // A fixed-size window with a title bar and a close button only. Not a tool
   // window: this one has its own task-bar button.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(px(1007), px(634));
+  setFixedSize(layout.Px(1007), layout.Px(634));
   setFont(DesignFont(QStringLiteral("Tahoma"), 14));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
   setPalette(face);
   setAutoFillBackground(true);
 
-  Label1 = Make<QLabel>(this, "Label1");
-  Label1->setText(QStringLiteral("OUT DATA"));
-  place_label(Label1, {10, 38, 65, 17});
+  // In the order the window creates them.
+  Label1 = layout.AddLabel("Label1", QStringLiteral("OUT DATA"), {10, 38, 65, 17});
+  Label2 = layout.AddLabel("Label2", QStringLiteral("DDL (* not print)"), {743, 38, 107, 17});
+  Label3 = layout.AddLabel(
+      "Label3", QString::fromUtf16(u"Quarrow \u00B7 recovers deleted SQLite records"),
+      {64, 5, 833, 27});
+  Button1 = layout.Add<WrapButton>("Button1", QStringLiteral("Restore deleted contacts IPHONE"),
+                                   {824, 510, 158, 65});
+  Memo2 = layout.Add<QPlainTextEdit>("Memo2", QString(), {743, 63, 252, 439});
+  Button2 = layout.Add<QPushButton>("Button2", QStringLiteral("Find data"), {10, 575, 117, 47});
+  Button3 =
+      layout.Add<QPushButton>("Button3", QStringLiteral("Open Database"), {10, 519, 117, 47});
+  LabeledEdit1 = layout.AddField("LabeledEdit1", QStringLiteral("input file"), QString(),
+                                 {135, 530, 557, 25});
+  LabeledEdit2 = layout.AddField("LabeledEdit2", QStringLiteral("output file"), QString(),
+                                 {135, 585, 681, 25});
+  memo1 = layout.Add<QTextEdit>("memo1", QString(), {10, 63, 725, 439});
+  SEG_F = layout.AddField("SEG_F", QStringLiteral("SEG_F"), QStringLiteral("1"),
+                          {700, 528, 55, 25});
+  Len_f = layout.AddField("Len_f", QStringLiteral("Len"), QStringLiteral("1"),
+                          {761, 528, 55, 25});
+  Button4 = layout.Add<QPushButton>("Button4", QStringLiteral("Button4"), {366, 230, 158, 43});
+  Button4->setVisible(false);
+  CheckBox1 = layout.Add<QCheckBox>("CheckBox1", QStringLiteral("iOS"), {824, 581, 86, 43});
+  CheckBox2 = layout.Add<QCheckBox>("CheckBox2", QStringLiteral("iCloud"), {918, 586, 78, 33});
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
 
-  Label2 = Make<QLabel>(this, "Label2");
-  Label2->setText(QStringLiteral("DDL (* not print)"));
-  place_label(Label2, {743, 38, 107, 17});
+  // Progress and cancel share the free strip between the two captions.
+  ProgressBar1 = layout.Add<QProgressBar>("ProgressBar1", QString(), {90, 36, 550, 22});
+  CancelButton = layout.Add<QPushButton>("CancelButton", QStringLiteral("Cancel"),
+                                         {650, 33, 85, 28});
+  SetUpLooks();
+}
 
-  Label3 = Make<QLabel>(this, "Label3");
-  Label3->setText(QString::fromUtf16(u"Quarrow \u00B7 recovers deleted SQLite records"));
+void TForm1::SetUpLooks() {
   QFont title = DesignFont(QStringLiteral("Tahoma"), 22);
   title.setBold(true);
   Label3->setFont(title);
   QPalette blue = Label3->palette();
   blue.setColor(QPalette::WindowText, Qt::blue);
   Label3->setPalette(blue);
-  place_label(Label3, {64, 5, 833, 27});
 
-  Button1 = Make<WrapButton>(this, "Button1");
-  Button1->setText(QStringLiteral("Restore deleted contacts IPHONE"));
-  place(Button1, {824, 510, 158, 65});
-
-  Memo2 = Make<QPlainTextEdit>(this, "Memo2");
   Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoEditor(Memo2).SetLines(InitialDdlLines());
   Memo2->document()->clearUndoRedoStacks();
-  place(Memo2, {743, 63, 252, 439});
-
-  Button2 = Make<QPushButton>(this, "Button2");
-  Button2->setText(QStringLiteral("Find data"));
-  place(Button2, {10, 575, 117, 47});
-
-  Button3 = Make<QPushButton>(this, "Button3");
-  Button3->setText(QStringLiteral("Open Database"));
-  place(Button3, {10, 519, 117, 47});
-
-  LabeledEdit1 = Make<QLineEdit>(this, "LabeledEdit1");
-  place(LabeledEdit1, {135, 530, 557, 25});
-  caption(LabeledEdit1, "LabeledEdit1.EditLabel", QStringLiteral("input file"));
-
-  LabeledEdit2 = Make<QLineEdit>(this, "LabeledEdit2");
-  place(LabeledEdit2, {135, 585, 681, 25});
-  caption(LabeledEdit2, "LabeledEdit2.EditLabel", QStringLiteral("output file"));
 
   // The output view shows plain text only; the commands are its only writers.
-  memo1 = Make<QTextEdit>(this, "memo1");
   memo1->setFont(DesignFont(QStringLiteral("Arial Unicode MS"), 15));
   memo1->setAcceptRichText(false);
   memo1->setReadOnly(true);
@@ -175,40 +199,6 @@ void TForm1::CreateControls() {
   memo1->setLineWrapMode(QTextEdit::NoWrap);
   memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  place(memo1, {10, 63, 725, 439});
-
-  SEG_F = Make<QLineEdit>(this, "SEG_F");
-  SEG_F->setText(QStringLiteral("1"));
-  place(SEG_F, {700, 528, 55, 25});
-  caption(SEG_F, "SEG_F.EditLabel", QStringLiteral("SEG_F"));
-
-  Len_f = Make<QLineEdit>(this, "Len_f");
-  Len_f->setText(QStringLiteral("1"));
-  place(Len_f, {761, 528, 55, 25});
-  caption(Len_f, "Len_f.EditLabel", QStringLiteral("Len"));
-
-  Button4 = Make<QPushButton>(this, "Button4");
-  Button4->setText(QStringLiteral("Button4"));
-  place(Button4, {366, 230, 158, 43});
-  Button4->setVisible(false);
-
-  CheckBox1 = Make<QCheckBox>(this, "CheckBox1");
-  CheckBox1->setText(QStringLiteral("iOS"));
-  place(CheckBox1, {824, 581, 86, 43});
-
-  CheckBox2 = Make<QCheckBox>(this, "CheckBox2");
-  CheckBox2->setText(QStringLiteral("iCloud"));
-  place(CheckBox2, {918, 586, 78, 33});
-
-  OpenDialog1 = Make<QFileDialog>(this, "OpenDialog1");
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-
-  // Progress and cancel share the free strip between the two captions.
-  ProgressBar1 = Make<QProgressBar>(this, "ProgressBar1");
-  place(ProgressBar1, {90, 36, 550, 22});
-  CancelButton = Make<QPushButton>(this, "CancelButton");
-  CancelButton->setText(QStringLiteral("Cancel"));
-  place(CancelButton, {650, 33, 85, 28});
 }
 
 void TForm1::SetTabOrder() {

@@ -91,6 +91,7 @@ class TForm1 : public QWidget {
 
  private:
   void CreateControls();
+  void SetUpLooks();
   void SetTabOrder();
   void ConnectHandlers();
   void SetRunning(bool running);

@@ -75,7 +75,7 @@ bool FitColumns(ColumnList& columns, int threshold, NextSerial&& next) {
 }  // namespace
 
 HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
-    : serials_(columns.size()), threshold_(threshold) {
+    : threshold_(threshold) {
   for (const TERM& column : columns) kinds_.push_back(column.tp);
   // A first byte of 0 is NULL, one of 0x80 or more starts a longer varint:
   // both may fit; any other byte is a whole serial type with its own kind.
@@ -83,6 +83,9 @@ HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
     if (byte == 0 || byte >= 0x80 || k >= kinds_.size()) return true;
     return SerialTypeKind(static_cast<uint64_t>(byte)).kind == kinds_[k];
   };
+  for (int byte = 0; byte < 128; ++byte) {
+    byte_kind_[byte] = SerialTypeKind(static_cast<uint64_t>(byte)).kind;
+  }
   for (int byte = 0; byte < 256; ++byte) {
     accept_first_[byte] = accepts(0, byte);
     accept_second_[byte] = accepts(1, byte);
@@ -98,18 +101,23 @@ bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
   const uint8_t* at = start;
   int64_t count = 0;
   for (size_t k = 0; k < width; ++k) {
-    uint64_t serial = *at < 0x80 ? *at++ : DecodeVarint(at);
-    serials_[k] = serial;
-    if (serial == 0) continue;
-    int32_t kind = serial < 12 ? kInteger : (serial & 1) ? kText : kBlob;
+    int32_t kind;
+    if (*at < 0x80) {
+      kind = byte_kind_[*at++];
+    } else {
+      kind = SerialTypeKind(DecodeVarint(at)).kind;
+    }
+    if (kind == kNone) continue;
     if (kind != kinds_[k]) return false;
     ++count;
   }
   const int64_t n = static_cast<int64_t>(width) - 1;
   if (n > 0 && 10 * count <= threshold_ * n) return false;
-  for (size_t k = 0; k < width; ++k) {
-    columns[k].serial = serials_[k];
-    columns[k].seg = SerialTypeKind(serials_[k]).size;
+  // A fit is rare: decode the serial types again, now for the columns.
+  at = start;
+  for (TERM& column : columns) {
+    column.serial = DecodeVarint(at);
+    column.seg = SerialTypeKind(column.serial).size;
   }
   cursor += at - start;
   return true;

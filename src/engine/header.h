@@ -61,7 +61,7 @@ class HeaderMatcher {
   bool accept_first_[256];
   bool accept_second_[256];
   std::vector<int32_t> kinds_;
-  std::vector<uint64_t> serials_;
+  int32_t byte_kind_[128];  // the kind of each one-byte serial type
   int threshold_;
 };
 
