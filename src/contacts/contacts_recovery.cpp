@@ -3,7 +3,7 @@
 #include "contacts/contacts_report.h"
 #include "contacts/multi_value_pass.h"
 #include "contacts/person_pass.h"
-#include "text_rule/error.h"
+#include "engine/file_io.h"
 
 namespace quarrow {
 
@@ -29,7 +29,7 @@ class PassProgress : public ProgressSink {
 void RecoverContacts(const std::string& input_path, const std::string& offset_text,
                      const std::string& output_path, DdlEditor& editor,
                      OutputView& view, ResultTable& table, ProgressSink* progress) {
-  if (output_path.empty()) throw Error("No output file given.");
+  RequireOutputPath(output_path);
   PassProgress person_progress(progress, 0);
   PassProgress multi_value_progress(progress, 1);
   Buffer buffer = PersonPass(input_path, offset_text, editor, table,

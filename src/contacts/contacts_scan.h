@@ -14,10 +14,12 @@ namespace quarrow {
 inline constexpr const char* kContactsCancelled =
     "Contacts recovery was cancelled. No report was written.";
 
-// Runs ScanRecords over the whole buffer. Throws Error kContactsCancelled when
+// Runs ScanRecords over the whole buffer; `accept`, when given, drops matches
+// on the scan's workers (see ScanParams). Throws Error kContactsCancelled when
 // the progress sink asks to stop; the table then keeps the rows added so far.
 void ScanForContacts(const Buffer& buffer, ColumnList& columns, int prefix_count,
-                     ProgressSink* progress, const MatchHandler& handler);
+                     ProgressSink* progress, const MatchHandler& handler,
+                     MatchFilter accept = nullptr);
 
 }  // namespace quarrow
 

@@ -56,8 +56,8 @@ int LabelColumn(std::string_view label, std::string_view property) {
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) {
   std::string_view trimmed = Trim(raw);
   std::string_view cell = table.Cell(row, col);
-  // A blank value adds nothing; merging it would only leave a stray comma.
-  if (trimmed.empty() || cell.find(trimmed) != std::string_view::npos) return;
+  // An empty value never counts as already there.
+  if (!trimmed.empty() && cell.find(trimmed) != std::string_view::npos) return;
   std::string merged(cell);
   if (!merged.empty()) merged += ", ";
   merged += ' ';
@@ -80,10 +80,12 @@ void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
                     ProgressSink* progress) {
   ReplaceEditorLines(editor, SplitSchema(MultiValueSchema));
   ColumnList columns = LoadColumns(EditorLines(editor));
-  ScanForContacts(buffer, columns, 0, progress,
-                  [&table](const Match&, const ColumnList& found) {
-                    if (IsValidMultiValue(found)) FileMultiValue(table, found);
-                  });
+  // The plausibility test is pure, so the scan's workers run it: most matches
+  // of six loose columns are chance bytes and never reach the table.
+  ScanForContacts(
+      buffer, columns, 0, progress,
+      [&table](const Match&, const ColumnList& found) { FileMultiValue(table, found); },
+      IsValidMultiValue);
 }
 
 }  // namespace quarrow

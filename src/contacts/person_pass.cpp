@@ -1,5 +1,8 @@
 #include "contacts/person_pass.h"
 
+#include <array>
+#include <span>
+
 #include "contacts/contacts_scan.h"
 #include "engine/scan.h"
 #include "text_rule/text_rule.h"
@@ -15,16 +18,19 @@ constexpr int kPrefixCount = 3;
 
 void AddPersonRow(ResultTable& table, std::string_view prefix,
                   const ColumnList& columns) {
-  int64_t row = table.AddRow();
+  // Cells 0 to 2 take the prefix's values, then the kept person columns follow.
+  std::array<std::string_view, kFirstPersonColumn + kPersonColumnsKept> cells{};
   for (int col = 0; col < kPrefixCount && !prefix.empty(); ++col) {
     size_t tab = prefix.find('\t');
-    table.SetCell(row, col, prefix.substr(0, tab));
+    cells[col] = prefix.substr(0, tab);
     prefix.remove_prefix(tab == std::string_view::npos ? prefix.size() : tab + 1);
   }
+  size_t used = kFirstPersonColumn;
   for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
     const TERM& column = columns[k];
-    table.SetCell(row, kFirstPersonColumn + k, column.off ? "null" : column.value);
+    cells[used++] = column.off ? std::string_view("null") : std::string_view(column.value);
   }
+  table.AddRow(std::span<const std::string_view>(cells.data(), used));
 }
 
 Buffer PersonPass(const std::string& input_path, const std::string& offset_text,

@@ -22,6 +22,32 @@ int64_t ResultTable::AddRow() {
   return row;
 }
 
+int64_t ResultTable::AddRow(std::span<const std::string_view> cells) {
+  if (cells.size() > static_cast<size_t>(kColumns)) {
+    throw std::out_of_range("result table row has too many cells");
+  }
+  Row r;
+  size_t total = 0;
+  for (std::string_view cell : cells) total += cell.size();
+  if (total > std::numeric_limits<uint32_t>::max()) {
+    throw std::length_error("result table row too long");
+  }
+  r.bytes.reserve(total);
+  for (size_t col = 0; col < cells.size(); ++col) {
+    r.bytes.append(cells[col]);
+    r.end[col] = static_cast<uint32_t>(r.bytes.size());
+  }
+  for (size_t col = cells.size(); col < static_cast<size_t>(kColumns); ++col) {
+    r.end[col] = static_cast<uint32_t>(r.bytes.size());
+  }
+  rows_.push_back(std::move(r));
+  int64_t row = LastRow();
+  IndexKey(cells.size() > static_cast<size_t>(kIdColumn) ? cells[kIdColumn]
+                                                         : std::string_view(),
+           row);
+  return row;
+}
+
 void ResultTable::CheckCell(int64_t row, int col) const {
   if (row < 0 || row > LastRow() || col < 0 || col >= kColumns) {
     throw std::out_of_range("result table cell out of range");

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +38,10 @@ class ResultTable {
 
   // Appends a row of empty cells and returns its index, the new LastRow().
   int64_t AddRow();
+  // Appends a row whose first cells hold `cells` (at most kColumns; `cells` must
+  // not view this table's bytes), the rest empty; returns its index. One pass
+  // over the bytes, for the many rows a large input gives.
+  int64_t AddRow(std::span<const std::string_view> cells);
 
   // The bytes of cell (row, col). The view stays valid until that row is next
   // changed or the table is reset (adding rows moves no other row). Throws

@@ -73,6 +73,7 @@ class PageScanner {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
     ExtractValues(view, cursor, columns_);
+    if (params_.accept != nullptr && !params_.accept(columns_)) return;
     out.positions.push_back(position);
     if (params_.prefix_count > 0) {
       AppendCellPrefix(view, position, params_.prefix_count, out.text);

@@ -27,6 +27,10 @@ enum class CandidateRule {
   kSingleByte,  // any non-zero byte
 };
 
+// Decides on a worker thread whether a rendered match goes to the handler.
+// Must be pure: it runs on several threads at once.
+using MatchFilter = bool (*)(const ColumnList& columns);
+
 struct ScanParams {
   CandidateRule rule = CandidateRule::kPair;
   int threshold = kLoose;
@@ -38,6 +42,8 @@ struct ScanParams {
   // Worker threads; 0 chooses by the machine.
   int threads = 0;
   ProgressSink* progress = nullptr;
+  // When set, only matches it accepts reach the handler.
+  MatchFilter accept = nullptr;
 };
 
 struct Match {

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the sample need; does
+# nothing (and needs no network) when they are all there already.
+set -euo pipefail
+
+packages=(cmake g++ make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libsqlite3-dev)
+packages+=("$@")
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

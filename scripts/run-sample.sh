@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job on the bundled sample: installs what is needed, builds into
+# build/, makes the sample address book (a real SQLite database from which a
+# third of the persons were deleted), recovers its contacts and prints them.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/build.sh" >/dev/null
+
+build=$root/build
+mkdir -p "$build/sample"
+sample=$build/sample/AddressBook.sqlitedb
+manifest=$build/sample/deleted.tsv
+report=$build/sample/RES_AddressBook.sqlitedb.TXT
+"$build/quarrow-make-sample" --manifest "$manifest" "$sample"
+"$build/quarrow-cli" contacts --offset 0 "$sample" "$report"
+bash "$root/scripts/show-contacts.sh" "$report" "$manifest"
+echo
+echo "Sample database: $sample"
+echo "Contacts report: $report (tab-separated UTF-8, one line per recovered row)"
