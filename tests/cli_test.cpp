@@ -1,9 +1,12 @@
 #include "cli/cli_main.h"
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -118,6 +121,7 @@ TEST(Cli, ScanPrintsWindowLines) {
   EXPECT_EQ(missing.err.rfind("quarrow-cli: Cannot open file", 0), 0u);
 }
 
+#ifndef _WIN32
 // Runs the real program; returns its exit status and peak resident memory.
 struct ProcessRun {
   int status;
@@ -179,6 +183,7 @@ TEST(Cli, SixGibibyteInputScansWhollyInBoundedMemory) {
   EXPECT_LT(run.max_rss_kib, 1024 * 1024);
   RecordProperty("max_rss_kib", static_cast<int>(run.max_rss_kib));
 }
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace quarrow

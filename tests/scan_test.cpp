@@ -15,10 +15,7 @@ using testing::ScanLines;
 
 ScanParams Params(CandidateRule rule, int threshold, int prefix, int64_t page,
                   int threads) {
-  ScanParams params;
-  params.rule = rule;
-  params.threshold = threshold;
-  params.prefix_count = prefix;
+  ScanParams params = ScanParams::For(rule, threshold, prefix, nullptr);
   params.page_size = page;
   params.threads = threads;
   return params;

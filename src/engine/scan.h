@@ -44,6 +44,17 @@ struct ScanParams {
   ProgressSink* progress = nullptr;
   // When set, only matches it accepts reach the handler.
   MatchFilter accept = nullptr;
+
+  // The parameters every command chooses; the rest keep their defaults.
+  static ScanParams For(CandidateRule rule, int threshold, int prefix_count,
+                        ProgressSink* progress) {
+    ScanParams params;
+    params.rule = rule;
+    params.threshold = threshold;
+    params.prefix_count = prefix_count;
+    params.progress = progress;
+    return params;
+  }
 };
 
 struct Match {

@@ -32,11 +32,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
 
   OutputFile report(output_path);
   report.Write("\xEF\xBB\xBFTABLE\r\n");
-  ScanParams params;
-  params.rule = CandidateRule::kPair;
-  params.threshold = kLoose;
-  params.prefix_count = 3;
-  params.progress = progress;
+  ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
   int64_t records = 0;
   std::string line;
   bool finished = ScanRecords(buffer, columns, params,

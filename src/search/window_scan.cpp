@@ -25,11 +25,7 @@ void ScanFileWindow(const std::string& input_path, const std::string& length_tex
   ReplaceEditorLines(editor, SplitSchema(kWindowSchema));
   ColumnList columns = LoadColumns(EditorLines(editor));
 
-  ScanParams params;
-  params.rule = CandidateRule::kSingleByte;
-  params.threshold = kStrict;
-  params.prefix_count = 1;
-  params.progress = progress;
+  ScanParams params = ScanParams::For(CandidateRule::kSingleByte, kStrict, 1, progress);
   int64_t lines = 0;
   std::string line;
   bool finished = ScanRecords(buffer, columns, params,
