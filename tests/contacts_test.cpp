@@ -167,6 +167,23 @@ TEST(ResultTableTest, CellsKeepTheirBytesWhenNeighboursChange) {
   EXPECT_EQ(table.Cell(row, 48), "");
   EXPECT_THROW(table.Cell(row, 50), std::out_of_range);
   EXPECT_THROW(table.SetCell(row + 1, 0, "x"), std::out_of_range);
+  // A TAB would split the cell in the report: refused, nothing changes.
+  EXPECT_THROW(table.SetCell(row, 3, "a\tb"), std::invalid_argument);
+  EXPECT_EQ(table.Cell(row, 3), "");
+  // Rows given whole, and views that outlive later changes and new rows.
+  std::vector<std::string_view> cells = {"1", "42", "", "x y"};
+  int64_t whole = table.AddRow(cells);
+  std::string_view kept = table.Cell(whole, 3);
+  table.SetCell(whole, 3, "changed");
+  for (int i = 0; i < 20000; ++i) table.AddRow(cells);
+  EXPECT_EQ(kept, "x y");
+  EXPECT_EQ(table.Cell(whole, 1), "42");
+  EXPECT_EQ(table.Cell(whole, 3), "changed");
+  EXPECT_EQ(table.Cell(whole, 4), "");
+  EXPECT_EQ(table.FindRowById("42"), whole);
+  std::string line;
+  table.AppendCells(whole, 46, line);
+  EXPECT_EQ(line, "1\t42\t\tchanged" + std::string(43, '\t'));
   table.Reset();
   EXPECT_EQ(table.LastRow(), 0);
   EXPECT_EQ(table.FindRowById(""), -1);

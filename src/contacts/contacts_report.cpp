@@ -22,10 +22,7 @@ void NameReportColumns(ResultTable& table) {
 
 void AppendReportLine(const ResultTable& table, int64_t row, std::string& out) {
   if (row == 0) out += kByteOrderMark;
-  for (int col = 0; col < kReportColumns; ++col) {
-    out += table.Cell(row, col);
-    out += '\t';
-  }
+  table.AppendCells(row, kReportColumns, out);
   out += "\r\n";
 }
 

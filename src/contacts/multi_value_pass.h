@@ -50,13 +50,14 @@ bool IsValidMultiValue(const ColumnList& columns);
 // property 4 (e-mail). Always 32 to 45.
 int LabelColumn(std::string_view label, std::string_view property);
 
-// Merges `raw` into cell (row, col): nothing when its trimmed text is blank or
-// already occurs in the cell; else ", " (when the cell holds text), a space and
-// `raw` are appended and the whole cell is trimmed.
+// Merges `raw` into cell (row, col): nothing when its trimmed text is not empty
+// and already occurs in the cell; else ", " (when the cell holds text), a space
+// and `raw` are appended and the whole cell is trimmed.
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw);
 
-// Files one match that IsValidMultiValue accepted: finds the first row with its record id, or adds a
-// row holding only the id, and merges the value under its label.
+// Files one match that IsValidMultiValue accepted: finds the first row with its
+// record id, or adds a row holding only the id, and merges the value under its
+// label.
 void FileMultiValue(ResultTable& table, const ColumnList& columns);
 
 // Writes the multi-value schema's six lines into `editor`, loads them as the

@@ -1,21 +1,102 @@
 #include "contacts/result_table.h"
 
+#include <algorithm>
+#include <bit>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace quarrow {
+
+namespace {
+
+constexpr size_t kBlockBytes = size_t{1} << 20;
+
+// The empty row: 50 empty cells, 49 separators.
+const std::string kEmptyRow(ResultTable::kColumns - 1, '\t');
+
+void CheckNoTab(std::string_view text) {
+  if (text.find('\t') != std::string_view::npos) {
+    throw std::invalid_argument("a result table cell cannot hold a TAB");
+  }
+}
+
+// The position just past the n-th TAB of `row` (0 for n = 0), or npos when it
+// has fewer. Sixteen bytes at a time where SSE2 is there: rows are a few hundred
+// bytes and the label cells lie near their end.
+size_t AfterNthTab(std::string_view row, int n) {
+  size_t i = 0;
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i tab = _mm_set1_epi8('\t');
+  for (; n > 0 && i + 16 <= row.size(); i += 16) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.data() + i));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, tab)));
+    for (; mask != 0; mask &= mask - 1) {
+      if (--n == 0) return i + static_cast<size_t>(std::countr_zero(mask)) + 1;
+    }
+  }
+#endif
+  for (; n > 0; ++i) {
+    if (i >= row.size()) return std::string_view::npos;
+    if (row[i] == '\t') --n;
+  }
+  return i;
+}
+
+// The bounds of cell `col` in a row's text.
+std::pair<size_t, size_t> CellBounds(std::string_view row, int col) {
+  size_t begin = AfterNthTab(row, col);
+  size_t end = row.find('\t', begin);
+  return {begin, end == std::string_view::npos ? row.size() : end};
+}
+
+}  // namespace
 
 ResultTable::ResultTable() { Reset(); }
 
 void ResultTable::Reset() {
   rows_.clear();
   rows_.shrink_to_fit();
-  rows_.emplace_back();
+  blocks_.clear();
+  block_used_ = block_size_ = 0;
+  rows_.push_back(Store(kEmptyRow));
   first_row_by_key_.clear();
+  first_row_by_number_.clear();
+}
+
+ResultTable::RowRef ResultTable::Reserve(size_t size) {
+  if (blocks_.empty() || block_size_ - block_used_ < size) {
+    // A row longer than a block gets a block of its own size.
+    block_size_ = std::max(kBlockBytes, size);
+    if (blocks_.size() >= std::numeric_limits<uint32_t>::max()) {
+      throw std::length_error("result table too large");
+    }
+    blocks_.push_back(std::make_unique<char[]>(block_size_));
+    block_used_ = 0;
+  }
+  RowRef ref{static_cast<uint32_t>(blocks_.size() - 1),
+             static_cast<uint32_t>(block_used_), static_cast<uint32_t>(size)};
+  block_used_ += size;
+  return ref;
+}
+
+ResultTable::RowRef ResultTable::Store(std::string_view text) {
+  RowRef ref = Reserve(text.size());
+  std::copy(text.begin(), text.end(), blocks_[ref.block].get() + ref.offset);
+  return ref;
+}
+
+std::string_view ResultTable::RowText(int64_t row) const {
+  const RowRef& ref = rows_[static_cast<size_t>(row)];
+  return std::string_view(blocks_[ref.block].get() + ref.offset, ref.size);
 }
 
 int64_t ResultTable::AddRow() {
-  rows_.emplace_back();
+  rows_.push_back(Store(kEmptyRow));
   int64_t row = LastRow();
   // A new row's key is the empty text until column 1 is set.
   IndexKey({}, row);
@@ -26,21 +107,22 @@ int64_t ResultTable::AddRow(std::span<const std::string_view> cells) {
   if (cells.size() > static_cast<size_t>(kColumns)) {
     throw std::out_of_range("result table row has too many cells");
   }
-  Row r;
-  size_t total = 0;
-  for (std::string_view cell : cells) total += cell.size();
-  if (total > std::numeric_limits<uint32_t>::max()) {
+  size_t size = kColumns - 1;
+  for (std::string_view cell : cells) {
+    CheckNoTab(cell);
+    size += cell.size();
+  }
+  if (size > std::numeric_limits<uint32_t>::max()) {
     throw std::length_error("result table row too long");
   }
-  r.bytes.reserve(total);
-  for (size_t col = 0; col < cells.size(); ++col) {
-    r.bytes.append(cells[col]);
-    r.end[col] = static_cast<uint32_t>(r.bytes.size());
+  // Written straight into the blocks: this runs once per record found.
+  RowRef ref = Reserve(size);
+  char* at = blocks_[ref.block].get() + ref.offset;
+  for (size_t col = 0; col < static_cast<size_t>(kColumns); ++col) {
+    if (col > 0) *at++ = '\t';
+    if (col < cells.size()) at = std::copy(cells[col].begin(), cells[col].end(), at);
   }
-  for (size_t col = cells.size(); col < static_cast<size_t>(kColumns); ++col) {
-    r.end[col] = static_cast<uint32_t>(r.bytes.size());
-  }
-  rows_.push_back(std::move(r));
+  rows_.push_back(ref);
   int64_t row = LastRow();
   IndexKey(cells.size() > static_cast<size_t>(kIdColumn) ? cells[kIdColumn]
                                                          : std::string_view(),
@@ -56,20 +138,28 @@ void ResultTable::CheckCell(int64_t row, int col) const {
 
 std::string_view ResultTable::Cell(int64_t row, int col) const {
   CheckCell(row, col);
-  const Row& r = rows_[static_cast<size_t>(row)];
-  uint32_t begin = col == 0 ? 0 : r.end[col - 1];
-  return std::string_view(r.bytes).substr(begin, r.end[col] - begin);
+  std::string_view text = RowText(row);
+  auto [begin, end] = CellBounds(text, col);
+  return text.substr(begin, end - begin);
 }
 
 void ResultTable::SetCell(int64_t row, int col, std::string_view text) {
   CheckCell(row, col);
-  bool is_key = col == kIdColumn && row > 0;
-  std::string old_key;
-  if (is_key) {
-    old_key = Cell(row, col);
-    if (old_key == text) return;
+  CheckNoTab(text);
+  std::string_view old_row = RowText(row);
+  auto [begin, end] = CellBounds(old_row, col);
+  std::string_view old_cell = old_row.substr(begin, end - begin);
+  if (old_cell == text) return;
+  std::string new_row;
+  new_row.reserve(old_row.size() - old_cell.size() + text.size());
+  new_row.append(old_row.substr(0, begin)).append(text).append(old_row.substr(end));
+  if (new_row.size() > std::numeric_limits<uint32_t>::max()) {
+    throw std::length_error("result table row too long");
   }
-  Splice(rows_[static_cast<size_t>(row)], col, text);
+  bool is_key = col == kIdColumn && row > 0;
+  std::string old_key = is_key ? std::string(old_cell) : std::string();
+  // Old rows stay in their blocks, so views handed out stay valid.
+  rows_[static_cast<size_t>(row)] = Store(new_row);
   if (is_key) {
     // The old key is dropped only once the new one is in, so that the search
     // for the next row holding the old key does not find this row again.
@@ -78,46 +168,80 @@ void ResultTable::SetCell(int64_t row, int col, std::string_view text) {
   }
 }
 
-void ResultTable::Splice(Row& r, int col, std::string_view text) {
-  uint32_t begin = col == 0 ? 0 : r.end[col - 1];
-  uint32_t old_size = r.end[col] - begin;
-  uint64_t new_total = uint64_t{r.bytes.size()} - old_size + text.size();
-  if (new_total > std::numeric_limits<uint32_t>::max()) {
-    throw std::length_error("result table row too long");
+void ResultTable::AppendCells(int64_t row, int count, std::string& out) const {
+  CheckCell(row, count - 1);
+  std::string_view text = RowText(row);
+  out.append(text.substr(0, CellBounds(text, count - 1).second));
+  out += '\t';
+}
+
+namespace {
+
+// The value of `key` when it is a decimal number spelled the one way it can be
+// (no sign, no leading zero, fits 64 bits); nothing otherwise.
+std::optional<uint64_t> CanonicalNumber(std::string_view key) {
+  if (key.empty() || key.size() > 19 || (key[0] == '0' && key.size() > 1)) {
+    return std::nullopt;
   }
-  r.bytes.replace(begin, old_size, text);
-  for (int k = col; k < kColumns; ++k) {
-    r.end[k] = static_cast<uint32_t>(r.end[k] - old_size + text.size());
+  uint64_t value = 0;
+  for (char c : key) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+// Shared by the const and non-const lookups: a pointer to the entry, or null.
+template <typename Table>
+auto* ResultTable::EntryOf(Table& table, std::string_view key) {
+  if (std::optional<uint64_t> number = CanonicalNumber(key)) {
+    auto it = table.first_row_by_number_.find(*number);
+    return it == table.first_row_by_number_.end() ? nullptr : &it->second;
+  }
+  auto it = table.first_row_by_key_.find(key);
+  return it == table.first_row_by_key_.end() ? nullptr : &it->second;
+}
+
+int64_t* ResultTable::FirstRowEntry(std::string_view key) { return EntryOf(*this, key); }
+
+void ResultTable::DropEntry(std::string_view key) {
+  if (std::optional<uint64_t> number = CanonicalNumber(key)) {
+    first_row_by_number_.erase(*number);
+  } else {
+    first_row_by_key_.erase(first_row_by_key_.find(key));
   }
 }
 
 int64_t ResultTable::FindRowById(std::string_view id) const {
-  auto it = first_row_by_key_.find(id);
-  return it == first_row_by_key_.end() ? -1 : it->second;
+  const int64_t* entry = EntryOf(*this, id);
+  return entry == nullptr ? -1 : *entry;
 }
 
 void ResultTable::IndexKey(std::string_view key, int64_t row) {
-  auto it = first_row_by_key_.find(key);
-  if (it == first_row_by_key_.end()) {
+  if (int64_t* entry = FirstRowEntry(key)) {
+    if (row < *entry) *entry = row;
+  } else if (std::optional<uint64_t> number = CanonicalNumber(key)) {
+    first_row_by_number_.emplace(*number, row);
+  } else {
     first_row_by_key_.emplace(std::string(key), row);
-  } else if (row < it->second) {
-    it->second = row;
   }
 }
 
 void ResultTable::UnindexKey(std::string_view key, int64_t row) {
-  auto it = first_row_by_key_.find(key);
-  if (it == first_row_by_key_.end() || it->second != row) return;
+  int64_t* entry = FirstRowEntry(key);
+  if (entry == nullptr || *entry != row) return;
   // This row was the first to hold the key: the next one that does takes its
   // place. Keys are set once per row in practice, so this walk is rare (and
   // empty when `row` is the last row).
   for (int64_t r = row + 1; r <= LastRow(); ++r) {
     if (Cell(r, kIdColumn) == key) {
-      it->second = r;
+      *entry = r;
       return;
     }
   }
-  first_row_by_key_.erase(it);
+  DropEntry(key);
 }
 
 }  // namespace quarrow
