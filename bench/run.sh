@@ -46,6 +46,7 @@ case "$build_dir" in /*) ;; *) build_dir="$root/$build_dir" ;; esac
 size=$((size_mib * 1024 * 1024))
 
 # --- build ------------------------------------------------------------------
+bash "$root/scripts/install-deps.sh"
 echo "== building (Release) in $build_dir"
 mkdir -p "$build_dir"
 log="$build_dir/bench-build.log"

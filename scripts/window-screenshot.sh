@@ -36,6 +36,7 @@ if [[ ${1:-} == --inside ]]; then
   exit 0
 fi
 
+bash "$root/scripts/install-deps.sh" xvfb xauth imagemagick
 if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 fi
