@@ -4,13 +4,13 @@
 
 namespace quarrow {
 
-void ScanForContacts(const Buffer& buffer, ColumnList& columns, int prefix_count,
-                     ProgressSink* progress, const MatchHandler& handler,
-                     MatchFilter accept) {
+void ScanForContacts(const Buffer& buffer, const ColumnList& columns, int prefix_count,
+                     ProgressSink* progress, const MatchFormatter& formatter,
+                     const std::function<void(std::string_view)>& handler) {
   ScanParams params =
       ScanParams::For(CandidateRule::kPair, kLoose, prefix_count, progress);
-  params.accept = accept;
-  if (!ScanRecords(buffer, columns, params, handler)) {
+  if (!ScanFormatted(buffer, columns, params, formatter,
+                     [&](int64_t, std::string_view formatted) { handler(formatted); })) {
     throw Error(kContactsCancelled);
   }
 }

@@ -3,6 +3,9 @@
 #ifndef QUARROW_CONTACTS_CONTACTS_SCAN_H_
 #define QUARROW_CONTACTS_CONTACTS_SCAN_H_
 
+#include <functional>
+#include <string_view>
+
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
@@ -14,12 +17,13 @@ namespace quarrow {
 inline constexpr const char* kContactsCancelled =
     "Contacts recovery was cancelled. No report was written.";
 
-// Runs ScanRecords over the whole buffer; `accept`, when given, drops matches
-// on the scan's workers (see ScanParams). Throws Error kContactsCancelled when
-// the progress sink asks to stop; the table then keeps the rows added so far.
-void ScanForContacts(const Buffer& buffer, ColumnList& columns, int prefix_count,
-                     ProgressSink* progress, const MatchHandler& handler,
-                     MatchFilter accept = nullptr);
+// Runs ScanFormatted over the whole buffer: `formatter` on the scan's workers,
+// `handler` in position order with what it gave. Throws Error kContactsCancelled
+// when the progress sink asks to stop; the table then keeps the rows added so
+// far.
+void ScanForContacts(const Buffer& buffer, const ColumnList& columns, int prefix_count,
+                     ProgressSink* progress, const MatchFormatter& formatter,
+                     const std::function<void(std::string_view)>& handler);
 
 }  // namespace quarrow
 

@@ -65,27 +65,43 @@ void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) 
   table.SetCell(row, col, Trim(merged));
 }
 
-void FileMultiValue(ResultTable& table, const ColumnList& columns) {
-  const std::string& id = columns[kRecordIdColumn].value;
+bool FormatMultiValue(const ColumnList& columns, std::string& out) {
+  if (!IsValidMultiValue(columns)) return false;
+  // None of the three holds a TAB: ids are numbers, values plain characters.
+  out.append(columns[kRecordIdColumn].value);
+  out += '\t';
+  out += std::to_string(
+      LabelColumn(columns[kLabelColumn].value, columns[kPropertyColumn].value));
+  out += '\t';
+  out.append(columns[kValueColumn].value);
+  return true;
+}
+
+void FileMultiValue(ResultTable& table, std::string_view formatted) {
+  size_t first_tab = formatted.find('\t');
+  size_t second_tab = formatted.find('\t', first_tab + 1);
+  std::string_view id = formatted.substr(0, first_tab);
+  int col = StrToInt(formatted.substr(first_tab + 1, second_tab - first_tab - 1));
   int64_t row = table.FindRowById(id);
   if (row < 0) {
     row = table.AddRow();
     table.SetCell(row, ResultTable::kIdColumn, id);
   }
-  int col = LabelColumn(columns[kLabelColumn].value, columns[kPropertyColumn].value);
-  MergeValue(table, row, col, columns[kValueColumn].value);
+  MergeValue(table, row, col, formatted.substr(second_tab + 1));
 }
 
 void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
                     ProgressSink* progress) {
   ReplaceEditorLines(editor, SplitSchema(MultiValueSchema));
   ColumnList columns = LoadColumns(EditorLines(editor));
-  // The plausibility test is pure, so the scan's workers run it: most matches
-  // of six loose columns are chance bytes and never reach the table.
+  // The plausibility test and the label's column run on the scan's workers:
+  // most matches of six loose columns are chance bytes and never get further.
   ScanForContacts(
       buffer, columns, 0, progress,
-      [&table](const Match&, const ColumnList& found) { FileMultiValue(table, found); },
-      IsValidMultiValue);
+      [](const Match&, const ColumnList& found, std::string& out) {
+        return FormatMultiValue(found, out);
+      },
+      [&table](std::string_view formatted) { FileMultiValue(table, formatted); });
 }
 
 }  // namespace quarrow

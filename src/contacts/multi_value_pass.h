@@ -55,10 +55,15 @@ int LabelColumn(std::string_view label, std::string_view property);
 // and `raw` are appended and the whole cell is trimmed.
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw);
 
-// Files one match that IsValidMultiValue accepted: finds the first row with its
+// For a plausible match, appends its record id, its label's column and its
+// value to `out`, TAB-separated, and returns true; false for any other. Touches
+// nothing else, so the scan's workers run it.
+bool FormatMultiValue(const ColumnList& columns, std::string& out);
+
+// Files one match as FormatMultiValue gave it: finds the first row with its
 // record id, or adds a row holding only the id, and merges the value under its
 // label.
-void FileMultiValue(ResultTable& table, const ColumnList& columns);
+void FileMultiValue(ResultTable& table, std::string_view formatted);
 
 // Writes the multi-value schema's six lines into `editor`, loads them as the
 // column list, scans `buffer` and files every plausible match into `table`.

@@ -1,7 +1,5 @@
 #include "contacts/person_pass.h"
 
-#include <array>
-#include <span>
 
 #include "contacts/contacts_scan.h"
 #include "engine/scan.h"
@@ -16,21 +14,23 @@ constexpr int kPrefixCount = 3;
 
 }  // namespace
 
+bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
+                     std::string& row) {
+  // The prefix's values, each followed by a TAB, are cells 0 to 2 as they stand.
+  row.append(prefix);
+  for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
+    if (k > 0) row += '\t';
+    const TERM& column = columns[k];
+    row += column.off ? std::string_view("null") : std::string_view(column.value);
+  }
+  return true;
+}
+
 void AddPersonRow(ResultTable& table, std::string_view prefix,
                   const ColumnList& columns) {
-  // Cells 0 to 2 take the prefix's values, then the kept person columns follow.
-  std::array<std::string_view, kFirstPersonColumn + kPersonColumnsKept> cells{};
-  for (int col = 0; col < kPrefixCount && !prefix.empty(); ++col) {
-    size_t tab = prefix.find('\t');
-    cells[col] = prefix.substr(0, tab);
-    prefix.remove_prefix(tab == std::string_view::npos ? prefix.size() : tab + 1);
-  }
-  size_t used = kFirstPersonColumn;
-  for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
-    const TERM& column = columns[k];
-    cells[used++] = column.off ? std::string_view("null") : std::string_view(column.value);
-  }
-  table.AddRow(std::span<const std::string_view>(cells.data(), used));
+  std::string row;
+  FormatPersonRow(prefix, columns, row);
+  table.AddRowText(row);
 }
 
 Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
@@ -49,10 +49,12 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
     return shape;
   });
 
-  ScanForContacts(buffer, columns, kPrefixCount, progress,
-                  [&table](const Match& match, const ColumnList& found) {
-                    AddPersonRow(table, match.prefix, found);
-                  });
+  ScanForContacts(
+      buffer, columns, kPrefixCount, progress,
+      [](const Match& match, const ColumnList& found, std::string& row) {
+        return FormatPersonRow(match.prefix, found, row);
+      },
+      [&table](std::string_view row) { table.AddRowText(row); });
   return buffer;
 }
 

@@ -34,9 +34,13 @@ inline constexpr std::string_view PersonSchema =
 inline constexpr int kFirstPersonColumn = 3;
 inline constexpr int kPersonColumnsKept = 29;
 
-// Adds one row for a person match: cells 0 to 2 from `prefix` (payload length,
-// rowid, header length, each followed by a TAB), then the kept columns'
-// values, "null" for a suppressed one.
+// Appends the row of a person match to `row`, as cells joined by TABs: cells 0
+// to 2 from `prefix` (payload length, rowid, header length, each followed by a
+// TAB), then the kept columns' values, "null" for a suppressed one. Touches
+// nothing else, so the scan's workers run it.
+bool FormatPersonRow(std::string_view prefix, const ColumnList& columns, std::string& row);
+
+// Adds one row for a person match, as FormatPersonRow gives it.
 void AddPersonRow(ResultTable& table, std::string_view prefix,
                   const ColumnList& columns);
 

@@ -1,6 +1,7 @@
 #include "contacts/result_table.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <limits>
 #include <optional>
@@ -25,6 +26,14 @@ void CheckNoTab(std::string_view text) {
   }
 }
 
+// Bits set in each byte value: a table, since a population count instruction
+// is not in every x86-64 processor the build targets.
+constexpr auto kBitCount = [] {
+  std::array<uint8_t, 256> counts{};
+  for (int v = 0; v < 256; ++v) counts[v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v)));
+  return counts;
+}();
+
 // The position just past the n-th TAB of `row` (0 for n = 0), or npos when it
 // has fewer. Sixteen bytes at a time where SSE2 is there: rows are a few hundred
 // bytes and the label cells lie near their end.
@@ -35,9 +44,13 @@ size_t AfterNthTab(std::string_view row, int n) {
   for (; n > 0 && i + 16 <= row.size(); i += 16) {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row.data() + i));
     unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, tab)));
-    for (; mask != 0; mask &= mask - 1) {
-      if (--n == 0) return i + static_cast<size_t>(std::countr_zero(mask)) + 1;
+    int count = kBitCount[mask & 0xFF] + kBitCount[mask >> 8];
+    if (count < n) {
+      n -= count;
+      continue;
     }
+    for (; n > 1; --n) mask &= mask - 1;
+    return i + static_cast<size_t>(std::countr_zero(mask)) + 1;
   }
 #endif
   for (; n > 0; ++i) {
@@ -103,30 +116,24 @@ int64_t ResultTable::AddRow() {
   return row;
 }
 
-int64_t ResultTable::AddRow(std::span<const std::string_view> cells) {
-  if (cells.size() > static_cast<size_t>(kColumns)) {
-    throw std::out_of_range("result table row has too many cells");
+int64_t ResultTable::AddRowText(std::string_view cells) {
+  size_t tabs = static_cast<size_t>(std::count(cells.begin(), cells.end(), '\t'));
+  if (tabs >= static_cast<size_t>(kColumns)) {
+    throw std::invalid_argument("result table row has too many cells");
   }
-  size_t size = kColumns - 1;
-  for (std::string_view cell : cells) {
-    CheckNoTab(cell);
-    size += cell.size();
-  }
+  size_t size = cells.size() + (kColumns - 1 - tabs);
   if (size > std::numeric_limits<uint32_t>::max()) {
     throw std::length_error("result table row too long");
   }
   // Written straight into the blocks: this runs once per record found.
   RowRef ref = Reserve(size);
-  char* at = blocks_[ref.block].get() + ref.offset;
-  for (size_t col = 0; col < static_cast<size_t>(kColumns); ++col) {
-    if (col > 0) *at++ = '\t';
-    if (col < cells.size()) at = std::copy(cells[col].begin(), cells[col].end(), at);
-  }
+  char* at = std::copy(cells.begin(), cells.end(), blocks_[ref.block].get() + ref.offset);
+  std::fill_n(at, kColumns - 1 - tabs, '\t');
   rows_.push_back(ref);
   int64_t row = LastRow();
-  IndexKey(cells.size() > static_cast<size_t>(kIdColumn) ? cells[kIdColumn]
-                                                         : std::string_view(),
-           row);
+  std::string_view text = RowText(row);
+  auto [begin, end] = CellBounds(text, kIdColumn);
+  IndexKey(text.substr(begin, end - begin), row);
   return row;
 }
 

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -42,9 +41,10 @@ class ResultTable {
 
   // Appends a row of empty cells and returns its index, the new LastRow().
   int64_t AddRow();
-  // Appends a row whose first cells hold `cells` (at most kColumns), the rest
-  // empty; returns its index. Throws as SetCell does for a TAB in a cell.
-  int64_t AddRow(std::span<const std::string_view> cells);
+  // Appends a row given as its first cells joined by TABs (at most kColumns
+  // cells), the rest empty; returns its index. Throws std::invalid_argument for
+  // more cells than that.
+  int64_t AddRowText(std::string_view cells);
 
   // The bytes of cell (row, col). The view stays valid until the table is reset
   // or destroyed. Throws std::out_of_range outside rows 0..LastRow(), columns

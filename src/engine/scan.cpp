@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -19,12 +20,10 @@ constexpr int64_t kBackMargin = 64;
 // Bytes read after a page for record bodies; fields beyond are read on demand.
 constexpr int64_t kBodyMargin = 64 * 1024;
 
-// The matches of one page, rendered: text holds, per match, the prefix and then
-// every column's value; ends marks where each piece stops.
+// The kept matches of one page: their positions, and the bytes the formatter
+// gave for each, back to back in text, each ending at its entry in ends.
 struct PageMatches {
   std::vector<int64_t> positions;
-  std::vector<int64_t> segs;
-  std::vector<uint64_t> serials;
   std::string text;
   std::vector<size_t> ends;
 
@@ -32,8 +31,6 @@ struct PageMatches {
   // allocations of this size cost more in page faults than the scan itself.
   void Clear() {
     positions.clear();
-    segs.clear();
-    serials.clear();
     text.clear();
     ends.clear();
   }
@@ -41,8 +38,9 @@ struct PageMatches {
 
 class PageScanner {
  public:
-  PageScanner(const Buffer& buffer, const ColumnList& columns, const ScanParams& params)
-      : buffer_(buffer), columns_(columns), params_(params),
+  PageScanner(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
+              const MatchFormatter& formatter)
+      : buffer_(buffer), columns_(columns), params_(params), formatter_(formatter),
         matcher_(columns, params.threshold) {
     // The longest header: the candidate byte plus nine bytes per serial type.
     header_margin_ = 2 + 9 * static_cast<int64_t>(columns.size());
@@ -73,42 +71,36 @@ class PageScanner {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
     ExtractValues(view, cursor, columns_);
-    if (params_.accept != nullptr && !params_.accept(columns_)) return;
-    out.positions.push_back(position);
+    prefix_.clear();
     if (params_.prefix_count > 0) {
-      AppendCellPrefix(view, position, params_.prefix_count, out.text);
+      AppendCellPrefix(view, position, params_.prefix_count, prefix_);
     }
+    size_t before = out.text.size();
+    if (!formatter_(Match{position, prefix_}, columns_, out.text)) {
+      out.text.resize(before);
+      return;
+    }
+    out.positions.push_back(position);
     out.ends.push_back(out.text.size());
-    for (const TERM& column : columns_) {
-      out.segs.push_back(column.seg);
-      out.serials.push_back(column.serial);
-      out.text += column.value;
-      out.ends.push_back(out.text.size());
-    }
   }
 
   const Buffer& buffer_;
   ColumnList columns_;  // this scanner's own copy: seg and value are scratch
   const ScanParams& params_;
+  const MatchFormatter& formatter_;
   HeaderMatcher matcher_;
+  std::string prefix_;
   int64_t header_margin_;
   std::string window_;
 };
 
-// Hands one page's matches to the handler, the column list filled for each.
-void Deliver(const PageMatches& matches, ColumnList& columns,
-             const MatchHandler& handler) {
-  const size_t width = columns.size();
+// Hands one page's kept matches to the handler, in position order.
+void Deliver(const PageMatches& matches, const FormattedHandler& handler) {
+  std::string_view text(matches.text);
+  size_t begin = 0;
   for (size_t m = 0; m < matches.positions.size(); ++m) {
-    const size_t* ends = &matches.ends[m * (width + 1)];
-    size_t begin = m == 0 ? 0 : matches.ends[m * (width + 1) - 1];
-    std::string_view text(matches.text);
-    for (size_t k = 0; k < width; ++k) {
-      columns[k].seg = matches.segs[m * width + k];
-      columns[k].serial = matches.serials[m * width + k];
-      columns[k].value.assign(text.substr(ends[k], ends[k + 1] - ends[k]));
-    }
-    handler(Match{matches.positions[m], text.substr(begin, ends[0] - begin)}, columns);
+    handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
+    begin = matches.ends[m];
   }
 }
 
@@ -197,8 +189,9 @@ int ThreadCount(const ScanParams& params, int64_t page_count) {
 
 }  // namespace
 
-bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& params,
-                 const MatchHandler& handler) {
+bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
+                   const ScanParams& params, const MatchFormatter& formatter,
+                   const FormattedHandler& handler) {
   // Candidates are 0 to N - 2: the last byte never is one.
   const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
   const int64_t page_size = std::max<int64_t>(params.page_size, 1);
@@ -213,12 +206,12 @@ bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& pa
 
   const int threads = ThreadCount(params, page_count);
   if (threads <= 1) {
-    PageScanner scanner(buffer, columns, params);
+    PageScanner scanner(buffer, columns, params, formatter);
     PageMatches matches;
     for (int64_t page = 0; page < page_count; ++page) {
       auto [first, last] = page_bounds(page);
       scanner.Scan(first, last, matches);
-      Deliver(matches, columns, handler);
+      Deliver(matches, handler);
       if (!report(page)) return false;
     }
     return true;
@@ -226,11 +219,10 @@ bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& pa
 
   PagePipeline pipeline(page_count, 2 * static_cast<int64_t>(threads));
   std::vector<std::thread> workers;
-  // Workers copy this, never `columns`, which Deliver rewrites meanwhile.
-  const ColumnList pattern = columns;
   auto work = [&] {
     try {
-      PageScanner scanner(buffer, pattern, params);
+      // Each worker owns its scanner, and so its copy of the column list.
+      PageScanner scanner(buffer, columns, params, formatter);
       for (int64_t page; (page = pipeline.Claim()) >= 0;) {
         auto [first, last] = page_bounds(page);
         PageMatches matches = pipeline.Spare();
@@ -253,11 +245,69 @@ bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& pa
 
   for (int64_t page = 0; page < page_count; ++page) {
     PageMatches matches = pipeline.Take(page);
-    Deliver(matches, columns, handler);
+    Deliver(matches, handler);
     pipeline.Recycle(std::move(matches));
     if (!report(page)) return false;
   }
   return true;
+}
+
+namespace {
+
+// ScanRecords carries a match from worker to caller as its prefix and, per
+// column, the size, the serial type and the value, each behind its length.
+template <typename T>
+void Put(std::string& out, T number) {
+  out.append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+template <typename T>
+T Take(std::string_view& in) {
+  T number;
+  std::memcpy(&number, in.data(), sizeof number);
+  in.remove_prefix(sizeof number);
+  return number;
+}
+
+void PutText(std::string& out, std::string_view text) {
+  Put<uint64_t>(out, text.size());
+  out.append(text);
+}
+
+std::string_view TakeText(std::string_view& in) {
+  size_t size = Take<uint64_t>(in);
+  std::string_view text = in.substr(0, size);
+  in.remove_prefix(size);
+  return text;
+}
+
+}  // namespace
+
+bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& params,
+                 const MatchHandler& handler) {
+  // Workers copy `columns` before the handler's calls rewrite it: the scanners
+  // take their copies from this one.
+  const ColumnList pattern = columns;
+  return ScanFormatted(
+      buffer, pattern, params,
+      [](const Match& match, const ColumnList& found, std::string& out) {
+        PutText(out, match.prefix);
+        for (const TERM& column : found) {
+          Put(out, column.seg);
+          Put(out, column.serial);
+          PutText(out, column.value);
+        }
+        return true;
+      },
+      [&](int64_t position, std::string_view formatted) {
+        std::string_view prefix = TakeText(formatted);
+        for (TERM& column : columns) {
+          column.seg = Take<int64_t>(formatted);
+          column.serial = Take<uint64_t>(formatted);
+          column.value.assign(TakeText(formatted));
+        }
+        handler(Match{position, prefix}, columns);
+      });
 }
 
 }  // namespace quarrow

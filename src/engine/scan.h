@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "engine/buffer.h"
@@ -27,10 +28,6 @@ enum class CandidateRule {
   kSingleByte,  // any non-zero byte
 };
 
-// Decides on a worker thread whether a rendered match goes to the handler.
-// Must be pure: it runs on several threads at once.
-using MatchFilter = bool (*)(const ColumnList& columns);
-
 struct ScanParams {
   CandidateRule rule = CandidateRule::kPair;
   int threshold = kLoose;
@@ -42,8 +39,6 @@ struct ScanParams {
   // Worker threads; 0 chooses by the machine.
   int threads = 0;
   ProgressSink* progress = nullptr;
-  // When set, only matches it accepts reach the handler.
-  MatchFilter accept = nullptr;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,
@@ -71,6 +66,19 @@ using MatchHandler = std::function<void(const Match&, const ColumnList& columns)
 // propagate.
 bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& params,
                  const MatchHandler& handler);
+
+// The same scan split in two, so that the work per match runs on the workers:
+// the formatter turns a match into bytes (a report line, a table row) on a
+// worker thread, or drops it by returning false; the handler then gets those
+// bytes on the calling thread, in position order. The formatter runs on several
+// threads at once: it may touch nothing but its arguments.
+using MatchFormatter =
+    std::function<bool(const Match& match, const ColumnList& columns, std::string& out)>;
+using FormattedHandler = std::function<void(int64_t position, std::string_view formatted)>;
+
+bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
+                   const ScanParams& params, const MatchFormatter& formatter,
+                   const FormattedHandler& handler);
 
 }  // namespace quarrow
 

@@ -10,14 +10,15 @@ namespace quarrow {
 
 namespace {
 
-void AppendReportLine(const Match& match, const ColumnList& columns,
-                      std::string& line) {
-  line.assign(match.prefix);
+// One report line; runs on the scan's workers.
+bool FormatReportLine(const Match& match, const ColumnList& columns, std::string& line) {
+  line.append(match.prefix);
   for (const TERM& column : columns) {
     line += column.off ? std::string_view("null") : std::string_view(column.value);
     line += '\t';
   }
   line += "\r\n";
+  return true;
 }
 
 }  // namespace
@@ -34,13 +35,11 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   report.Write("\xEF\xBB\xBFTABLE\r\n");
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
   int64_t records = 0;
-  std::string line;
-  bool finished = ScanRecords(buffer, columns, params,
-                              [&](const Match& match, const ColumnList& found) {
-                                AppendReportLine(match, found, line);
-                                report.Write(line);
-                                ++records;
-                              });
+  bool finished = ScanFormatted(buffer, columns, params, FormatReportLine,
+                                [&](int64_t, std::string_view line) {
+                                  report.Write(line.data(), line.size());
+                                  ++records;
+                                });
   report.Close();
   if (!finished) {
     throw Error("Find data was cancelled: the report \"" + FullPath(output_path) +

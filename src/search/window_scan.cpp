@@ -27,18 +27,20 @@ void ScanFileWindow(const std::string& input_path, const std::string& length_tex
 
   ScanParams params = ScanParams::For(CandidateRule::kSingleByte, kStrict, 1, progress);
   int64_t lines = 0;
-  std::string line;
-  bool finished = ScanRecords(buffer, columns, params,
-                              [&](const Match& match, const ColumnList& found) {
-                                line.assign(match.prefix);
-                                for (const TERM& column : found) {
-                                  line += '\t';
-                                  line += column.off ? std::string_view("null")
-                                                     : std::string_view(column.value);
-                                }
-                                view.AppendLine(line);
-                                ++lines;
-                              });
+  bool finished = ScanFormatted(
+      buffer, columns, params,
+      [](const Match& match, const ColumnList& found, std::string& line) {
+        line.append(match.prefix);
+        for (const TERM& column : found) {
+          line += '\t';
+          line += column.off ? std::string_view("null") : std::string_view(column.value);
+        }
+        return true;
+      },
+      [&](int64_t, std::string_view line) {
+        view.AppendLine(line);
+        ++lines;
+      });
   if (!finished) {
     throw Error("The window scan was cancelled: the " + std::to_string(lines) +
                 " lines found before that were added to the view");
