@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "contacts/person_pass.h"
 #include "contacts/result_table.h"
 #include "engine/columns.h"
+#include "engine/scan.h"
 #include "sqlite_fixture.h"
 #include "text_rule/error.h"
 
@@ -251,6 +253,35 @@ TEST(MultiValueTest, IsValidMultiValueKeepsOnlyPlausibleRecords) {
     EXPECT_EQ(IsValidMultiValue(MultiValue(c.id, c.property, "1", c.value)), c.valid)
         << c.id << " " << c.property << " " << c.value;
   }
+}
+
+TEST(MultiValueTest, HeaderCheckNeverDropsAPlausibleRecord) {
+  // Bytes shaped like multi-value records of every kind: small integers of all
+  // serial types, floats, NULLs and short texts of plausible characters.
+  std::mt19937 random(11);
+  std::string bytes;
+  const uint8_t serials[] = {0, 1, 2, 7, 8, 9, 10, 17, 19, 21, 25};
+  while (bytes.size() < 1000000) {
+    bytes += '\x20';
+    bytes += '\0';
+    for (int k = 0; k < 5; ++k) bytes += static_cast<char>(serials[random() % 11]);
+    for (int k = 0; k < 12; ++k) {
+      uint32_t r = random() % 3;
+      bytes += static_cast<char>(r == 0 ? random() % 10 : r == 1 ? 'a' + random() % 26 : random() % 256);
+    }
+  }
+  ColumnList columns = LoadColumns(SplitSchema(MultiValueSchema));
+  ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 0, nullptr);
+  int plausible = 0, dropped = 0;
+  ScanRecords(Buffer::FromBytes(bytes), columns, params,
+              [&](const Match&, const ColumnList& found) {
+                bool valid = IsValidMultiValue(found);
+                plausible += valid;
+                dropped += !MayBeValidMultiValue(found);
+                EXPECT_TRUE(!valid || MayBeValidMultiValue(found));
+              });
+  EXPECT_GT(plausible, 50);   // the check was put to the test
+  EXPECT_GT(dropped, 100);    // and it does drop records
 }
 
 TEST(MultiValueTest, LabelColumnFollowsLabelAndProperty) {

@@ -23,7 +23,8 @@ inline constexpr const char* kContactsCancelled =
 // far.
 void ScanForContacts(const Buffer& buffer, const ColumnList& columns, int prefix_count,
                      ProgressSink* progress, const MatchFormatter& formatter,
-                     const std::function<void(std::string_view)>& handler);
+                     const std::function<void(std::string_view)>& handler,
+                     bool (*header_filter)(const ColumnList&) = nullptr);
 
 }  // namespace quarrow
 

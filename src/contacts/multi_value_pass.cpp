@@ -65,6 +65,18 @@ void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) 
   table.SetCell(row, col, Trim(merged));
 }
 
+bool MayBeValidMultiValue(const ColumnList& columns) {
+  // A record id or property stored as NULL, 0 (type 8) or types 10 and 11
+  // renders as "0", out of range; a value of fewer than 3 bytes is too short.
+  auto may_be_positive = [](uint64_t serial) {
+    return serial != 0 && serial != 8 && serial != 10 && serial != 11;
+  };
+  return columns.size() > static_cast<size_t>(kValueColumn) &&
+         may_be_positive(columns[kRecordIdColumn].serial) &&
+         may_be_positive(columns[kPropertyColumn].serial) &&
+         columns[kValueColumn].seg >= 3;
+}
+
 bool FormatMultiValue(const ColumnList& columns, std::string& out) {
   if (!IsValidMultiValue(columns)) return false;
   // None of the three holds a TAB: ids are numbers, values plain characters.
@@ -101,7 +113,8 @@ void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
       [](const Match&, const ColumnList& found, std::string& out) {
         return FormatMultiValue(found, out);
       },
-      [&table](std::string_view formatted) { FileMultiValue(table, formatted); });
+      [&table](std::string_view formatted) { FileMultiValue(table, formatted); },
+      MayBeValidMultiValue);
 }
 
 }  // namespace quarrow

@@ -55,6 +55,11 @@ int LabelColumn(std::string_view label, std::string_view property);
 // and `raw` are appended and the whole cell is trimmed.
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw);
 
+// Returns false when the header's serial types alone show that the record
+// cannot be plausible (see IsValidMultiValue); reads only seg and serial, so
+// that most chance matches are dropped before their values are rendered.
+bool MayBeValidMultiValue(const ColumnList& columns);
+
 // For a plausible match, appends its record id, its label's column and its
 // value to `out`, TAB-separated, and returns true; false for any other. Touches
 // nothing else, so the scan's workers run it.

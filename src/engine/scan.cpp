@@ -70,6 +70,7 @@ class PageScanner {
   void TryCandidate(const BufferView& view, int64_t position, PageMatches& out) {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
+    if (params_.header_filter != nullptr && !params_.header_filter(columns_)) return;
     ExtractValues(view, cursor, columns_);
     prefix_.clear();
     if (params_.prefix_count > 0) {

@@ -39,6 +39,10 @@ struct ScanParams {
   // Worker threads; 0 chooses by the machine.
   int threads = 0;
   ProgressSink* progress = nullptr;
+  // When set, a header that fits is rendered only if this returns true for it;
+  // it sees the columns' seg and serial, not their values. Runs on the
+  // workers, so it must be pure. A cheap way to drop matches early.
+  bool (*header_filter)(const ColumnList& columns) = nullptr;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,
