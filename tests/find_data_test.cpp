@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -132,6 +138,16 @@ TEST(FindData, BadInputChangesNothing) {
   EXPECT_EQ(ErrorOf([&] { FindData({}, dir.path().string(), out); }),
             "Cannot open file \"" + dir.path().string() + "\". Is a directory");
   EXPECT_FALSE(std::filesystem::exists(out));
+#ifndef _WIN32
+  // A pipe cannot be read by position: refused, not scanned as empty.
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int keep_open = open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // so opening does not block
+  EXPECT_EQ(ErrorOf([&] { FindData({}, fifo, out); }),
+            "Cannot open file \"" + fifo + "\". Illegal seek");
+  close(keep_open);
+  EXPECT_FALSE(std::filesystem::exists(out));
+#endif
   // An empty output path is refused before the input is even looked at.
   EXPECT_EQ(ErrorOf([&] { FindData({}, missing, ""); }),
             "No output file is given: enter the path of the report to write");

@@ -162,9 +162,15 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   if (S_ISREG(info.st_mode)) {
     size_ = info.st_size;
   } else {
-    // A block device reports its size through seeking, not stat.
+    // A block device reports its size through seeking, not stat; a pipe cannot
+    // be read by position at all, and would scan as empty without a word.
     off_t end = ::lseek(fd, 0, SEEK_END);
-    size_ = end > 0 ? end : 0;
+    if (end < 0) {
+      std::string reason = LastReason();
+      ::close(fd);
+      ThrowFileError("Cannot open file", path, reason);
+    }
+    size_ = end;
   }
   handle_ = fd;
 }
