@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 
 #include "byte_helpers.h"
@@ -169,6 +170,33 @@ TEST(ScanRecords, PositionsBeyondFourGibibytesKeepTheirValues) {
   std::vector<std::string> expected;
   for (int64_t p : at) expected.push_back(std::to_string(p - start + 3) + "|8\t133\t4\tabc|42");
   EXPECT_EQ(lines, expected);
+}
+
+// Counts the reads that reach the source.
+class CountingSource : public MemorySource {
+ public:
+  using MemorySource::MemorySource;
+  size_t ReadAt(int64_t offset, size_t length, char* out) const override {
+    ++reads;
+    return MemorySource::ReadAt(offset, length, out);
+  }
+  mutable std::atomic<int> reads{0};
+};
+
+TEST(ScanRecords, LongWalksBackOutsideThePageReadBlocks) {
+  // One candidate after 300,000 bytes with their high bit set: its prefix walk
+  // runs back to position 0, far outside its page.
+  std::string bytes(300000, '\x80');
+  bytes += Bytes({0x05, 0x00});
+  auto source = std::make_shared<CountingSource>(bytes);
+  Buffer buffer(source, 0, static_cast<int64_t>(bytes.size()));
+  ColumnList none;
+  std::vector<std::string> lines =
+      ScanLines(buffer, none, Params(CandidateRule::kPair, kLoose, 3, 4096, 1));
+  EXPECT_EQ(lines, (std::vector<std::string>{"300000|\t\t0\t"}));
+  EXPECT_EQ(lines, ReferenceScan(bytes, none, CandidateRule::kPair, kLoose, 3));
+  // The pages themselves take 74 reads; the walk a handful more, not 300,000.
+  EXPECT_LT(source->reads.load(), 100);
 }
 
 class StopAfter : public ProgressSink {

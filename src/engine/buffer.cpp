@@ -68,6 +68,21 @@ Buffer LoadBuffer(const std::string& path,
   return Buffer(std::move(source), shape.start_offset, length);
 }
 
+uint8_t BufferView::OutsideAt(int64_t p) const {
+  if (p < 0 || p >= size()) return 0;
+  uint64_t index = static_cast<uint64_t>(p - block_start_);
+  if (index >= block_.size()) {
+    // Reads here walk backwards (cell prefixes) or forwards (long headers):
+    // a block centred on p serves both.
+    constexpr int64_t kBlock = 64 * 1024;
+    block_start_ = std::max<int64_t>(p - kBlock / 2, 0);
+    buffer_->Read(block_start_, static_cast<size_t>(std::min(kBlock, size() - block_start_)),
+                  block_);
+    index = static_cast<uint64_t>(p - block_start_);
+  }
+  return static_cast<uint8_t>(block_[index]);
+}
+
 void BufferView::AppendTo(int64_t p, int64_t length, std::string& out) const {
   int64_t end = std::min(p + length, size());
   if (p >= end) return;

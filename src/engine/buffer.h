@@ -87,8 +87,10 @@ Buffer LoadBuffer(const std::string& path,
                   const std::function<BufferShape()>& shape_after_open);
 
 // A window of a buffer held in memory: bytes [start, start + bytes.size()).
-// Reads outside the window fall back to the buffer. The view never outlives the
-// bytes it points to.
+// Reads outside the window fall back to the buffer, a block at a time, so that
+// a walk back across a long run of bytes costs block reads, not one read per
+// byte. The view never outlives the bytes it points to. Not thread-safe: each
+// scanning thread has its own.
 class BufferView {
  public:
   BufferView(const Buffer& buffer, int64_t start, std::string_view bytes)
@@ -98,7 +100,7 @@ class BufferView {
   uint8_t At(int64_t p) const {
     uint64_t index = static_cast<uint64_t>(p - start_);
     if (index < bytes_.size()) return static_cast<uint8_t>(bytes_[index]);
-    return buffer_->ByteAt(p);
+    return OutsideAt(p);
   }
   // Returns the bytes [p, p + length) when the window holds all of them and they
   // lie inside the buffer, else nullptr. Valid as long as the view.
@@ -113,9 +115,14 @@ class BufferView {
   void AppendTo(int64_t p, int64_t length, std::string& out) const;
 
  private:
+  uint8_t OutsideAt(int64_t p) const;
+
   const Buffer* buffer_;
   int64_t start_;
   std::string_view bytes_;
+  // The block last read outside the window.
+  mutable std::string block_;
+  mutable int64_t block_start_ = 0;
 };
 
 }  // namespace quarrow
