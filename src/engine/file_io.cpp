@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <optional>
 
 #include "text_rule/error.h"
 
@@ -131,18 +133,15 @@ void OutputFile::Flush() {
   buffer_.clear();
 }
 
-void OutputFile::Close() {
-  if (handle_ == -1) return;
-  try {
-    Flush();
-  } catch (...) {
-    if (owns_handle_) CloseHandle(AsHandle(handle_));
-    handle_ = -1;
-    throw;
-  }
-  if (owns_handle_) CloseHandle(AsHandle(handle_));
-  handle_ = -1;
+namespace {
+
+// Closes an output handle; returns the system's reason when that fails.
+std::optional<std::string> CloseOutput(intptr_t handle) {
+  if (CloseHandle(AsHandle(handle))) return std::nullopt;
+  return LastReason();
 }
+
+}  // namespace
 
 #else
 
@@ -216,21 +215,34 @@ void OutputFile::Flush() {
   buffer_.clear();
 }
 
+namespace {
+
+// Closes an output descriptor; returns the system's reason when that fails
+// (an interrupted close has closed the descriptor all the same).
+std::optional<std::string> CloseOutput(intptr_t handle) {
+  if (::close(static_cast<int>(handle)) == 0 || errno == EINTR) return std::nullopt;
+  return LastReason();
+}
+
+}  // namespace
+
+#endif
+
 void OutputFile::Close() {
   if (handle_ == -1) return;
+  // The handle is closed on every path; a failed flush is the error to report.
+  std::exception_ptr flush_error;
   try {
     Flush();
   } catch (...) {
-    if (owns_handle_) ::close(static_cast<int>(handle_));
-    handle_ = -1;
-    throw;
+    flush_error = std::current_exception();
   }
-  int result = owns_handle_ ? ::close(static_cast<int>(handle_)) : 0;
+  std::optional<std::string> close_error;
+  if (owns_handle_) close_error = CloseOutput(handle_);
   handle_ = -1;
-  if (result != 0 && errno != EINTR) ThrowFileError("Cannot write file", path_, LastReason());
+  if (flush_error) std::rethrow_exception(flush_error);
+  if (close_error) ThrowFileError("Cannot write file", path_, *close_error);
 }
-
-#endif
 
 void OutputFile::Write(const char* data, size_t length) {
   if (buffer_.capacity() < kOutputBufferBytes) buffer_.reserve(kOutputBufferBytes);
