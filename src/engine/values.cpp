@@ -26,11 +26,12 @@ std::string FormatDouble(double number) {
   return text;
 }
 
-// Renders an INTEGER column's field by the serial type the header gave.
+// Appends an INTEGER column's field to `value`, rendered by the serial type
+// the header gave.
 void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
                    std::string& value) {
   if (column.serial == 9) {
-    value = "1";  // the value 1 lives in the header, not the body
+    value += '1';  // the value 1 lives in the header, not the body
     return;
   }
   // NULL, 8 (the value 0), 10 and 11 have no content.
@@ -40,9 +41,9 @@ void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
   if (available < column.seg) {
     AppendDecimal(raw, value);  // cut short by the buffer's end: unsigned
   } else if (column.serial == 7) {
-    value = FormatDouble(std::bit_cast<double>(raw));
+    value += FormatDouble(std::bit_cast<double>(raw));
   } else if (column.seg == 0) {
-    value = "0";
+    value += '0';
   } else {
     int shift = 64 - 8 * static_cast<int>(column.seg);
     AppendDecimal(static_cast<int64_t>(raw << shift) >> shift, value);
@@ -70,7 +71,7 @@ void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& col
         RenderInteger(buffer, from, column, column.value);
         break;
       case kBlob:
-        column.value = "BLOB";
+        column.value.append("BLOB");
         break;
       case kText:
         RenderText(buffer, from, column.seg, column.value);
