@@ -104,3 +104,26 @@ TEST(ExtractValues, HugeSizesNeitherOverflowNorReadOutside) {
 
 }  // namespace
 }  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+TEST(ExtractValues, UnwantedColumnsStayEmptyAndLaterFieldsKeepTheirPlace) {
+  std::string record = testing::Bytes({1, 17, 1, 14, 1, 0x05, 'a', 'b', 0x06, 0xFF, 0x07});
+  testing::WholeView whole(record);
+  ColumnList columns = LoadColumns({"a INTEGER", "b TEXT *", "c INTEGER", "d BLOB", "e INTEGER"});
+  int64_t cursor = 0;
+  ASSERT_TRUE(MatchHeader(whole.view, columns, kLoose, cursor));
+  ExtractValues(whole.view, cursor, columns, {true, false, true});
+  std::vector<std::string> values;
+  for (const TERM& column : columns) values.push_back(column.value);
+  // b is not wanted; d and e lie past the list's end.
+  EXPECT_EQ(values, (std::vector<std::string>{"5", "", "6", "", ""}));
+  ExtractValues(whole.view, cursor, columns);
+  values.clear();
+  for (const TERM& column : columns) values.push_back(column.value);
+  EXPECT_EQ(values, (std::vector<std::string>{"5", "ab", "6", "BLOB", "7"}));
+}
+
+}  // namespace
+}  // namespace quarrow

@@ -4,13 +4,13 @@
 
 namespace quarrow {
 
-void ScanForContacts(const Buffer& buffer, const ColumnList& columns, int prefix_count,
-                     ProgressSink* progress, const MatchFormatter& formatter,
-                     const std::function<void(std::string_view)>& handler,
-                     bool (*header_filter)(const ColumnList&)) {
-  ScanParams params =
-      ScanParams::For(CandidateRule::kPair, kLoose, prefix_count, progress);
-  params.header_filter = header_filter;
+ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress) {
+  return ScanParams::For(CandidateRule::kPair, kLoose, prefix_count, progress);
+}
+
+void ScanForContacts(const Buffer& buffer, const ColumnList& columns,
+                     const ScanParams& params, const MatchFormatter& formatter,
+                     const std::function<void(std::string_view)>& handler) {
   if (!ScanFormatted(buffer, columns, params, formatter,
                      [&](int64_t, std::string_view formatted) { handler(formatted); })) {
     throw Error(kContactsCancelled);

@@ -17,14 +17,17 @@ namespace quarrow {
 inline constexpr const char* kContactsCancelled =
     "Contacts recovery was cancelled. No report was written.";
 
+// The scan both passes run: the pair rule at the loose threshold, with the
+// given prefix count and progress sink; callers may narrow it further.
+ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress);
+
 // Runs ScanFormatted over the whole buffer: `formatter` on the scan's workers,
 // `handler` in position order with what it gave. Throws Error kContactsCancelled
 // when the progress sink asks to stop; the table then keeps the rows added so
 // far.
-void ScanForContacts(const Buffer& buffer, const ColumnList& columns, int prefix_count,
-                     ProgressSink* progress, const MatchFormatter& formatter,
-                     const std::function<void(std::string_view)>& handler,
-                     bool (*header_filter)(const ColumnList&) = nullptr);
+void ScanForContacts(const Buffer& buffer, const ColumnList& columns,
+                     const ScanParams& params, const MatchFormatter& formatter,
+                     const std::function<void(std::string_view)>& handler);
 
 }  // namespace quarrow
 

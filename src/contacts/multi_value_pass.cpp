@@ -108,13 +108,14 @@ void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
   ColumnList columns = LoadColumns(EditorLines(editor));
   // The plausibility test and the label's column run on the scan's workers:
   // most matches of six loose columns are chance bytes and never get further.
+  ScanParams params = ContactsScanParams(0, progress);
+  params.header_filter = MayBeValidMultiValue;
   ScanForContacts(
-      buffer, columns, 0, progress,
+      buffer, columns, params,
       [](const Match&, const ColumnList& found, std::string& out) {
         return FormatMultiValue(found, out);
       },
-      [&table](std::string_view formatted) { FileMultiValue(table, formatted); },
-      MayBeValidMultiValue);
+      [&table](std::string_view formatted) { FileMultiValue(table, formatted); });
 }
 
 }  // namespace quarrow

@@ -49,8 +49,13 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
     return shape;
   });
 
+  // Only the kept columns that are not suppressed are printed as they are.
+  ScanParams params = ContactsScanParams(kPrefixCount, progress);
+  for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
+    params.rendered.push_back(!columns[k].off);
+  }
   ScanForContacts(
-      buffer, columns, kPrefixCount, progress,
+      buffer, columns, params,
       [](const Match& match, const ColumnList& found, std::string& row) {
         return FormatPersonRow(match.prefix, found, row);
       },

@@ -71,7 +71,11 @@ class PageScanner {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
     if (params_.header_filter != nullptr && !params_.header_filter(columns_)) return;
-    ExtractValues(view, cursor, columns_);
+    if (params_.rendered.empty()) {
+      ExtractValues(view, cursor, columns_);
+    } else {
+      ExtractValues(view, cursor, columns_, params_.rendered);
+    }
     prefix_.clear();
     if (params_.prefix_count > 0) {
       AppendCellPrefix(view, position, params_.prefix_count, prefix_);

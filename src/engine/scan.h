@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -43,6 +44,9 @@ struct ScanParams {
   // it sees the columns' seg and serial, not their values. Runs on the
   // workers, so it must be pure. A cheap way to drop matches early.
   bool (*header_filter)(const ColumnList& columns) = nullptr;
+  // When not empty, only the columns marked here are rendered; the others'
+  // values stay empty (see ExtractValues).
+  std::vector<bool> rendered;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,

@@ -61,27 +61,46 @@ void RenderText(const BufferView& buffer, int64_t from, int64_t size,
 
 }  // namespace
 
-void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns) {
+namespace {
+
+template <typename Wanted>
+void RenderColumns(const BufferView& buffer, int64_t body_start, ColumnList& columns,
+                   Wanted&& wanted) {
   const int64_t end = buffer.size();
   int64_t from = std::min(std::max<int64_t>(body_start, 0), end);
-  for (TERM& column : columns) {
+  for (size_t k = 0; k < columns.size(); ++k) {
+    TERM& column = columns[k];
     column.value.clear();
-    switch (column.tp) {
-      case kInteger:
-        RenderInteger(buffer, from, column, column.value);
-        break;
-      case kBlob:
-        column.value.append("BLOB");
-        break;
-      case kText:
-        RenderText(buffer, from, column.seg, column.value);
-        break;
-      default:
-        break;
+    if (wanted(k)) {
+      switch (column.tp) {
+        case kInteger:
+          RenderInteger(buffer, from, column, column.value);
+          break;
+        case kBlob:
+          column.value.append("BLOB");
+          break;
+        case kText:
+          RenderText(buffer, from, column.seg, column.value);
+          break;
+        default:
+          break;
+      }
     }
     // Sizes come from stray bytes too: clamp instead of overflowing.
     from = column.seg >= end - from ? end : from + column.seg;
   }
+}
+
+}  // namespace
+
+void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns) {
+  RenderColumns(buffer, body_start, columns, [](size_t) { return true; });
+}
+
+void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns,
+                   const std::vector<bool>& wanted) {
+  RenderColumns(buffer, body_start, columns,
+                [&](size_t k) { return k < wanted.size() && wanted[k]; });
 }
 
 }  // namespace quarrow

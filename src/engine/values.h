@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -24,6 +25,13 @@ uint64_t BigEndianToInt(std::string_view bytes);
 // turned into spaces, kind 0 as empty. A field cut by the buffer's end keeps the
 // bytes that are there.
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns);
+
+// The same, rendering only the columns whose entry in `wanted` is true (a
+// shorter list wants none of the columns past its end); the others' values are
+// left empty. For callers that print "null" for suppressed columns, or leave
+// some columns out, and need not pay for rendering them.
+void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns,
+                   const std::vector<bool>& wanted);
 
 }  // namespace quarrow
 

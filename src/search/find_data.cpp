@@ -34,6 +34,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   OutputFile report(output_path);
   report.Write("\xEF\xBB\xBFTABLE\r\n");
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
+  // Suppressed columns print "null": no need to render them.
+  for (const TERM& column : columns) params.rendered.push_back(!column.off);
   int64_t records = 0;
   bool finished = ScanFormatted(buffer, columns, params, FormatReportLine,
                                 [&](int64_t, std::string_view line) {
