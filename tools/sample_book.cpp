@@ -288,7 +288,7 @@ std::vector<Value> InventPerson(Rng& rng, int64_t rowid, int64_t& next_uid, Pers
   const Name& last = rng.Pick(kLastNames);
   const bool is_company = rng.Chance(6) && rowid > 3;
   const bool has_org = is_company || rng.Chance(45);
-  const bool synced = rng.Chance(40);  // came from an account (CardDAV, Exchange)
+  const bool synced = rng.Chance(40);  // came from a synced account
   const int64_t created = 300'000'000 + rng.Below(400'000'000);  // seconds since 2001
   const int64_t modified = created + rng.Below(50'000'000);
 
