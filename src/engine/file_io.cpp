@@ -2,6 +2,7 @@
 #include "engine/file_io.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
+#include <io.h>
 #include <windows.h>
 #else
 #include <cerrno>
@@ -20,6 +22,14 @@
 #endif
 
 namespace quarrow {
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
 
 std::string FullPath(const std::string& path) {
   std::error_code error;

@@ -10,6 +10,9 @@
 
 namespace quarrow {
 
+// Returns true iff standard error is a terminal (progress is drawn only there).
+bool StandardErrorIsTerminal();
+
 // Returns `path` made absolute (not resolving links), as error messages show it.
 std::string FullPath(const std::string& path);
 
