@@ -71,18 +71,34 @@ QString DecodeViewText(const QByteArray& bytes) {
   return text;
 }
 
-QString ReadViewFile(const std::string& path) {
+QString ReadViewFile(const std::string& path, qint64 max_bytes) {
   QFile file(FromBytes(path));
   if (!file.open(QIODevice::ReadOnly)) {
     throw Error("Cannot open file \"" + FullPath(path) + "\". " +
                 ToBytes(file.errorString()));
   }
-  QByteArray bytes = file.readAll();
+  QByteArray bytes = file.read(max_bytes + 1);
   if (file.error() != QFileDevice::NoError) {
     throw Error("Cannot read file \"" + FullPath(path) + "\". " +
                 ToBytes(file.errorString()));
   }
-  return DecodeViewText(bytes);
+  const bool cut = bytes.size() > max_bytes;
+  if (cut) {
+    // Whole lines only; a UTF-16 file keeps whole code units.
+    bytes.truncate(max_bytes);
+    qsizetype line_end = bytes.lastIndexOf('\n');
+    if (line_end >= 0) bytes.truncate(line_end + 1);
+    if ((StartsWith(bytes, "\xFF\xFE") || StartsWith(bytes, "\xFE\xFF")) && bytes.size() % 2)
+      bytes.append('\0');
+  }
+  QString text = DecodeViewText(bytes);
+  if (cut) {
+    if (!text.endsWith(u'\n')) text += u'\n';
+    text += QStringLiteral("[Only the first %1 MiB of the report are shown here; the file %2 holds all of it.]")
+                .arg(max_bytes >> 20)
+                .arg(FromBytes(path));
+  }
+  return text;
 }
 
 int MemoEditor::LineCount() const { return DocumentLineCount(*memo_->document()); }

@@ -34,9 +34,15 @@ void AppendDocumentLines(QTextDocument& document, const QStringList& lines);
 // mark is not part of the text; CR LF and lone CR become line breaks.
 QString DecodeViewText(const QByteArray& bytes);
 
-// Reads the file at `path` (8-bit code page) and decodes it as above. Throws
-// Error 'Cannot open file "<full path>". <reason>' when it cannot be read.
-QString ReadViewFile(const std::string& path);
+// How much of a file the view shows: a report of hundreds of megabytes would
+// keep the window busy laying it out for minutes, and the file holds it all.
+inline constexpr qint64 kViewBytes = qint64{32} << 20;
+
+// Reads the file at `path` (8-bit code page) and decodes it as above. Of a file
+// longer than `max_bytes`, only the lines within its first `max_bytes` are
+// read, followed by a line that says so. Throws Error 'Cannot open file
+// "<full path>". <reason>' when it cannot be read.
+QString ReadViewFile(const std::string& path, qint64 max_bytes = kViewBytes);
 
 // The DDL editor over a plain text editor. Lines cross as 8-bit code page bytes.
 class MemoEditor : public DdlEditor {

@@ -69,6 +69,20 @@ class TextPortsTest : public QObject {
     QCOMPARE(editor.LineCount(), 0);
   }
 
+  // A report too long to lay out is shown in whole lines up to the limit,
+  // then a line that sends the reader to the file.
+  void LongReportsAreShownInPart() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("long.txt");
+    QVERIFY(WriteFile(path, QByteArray("\xEF\xBB\xBFTABLE\r\nfirst\t\r\nsecond\t\r\nthird\t\r\n")));
+    const QString shown = ReadViewFile(path.toStdString(), 20);
+    QVERIFY2(shown.startsWith(QStringLiteral("TABLE\nfirst\t\n[Only the first 0 MiB")), qPrintable(shown));
+    QVERIFY(shown.contains(path));
+    QVERIFY(!shown.contains(QStringLiteral("second")));
+    // Within the limit nothing changes.
+    QCOMPARE(ReadViewFile(path.toStdString(), 1000), QStringLiteral("TABLE\nfirst\t\nsecond\t\nthird\t\n"));
+  }
+
   void ViewDecodesByMark_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("shown");
