@@ -1,5 +1,7 @@
 #include "text_rule/text_rule.h"
 
+#include <algorithm>
+
 #include "text_rule/error.h"
 
 namespace quarrow {
@@ -55,6 +57,13 @@ int HexDigit(char c) {
 }  // namespace
 
 std::optional<int32_t> TryStrToInt(std::string_view text) {
+  // The common case, digits only: nine of them cannot leave the range.
+  if (!text.empty() && text.size() <= 9 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    int32_t value = 0;
+    for (char c : text) value = value * 10 + (c - '0');
+    return value;
+  }
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   bool negative = false;
