@@ -114,7 +114,7 @@ TEST(ExtractValues, UnwantedColumnsStayEmptyAndLaterFieldsKeepTheirPlace) {
   ColumnList columns = LoadColumns({"a INTEGER", "b TEXT *", "c INTEGER", "d BLOB", "e INTEGER"});
   int64_t cursor = 0;
   ASSERT_TRUE(MatchHeader(whole.view, columns, kLoose, cursor));
-  ExtractValues(whole.view, cursor, columns, {true, false, true});
+  ExtractValues(whole.view, cursor, columns, std::vector<uint8_t>{1, 0, 1});
   std::vector<std::string> values;
   for (const TERM& column : columns) values.push_back(column.value);
   // b is not wanted; d and e lie past the list's end.

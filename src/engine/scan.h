@@ -44,9 +44,9 @@ struct ScanParams {
   // it sees the columns' seg and serial, not their values. Runs on the
   // workers, so it must be pure. A cheap way to drop matches early.
   bool (*header_filter)(const ColumnList& columns) = nullptr;
-  // When not empty, only the columns marked here are rendered; the others'
-  // values stay empty (see ExtractValues).
-  std::vector<bool> rendered;
+  // When not empty, only the columns marked here (not 0) are rendered; the
+  // others' values stay empty (see ExtractValues).
+  std::vector<uint8_t> rendered;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,

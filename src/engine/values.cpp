@@ -98,9 +98,9 @@ void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& col
 }
 
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns,
-                   const std::vector<bool>& wanted) {
+                   const std::vector<uint8_t>& wanted) {
   RenderColumns(buffer, body_start, columns,
-                [&](size_t k) { return k < wanted.size() && wanted[k]; });
+                [&](size_t k) { return k < wanted.size() && wanted[k] != 0; });
 }
 
 }  // namespace quarrow

@@ -26,12 +26,12 @@ uint64_t BigEndianToInt(std::string_view bytes);
 // bytes that are there.
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns);
 
-// The same, rendering only the columns whose entry in `wanted` is true (a
+// The same, rendering only the columns whose entry in `wanted` is not 0 (a
 // shorter list wants none of the columns past its end); the others' values are
 // left empty. For callers that print "null" for suppressed columns, or leave
 // some columns out, and need not pay for rendering them.
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns,
-                   const std::vector<bool>& wanted);
+                   const std::vector<uint8_t>& wanted);
 
 }  // namespace quarrow
 
