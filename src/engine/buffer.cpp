@@ -23,12 +23,6 @@ Buffer Buffer::FromBytes(std::string bytes) {
   return Buffer(std::make_shared<MemorySource>(std::move(bytes)), 0, length);
 }
 
-uint8_t Buffer::ByteAt(int64_t p) const {
-  char byte = 0;
-  if (p >= 0 && p < length_) source_->ReadAt(start_offset_ + p, 1, &byte);
-  return static_cast<uint8_t>(byte);
-}
-
 void Buffer::Read(int64_t p, size_t length, std::string& out) const {
   // Resizing a reused string costs nothing; only bytes not read are zeroed.
   out.resize(length);

@@ -58,8 +58,6 @@ class Buffer {
 
   int64_t size() const { return length_; }
   int64_t start_offset() const { return start_offset_; }
-  // The byte at p; 0 when p is outside [0, size()).
-  uint8_t ByteAt(int64_t p) const;
   // Copies bytes [p, p + length) into `out` (resized to length); bytes outside
   // [0, size()) read as 0.
   void Read(int64_t p, size_t length, std::string& out) const;
