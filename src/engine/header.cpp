@@ -5,17 +5,19 @@
 
 namespace quarrow {
 
-void AppendDecimal(uint64_t value, std::string& out) {
+namespace {
+
+template <typename Number>
+void AppendNumber(Number value, std::string& out) {
   char digits[24];
   char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out.append(digits, end);
 }
 
-void AppendDecimal(int64_t value, std::string& out) {
-  char digits[24];
-  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
-}
+}  // namespace
+
+void AppendDecimal(uint64_t value, std::string& out) { AppendNumber(value, out); }
+void AppendDecimal(int64_t value, std::string& out) { AppendNumber(value, out); }
 
 uint64_t ReadVarint(const BufferView& buffer, int64_t& cursor) {
   if (cursor >= buffer.size()) return 0;
@@ -51,24 +53,11 @@ inline uint64_t DecodeVarint(const uint8_t*& at) {
   return value & 0x7FFFFFFFFFFFFFFFull;
 }
 
-// Reads serial types through `next` and tests them against the columns.
-template <typename NextSerial>
-bool FitColumns(ColumnList& columns, int threshold, NextSerial&& next) {
-  int64_t count = 0;
-  const int64_t n = static_cast<int64_t>(columns.size()) - 1;
-  for (TERM& column : columns) {
-    uint64_t serial = next();
-    column.serial = serial;
-    if (serial == 0) {
-      column.seg = 0;
-      continue;
-    }
-    SerialTypeInfo info = SerialTypeKind(serial);
-    column.seg = info.size;
-    if (info.kind != column.tp) return false;
-    ++count;
-  }
-  // count > n x threshold, with the threshold in tenths: exact in whole numbers.
+// count > n x threshold, with n the high index of a list of `width` columns and
+// the threshold in tenths: exact in whole numbers. Lists of one column or none
+// fit whatever the count.
+bool EnoughNonNull(int64_t count, size_t width, int threshold) {
+  const int64_t n = static_cast<int64_t>(width) - 1;
   return n <= 0 || 10 * count > threshold * n;
 }
 
@@ -111,8 +100,7 @@ bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
     if (kind != kinds_[k]) return false;
     ++count;
   }
-  const int64_t n = static_cast<int64_t>(width) - 1;
-  if (n > 0 && 10 * count <= threshold_ * n) return false;
+  if (!EnoughNonNull(count, width, threshold_)) return false;
   // A fit is rare: decode the serial types again, now for the columns.
   at = start;
   for (TERM& column : columns) {
@@ -125,17 +113,17 @@ bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
 
 bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
                  int64_t& cursor) {
-  const int64_t longest = 9 * static_cast<int64_t>(columns.size());
-  if (const uint8_t* start = buffer.Span(cursor, longest)) {
-    // The usual case: the whole header is in memory and inside the buffer.
-    const uint8_t* at = start;
-    if (!FitColumns(columns, threshold, [&] { return DecodeVarint(at); })) return false;
-    cursor += at - start;
-    return true;
-  }
   int64_t pos = cursor;
-  if (!FitColumns(columns, threshold, [&] { return ReadVarint(buffer, pos); }))
-    return false;
+  int64_t count = 0;
+  for (TERM& column : columns) {
+    column.serial = ReadVarint(buffer, pos);
+    SerialTypeInfo info = SerialTypeKind(column.serial);
+    column.seg = info.size;
+    if (column.serial == 0) continue;  // NULL fits any column, and counts not
+    if (info.kind != column.tp) return false;
+    ++count;
+  }
+  if (!EnoughNonNull(count, columns.size(), threshold)) return false;
   cursor = pos;
   return true;
 }

@@ -1,12 +1,13 @@
 #include "engine/values.h"
 
-#include "engine/header.h"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <string>
+
+#include "engine/header.h"
+#include "text_rule/text_rule.h"
 
 namespace quarrow {
 
@@ -54,9 +55,7 @@ void RenderText(const BufferView& buffer, int64_t from, int64_t size,
                 std::string& value) {
   buffer.AppendTo(from, std::min(size, kMaxTextBytes), value);
   // Control bytes would break the tab-separated lines the value ends up in.
-  for (char& c : value) {
-    if (static_cast<uint8_t>(c) < 0x20) c = ' ';
-  }
+  ReplaceCharRange(value, ' ', 0x00, 0x1F);
 }
 
 }  // namespace
