@@ -28,7 +28,8 @@ class PassProgress : public ProgressSink {
 
 void RecoverContacts(const std::string& input_path, const std::string& offset_text,
                      const std::string& output_path, DdlEditor& editor,
-                     OutputView& view, ResultTable& table, ProgressSink* progress) {
+                     OutputView& view, ResultTable& table, ProgressSink* progress,
+                     [[maybe_unused]] const RunOptions& options) {
   RequireOutputPath(output_path);
   PassProgress person_progress(progress, 0);
   PassProgress multi_value_progress(progress, 1);

@@ -7,6 +7,7 @@
 
 #include "contacts/result_table.h"
 #include "engine/ports.h"
+#include "engine/run_options.h"
 
 namespace quarrow {
 
@@ -21,7 +22,8 @@ namespace quarrow {
 void RecoverContacts(const std::string& input_path, const std::string& offset_text,
                      const std::string& output_path, DdlEditor& editor,
                      OutputView& view, ResultTable& table,
-                     ProgressSink* progress = nullptr);
+                     ProgressSink* progress = nullptr,
+                     const RunOptions& options = {});
 
 }  // namespace quarrow
 
