@@ -87,7 +87,7 @@ std::vector<std::string> ReferenceScan(const std::string& bytes, ColumnList colu
     bool candidate = bytes[i] != 0 && (rule == CandidateRule::kSingleByte || bytes[i + 1] == 0);
     int64_t cursor = i + 1;
     if (!candidate || !MatchHeader(whole.view, columns, threshold, cursor)) continue;
-    ExtractValues(whole.view, cursor, columns);
+    ExtractValues(whole.view, RecordBodyStart(whole.view, i, cursor, columns), columns);
     std::string line = std::to_string(i) + "|" +
                        (prefix > 0 ? ReadCellPrefix(whole.view, i, prefix) : std::string());
     for (const TERM& column : columns)

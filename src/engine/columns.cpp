@@ -22,6 +22,14 @@ int32_t KindOfLine(std::string_view line) {
   if (line.find("INTEGER") != std::string_view::npos) return kInteger;
   if (line.find("BLOB") != std::string_view::npos) return kBlob;
   if (line.find("TEXT") != std::string_view::npos) return kText;
+  // A whole word, so that no line that meant kNone before now means kAny
+  // merely because a longer word holds these letters.
+  size_t space = line.find(' ');
+  while (space != std::string_view::npos) {
+    size_t start = space + 1;
+    space = line.find(' ', start);
+    if (line.substr(start, space - start) == "ANY") return kAny;
+  }
   return kNone;
 }
 

@@ -12,7 +12,9 @@
 namespace quarrow {
 
 // Column kinds, as declared by a DDL line and as given by a serial type.
-enum ColumnKind : int32_t { kNone = 0, kInteger = 1, kBlob = 2, kText = 3 };
+// kAny fits every serial type: a column declared with no type holds whatever
+// was stored in it. Only a DDL line holding the word ANY declares it.
+enum ColumnKind : int32_t { kNone = 0, kInteger = 1, kBlob = 2, kText = 3, kAny = 4 };
 
 // The column descriptor.
 struct TERM {
@@ -30,7 +32,9 @@ using ColumnList = std::vector<TERM>;
 // end adds no empty line; two adjacent commas give an empty line.
 std::vector<std::string> SplitSchema(std::string_view schema);
 
-// Builds the column list, one column per line, in line order.
+// Builds the column list, one column per line, in line order. A line's kind is
+// INTEGER, BLOB or TEXT when it holds that text (tested in this order), else
+// kAny when a word after the name is ANY, else kNone (fits only NULL).
 ColumnList LoadColumns(const std::vector<std::string>& lines);
 
 }  // namespace quarrow

@@ -69,7 +69,7 @@ HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
   // A first byte of 0 is NULL, one of 0x80 or more starts a longer varint:
   // both may fit; any other byte is a whole serial type with its own kind.
   auto accepts = [&](size_t k, int byte) {
-    if (byte == 0 || byte >= 0x80 || k >= kinds_.size()) return true;
+    if (byte == 0 || byte >= 0x80 || k >= kinds_.size() || kinds_[k] == kAny) return true;
     return SerialTypeKind(static_cast<uint64_t>(byte)).kind == kinds_[k];
   };
   for (int byte = 0; byte < 128; ++byte) {
@@ -97,7 +97,7 @@ bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
       kind = SerialTypeKind(DecodeVarint(at)).kind;
     }
     if (kind == kNone) continue;
-    if (kind != kinds_[k]) return false;
+    if (kind != kinds_[k] && kinds_[k] != kAny) return false;
     ++count;
   }
   if (!EnoughNonNull(count, width, threshold_)) return false;
@@ -120,7 +120,7 @@ bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
     SerialTypeInfo info = SerialTypeKind(column.serial);
     column.seg = info.size;
     if (column.serial == 0) continue;  // NULL fits any column, and counts not
-    if (info.kind != column.tp) return false;
+    if (info.kind != column.tp && column.tp != kAny) return false;
     ++count;
   }
   if (!EnoughNonNull(count, columns.size(), threshold)) return false;
@@ -128,18 +128,24 @@ bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
   return true;
 }
 
-void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
-                      std::string& out) {
-  // Values are found newest first and printed oldest first; count is small.
-  constexpr int kMaxCount = 16;
-  uint64_t values[kMaxCount];
-  bool missing[kMaxCount];
-  count = std::min(count, kMaxCount);
+namespace {
+
+// The varints in front of a header, newest first, with where each starts.
+constexpr int kMaxPrefixCount = 16;
+struct PrefixWalk {
+  uint64_t values[kMaxPrefixCount];
+  int64_t starts[kMaxPrefixCount];
+  bool missing[kMaxPrefixCount];
+};
+
+int WalkCellPrefix(const BufferView& buffer, int64_t position, int count,
+                   PrefixWalk& walk) {
+  count = std::min(count, kMaxPrefixCount);
   int found = 0;
   int64_t p = position;
   while (found < count) {
     // A value that would start before the buffer is missing: an empty field.
-    missing[found] = p < 0;
+    walk.missing[found] = p < 0;
     if (p < 0) {
       ++found;
       continue;
@@ -150,13 +156,61 @@ void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
       continue;
     }
     int64_t at = p;
-    values[found++] = ReadVarint(buffer, at);
+    walk.starts[found] = p;
+    walk.values[found++] = ReadVarint(buffer, at);
     --p;
   }
+  return count;
+}
+
+// Adds `size` to `total` unless that passes `limit`; false then.
+bool AddWithin(uint64_t& total, uint64_t size, uint64_t limit) {
+  if (size > limit || total > limit - size) return false;
+  total += size;
+  return true;
+}
+
+}  // namespace
+
+void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
+                      std::string& out) {
+  // Values are found newest first and printed oldest first.
+  PrefixWalk walk;
+  count = WalkCellPrefix(buffer, position, count, walk);
   for (int i = count - 1; i >= 0; --i) {
-    if (!missing[i]) AppendDecimal(values[i], out);
+    if (!walk.missing[i]) AppendDecimal(walk.values[i], out);
     out += '\t';
   }
+}
+
+int64_t RecordBodyStart(const BufferView& buffer, int64_t position, int64_t cursor,
+                        const ColumnList& columns) {
+  constexpr int kHeaderLength = 0, kPayloadLength = 2;
+  constexpr int kMaxExtraColumns = 2000;
+  PrefixWalk walk;
+  WalkCellPrefix(buffer, position, 3, walk);
+  if (walk.missing[kPayloadLength]) return cursor;
+  const int64_t start = walk.starts[kHeaderLength];
+  const uint64_t header_length = walk.values[kHeaderLength];
+  // The common case, a record with exactly the list's columns, ends here.
+  if (header_length > static_cast<uint64_t>(buffer.size() - start)) return cursor;
+  const int64_t end = start + static_cast<int64_t>(header_length);
+  if (end <= cursor) return cursor;
+
+  const uint64_t payload = walk.values[kPayloadLength];
+  uint64_t total = header_length;
+  if (total > payload) return cursor;
+  for (const TERM& column : columns) {
+    if (!AddWithin(total, static_cast<uint64_t>(column.seg), payload)) return cursor;
+  }
+  int64_t at = cursor;
+  for (int extra = 0; at < end; ++extra) {
+    if (extra == kMaxExtraColumns) return cursor;
+    int64_t before = at;
+    uint64_t size = static_cast<uint64_t>(SerialTypeKind(ReadVarint(buffer, at)).size);
+    if (at == before || !AddWithin(total, size, payload)) return cursor;
+  }
+  return at == end && total == payload ? end : cursor;
 }
 
 std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count) {

@@ -73,6 +73,17 @@ std::string ReadCellPrefix(const BufferView& buffer, int64_t position, int count
 void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
                       std::string& out);
 
+// Where the body of the record matched at `position` starts, the header's
+// serial types having been read up to `cursor`. A record may have more columns
+// than the list (tables grow columns): when the varints in front give a
+// payload length, the header length reaches past the cursor, the bytes up to
+// it are at most 2,000 more whole serial types, and the payload length equals
+// the header length plus every serial type's content size, the body starts
+// where the header ends. Otherwise at `cursor`. A deleted record, whose first
+// bytes SQLite overwrites, fails these tests and keeps the plain reading.
+int64_t RecordBodyStart(const BufferView& buffer, int64_t position, int64_t cursor,
+                        const ColumnList& columns);
+
 // Appends the decimal text of `value` to `out`.
 void AppendDecimal(uint64_t value, std::string& out);
 void AppendDecimal(int64_t value, std::string& out);

@@ -71,10 +71,11 @@ class PageScanner {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
     if (params_.header_filter != nullptr && !params_.header_filter(columns_)) return;
+    const int64_t body = RecordBodyStart(view, position, cursor, columns_);
     if (params_.rendered.empty()) {
-      ExtractValues(view, cursor, columns_);
+      ExtractValues(view, body, columns_);
     } else {
-      ExtractValues(view, cursor, columns_, params_.rendered);
+      ExtractValues(view, body, columns_, params_.rendered);
     }
     prefix_.clear();
     if (params_.prefix_count > 0) {

@@ -58,6 +58,25 @@ void RenderText(const BufferView& buffer, int64_t from, int64_t size,
   ReplaceCharRange(value, ' ', 0x00, 0x1F);
 }
 
+// A column of no declared type renders what the serial type holds; NULL
+// stays empty, since no declared kind asks for "0".
+void RenderAny(const BufferView& buffer, int64_t from, const TERM& column,
+               std::string& value) {
+  switch (SerialTypeKind(column.serial).kind) {
+    case kInteger:
+      RenderInteger(buffer, from, column, value);
+      break;
+    case kBlob:
+      value.append("BLOB");
+      break;
+    case kText:
+      RenderText(buffer, from, column.seg, value);
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -80,6 +99,9 @@ void RenderColumns(const BufferView& buffer, int64_t body_start, ColumnList& col
           break;
         case kText:
           RenderText(buffer, from, column.seg, column.value);
+          break;
+        case kAny:
+          RenderAny(buffer, from, column, column.value);
           break;
         default:
           break;

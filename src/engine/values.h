@@ -22,7 +22,8 @@ uint64_t BigEndianToInt(std::string_view bytes);
 // value, by the column's kind and the serial type MatchHeader found:
 // INTEGER as a signed decimal (8 is "0", 9 is "1", 7 a "%.15g" double, NULL "0"),
 // BLOB as "BLOB", TEXT as its bytes (at most kMaxTextBytes) with control bytes
-// turned into spaces, kind 0 as empty. A field cut by the buffer's end keeps the
+// turned into spaces, kind 0 as empty, kAny by the serial type's own kind
+// (NULL empty). A field cut by the buffer's end keeps the
 // bytes that are there.
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns);
 
