@@ -246,8 +246,17 @@ TEST(MultiValueTest, IsValidMultiValueKeepsOnlyPlausibleRecords) {
       {"7", "3", "1,2", false},
       {"7", "3", "a/b", false},
       {"7", "3", "a;b", false},
-      {"7", "3", "caf\xC3\xA9", false},  // UTF-8 continuation byte
-      {"7", "3", "\xC3\xD0\xFF", true},
+      // Whole UTF-8 characters from U+00A0 on are value characters too.
+      {"7", "3", "caf\xC3\xA9", true},
+      {"7", "3", "555\xC2\xA0" "0101", true},         // no-break space
+      {"7", "3", "M\xC3\xBCnchen \xF0\x9F\x98\x80", true},  // four-byte character
+      {"7", "3", "abc\xC2\x85", false},        // U+0085, a control character
+      {"7", "3", "ab\x80" "c", false},          // a lone continuation byte
+      {"7", "3", "ab\xE2\x82", false},          // cut character
+      {"7", "3", "ab\xED\xA0\x80", false},     // surrogate
+      {"7", "3", "ab\xE0\x80\xAF", false},     // overlong form
+      {"7", "3", "a\xC3\xA9/b", false},         // the ASCII set still holds
+      {"7", "3", "\xC3\xD0\xFF", true},        // the single-byte rule still holds
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsValidMultiValue(MultiValue(c.id, c.property, "1", c.value)), c.valid)
@@ -428,7 +437,8 @@ TEST_F(RecoverContactsTest, DeletedPersonsComeBackWithTheirValuesUnderTheirLabel
   EXPECT_EQ(anna[0][3], "0");
   EXPECT_EQ(anna[0][32], "+1 (555) 010-0101");  // MOBILE, not "null" or a path
   EXPECT_EQ(anna[0][41], "anna.berg@example.org");
-  for (int col : {33, 34, 35, 36, 39}) EXPECT_EQ(anna[0][col], "") << col;
+  EXPECT_EQ(anna[0][39], "caf\xC3\xA9@example.org");  // UTF-8 letters are kept
+  for (int col : {33, 34, 35, 36}) EXPECT_EQ(anna[0][col], "") << col;
 
   auto clara = RowsWithId(rows, "1500");
   ASSERT_EQ(clara.size(), 1u);

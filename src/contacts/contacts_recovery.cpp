@@ -3,40 +3,65 @@
 #include "contacts/contacts_report.h"
 #include "contacts/multi_value_pass.h"
 #include "contacts/person_pass.h"
+#include "contacts/contacts_scan.h"
+#include "contacts/contacts_schema.h"
 #include "engine/file_io.h"
+#include "schema/table_definitions.h"
+#include "text_rule/error.h"
 
 namespace quarrow {
 
 namespace {
 
-// Both passes scan the whole buffer; the sink sees them as one run of twice
-// the buffer's length, so its progress never goes backwards.
+// Every pass reads the whole input; the sink sees them as one run of
+// `passes` times its length, so its progress never goes backwards.
 class PassProgress : public ProgressSink {
  public:
-  PassProgress(ProgressSink* sink, int pass) : sink_(sink), pass_(pass) {}
+  PassProgress(ProgressSink* sink, int pass, int passes)
+      : sink_(sink), pass_(pass), passes_(passes) {}
   bool Update(int64_t done, int64_t total) override {
-    return sink_->Update(pass_ * total + done, kPasses * total);
+    return sink_->Update(pass_ * total + done, passes_ * total);
   }
 
  private:
-  static constexpr int64_t kPasses = 2;
   ProgressSink* sink_;
   int64_t pass_;
+  int64_t passes_;
 };
+
+// The definitions and labels to recover with. Carving them out of raw bytes
+// is a pass of its own; reading them from a database costs next to nothing.
+InputSchema ContactsInputSchema(const std::string& input_path,
+                                const std::string& schema_from, ProgressSink* progress,
+                                bool& carved) {
+  const std::string& source = schema_from.empty() ? input_path : schema_from;
+  PassProgress carve_progress(progress, 0, 3);
+  InputSchema schema = ReadInputSchema(source, progress ? &carve_progress : nullptr);
+  carved = schema.source != InputSchema::Source::kDatabase;
+  if (carved && progress != nullptr && !progress->Update(1, 3)) throw Error(kContactsCancelled);
+  return schema;
+}
 
 }  // namespace
 
 void RecoverContacts(const std::string& input_path, const std::string& offset_text,
                      const std::string& output_path, DdlEditor& editor,
                      OutputView& view, ResultTable& table, ProgressSink* progress,
-                     [[maybe_unused]] const RunOptions& options) {
+                     const RunOptions& options) {
   RequireOutputPath(output_path);
-  PassProgress person_progress(progress, 0);
-  PassProgress multi_value_progress(progress, 1);
-  Buffer buffer = PersonPass(input_path, offset_text, editor, table,
-                             progress ? &person_progress : nullptr);
-  MultiValuePass(buffer, editor, table, progress ? &multi_value_progress : nullptr);
-  WriteContactsReport(table, output_path, view);
+  bool carved = false;
+  // The input is opened first, so that its own error comes before any other.
+  { InputFile input(input_path); }
+  const ContactsSchema schema =
+      ChooseContactsSchema(ContactsInputSchema(input_path, options.schema_from, progress, carved));
+  const int first_pass = carved ? 1 : 0, passes = carved ? 3 : 2;
+  PassProgress person_progress(progress, first_pass, passes);
+  PassProgress multi_value_progress(progress, first_pass + 1, passes);
+  Buffer buffer = PersonPass(input_path, offset_text, schema, editor, table,
+                             progress ? &person_progress : nullptr, options.threads);
+  MultiValuePass(buffer, schema, editor, table, progress ? &multi_value_progress : nullptr,
+                 options.threads);
+  WriteContactsReport(table, output_path, view, options);
 }
 
 }  // namespace quarrow

@@ -5,6 +5,7 @@
 
 #include "contacts/contacts_scan.h"
 #include "text_rule/text_rule.h"
+#include "text_rule/utf8.h"
 
 namespace quarrow {
 
@@ -26,14 +27,17 @@ bool InRange(std::string_view text, size_t max_bytes, int32_t lo, int32_t hi) {
   return n && *n >= lo && *n <= hi;
 }
 
-bool AllValueChars(std::string_view value) {
-  for (unsigned char c : value) {
-    if (!ValueChars[c]) return false;
-  }
-  return true;
-}
-
 }  // namespace
+
+bool IsValueText(std::string_view value) {
+  bool all_high_are_letters = true;
+  for (unsigned char c : value) {
+    if (c < 0x80 && !ValueChars[c]) return false;
+    if (c >= 0x80 && c < 0xC0) all_high_are_letters = false;
+  }
+  return all_high_are_letters ||
+         AllUtf8(value, [](uint32_t point) { return point < 0x80 || point >= 0xA0; });
+}
 
 bool IsValidMultiValue(const ColumnList& columns) {
   if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
@@ -42,12 +46,26 @@ bool IsValidMultiValue(const ColumnList& columns) {
   // decides: persons 1000 to 2000 keep their numbers.
   return value.size() >= 3 &&
          InRange(columns[kRecordIdColumn].value, 4, 1, 2000) &&
-         InRange(columns[kPropertyColumn].value, 3, 1, 9) && AllValueChars(value);
+         InRange(columns[kPropertyColumn].value, 3, 1, 9) && IsValueText(value);
 }
 
 int LabelColumn(std::string_view label, std::string_view property) {
   std::optional<int32_t> n = ReadNumber(label);
   int col = n && *n >= 1 && *n <= 6 ? 31 + *n : kUnknownLabelColumn;
+  std::optional<int32_t> p = ReadNumber(property);
+  if (p && *p == 4) col += kEmailOffset;
+  return col;
+}
+
+int LabelColumn(std::string_view label, std::string_view property,
+                const ContactsSchema& schema) {
+  if (!schema.has_label_table) return LabelColumn(label, property);
+  int col = kUnknownLabelColumn;
+  std::optional<int32_t> id = ReadNumber(label);
+  if (id) {
+    auto found = schema.label_columns.find(*id);
+    if (found != schema.label_columns.end()) col = found->second;
+  }
   std::optional<int32_t> p = ReadNumber(property);
   if (p && *p == 4) col += kEmailOffset;
   return col;
@@ -78,12 +96,18 @@ bool MayBeValidMultiValue(const ColumnList& columns) {
 }
 
 bool FormatMultiValue(const ColumnList& columns, std::string& out) {
+  static const ContactsSchema kBuiltIn = BuiltInContactsSchema();
+  return FormatMultiValue(columns, kBuiltIn, out);
+}
+
+bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
+                      std::string& out) {
   if (!IsValidMultiValue(columns)) return false;
   // None of the three holds a TAB: ids are numbers, values plain characters.
   out.append(columns[kRecordIdColumn].value);
   out += '\t';
   out += std::to_string(
-      LabelColumn(columns[kLabelColumn].value, columns[kPropertyColumn].value));
+      LabelColumn(columns[kLabelColumn].value, columns[kPropertyColumn].value, schema));
   out += '\t';
   out.append(columns[kValueColumn].value);
   return true;
@@ -104,16 +128,22 @@ void FileMultiValue(ResultTable& table, std::string_view formatted) {
 
 void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
                     ProgressSink* progress) {
-  ReplaceEditorLines(editor, SplitSchema(MultiValueSchema));
+  MultiValuePass(buffer, BuiltInContactsSchema(), editor, table, progress);
+}
+
+void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
+                    ResultTable& table, ProgressSink* progress, int threads) {
+  ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   // The plausibility test and the label's column run on the scan's workers:
   // most matches of six loose columns are chance bytes and never get further.
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
+  params.threads = threads;
   ScanForContacts(
       buffer, columns, params,
-      [](const Match&, const ColumnList& found, std::string& out) {
-        return FormatMultiValue(found, out);
+      [&schema](const Match&, const ColumnList& found, std::string& out) {
+        return FormatMultiValue(found, schema, out);
       },
       [&table](std::string_view formatted) { FileMultiValue(table, formatted); });
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "contacts/contacts_schema.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -39,8 +40,15 @@ inline constexpr std::array<bool, 256> ValueChars = [] {
   return chars;
 }();
 
+// Returns true iff `value` consists of value characters: every byte below 0x80
+// is in ValueChars, and the bytes from 0x80 on are either all from 0xC0 (as
+// ValueChars has them) or the whole value is valid UTF-8 whose characters from
+// U+0080 on are all U+00A0 or above (SQLite texts are UTF-8: "ü" in an address,
+// the no-break spaces a phone formats numbers with).
+bool IsValueText(std::string_view value);
+
 // Returns true iff the rendered record is plausible: the value has at least 3
-// bytes, all in ValueChars; the record id has at most 4 bytes and reads as 1 to
+// bytes and IsValueText; the record id has at most 4 bytes and reads as 1 to
 // 2000; the property has at most 3 bytes and reads as 1 to 9. A text that is not
 // an integer (a float's rendering) is not plausible. Reads columns 1, 2 and 5.
 bool IsValidMultiValue(const ColumnList& columns);
@@ -49,6 +57,10 @@ bool IsValidMultiValue(const ColumnList& columns);
 // to 6, else 38 (also for a label that is not a 32-bit integer); 7 more for the
 // property 4 (e-mail). Always 32 to 45.
 int LabelColumn(std::string_view label, std::string_view property);
+// The same for an input with a label table: the label id's column by its name
+// (an id the table lacks, or no id, is Unknown's); without one, as above.
+int LabelColumn(std::string_view label, std::string_view property,
+                const ContactsSchema& schema);
 
 // Merges `raw` into cell (row, col): nothing when its trimmed text is not empty
 // and already occurs in the cell; else ", " (when the cell holds text), a space
@@ -64,6 +76,9 @@ bool MayBeValidMultiValue(const ColumnList& columns);
 // value to `out`, TAB-separated, and returns true; false for any other. Touches
 // nothing else, so the scan's workers run it.
 bool FormatMultiValue(const ColumnList& columns, std::string& out);
+// The same, filing labels as `schema` says.
+bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
+                      std::string& out);
 
 // Files one match as FormatMultiValue gave it: finds the first row with its
 // record id, or adds a row holding only the id, and merges the value under its
@@ -75,6 +90,9 @@ void FileMultiValue(ResultTable& table, std::string_view formatted);
 // Throws Error when `progress` cancels.
 void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
                     ProgressSink* progress = nullptr);
+// The same with the multi-value lines and label filing of `schema`.
+void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
+                    ResultTable& table, ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

@@ -26,6 +26,21 @@ bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
   return true;
 }
 
+bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
+                     const std::vector<int>& person_cells, std::string& row) {
+  row.append(prefix);
+  for (size_t k = 0; k < person_cells.size(); ++k) {
+    if (k > 0) row += '\t';
+    const int cell = person_cells[k];
+    if (cell == ContactsSchema::kNullCell) {
+      row += "null";
+    } else if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
+      row += columns[cell].value;
+    }
+  }
+  return true;
+}
+
 void AddPersonRow(ResultTable& table, std::string_view prefix,
                   const ColumnList& columns) {
   std::string row;
@@ -35,29 +50,40 @@ void AddPersonRow(ResultTable& table, std::string_view prefix,
 
 Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
                   DdlEditor& editor, ResultTable& table, ProgressSink* progress) {
+  return PersonPass(input_path, offset_text, BuiltInContactsSchema(), editor, table, progress);
+}
+
+Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
+                  const ContactsSchema& schema, DdlEditor& editor, ResultTable& table,
+                  ProgressSink* progress, int threads) {
   table.Reset();
-  ReplaceEditorLines(editor, SplitSchema(PersonSchema));
-  ColumnList columns = LoadColumns(EditorLines(editor));
-  for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
-    table.SetCell(0, kFirstPersonColumn + k, columns[k].name);
+  // The header names are the built-in ones whatever the input's layout.
+  const ColumnList built_in = LoadColumns(SplitSchema(PersonSchema));
+  for (int k = 0; k < kPersonColumnsKept; ++k) {
+    table.SetCell(0, kFirstPersonColumn + k, built_in[k].name);
   }
+  ReplaceEditorLines(editor, schema.person_lines);
+  ColumnList columns = LoadColumns(EditorLines(editor));
 
   Buffer buffer = LoadBuffer(input_path, [&offset_text] {
     BufferShape shape;
     shape.length_from = BufferShape::Length::kFileSize;
-    shape.start_offset = StrToInt(offset_text);
+    shape.start_offset = StrToInt64(offset_text);
     return shape;
   });
 
-  // Only the kept columns that are not suppressed are printed as they are.
+  // Only the columns that fill a report cell are rendered.
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
-  for (int k = 0; k < kPersonColumnsKept && k < static_cast<int>(columns.size()); ++k) {
-    params.rendered.push_back(!columns[k].off);
+  params.threads = threads;
+  params.rendered.assign(columns.size(), 0);
+  for (int cell : schema.person_cells) {
+    if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) params.rendered[cell] = 1;
   }
+  const std::vector<int>& cells = schema.person_cells;
   ScanForContacts(
       buffer, columns, params,
-      [](const Match& match, const ColumnList& found, std::string& row) {
-        return FormatPersonRow(match.prefix, found, row);
+      [&cells](const Match& match, const ColumnList& found, std::string& row) {
+        return FormatPersonRow(match.prefix, found, cells, row);
       },
       [&table](std::string_view row) { table.AddRowText(row); });
   return buffer;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "contacts/contacts_schema.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -39,12 +40,16 @@ inline constexpr int kPersonColumnsKept = 29;
 // TAB), then the kept columns' values, "null" for a suppressed one. Touches
 // nothing else, so the scan's workers run it.
 bool FormatPersonRow(std::string_view prefix, const ColumnList& columns, std::string& row);
+// The same for a person list of another layout: report cell 3 + k holds the
+// column person_cells[k] names (see ContactsSchema).
+bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
+                     const std::vector<int>& person_cells, std::string& row);
 
 // Adds one row for a person match, as FormatPersonRow gives it.
 void AddPersonRow(ResultTable& table, std::string_view prefix,
                   const ColumnList& columns);
 
-// Resets `table`, writes the person schema's 34 lines into `editor`, loads
+// Resets `table`, writes the person schema's lines into `editor`, loads
 // them as the column list, names header cells 3 to 31, loads the input from
 // the start offset `offset_text` (the file is opened before the text is
 // converted, so a file error comes first; a negative offset is refused) and adds
@@ -53,6 +58,10 @@ void AddPersonRow(ResultTable& table, std::string_view prefix,
 Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
                   DdlEditor& editor, ResultTable& table,
                   ProgressSink* progress = nullptr);
+// The same with the person lines and cells of `schema`.
+Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
+                  const ContactsSchema& schema, DdlEditor& editor, ResultTable& table,
+                  ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 
