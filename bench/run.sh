@@ -74,14 +74,14 @@ if ((free_kib < need_kib)); then
 fi
 
 echo "== making inputs of $size_mib MiB in $work"
-"$make_sample" --persons 2000 --seed 1 --manifest "$work/sample.tsv" "$work/sample.db" >/dev/null
+"$make_sample" --layout 34 --persons 2000 --seed 1 --manifest "$work/sample.tsv" "$work/sample.db" >/dev/null
 sample_size=$(wc -c < "$work/sample.db")
 copies=$((size / sample_size))
 rest=$((size - copies * sample_size))
 for ((k = 0; k < copies; k++)); do cat "$work/sample.db"; done > "$work/address-book.bin"
 head -c "$rest" "$work/sample.db" >> "$work/address-book.bin"
 head -c "$size" /dev/urandom > "$work/random.bin"
-deleted=$(grep -vc '^#' "$work/sample.tsv" || true)
+deleted=$(grep -c $'^person\t[0-9]*\tdeleted' "$work/sample.tsv" || true)
 echo "   address-book: $copies copies (+ $rest bytes) of a $sample_size-byte sample, 2000 persons, $deleted deleted"
 
 printf '%s\n' "ABMultiValue (UID INTEGER PRIMARY KEY" "record_id INTEGER" "property INTEGER" \

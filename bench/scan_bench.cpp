@@ -58,6 +58,7 @@ std::string SampleBytes(size_t size) {
       ("quarrow-bench-" + std::to_string(std::random_device{}()) + ".db");
   quarrow::sample::SampleOptions options;
   options.persons = quarrow::sample::kMaxPersons;
+  options.layout = quarrow::sample::kLayout34;  // one file, no -wal beside it
   quarrow::sample::MakeSampleBook(path.string(), options);
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

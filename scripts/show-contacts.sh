@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Prints a contacts report as a readable table: rowid, name, organisation,
 # phone numbers and e-mail addresses of every row that has any of them. With
-# the sample's manifest of deleted persons, marks the rows that belong to them
-# (by rowid or by name: deletion may overwrite a record's rowid) and counts how
-# many of their names, numbers and addresses the report holds.
+# the sample's manifest (quarrow-make-sample --manifest), marks the rows that
+# belong to deleted persons (by rowid or by name: deletion may overwrite a
+# record's rowid) and counts how many of their names, numbers and addresses
+# the report holds (scripts/measure-recovery.sh gives the full measure).
 #   scripts/show-contacts.sh REPORT [MANIFEST]
 set -euo pipefail
 report=$1
@@ -13,13 +14,17 @@ awk -F'\t' -v manifest="$manifest" '
   BEGIN {
     while ((getline line < manifest) > 0) {
       if (line ~ /^#/) continue
-      split(line, f, "\t")
-      people++
-      by_id[f[1]] = 1
-      name = f[2] (f[3] != "" ? " " f[3] : "")
-      by_name[name] = 1
-      names[people] = name
-      values[people] = f[5] (f[5] != "" && f[6] != "" ? "," : "") f[6]
+      n = split(line, f, "\t")
+      if (f[1] == "person" && f[3] == "deleted") {
+        people++
+        by_id[f[2]] = 1
+        name = f[4] (f[5] != "" ? " " f[5] : "")
+        if (name != "") by_name[name] = 1
+        deleted_id[f[2]] = 1
+      } else if (f[1] == "value" && (f[2] in deleted_id) && (f[3] == 3 || f[3] == 4) &&
+                 f[5] !~ /[#*]/) {
+        values[++total] = f[5]
+      }
     }
     fmt = "%-6s %-8s %-26s %-24s %-40s %s\n"
     printf fmt, "rowid", "", "name", "organization", "phones", "e-mails"
@@ -39,14 +44,7 @@ awk -F'\t' -v manifest="$manifest" '
   END {
     if (people == 0) exit
     for (n in found_name) back++
-    for (p = 1; p <= people; p++) {
-      count = split(values[p], v, ",")
-      for (i = 1; i <= count; i++) {
-        sub(/^[0-9]+:/, "", v[i])
-        total++
-        if (index(text, v[i]) > 0) seen++
-      }
-    }
+    for (i = 1; i <= total; i++) if (index(text, values[i]) > 0) seen++
     printf "\nThe sample deleted %d persons: %d of them are back by name, and %d of their %d phone numbers and e-mail addresses are in the report.\n", people, back, seen, total
   }
 ' "$report"

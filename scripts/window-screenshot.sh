@@ -46,7 +46,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$build/sample" "$(dirname "$output")"
 sample=$build/sample/AddressBook.sqlitedb
-"$build/quarrow-make-sample" "$sample"
+"$build/quarrow-make-sample" --layout 34 "$sample"
 
 BUILD_DIR=$build xvfb-run -a -s "-screen 0 1400x900x24" \
   "$0" --inside "$sample" "$output" "$work/window.log"

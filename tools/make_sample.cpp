@@ -1,9 +1,12 @@
 // quarrow-make-sample: writes the bundled sample address book (sample_book.h),
-// a real SQLite database with deleted persons, and optionally the manifest of
-// what was deleted.
+// a real SQLite database with deleted persons, and optionally its manifest
+// (every person and value, live or deleted).
 //
-//   quarrow-make-sample [--persons N] [--seed S] [--page-size P] [--wal]
-//                       [--keep-wal] [--manifest FILE] OUTPUT.db
+//   quarrow-make-sample [--layout 34|36|38] [--persons N] [--seed S]
+//                       [--deleted PERCENT] [--page-size P]
+//                       [--journal rollback|wal|wal-checkpointed|wal-only]
+//                       [--labels table|fixed] [--wal] [--keep-wal]
+//                       [--manifest FILE] OUTPUT.db
 //
 // Exit status 0 on success, 1 when the database cannot be written, 2 for a
 // usage error.
@@ -20,22 +23,42 @@
 namespace {
 
 const char kUsage[] =
-    "usage: quarrow-make-sample [--persons N] [--seed S] [--page-size P] [--wal]\n"
-    "                           [--keep-wal] [--manifest FILE] OUTPUT.db\n"
+    "usage: quarrow-make-sample [--layout 34|36|38] [--persons N] [--seed S]\n"
+    "                           [--deleted PERCENT] [--page-size P]\n"
+    "                           [--journal rollback|wal|wal-checkpointed|wal-only]\n"
+    "                           [--labels table|fixed] [--wal] [--keep-wal]\n"
+    "                           [--manifest FILE] OUTPUT.db\n"
     "\n"
-    "Writes a sample iPhone-style address book (tables ABPerson and ABMultiValue)\n"
-    "as a real SQLite database, then deletes about a third of its persons with\n"
-    "secure_delete OFF, so that their records stay in the file.\n"
+    "Writes a sample iPhone address book as a real SQLite database, laid out as\n"
+    "one phone generation writes it, then deletes a share of its persons (with\n"
+    "their numbers, e-mail addresses and search-index rows) with secure_delete\n"
+    "OFF, so that their records stay in the file.\n"
     "\n"
+    "  --layout L      person table of 34 columns (older phones: multi-value table\n"
+    "                  of 6 columns, no search index), 36 (guid, PhonemeData; a\n"
+    "                  7-column multi-value table) or 38 (AlternateBirthday,\n"
+    "                  MapsData too). Default 38\n"
     "  --persons N     persons to create, 1 to 2000 (default 40)\n"
     "  --seed S        seed of the generator (default 1); same seed, same content\n"
+    "  --deleted P     delete P percent of the persons, 0 to 100 (default a third)\n"
     "  --page-size P   SQLite page size, a power of two from 512 to 65536\n"
-    "  --wal           use WAL journal mode (checkpointed when done)\n"
-    "  --keep-wal      use WAL mode and never checkpoint: the data stays in\n"
-    "                  OUTPUT.db-wal\n"
-    "  --manifest FILE write the deleted persons as tab-separated lines to FILE\n"
-    "                  (\"-\" for standard output): rowid, First, Last,\n"
-    "                  Organization, phones, e-mails (label:value items, comma-joined)\n";
+    "  --journal J     rollback: a rollback journal (default for 34);\n"
+    "                  wal: WAL as phones leave it, the latest deletions still in\n"
+    "                  OUTPUT.db-wal (default for 36 and 38);\n"
+    "                  wal-checkpointed: WAL, checkpointed when done (no -wal left);\n"
+    "                  wal-only: WAL, never checkpointed: the data stays in the -wal\n"
+    "  --labels K      table: a label table (ABMultiValueLabel) in the order labels\n"
+    "                  are first used (default for 36 and 38); fixed: no label\n"
+    "                  table, ids 1 to 6 for Mobile, iPhone, Home, Other, Work,\n"
+    "                  WorkFAX and 27 for any other label (default for 34)\n"
+    "  --wal           same as --journal wal-checkpointed\n"
+    "  --keep-wal      same as --journal wal-only\n"
+    "  --manifest FILE write the ground truth as tab-separated lines to FILE (\"-\"\n"
+    "                  for standard output): two \"#\" lines, then per person\n"
+    "                  person, rowid, live|deleted, First, Last, Organization,\n"
+    "                  followed by its values:\n"
+    "                  value, record_id, property (3 phone, 4 e-mail, 22 URL),\n"
+    "                  label text, value, label id, UID\n";
 
 // Parses a whole decimal number in [lo, hi]; false otherwise.
 bool ParseNumber(const std::string& text, long long lo, long long hi, long long& out) {
@@ -87,6 +110,41 @@ int main(int argc, char** argv) {
         return Usage("--page-size needs a power of two from 512 to 65536");
       }
       options.page_size = static_cast<int>(number);
+    } else if (arg == "--layout") {
+      if (!value(text) || !ParseNumber(text, 34, 38, number) ||
+          !quarrow::sample::IsLayout(static_cast<int>(number))) {
+        return Usage("--layout needs 34, 36 or 38");
+      }
+      options.layout = static_cast<int>(number);
+    } else if (arg == "--deleted") {
+      if (!value(text) || !ParseNumber(text, 0, 100, number)) {
+        return Usage("--deleted needs a percentage from 0 to 100");
+      }
+      options.delete_percent = static_cast<int>(number);
+    } else if (arg == "--journal") {
+      using quarrow::sample::Journal;
+      value(text);
+      if (text == "rollback") {
+        options.journal = Journal::kRollback;
+      } else if (text == "wal") {
+        options.journal = Journal::kWal;
+      } else if (text == "wal-checkpointed") {
+        options.journal = Journal::kWalCheckpointed;
+      } else if (text == "wal-only") {
+        options.journal = Journal::kWalOnly;
+      } else {
+        return Usage("--journal needs rollback, wal, wal-checkpointed or wal-only");
+      }
+    } else if (arg == "--labels") {
+      using quarrow::sample::Labels;
+      value(text);
+      if (text == "table") {
+        options.labels = Labels::kTable;
+      } else if (text == "fixed") {
+        options.labels = Labels::kFixed;
+      } else {
+        return Usage("--labels needs table or fixed");
+      }
     } else if (arg == "--wal") {
       options.wal = true;
     } else if (arg == "--keep-wal") {
@@ -115,8 +173,8 @@ int main(int argc, char** argv) {
       if (!out) throw std::runtime_error("Cannot write manifest \"" + manifest + "\"");
     }
     if (manifest != "-") {
-      std::cout << output << ": " << book.persons.size() << " persons, "
-                << book.DeletedCount() << " of them deleted\n";
+      std::cout << output << ": layout " << book.layout << ", " << book.persons.size()
+                << " persons, " << book.DeletedCount() << " of them deleted\n";
     }
   } catch (const std::exception& e) {
     std::cerr << "quarrow-make-sample: " << e.what() << "\n";

@@ -3,13 +3,14 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
-#include <variant>
+
+#include "sample_invent.h"
 
 namespace quarrow::sample {
 
@@ -36,149 +37,24 @@ int SampleBook::DeletedCount() const {
       std::count_if(persons.begin(), persons.end(), [](const Person& p) { return p.deleted; }));
 }
 
+Journal EffectiveJournal(const SampleOptions& options) {
+  if (options.keep_wal) return Journal::kWalOnly;
+  if (options.wal) return Journal::kWalCheckpointed;
+  if (options.journal != Journal::kLayoutDefault) return options.journal;
+  return options.layout == kLayout34 ? Journal::kRollback : Journal::kWal;
+}
+
+bool UsesLabelTable(const SampleOptions& options) {
+  if (options.labels != Labels::kLayoutDefault) return options.labels == Labels::kTable;
+  return options.layout != kLayout34;
+}
+
+int DeleteCount(const SampleOptions& options) {
+  if (options.delete_percent < 0) return std::max(1, options.persons / 3);
+  return static_cast<int>(int64_t{options.persons} * options.delete_percent / 100);
+}
+
 namespace {
-
-// splitmix64: the same sequence on every platform and standard library.
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : state_(seed) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  // A number in [0, n); n > 0.
-  int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
-  // True with probability percent / 100.
-  bool Chance(int percent) { return Below(100) < percent; }
-  template <typename T, size_t N>
-  const T& Pick(const T (&items)[N]) {
-    return items[Below(static_cast<int>(N))];
-  }
-
- private:
-  uint64_t state_;
-};
-
-struct Name {
-  const char* text;   // UTF-8
-  const char* ascii;  // for e-mail addresses and sort keys
-};
-
-const Name kFirstNames[] = {
-    {"Zoë", "zoe"},           {"Łukasz", "lukasz"},     {"Мария", "maria"},
-    {"Anna", "anna"},         {"José", "jose"},         {"Søren", "soren"},
-    {"François", "francois"}, {"Jürgen", "juergen"},    {"Ольга", "olga"},
-    {"Chloé", "chloe"},       {"Björn", "bjorn"},       {"Siobhán", "siobhan"},
-    {"Mehmet", "mehmet"},     {"Yuki", "yuki"},         {"Priya", "priya"},
-    {"Thomas", "thomas"},     {"Emma", "emma"},         {"Oliver", "oliver"},
-    {"Noah", "noah"},         {"Ingrid", "ingrid"},     {"Dmitri", "dmitri"},
-    {"Agnieszka", "agnieszka"}, {"Νίκος", "nikos"},     {"Léa", "lea"},
-    {"Mateus", "mateus"},     {"Aoife", "aoife"},       {"Hans", "hans"},
-    {"Fatima", "fatima"},     {"Wei", "wei"},           {"Sofía", "sofia"},
-};
-
-const Name kLastNames[] = {
-    {"Smith", "smith"},       {"Müller", "mueller"},    {"Kowalski", "kowalski"},
-    {"Иванова", "ivanova"},   {"García", "garcia"},     {"Nørgaard", "norgaard"},
-    {"Dubois", "dubois"},     {"O'Brien", "obrien"},    {"Yılmaz", "yilmaz"},
-    {"Tanaka", "tanaka"},     {"Patel", "patel"},       {"Johnson", "johnson"},
-    {"Schröder", "schroeder"}, {"Nowak", "nowak"},      {"Петров", "petrov"},
-    {"Papadopoulos", "papadopoulos"}, {"Lefèvre", "lefevre"}, {"Santos", "santos"},
-    {"Murphy", "murphy"},     {"Lindqvist", "lindqvist"}, {"Chen", "chen"},
-    {"Rossi", "rossi"},       {"Novák", "novak"},       {"Kim", "kim"},
-};
-
-const char* const kMiddleNames[] = {"Marie", "James", "Ann", "Lee", "Józef"};
-const char* const kOrganizations[] = {
-    "Acme Ltd",          "Müller & Söhne GmbH",   "Northwind Traders",
-    "Café Lumière",      "ООО Ромашка",           "Blue Harbor Logistics",
-    "Kowalski i Synowie", "St. Mary's Hospital",  "Initech",
-    "Fjord Analytics AS", "Städtische Werke",     "Τράπεζα Αιγαίου",
-};
-const char* const kDepartments[] = {"Sales", "Engineering", "Accounts", "Radiology",
-                                    "Logistik", "Front desk"};
-const char* const kJobTitles[] = {"Manager", "Nurse", "Developer", "Accountant",
-                                  "Driver", "Teacher", "Geschäftsführer", "Инженер"};
-const char* const kNicknames[] = {"Bear", "Zozo", "Łuki", "Mash", "Doc", "Jo"};
-const char* const kNotes[] = {
-    "Met at the 2019 conference",
-    "Gate code 4711\nRing twice",
-    "Prefers e-mail",
-    "Neighbour \xE2\x80\x93 flat 3B",
-    "Allergic to nuts\r\nBirthday party in June",
-};
-const char* const kPrefixes[] = {"Dr.", "Prof.", "Mrs.", "Mr."};
-const char* const kSuffixes[] = {"Jr.", "PhD", "III"};
-const char* const kPhoneTemplates[] = {
-    "+44 20 7946 0###", "(555) 01#-####",  "+1-202-555-0###", "0151 ### ####",
-    "+48 22 ### ## ##", "+7 (495) ###-##-##", "+49 30 ########", "06.##.##.##.##",
-    "+33 6 ## ## ## ##", "555####",
-};
-const char* const kMailDomains[] = {"example.com", "mail.example.org", "post.example.net",
-                                    "example.co.uk", "firma.example.de"};
-// Label numbers: 1 to 6 name a column; 27 stands for a custom label.
-const int kPhoneLabels[] = {1, 1, 1, 2, 2, 3, 3, 4, 5, 5, 6, 27};
-const int kEmailLabels[] = {3, 3, 5, 5, 4, 1, 2, 6, 27};
-
-std::string FillDigits(Rng& rng, std::string_view pattern) {
-  std::string out(pattern);
-  for (char& c : out) {
-    if (c == '#') c = static_cast<char>('0' + rng.Below(10));
-  }
-  return out;
-}
-
-std::string Upper(std::string_view ascii) {
-  std::string out(ascii);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string Capitalised(std::string_view ascii) {
-  std::string out(ascii);
-  if (!out.empty()) out[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(out[0])));
-  return out;
-}
-
-std::string Uuid(Rng& rng) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (int i = 0; i < 32; ++i) {
-    if (i == 8 || i == 12 || i == 16 || i == 20) out += '-';
-    out += kHex[rng.Below(16)];
-  }
-  return out;
-}
-
-std::string RandomBytes(Rng& rng, int count) {
-  std::string out;
-  for (int i = 0; i < count; ++i) out += static_cast<char>(rng.Below(256));
-  return out;
-}
-
-std::string Email(Rng& rng, const Name& first, const Name& last) {
-  std::string local;
-  switch (rng.Below(4)) {
-    case 0: local = std::string(first.ascii) + "." + last.ascii; break;
-    case 1: local = std::string(1, first.ascii[0]) + "." + last.ascii; break;
-    case 2: local = std::string(first.ascii) + last.ascii + std::to_string(1950 + rng.Below(56)); break;
-    default: local = std::string(first.ascii) + "_" + last.ascii; break;
-  }
-  return local + "@" + rng.Pick(kMailDomains);
-}
-
-// A bound value: NULL, an integer, a text or a blob.
-struct Blob {
-  std::string bytes;
-};
-using Value = std::variant<std::monostate, int64_t, std::string, Blob>;
-
-Value Text(std::string_view text) { return std::string(text); }
-Value TextOrNull(bool present, std::string_view text) {
-  return present ? Value(std::string(text)) : Value();
-}
 
 // The little of SQLite's C interface the generator needs. Not copyable.
 class Db {
@@ -218,19 +94,7 @@ class Db {
     std::optional<std::string> first;
     int rc = SQLITE_OK;
     for (size_t i = 0; i < values.size() && rc == SQLITE_OK; ++i) {
-      const int index = static_cast<int>(i) + 1;
-      const Value& v = values[i];
-      if (std::holds_alternative<int64_t>(v)) {
-        rc = sqlite3_bind_int64(stmt, index, std::get<int64_t>(v));
-      } else if (std::holds_alternative<std::string>(v)) {
-        const std::string& s = std::get<std::string>(v);
-        rc = sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-      } else if (std::holds_alternative<Blob>(v)) {
-        const std::string& s = std::get<Blob>(v).bytes;
-        rc = sqlite3_bind_blob(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-      } else {
-        rc = sqlite3_bind_null(stmt, index);
-      }
+      rc = Bind(stmt, static_cast<int>(i) + 1, values[i]);
     }
     if (rc == SQLITE_OK) {
       while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
@@ -249,6 +113,8 @@ class Db {
     return first;
   }
 
+  int64_t LastRowid() const { return sqlite3_last_insert_rowid(db_); }
+
   void Close() {
     if (sqlite3_close(db_) != SQLITE_OK) {
       throw std::runtime_error("Cannot close database \"" + path_ + "\": " + sqlite3_errmsg(db_));
@@ -257,6 +123,19 @@ class Db {
   }
 
  private:
+  static int Bind(sqlite3_stmt* stmt, int index, const Value& v) {
+    if (std::holds_alternative<int64_t>(v)) return sqlite3_bind_int64(stmt, index, std::get<int64_t>(v));
+    if (std::holds_alternative<std::string>(v)) {
+      const std::string& s = std::get<std::string>(v);
+      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
+    if (std::holds_alternative<Blob>(v)) {
+      const std::string& s = std::get<Blob>(v).bytes;
+      return sqlite3_bind_blob(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+    }
+    return sqlite3_bind_null(stmt, index);
+  }
+
   [[noreturn]] void Throw(const std::string& sql, const std::string& reason) const {
     throw std::runtime_error("SQLite error in \"" + path_ + "\" [" + sql + "]: " + reason);
   }
@@ -276,205 +155,244 @@ void CheckOptions(const SampleOptions& options) {
     throw std::runtime_error("The page size must be a power of two from 512 to 65536, not " +
                              std::to_string(p));
   }
+  if (!IsLayout(options.layout)) {
+    throw std::runtime_error("The layout must be 34, 36 or 38, not " +
+                             std::to_string(options.layout));
+  }
+  if (options.delete_percent > 100) {
+    throw std::runtime_error("The share of deleted persons must be from 0 to 100 percent, not " +
+                             std::to_string(options.delete_percent));
+  }
 }
 
-// Invents person `rowid` with its multi-values; UIDs continue from `next_uid`.
-// Returns the 33 values to bind after ROWID.
-// The first three persons are always named Zoë, Łukasz and Мария (the first
-// entries of kFirstNames) and are never companies.
-std::vector<Value> InventPerson(Rng& rng, int64_t rowid, int64_t& next_uid, Person& person) {
-  const Name& picked = rng.Pick(kFirstNames);
-  const Name& first = rowid <= 3 ? kFirstNames[rowid - 1] : picked;
-  const Name& last = rng.Pick(kLastNames);
-  const bool is_company = rng.Chance(6) && rowid > 3;
-  const bool has_org = is_company || rng.Chance(45);
-  const bool synced = rng.Chance(40);  // came from a synced account
-  const int64_t created = 300'000'000 + rng.Below(400'000'000);  // seconds since 2001
-  const int64_t modified = created + rng.Below(50'000'000);
+// The phone's ab_generate_guid(), which the guid columns' DEFAULT names. The
+// generator sets every guid itself; the stand-in only lets the phone's CREATE
+// TABLE texts stand as they are and would number a row inserted without one.
+void GenerateGuid(sqlite3_context* context, int, sqlite3_value**) {
+  auto* counter = static_cast<int64_t*>(sqlite3_user_data(context));
+  std::string number = std::to_string(++*counter);
+  if (number.size() < 12) number.insert(0, 12 - number.size(), '0');
+  const std::string text = "00000000-0000-4000-8000-" + number;
+  sqlite3_result_text(context, text.c_str(), -1, SQLITE_TRANSIENT);
+}
 
-  person.rowid = rowid;
-  person.first = is_company ? "" : first.text;
-  person.last = is_company ? "" : last.text;
-  person.organization = has_org ? rng.Pick(kOrganizations) : "";
-
-  const bool has_middle = !is_company && rng.Chance(10);
-  const bool phonetic = !is_company && rng.Chance(20);
-  const bool has_department = has_org && rng.Chance(40);
-  const bool has_job = has_org && rng.Chance(50);
-  const bool has_note = rng.Chance(12);
-  const bool has_birthday = !is_company && rng.Chance(30);
-  const bool has_nickname = !is_company && rng.Chance(8);
-  const bool has_prefix = !is_company && rng.Chance(6);
-  const bool has_suffix = !is_company && rng.Chance(3);
-  const std::string first_sort = is_company ? Upper(person.organization) : Upper(first.ascii);
-  const std::string last_sort = is_company ? "" : Upper(last.ascii);
-  const std::string birthday = std::to_string(-1'000'000'000 + rng.Below(1'000'000'000));
-  const std::string uuid = Uuid(rng);
-
-  std::vector<Value> values = {
-      TextOrNull(!is_company, person.first),
-      TextOrNull(!is_company, person.last),
-      TextOrNull(has_middle, rng.Pick(kMiddleNames)),
-      TextOrNull(phonetic, Capitalised(first.ascii)),
-      Value(),
-      TextOrNull(phonetic, Capitalised(last.ascii)),
-      TextOrNull(has_org, person.organization),
-      TextOrNull(has_department, rng.Pick(kDepartments)),
-      TextOrNull(has_note, rng.Pick(kNotes)),
-      Value(int64_t{is_company ? 1 : 0}),  // Kind
-      TextOrNull(has_birthday, birthday),
-      TextOrNull(has_job, rng.Pick(kJobTitles)),
-      TextOrNull(has_nickname, rng.Pick(kNicknames)),
-      TextOrNull(has_prefix, rng.Pick(kPrefixes)),
-      TextOrNull(has_suffix, rng.Pick(kSuffixes)),
-      Text(first_sort),
-      TextOrNull(!last_sort.empty(), last_sort),
-      Value(created),
-      Value(modified),
-      Value(),  // CompositeNameFallback
-      TextOrNull(synced, synced ? Uuid(rng) + ":ABPerson" : ""),
-      TextOrNull(synced, synced ? "\"" + std::to_string(rng.Below(1'000'000)) + "\"" : ""),
-      Text(uuid),
-      synced ? Value(int64_t{1 + rng.Below(3)}) : (rng.Chance(50) ? Value(int64_t{0}) : Value()),
-      TextOrNull(is_company, person.organization),  // DisplayName
-      synced ? Value(Blob{RandomBytes(rng, 16 + rng.Below(48))}) : Value(),
-      Text(first_sort.substr(0, 1)),
-      TextOrNull(!last_sort.empty(), last_sort.substr(0, 1)),
-      Value(int64_t{rng.Chance(70) ? 0 : 2147483647}),
-      Value(int64_t{rng.Chance(70) ? 0 : 2147483647}),
-      Value(int64_t{-1}),  // PersonLink
-      Value(),             // ImageURI
-      Value(int64_t{1}),   // IsPreferredName
+// The label id of a label name without a label table: the ids 1 to 6 the
+// contacts report's columns stand for.
+int FixedLabelId(std::string_view text) {
+  static const std::map<std::string_view, int> kIds = {
+      {"_$!<Mobile>!$_", 1}, {"Mobile", 1}, {"iPhone", 2},  {"_$!<Home>!$_", 3},
+      {"Home", 3},           {"_$!<Other>!$_", 4}, {"Other", 4}, {"_$!<Work>!$_", 5},
+      {"Work", 5},           {"_$!<WorkFAX>!$_", 6}, {"WorkFAX", 6},
   };
+  auto it = kIds.find(text);
+  return it == kIds.end() ? kCustomLabelId : it->second;
+}
 
-  int identifier = 0;
-  const int phones = rng.Below(4);  // 0 to 3
-  for (int i = 0; i < phones; ++i) {
-    person.values.push_back({next_uid++, kPhone, identifier++, rng.Pick(kPhoneLabels),
-                             FillDigits(rng, rng.Pick(kPhoneTemplates))});
-  }
-  const int emails = is_company ? rng.Below(2) : rng.Below(3);  // 0 to 2
-  for (int i = 0; i < emails; ++i) {
-    std::string address;
-    for (int attempt = 0; attempt < 4; ++attempt) {  // avoid the same address twice
-      address = is_company ? std::string(rng.Chance(50) ? "info@" : "office@") +
-                                 rng.Pick(kMailDomains)
-                           : Email(rng, first, last);
-      const bool seen = std::any_of(person.values.begin(), person.values.end(),
-                                    [&](const MultiValue& mv) { return mv.value == address; });
-      if (!seen) break;
+// Label ids in the order labels are first used, the label table growing as a
+// phone's does.
+class LabelTable {
+ public:
+  LabelTable(Db& db, bool enabled, std::vector<std::string>& texts)
+      : db_(db), enabled_(enabled), texts_(texts) {}
+
+  int IdOf(const std::string& text) {
+    if (!enabled_) return FixedLabelId(text);
+    auto it = ids_.find(text);
+    if (it != ids_.end()) return it->second;
+    db_.Run("INSERT INTO ABMultiValueLabel (value) VALUES (?)", {Value(text)});
+    const int id = static_cast<int>(db_.LastRowid());
+    texts_.push_back(text);
+    if (id != static_cast<int>(texts_.size())) {
+      throw std::runtime_error("Unexpected label rowid " + std::to_string(id));
     }
-    person.values.push_back({next_uid++, kEmail, identifier++, rng.Pick(kEmailLabels), address});
+    ids_.emplace(text, id);
+    return id;
   }
-  if (rng.Chance(15)) {  // a home page: ":" and "/" make it implausible as a value
-    person.values.push_back({next_uid++, kUrl, identifier++, 5,
-                             std::string("https://www.example.com/~") + last.ascii});
+
+ private:
+  Db& db_;
+  bool enabled_;
+  std::vector<std::string>& texts_;
+  std::map<std::string, int> ids_;
+};
+
+std::string JoinColumns(const std::vector<std::string>& names, bool quoted) {
+  std::string out;
+  for (const std::string& name : names) {
+    if (!out.empty()) out += ", ";
+    out += quoted ? "'" + name + "'" : name;
   }
-  return values;
+  return out;
+}
+
+std::string Placeholders(size_t count) {
+  std::string out;
+  for (size_t i = 0; i < count; ++i) out += i == 0 ? "?" : ",?";
+  return out;
+}
+
+void RemoveOldFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    std::error_code ignored;
+    std::filesystem::remove(path + suffix, ignored);
+  }
+}
+
+void SetJournal(Db& db, const std::string& path, Journal journal) {
+  if (journal == Journal::kRollback) return;
+  if (journal != Journal::kWalCheckpointed) {
+    // Checkpoints only where the generator asks for them, and none on close.
+    db.Exec("PRAGMA wal_autocheckpoint=0");
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  }
+  if (db.Run("PRAGMA journal_mode=WAL").value_or("") != "wal") {
+    throw std::runtime_error("Cannot switch \"" + path + "\" to WAL mode");
+  }
+}
+
+void CreateTables(Db& db, int layout, bool label_table) {
+  db.Exec(PersonTableSql(layout));
+  db.Exec(MultiValueTableSql(layout));
+  db.Exec("CREATE INDEX ABMultiValueRecord ON ABMultiValue(record_id)");
+  if (label_table) db.Exec(LabelTableSql());
+  if (layout != kLayout34) db.Exec(SearchContentTableSql(layout));
+}
+
+// Writes every person with its values and its search row in one transaction.
+void InsertPersons(Db& db, const SampleOptions& options, SampleBook& book, LabelTable& labels) {
+  const int layout = options.layout;
+  const std::vector<std::string> person_columns = PersonColumns(layout);
+  const std::string insert_person = "INSERT INTO ABPerson (" +
+                                    JoinColumns(person_columns, false) + ") VALUES (" +
+                                    Placeholders(person_columns.size()) + ")";
+  const bool value_guid = MultiValueColumnCount(layout) == 7;
+  const std::string insert_value =
+      std::string("INSERT INTO ABMultiValue (UID, record_id, property, identifier, label, value") +
+      (value_guid ? ", guid) VALUES (?,?,?,?,?,?,?)" : ") VALUES (?,?,?,?,?,?)");
+  const std::vector<std::string> search_columns = SearchContentColumns(layout);
+  const std::string insert_search =
+      "INSERT INTO ABPersonFullTextSearch_content (docid, " + JoinColumns(search_columns, true) +
+      ") VALUES (" + Placeholders(search_columns.size() + 1) + ")";
+
+  Rng rng(options.seed);
+  NameRegistry names;
+  // UIDs start where a book with some years of edits would be. (Below 128 the
+  // 4-byte freeblock header that SQLite writes over a deleted cell would also
+  // cover the record's first serial type; in real books UIDs run high.)
+  int64_t next_uid = 1001;
+  db.Exec("BEGIN");
+  for (int i = 0; i < options.persons; ++i) {
+    InventedPerson invented = InventPerson(rng, i + 1, layout, names, next_uid);
+    Person& person = invented.person;
+    db.Run(insert_person, invented.columns);
+    for (MultiValue& mv : person.values) {
+      mv.label = labels.IdOf(mv.label_text);
+      std::vector<Value> row = {Value(mv.uid), Value(person.rowid), Value(int64_t{mv.property}),
+                                Value(int64_t{mv.identifier}), Value(int64_t{mv.label}),
+                                Value(mv.value)};
+      if (value_guid) row.push_back(Value(mv.guid));
+      db.Run(insert_value, row);
+    }
+    if (!search_columns.empty()) {
+      invented.search.insert(invented.search.begin(), Value(person.rowid));
+      db.Run(insert_search, invented.search);
+    }
+    book.persons.push_back(std::move(person));
+  }
+  db.Exec("COMMIT");
+  if (db.Run("SELECT max(ROWID) FROM ABPerson").value_or("") !=
+      std::to_string(options.persons)) {
+    throw std::runtime_error("Unexpected person rowids");
+  }
+}
+
+// The persons to delete, in deletion order: Łukasz and Мария (rowids 2 and 3)
+// first, Zoë (1) last, the others shuffled.
+std::vector<size_t> DeletionOrder(int persons, uint64_t seed) {
+  Rng rng(seed ^ 0xDE1E7EDULL);
+  std::vector<size_t> order(static_cast<size_t>(persons));
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  for (size_t i = order.size() - 1; i > 0; --i) {
+    std::swap(order[i], order[static_cast<size_t>(rng.Below(static_cast<int>(i) + 1))]);
+  }
+  auto rank = [](size_t index) { return index == 1 || index == 2 ? 0 : index == 0 ? 2 : 1; };
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return rank(a) < rank(b); });
+  return order;
+}
+
+// Deletes one person as a phone does, in a transaction of its own: values,
+// search row, then the person.
+void DeletePerson(Db& db, Person& person, bool search_table) {
+  person.deleted = true;
+  db.Exec("BEGIN");
+  db.Run("DELETE FROM ABMultiValue WHERE record_id = ?", {Value(person.rowid)});
+  if (search_table) {
+    db.Run("DELETE FROM ABPersonFullTextSearch_content WHERE docid = ?", {Value(person.rowid)});
+  }
+  db.Run("DELETE FROM ABPerson WHERE ROWID = ?", {Value(person.rowid)});
+  db.Exec("COMMIT");
 }
 
 }  // namespace
 
 SampleBook MakeSampleBook(const std::string& path, const SampleOptions& options) {
   CheckOptions(options);
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    std::error_code ignored;
-    std::filesystem::remove(path + suffix, ignored);
-  }
+  RemoveOldFiles(path);
+
+  SampleBook book;
+  book.layout = options.layout;
+  book.journal = EffectiveJournal(options);
+  book.label_table = UsesLabelTable(options);
+  book.seed = options.seed;
 
   Db db(path);
+  int64_t guid_counter = 0;
+  if (sqlite3_create_function(db.get(), "ab_generate_guid", 0, SQLITE_UTF8, &guid_counter,
+                              GenerateGuid, nullptr, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("Cannot register ab_generate_guid on \"" + path + "\"");
+  }
   db.Exec("PRAGMA secure_delete=OFF");  // Debian's SQLite zeroes deleted rows otherwise
   db.Exec("PRAGMA synchronous=OFF");
   if (options.page_size != 0) db.Exec("PRAGMA page_size=" + std::to_string(options.page_size));
-  if (options.wal || options.keep_wal) {
-    if (options.keep_wal) {
-      db.Exec("PRAGMA wal_autocheckpoint=0");
-      sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    }
-    if (db.Run("PRAGMA journal_mode=WAL").value_or("") != "wal") {
-      throw std::runtime_error("Cannot switch \"" + path + "\" to WAL mode");
-    }
-  }
-  db.Exec(kPersonTableSql);
-  db.Exec(kMultiValueTableSql);
-  db.Exec("CREATE INDEX ABMultiValueRecord ON ABMultiValue(record_id)");
+  SetJournal(db, path, book.journal);
+  CreateTables(db, options.layout, book.label_table);
 
-  Rng rng(options.seed);
-  SampleBook book;
-  book.persons.resize(static_cast<size_t>(options.persons));
-  // UIDs start where a book with some years of edits would be. (Below 128 the
-  // 4-byte freeblock header that SQLite writes over a deleted cell would also
-  // cover the record's first serial type; in real books UIDs run high.)
-  int64_t next_uid = 1001;
+  LabelTable labels(db, book.label_table, book.labels);
+  InsertPersons(db, options, book, labels);
 
-  const std::string insert_person =
-      "INSERT INTO ABPerson (First, Last, Middle, FirstPhonetic, MiddlePhonetic, "
-      "LastPhonetic, Organization, Department, Note, Kind, Birthday, JobTitle, Nickname, "
-      "Prefix, Suffix, FirstSort, LastSort, CreationDate, ModificationDate, "
-      "CompositeNameFallback, ExternalIdentifier, ExternalModificationTag, ExternalUUID, "
-      "StoreID, DisplayName, ExternalRepresentation, FirstSortSection, LastSortSection, "
-      "FirstSortLanguageIndex, LastSortLanguageIndex, PersonLink, ImageURI, IsPreferredName) "
-      "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
-  const std::string insert_value =
-      "INSERT INTO ABMultiValue (UID, record_id, property, identifier, label, value) "
-      "VALUES (?,?,?,?,?,?)";
-
-  db.Exec("BEGIN");
-  for (int i = 0; i < options.persons; ++i) {
-    Person& person = book.persons[static_cast<size_t>(i)];
-    const std::vector<Value> values = InventPerson(rng, i + 1, next_uid, person);
-    db.Run(insert_person, values);
-    for (const MultiValue& mv : person.values) {
-      db.Run(insert_value, {Value(mv.uid), Value(person.rowid), Value(int64_t{mv.property}),
-                            Value(int64_t{mv.identifier}), Value(int64_t{mv.label}),
-                            Text(mv.value)});
-    }
-  }
-  db.Exec("COMMIT");
-  if (db.Run("SELECT max(ROWID) FROM ABPerson").value_or("") !=
-      std::to_string(options.persons)) {
-    throw std::runtime_error("Unexpected person rowids in \"" + path + "\"");
-  }
-
-  // Delete a third (at least one), picked at random, one person per
-  // transaction as a phone would: its values first, then the person. Łukasz
-  // and Мария (rowids 2 and 3) are always among them; Zoë (1) never is.
-  std::vector<int> order(static_cast<size_t>(options.persons));
-  for (int i = 0; i < options.persons; ++i) order[static_cast<size_t>(i)] = i;
-  for (int i = options.persons - 1; i > 0; --i) {
-    std::swap(order[static_cast<size_t>(i)], order[static_cast<size_t>(rng.Below(i + 1))]);
-  }
-  auto rank = [](int index) { return index == 1 || index == 2 ? 0 : index == 0 ? 2 : 1; };
-  std::stable_sort(order.begin(), order.end(),
-                   [&](int a, int b) { return rank(a) < rank(b); });
-  if (options.persons == 1) order[0] = 0;
-  const int to_delete = std::max(1, options.persons / 3);
+  // A phone's WAL is checkpointed now and then; the latest deletions (the last
+  // third) are still only in the log when the book is taken.
+  const bool phone_wal = book.journal == Journal::kWal;
+  if (phone_wal) db.Run("PRAGMA wal_checkpoint(PASSIVE)");
+  const std::vector<size_t> order = DeletionOrder(options.persons, options.seed);
+  const int to_delete = std::min(DeleteCount(options), options.persons);
+  const int checkpointed = to_delete - to_delete / 3;
   for (int k = 0; k < to_delete; ++k) {
-    Person& person = book.persons[static_cast<size_t>(order[static_cast<size_t>(k)])];
-    person.deleted = true;
-    db.Exec("BEGIN");
-    db.Run("DELETE FROM ABMultiValue WHERE record_id = ?", {Value(person.rowid)});
-    db.Run("DELETE FROM ABPerson WHERE ROWID = ?", {Value(person.rowid)});
-    db.Exec("COMMIT");
+    if (phone_wal && k == checkpointed) db.Run("PRAGMA wal_checkpoint(PASSIVE)");
+    DeletePerson(db, book.persons[order[static_cast<size_t>(k)]], options.layout != kLayout34);
   }
   db.Close();
   return book;
 }
 
 std::string ManifestText(const SampleBook& book) {
-  std::string out = "# rowid\tFirst\tLast\tOrganization\tphones\temails\n";
+  static const char* const kJournalNames[] = {"default", "rollback", "wal", "wal-checkpointed",
+                                              "wal-only"};
+  std::string out = "# quarrow-make-sample manifest 2\n";
+  out += "# layout=" + std::to_string(book.layout) + " seed=" + std::to_string(book.seed) +
+         " persons=" + std::to_string(book.persons.size()) +
+         " deleted=" + std::to_string(book.DeletedCount()) +
+         " journal=" + kJournalNames[static_cast<int>(book.journal)] +
+         " labels=" + (book.label_table ? "table" : "fixed") + "\n";
   for (const Person& p : book.persons) {
-    if (!p.deleted) continue;
-    std::string phones;
-    std::string emails;
+    out += "person\t" + std::to_string(p.rowid) + '\t' + (p.deleted ? "deleted" : "live") +
+           '\t' + p.first + '\t' + p.last + '\t' + p.organization + '\n';
     for (const MultiValue& mv : p.values) {
-      std::string* list = mv.property == kPhone ? &phones : mv.property == kEmail ? &emails : nullptr;
-      if (list == nullptr) continue;
-      if (!list->empty()) *list += ',';
-      *list += std::to_string(mv.label) + ":" + mv.value;
+      out += "value\t" + std::to_string(p.rowid) + '\t' + std::to_string(mv.property) + '\t' +
+             mv.label_text + '\t' + mv.value + '\t' + std::to_string(mv.label) + '\t' +
+             std::to_string(mv.uid) + '\n';
     }
-    out += std::to_string(p.rowid) + '\t' + p.first + '\t' + p.last + '\t' + p.organization +
-           '\t' + phones + '\t' + emails + '\n';
   }
   return out;
 }

@@ -1,10 +1,14 @@
-// The bundled sample address book: a real SQLite database with the iPhone
-// address book's two tables (ABPerson with the 34 columns of the person schema,
-// ABMultiValue with the 6 of the multi-value schema), filled with invented
-// persons, phone numbers and e-mail addresses, of which about a third are then
-// deleted with plain DELETE statements and secure_delete OFF, so that their
-// record images stay in the file for Quarrow to carve. Persons 1 to 3 are
-// always Zoë (kept), Łukasz and Мария (both deleted).
+// The bundled sample address book: a real SQLite database laid out as an
+// iPhone's address book of one of three generations (sample_layout.h), filled
+// with invented persons, phone numbers and e-mail addresses, of which a share
+// is then deleted with plain DELETE statements and secure_delete OFF, so that
+// their record images stay in the file for Quarrow to carve. Persons 1 to 3 are
+// always Zoë (kept), Łukasz and Мария (deleted first).
+//
+// Newer layouts come as phones write them: a label table filled in the order
+// labels are first used (so label ids differ from book to book), the search
+// index's content table with one row per person, and WAL journal mode with the
+// most recent deletions still in "<path>-wal".
 //
 // The content is a pure function of the options (a fixed pseudo-random
 // generator; no clock, no locale), and so, for one SQLite version, is the file.
@@ -16,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "sample_layout.h"
+
 namespace quarrow::sample {
 
-// The real table layouts, as CREATE TABLE statements.
+// The 34 layout's tables (the built-in schemas), as CREATE TABLE statements.
 extern const char kPersonTableSql[];
 extern const char kMultiValueTableSql[];
 
@@ -29,20 +35,50 @@ enum Property : int { kPhone = 3, kEmail = 4, kUrl = 22 };
 // range the contacts recovery accepts.
 inline constexpr int kMaxPersons = 2000;
 
+// The label id a book without a label table stores for a custom label.
+inline constexpr int kCustomLabelId = 27;
+
+enum class Journal {
+  kLayoutDefault,    // rollback for the 34 layout, kWal for 36 and 38
+  kRollback,         // journal_mode=DELETE: header bytes 18-19 are 1, 1
+  kWal,              // as phones leave it: checkpointed after the persons and
+                     // most deletions; the latest deletions stay in the -wal
+  kWalCheckpointed,  // WAL, fully checkpointed on close; no -wal remains
+  kWalOnly,          // WAL, never checkpointed: everything is in the -wal
+};
+
+enum class Labels {
+  kLayoutDefault,  // fixed ids for the 34 layout, a table for 36 and 38
+  kTable,          // ABMultiValueLabel in first-use order; label = its rowid
+  kFixed,          // no label table: Mobile 1, iPhone 2, Home 3, Other 4,
+                   // Work 5, WorkFAX 6, any other kCustomLabelId
+};
+
 struct SampleOptions {
   int persons = 40;      // 1 to kMaxPersons
   uint64_t seed = 1;
   int page_size = 0;     // 0: SQLite's default (4096); else 512 to 65536, a power of 2
-  bool wal = false;      // journal_mode=WAL; the log is checkpointed on close
-  bool keep_wal = false; // WAL, never checkpointed: everything stays in "<path>-wal"
+  bool wal = false;      // same as journal = kWalCheckpointed
+  bool keep_wal = false; // same as journal = kWalOnly (wins over `wal`)
+  int layout = kLayout38;
+  Journal journal = Journal::kLayoutDefault;
+  Labels labels = Labels::kLayoutDefault;
+  int delete_percent = -1;  // -1: a third (at least one); else 0 to 100, rounded down
 };
 
+// What the options come to once defaults are resolved.
+Journal EffectiveJournal(const SampleOptions& options);
+bool UsesLabelTable(const SampleOptions& options);
+int DeleteCount(const SampleOptions& options);
+
 struct MultiValue {
-  int64_t uid = 0;       // ABMultiValue.UID
-  int property = 0;      // kPhone, kEmail or kUrl
+  int64_t uid = 0;         // ABMultiValue.UID
+  int property = 0;        // kPhone, kEmail or kUrl
   int identifier = 0;
-  int label = 0;         // 1 to 6, or an unusual number
-  std::string value;     // phones and e-mails only use the plausible characters
+  int label = 0;           // ABMultiValue.label: the label table's rowid or a fixed id
+  std::string label_text;  // the label as the phone names it ("_$!<Mobile>!$_", "Telma")
+  std::string value;       // UTF-8; no TAB, CR or LF
+  std::string guid;        // empty on the 34 layout
 };
 
 struct Person {
@@ -50,12 +86,18 @@ struct Person {
   std::string first;           // UTF-8; empty when NULL
   std::string last;
   std::string organization;
+  std::string guid;            // empty on the 34 layout
   std::vector<MultiValue> values;
   bool deleted = false;
 };
 
 struct SampleBook {
-  std::vector<Person> persons;  // in rowid order, deleted ones included
+  int layout = kLayout38;
+  Journal journal = Journal::kRollback;   // as resolved
+  bool label_table = false;
+  uint64_t seed = 0;
+  std::vector<std::string> labels;        // the label table's texts, rowid 1 first
+  std::vector<Person> persons;            // in rowid order, deleted ones included
   int DeletedCount() const;
 };
 
@@ -64,10 +106,12 @@ struct SampleBook {
 // naming the path or statement and SQLite's reason, or a bad option.
 SampleBook MakeSampleBook(const std::string& path, const SampleOptions& options);
 
-// The manifest of deleted persons: a header line beginning with "#", then one
-// LF-terminated, tab-separated line per deleted person, in rowid order:
-// rowid, First, Last, Organization, phones, e-mails. Phones and e-mails are
-// "label:value" items joined by "," (neither ":" nor "," occurs in a value).
+// The manifest (the book's ground truth), LF-terminated lines:
+//   "# quarrow-make-sample manifest 2" and a line "# layout=38 seed=1 ..."
+//   person<TAB>rowid<TAB>live|deleted<TAB>First<TAB>Last<TAB>Organization
+//   value<TAB>record_id<TAB>property<TAB>label text<TAB>value<TAB>label id<TAB>uid
+// one "person" line per person in rowid order, each followed by its "value"
+// lines; texts are stored as they are (none holds a TAB, CR or LF).
 std::string ManifestText(const SampleBook& book);
 
 }  // namespace quarrow::sample
