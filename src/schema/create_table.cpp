@@ -46,11 +46,6 @@ std::optional<std::vector<Token>> Tokenize(std::string_view sql) {
   size_t at = 0;
   int depth = 0;
   while (at < sql.size()) {
-    if (!tokens.empty() && tokens.back().kind == Token::kPunct) {
-      char last = tokens.back().text[0];
-      if (last == '(') ++depth;
-      if (last == ')' && --depth == 0) break;
-    }
     unsigned char c = static_cast<unsigned char>(sql[at]);
     if (std::isspace(c)) {
       ++at;
@@ -76,6 +71,8 @@ std::optional<std::vector<Token>> Tokenize(std::string_view sql) {
                                                                         : Token::kOther;
       tokens.push_back({kind, std::string(1, static_cast<char>(c))});
       ++at;
+      if (c == '(') ++depth;
+      if (c == ')' && --depth == 0) break;
     }
   }
   return tokens;
