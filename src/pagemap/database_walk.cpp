@@ -1,0 +1,356 @@
+#include "pagemap/database_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "pagemap/sqlite_format.h"
+#include "pagemap/wal_index.h"
+
+namespace quarrow {
+namespace {
+
+using sqlite_format::BtreePageHeader;
+using sqlite_format::CellExtent;
+using sqlite_format::DatabaseHeader;
+using sqlite_format::Get16;
+using sqlite_format::Get32;
+using sqlite_format::PageType;
+
+// The schema record's rootpage column, and more than enough of it to read it.
+constexpr int kRootPageColumn = 3;
+constexpr size_t kSchemaPrefixLimit = 1 << 16;
+
+// Pages of the database as SQLite reads them.
+class PageReader {
+ public:
+  PageReader(const MapDatabaseRequest& request, const WalIndex* wal, uint32_t page_size,
+             int64_t file_pages, uint32_t page_count, WalkBudget& budget)
+      : request_(request), wal_(wal), page_size_(page_size), file_pages_(file_pages),
+        page_count_(page_count), budget_(budget) {}
+
+  uint32_t page_count() const { return page_count_; }
+  bool InRange(uint32_t page) const { return page >= 1 && page <= page_count_; }
+  bool BudgetLeft() const { return budget_.page_reads > 0; }
+
+  // Reads the first `length` bytes of `page` (zeros past the file's end);
+  // false when the page does not exist or the budget is spent.
+  bool Read(uint32_t page, size_t length, std::string& out) const {
+    if (!InRange(page) || budget_.page_reads <= 0) return false;
+    --budget_.page_reads;
+    length = std::min<size_t>(length, page_size_);
+    out.assign(length, '\0');
+    if (int64_t frame = wal_ != nullptr ? wal_->FrameOf(page) : 0; frame != 0) {
+      request_.wal->ReadAt(wal_->PageImageOffset(frame), length, out.data());
+      return true;
+    }
+    if (page > file_pages_) return false;
+    request_.file->ReadAt(request_.base + int64_t{page - 1} * page_size_, length, out.data());
+    return true;
+  }
+
+ private:
+  const MapDatabaseRequest& request_;
+  const WalIndex* wal_;
+  uint32_t page_size_;
+  int64_t file_pages_;
+  uint32_t page_count_;
+  WalkBudget& budget_;
+};
+
+uint64_t SerialTypeSize(uint64_t type) {
+  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  if (type < 12) return kSizes[type];
+  return (type - 12) / 2;
+}
+
+// Reads the rootpage column of a schema record; 0 when it is not an integer
+// or lies outside `record`.
+uint32_t SchemaRootPage(std::string_view record) {
+  const auto* p = reinterpret_cast<const uint8_t*>(record.data());
+  const uint8_t* end = p + record.size();
+  uint64_t header_size = 0;
+  int n = sqlite_format::GetVarint(p, end, header_size);
+  if (n == 0 || header_size > record.size()) return 0;
+  const uint8_t* types = p + n;
+  const uint8_t* types_end = p + header_size;
+  uint64_t body_at = header_size;
+  for (int column = 0; column <= kRootPageColumn; ++column) {
+    uint64_t type = 0;
+    if (types >= types_end) return 0;
+    n = sqlite_format::GetVarint(types, types_end, type);
+    if (n == 0) return 0;
+    types += n;
+    if (column < kRootPageColumn) {
+      body_at += SerialTypeSize(type);
+      continue;
+    }
+    if (type == 8) return 0;
+    if (type == 9) return 1;
+    if (type < 1 || type > 4 || body_at + type > record.size()) return 0;
+    uint64_t value = 0;
+    for (uint64_t i = 0; i < type; ++i) value = (value << 8) | p[body_at + i];
+    // A negative or oversized page number is no page.
+    if ((p[body_at] & 0x80) != 0 || value > 0xffffffffu) return 0;
+    return static_cast<uint32_t>(value);
+  }
+  return 0;
+}
+
+class Walker {
+ public:
+  Walker(const PageReader& reader, uint32_t usable_size, bool read_leaves,
+         MappedDatabase& out)
+      : reader_(reader), usable_size_(usable_size), read_leaves_(read_leaves), out_(out),
+        kinds_(out.kinds) {}
+
+  void WalkSchemaAndTrees() {
+    std::vector<uint32_t> roots;
+    WalkTree(1, /*read_leaves=*/true, &roots);
+    for (uint32_t root : roots) WalkTree(root, read_leaves_, nullptr);
+  }
+
+  void WalkFreelist(uint32_t trunk) {
+    const uint32_t max_leaves = usable_size_ / 4 - 2;
+    std::string page;
+    // Each trunk is claimed before it is read, so a loop in the chain ends.
+    while (Claim(trunk, kFreelistTrunkPage)) {
+      if (!reader_.Read(trunk, usable_size_, page)) return;
+      const auto* p = reinterpret_cast<const uint8_t*>(page.data());
+      const uint32_t count = std::min(Get32(p + 4), max_leaves);
+      for (uint32_t i = 0; i < count; ++i) Claim(Get32(p + 8 + 4 * i), kFreelistLeafPage);
+      trunk = Get32(p);
+    }
+  }
+
+ private:
+  bool Claim(uint32_t page, uint8_t kind) {
+    if (!reader_.InRange(page) || kinds_[page - 1] != kUnknownPage) return false;
+    kinds_[page - 1] = kind;
+    return true;
+  }
+
+  // Walks the tree at `root`; a page already claimed is not walked again. With
+  // `roots`, collects the rootpage of every leaf cell's record (the schema).
+  void WalkTree(uint32_t root, bool read_leaves, std::vector<uint32_t>* roots) {
+    // The root's own type byte says which kind of tree it is.
+    if (!reader_.InRange(root) || kinds_[root - 1] != kUnknownPage) return;
+    BtreePageHeader header;
+    if (!ReadBtreePage(root, header)) {
+      kinds_[root - 1] = kBrokenPage;
+      return;
+    }
+    const uint8_t family =
+        sqlite_format::IsTablePage(header.type) ? kTableTreePage : kIndexTreePage;
+    kinds_[root - 1] = family;
+    std::vector<uint32_t> pending{root};
+    bool root_read = true;
+    while (!pending.empty() && reader_.BudgetLeft()) {
+      const uint32_t page = pending.back();
+      pending.pop_back();
+      if (!root_read && !ReadBtreePage(page, header)) continue;
+      root_read = false;
+      if (!SameFamily(header.type, family)) {
+        kinds_[page - 1] = kBrokenPage;
+        continue;
+      }
+      VisitCells(header, roots);
+      if (sqlite_format::IsLeafPage(header.type)) continue;
+      ClaimChildren(header, family, read_leaves, pending);
+    }
+  }
+
+  static bool SameFamily(PageType type, uint8_t family) {
+    return family == kTableTreePage ? sqlite_format::IsTablePage(type)
+                                    : sqlite_format::IsIndexPage(type);
+  }
+
+  bool ReadBtreePage(uint32_t page, BtreePageHeader& header) {
+    return reader_.Read(page, usable_size_, page_) &&
+           sqlite_format::ParseBtreePageHeader(page_, page == 1 ? 100 : 0, usable_size_,
+                                               header);
+  }
+
+  // Claims the children of the interior page in page_. Children that are
+  // leaves are claimed without being read unless leaves are to be read.
+  void ClaimChildren(const BtreePageHeader& header, uint8_t family, bool read_leaves,
+                     std::vector<uint32_t>& pending) {
+    std::vector<uint32_t> children;
+    const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
+    for (uint32_t i = 0; i < header.cell_count; ++i) {
+      const uint32_t cell = Get16(p + header.pointers_begin + 2 * i);
+      if (cell + 4 <= usable_size_ && cell >= header.pointers_end)
+        children.push_back(Get32(p + cell));
+    }
+    children.push_back(header.right_child);
+    bool leaves = false;
+    if (!read_leaves) {
+      // A b-tree's leaves all lie at one depth: the first child tells.
+      for (uint32_t child : children) {
+        if (!reader_.InRange(child) || kinds_[child - 1] != kUnknownPage) continue;
+        std::string prefix;
+        if (reader_.Read(child, child == 1 ? 101 : 1, prefix))
+          leaves = sqlite_format::IsLeafPage(static_cast<PageType>(prefix.back()));
+        break;
+      }
+    }
+    for (uint32_t child : children) {
+      if (Claim(child, family) && !leaves) pending.push_back(child);
+    }
+  }
+
+  // Hashes live table-leaf cells and claims overflow chains of the page in page_.
+  void VisitCells(const BtreePageHeader& header,
+                  std::vector<uint32_t>* roots) {
+    const bool leaf_read = sqlite_format::IsLeafPage(header.type);
+    if (header.type == PageType::kTableInterior) return;
+    if (leaf_read && !read_leaves_ && roots == nullptr) return;
+    const std::string& page_bytes = page_;  // chain reads use their own buffer
+    const auto* p = reinterpret_cast<const uint8_t*>(page_bytes.data());
+    for (uint32_t i = 0; i < header.cell_count; ++i) {
+      const uint32_t start = Get16(p + header.pointers_begin + 2 * i);
+      if (start < header.pointers_end) continue;
+      CellExtent cell;
+      if (!sqlite_format::ReadCellExtent(page_bytes, usable_size_, header.type, start, cell))
+        continue;
+      const uint64_t local_end = uint64_t{start} + cell.payload_offset + cell.local_size;
+      const bool local_whole = local_end <= usable_size_;
+      std::string_view local;
+      if (local_whole)
+        local = std::string_view(page_bytes).substr(start + cell.payload_offset,
+                                                    cell.local_size);
+      std::string record;
+      std::string* collect = nullptr;
+      if (roots != nullptr && header.type == PageType::kTableLeaf && local_whole) {
+        record.assign(local);
+        collect = &record;
+      }
+      if (cell.overflow_page != 0)
+        FollowOverflow(cell.overflow_page, cell.payload_size - cell.local_size, collect);
+      if (header.type != PageType::kTableLeaf || !local_whole) continue;
+      if (roots != nullptr) {
+        if (uint32_t root = SchemaRootPage(record); root != 0) roots->push_back(root);
+      }
+      if (read_leaves_) out_.cell_hashes.push_back(CellHash(cell.rowid, cell.payload_size, local));
+    }
+  }
+
+  // Claims the chain's pages; with `collect`, appends their content to it up to
+  // the schema prefix limit.
+  void FollowOverflow(uint32_t page, uint64_t remaining, std::string* collect) {
+    const uint32_t content = usable_size_ - 4;
+    std::string bytes;
+    while (remaining > 0 && Claim(page, kOverflowPage)) {
+      const bool want = collect != nullptr && collect->size() < kSchemaPrefixLimit;
+      if (!reader_.Read(page, want ? usable_size_ : 4, bytes)) return;
+      const uint64_t here = std::min<uint64_t>(remaining, content);
+      if (want) collect->append(bytes, 4, static_cast<size_t>(here));
+      remaining -= here;
+      page = Get32(reinterpret_cast<const uint8_t*>(bytes.data()));
+    }
+  }
+
+  const PageReader& reader_;
+  uint32_t usable_size_;
+  bool read_leaves_;
+  MappedDatabase& out_;
+  std::vector<uint8_t>& kinds_;
+  std::string page_;
+};
+
+bool ReadHeaderAt(const ByteSource& source, int64_t offset, DatabaseHeader& header) {
+  std::string bytes(sqlite_format::kDatabaseHeaderSize, '\0');
+  if (source.ReadAt(offset, bytes.size(), bytes.data()) != bytes.size()) return false;
+  return sqlite_format::ParseDatabaseHeader(bytes, header);
+}
+
+inline uint64_t Mix(uint64_t h, uint64_t v) {
+  h ^= v;
+  h *= 0xbf58476d1ce4e5b9ull;
+  return h ^ (h >> 31);
+}
+
+}  // namespace
+
+uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local) {
+  uint64_t h = Mix(Mix(0x9e3779b97f4a7c15ull, static_cast<uint64_t>(rowid)), payload_size);
+  size_t i = 0;
+  for (; i + 8 <= local.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, local.data() + i, 8);
+    h = Mix(h, word);
+  }
+  uint64_t tail = local.size() - i;
+  for (; i < local.size(); ++i) tail = (tail << 8) | static_cast<uint8_t>(local[i]);
+  h = Mix(h, tail);
+  return Mix(h, local.size());
+}
+
+bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,
+                 MappedDatabase& out) {
+  out = MappedDatabase{};
+  DatabaseHeader header;
+  const bool file_header = ReadHeaderAt(*request.file, request.base, header);
+
+  WalIndex wal;
+  if (request.wal != nullptr) wal = ReadWalIndex(*request.wal);
+  bool use_wal = wal.header_valid && wal.committed_frames > 0 &&
+                 (!file_header || wal.page_size == header.page_size);
+  // A fresh database may live in its log alone: page 1 then comes from there.
+  if (use_wal) {
+    if (int64_t frame = wal.FrameOf(1); frame != 0) {
+      DatabaseHeader logged;
+      if (ReadHeaderAt(*request.wal, wal.PageImageOffset(frame), logged) &&
+          logged.page_size == wal.page_size)
+        header = logged;
+      else
+        use_wal = false;
+    } else if (!file_header) {
+      use_wal = false;
+    }
+  }
+  if (!file_header && !use_wal) return false;
+
+  const uint32_t page_size = header.page_size;
+  const int64_t available = std::max<int64_t>(0, request.file->size() - request.base);
+  int64_t file_pages = (available + page_size - 1) / page_size;
+  if (!file_header) file_pages = 0;  // the file holds no database of its own
+  if (!request.whole_file && header.page_count != 0)
+    file_pages = std::min<int64_t>(file_pages, header.page_count);
+
+  // The database's size as SQLite would take it, never past what exists.
+  int64_t page_count = file_pages;
+  if (use_wal) {
+    page_count = std::min<int64_t>(wal.database_pages,
+                                   std::max<int64_t>(file_pages, wal.HighestPage()));
+  } else if (request.whole_file && header.page_count_valid) {
+    page_count = std::min<int64_t>(header.page_count, file_pages);
+  }
+  page_count = std::min<int64_t>(page_count, 0xffffffffll);
+  const int64_t kind_bytes = std::max(page_count, file_pages);
+  if (kind_bytes > budget.kind_bytes || budget.page_reads <= 0) return false;
+  budget.kind_bytes -= kind_bytes;
+
+  out.page_size = page_size;
+  out.usable_size = header.usable_size;
+  out.wal_applied = use_wal;
+  out.wal_committed_frames = use_wal ? wal.committed_frames : 0;
+  out.kinds.assign(static_cast<size_t>(page_count), kUnknownPage);
+
+  PageReader reader(request, use_wal ? &wal : nullptr, page_size, file_pages,
+                    static_cast<uint32_t>(page_count), budget);
+  Walker walker(reader, header.usable_size, request.read_leaves, out);
+  walker.WalkSchemaAndTrees();
+  walker.WalkFreelist(header.freelist_trunk);
+
+  // From here on the kinds describe the file's own pages.
+  out.kinds.resize(static_cast<size_t>(file_pages), kUnknownPage);
+  if (use_wal) {
+    for (const auto& [page, frame] : wal.latest_frame) {
+      if (page <= file_pages) out.kinds[page - 1] |= kSupersededBit;
+    }
+  }
+  return true;
+}
+
+}  // namespace quarrow

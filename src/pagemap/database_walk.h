@@ -1,0 +1,74 @@
+// Maps one database: reads its header, walks every b-tree reachable from the
+// schema table, the freelist and (when asked) every overflow chain, and records
+// one kind byte per page. With a WAL, pages are read as SQLite would read them
+// (the latest committed frame, else the file), and file pages that a committed
+// frame replaces are marked superseded. Leaf pages are not read unless asked:
+// their children's level is told from the first child, and a page's type byte
+// is checked again when a position in it is queried. Visited pages are never
+// walked twice, so loops end; all work is charged to a budget.
+// Internal to the page map. Not thread-safe; the results are plain values.
+#ifndef QUARROW_PAGEMAP_DATABASE_WALK_H_
+#define QUARROW_PAGEMAP_DATABASE_WALK_H_
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "engine/buffer.h"
+
+namespace quarrow {
+
+// One byte per page: a kind, plus kSupersededBit.
+enum PageKind : uint8_t {
+  kUnknownPage = 0,
+  kTableTreePage = 1,  // a page of a table b-tree (leaf or interior: read when queried)
+  kIndexTreePage = 2,  // a page of an index b-tree
+  kFreelistTrunkPage = 3,
+  kFreelistLeafPage = 4,
+  kOverflowPage = 5,
+  kBrokenPage = 6,     // referenced, but no valid page: reads as unknown
+};
+inline constexpr uint8_t kSupersededBit = 0x80;
+inline constexpr uint8_t kKindMask = 0x7f;
+
+// How much a map may read and hold, shared by every database of one input, so
+// that a hostile image (a header on every boundary, each claiming the rest of
+// the file) costs work in proportion to its size, not its square.
+struct WalkBudget {
+  int64_t page_reads = 0;
+  int64_t kind_bytes = 0;
+};
+
+struct MappedDatabase {
+  uint32_t page_size = 0;
+  uint32_t usable_size = 0;
+  // One entry per page of the file from `base` on that belongs to the database
+  // (the last may be cut by the file's end).
+  std::vector<uint8_t> kinds;
+  // CellHash of every live table-leaf cell (only when asked), unsorted.
+  std::vector<uint64_t> cell_hashes;
+  bool wal_applied = false;
+  int64_t wal_committed_frames = 0;
+};
+
+struct MapDatabaseRequest {
+  const ByteSource* file = nullptr;  // holds the database from `base` on
+  int64_t base = 0;
+  // The database is the whole file from `base` (its size is the file's), as
+  // opposed to one found inside an image (its size is its header's count).
+  bool whole_file = true;
+  const ByteSource* wal = nullptr;   // its WAL, or null
+  bool read_leaves = false;          // also hash live cells and map overflow chains
+};
+
+// Returns false when no valid database header lies at `base` (nothing mapped)
+// or the budget is spent before it starts; else maps what it can.
+bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,
+                 MappedDatabase& out);
+
+// The copy test's key: a cell's rowid, full payload size and local payload.
+uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_PAGEMAP_DATABASE_WALK_H_

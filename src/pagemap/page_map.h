@@ -1,0 +1,234 @@
+// The page map of an input: which SQLite structures lie where, built before a
+// scan from the structures themselves (database headers, b-trees, freelists,
+// overflow chains, WAL frames, rollback journal records), so that every match
+// gets a status (page_status.h) and `--deleted-only` can drop live records and
+// exact copies of live cells.
+//
+// What is mapped:
+// - A database at offset 0 of the input. When "<input>-wal" lies beside it, the
+//   database is read as SQLite would read it, with the WAL's committed frames
+//   applied: its pages that a committed frame replaces are `superseded`, and
+//   the rest take their role from the database as it then stands (a row the
+//   WAL deleted is not live). Salts and checksums are verified; the first
+//   frame that fails ends the log; frames after the last commit are ignored.
+// - A WAL file as the input: every frame is `wal:N`. The database beside it
+//   ("<input>" less "-wal"), when present, is mapped with this WAL applied for
+//   the copy test only.
+// - A rollback journal as the input: its page records are `journal`. The
+//   database beside it ("<input>" less "-journal") serves the copy test.
+// - Databases whose header lies on a 512-byte boundary of a disk image or dump
+//   (offsets stay global), found by reading the input once
+//   (EmbeddedDatabases::kScanInput) or reported by the caller's own scan
+//   (kReportedByCaller, AddDatabaseAt). A later-starting database takes
+//   precedence inside its own extent.
+// Companion files are only read, never created or changed.
+//
+// In a b-tree page: bytes inside a cell (table or index, leaf or interior) are
+// `live`; bytes of the cell content area outside every cell (freeblocks,
+// fragments) and the gap between the pointer array and the content area are
+// `freeblock`; the page header and pointer array are `unknown`. Overflow pages
+// of live cells are `live` when the map was built with copy_index (their chains
+// are found by reading every leaf); without it they are `unknown`.
+//
+// Cost: the map reads database headers, interior b-tree pages, the first byte
+// of each leaf level, freelist trunks and the WAL; leaves are read only with
+// copy_index. A queried b-tree page is read once per cursor (from the window
+// when SetWindow covers it). Memory: one byte per page of each database, plus 8
+// bytes per live table-leaf cell with copy_index. Hostile structure (loops,
+// pointers out of range, lying headers, truncated files) never crashes, hangs
+// or throws: what cannot be mapped is `unknown`, and the total work and memory
+// are bounded in proportion to the input's size.
+//
+// Thread safety: a built PageMap is immutable through its const methods, which
+// may run on several threads, each with its own StatusCursor. AddDatabaseAt and
+// PageMap::StatusAt mutate it: call them from one thread, with no cursor in use
+// on another.
+#ifndef QUARROW_PAGEMAP_PAGE_MAP_H_
+#define QUARROW_PAGEMAP_PAGE_MAP_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "pagemap/database_walk.h"
+#include "pagemap/journal_index.h"
+#include "pagemap/page_status.h"
+#include "pagemap/wal_index.h"
+
+namespace quarrow {
+
+enum class EmbeddedDatabases {
+  kScanInput,         // the constructor reads every 512-byte boundary of the input
+  kReportedByCaller,  // only offset 0; the caller reports the rest (AddDatabaseAt)
+};
+
+struct PageMapOptions {
+  // Read every live leaf: builds the copy test's index and maps overflow
+  // chains. Needed for IsCopyOfLiveCell; costs a read of the databases' pages.
+  bool copy_index = false;
+  EmbeddedDatabases embedded = EmbeddedDatabases::kScanInput;
+};
+
+// Files beside the input, given as byte sources (tests, fuzzing); the path
+// constructor finds them by name. Either may be null.
+struct PageMapCompanions {
+  std::shared_ptr<const ByteSource> wal;       // "<input>-wal" beside a database input
+  std::shared_ptr<const ByteSource> database;  // the database beside a WAL or journal input
+  // The input's name ends in "-journal": a first header whose magic is still
+  // zero (a journal copied before SQLite synced it) is taken as a journal's.
+  bool input_named_journal = false;
+};
+
+// What the map found, for reports and tests.
+struct PageMapSummary {
+  enum class Input { kOther, kDatabase, kWal, kJournal };
+  Input input = Input::kOther;
+  int databases = 0;                // databases mapped in the input
+  bool wal_applied = false;         // a WAL beside the input was applied
+  int64_t wal_committed_frames = 0; // of the applied WAL, or of the input WAL
+  bool companion_database = false;  // the database beside a WAL or journal input was mapped
+  size_t live_cells = 0;            // distinct live-cell keys held for the copy test
+};
+
+class StatusCursor;
+
+class PageMap {
+ public:
+  // Maps the file at `input_path` and the companions beside it. Throws Error
+  // only when the input itself cannot be opened; a companion that cannot be
+  // opened is left out.
+  explicit PageMap(const std::string& input_path, const PageMapOptions& options = {});
+  // Maps `input` with the given companions. Never throws for bad structure.
+  PageMap(std::shared_ptr<const ByteSource> input, const PageMapCompanions& companions,
+          const PageMapOptions& options = {});
+  ~PageMap();
+  PageMap(const PageMap&) = delete;
+  PageMap& operator=(const PageMap&) = delete;
+
+  // The status of the byte at `offset` of the input (a match's header-length
+  // byte). Cheapest when calls come in increasing offset order, as they reuse
+  // the last page read. Not thread-safe: it uses the map's own cursor.
+  PageStatus StatusAt(int64_t offset);
+
+  // Maps a database whose header the caller found at `offset` (for
+  // kReportedByCaller: every 512-byte boundary holding "SQLite format 3\0").
+  // Call it before querying any offset at or past `offset`. Returns true iff a
+  // database was mapped there (false when the header is invalid, one is mapped
+  // there already, or the work budget is spent).
+  bool AddDatabaseAt(int64_t offset);
+
+  // Returns true iff some live table-leaf cell of a mapped database (or of the
+  // database beside a WAL or journal input) has this rowid and this payload:
+  // `payload_size` bytes in all, of which `payload` holds the first ones as they
+  // lie at the match (from the header-length byte on; at least the part a page
+  // stores locally, which is the whole record unless it overflows). Always
+  // false unless built with copy_index.
+  bool IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
+                        std::string_view payload) const;
+
+  const PageMapSummary& summary() const { return summary_; }
+
+  // Returns true iff the 16 bytes at `p` open a database header (magic only:
+  // AddDatabaseAt checks the rest). For scans that report database starts.
+  static bool IsDatabaseMagicAt(const uint8_t* p);
+  // Appends to `starts` every 512-byte-aligned offset in a window of the input
+  // ([window_start, window_start + window.size())) where a database header's
+  // magic lies whole inside the window.
+  static void FindDatabaseStarts(int64_t window_start, std::string_view window,
+                                 std::vector<int64_t>& starts);
+
+ private:
+  friend class StatusCursor;
+
+  enum class RegionType : uint8_t { kDatabase, kWal, kJournal };
+  struct Segment {
+    int64_t end = 0;
+    RegionType type = RegionType::kDatabase;
+    uint32_t index = 0;  // into databases_ (kWal and kJournal have one each)
+  };
+  struct DatabaseRegion {
+    int64_t start = 0;
+    uint32_t page_size = 0;
+    uint32_t usable_size = 0;
+    std::vector<uint8_t> kinds;
+  };
+
+  void Build(const PageMapCompanions& companions);
+  void MapOwnDatabase(const ByteSource* wal);
+  void MapWalInput(const PageMapCompanions& companions);
+  void MapJournalInput(const PageMapCompanions& companions);
+  void MapCompanionDatabase(const ByteSource& database, const ByteSource* wal);
+  void ScanForDatabases();
+  bool AddDatabase(const MapDatabaseRequest& request, bool as_region);
+  // Gives [start, end) to one region, over whatever held it before.
+  void AssignSegment(int64_t start, int64_t end, Segment segment);
+  void AddCellHashes(std::vector<uint64_t>& hashes, uint32_t usable_size);
+
+  std::shared_ptr<const ByteSource> input_;
+  PageMapOptions options_;
+  WalkBudget budget_;
+  std::map<int64_t, Segment> segments_;  // by start; disjoint
+  uint64_t generation_ = 0;              // bumped whenever segments_ changes
+  std::vector<DatabaseRegion> databases_;
+  WalIndex wal_;           // when the input is a WAL
+  int64_t wal_start_ = 0;
+  JournalIndex journal_;   // when the input is a journal
+  std::vector<uint64_t> cell_hashes_;     // sorted, distinct
+  std::vector<uint32_t> usable_sizes_;    // of the databases hashed
+  PageMapSummary summary_;
+  std::unique_ptr<StatusCursor> cursor_;
+};
+
+// Answers status queries for one thread, keeping the segment and the b-tree
+// page last used. Optionally reads pages from bytes the caller holds in memory.
+// Valid as long as the map; not thread-safe.
+class StatusCursor {
+ public:
+  explicit StatusCursor(const PageMap& map);
+
+  // Pages lying whole inside [start, start + bytes.size()) of the input are
+  // read from `bytes` instead of the file. The bytes must stay valid until the
+  // next SetWindow call or the cursor's end; pass an empty view to stop.
+  void SetWindow(int64_t start, std::string_view bytes);
+
+  // The status of the byte at `offset` (see PageMap::StatusAt).
+  PageStatus StatusAt(int64_t offset);
+
+ private:
+  bool FindSegment(int64_t offset);
+  PageStatus DatabaseStatus(int64_t offset);
+  PageStatus BtreeStatus(const PageMap::DatabaseRegion& region, int64_t page_index,
+                         uint8_t kind, int64_t offset);
+  void LoadPage(const PageMap::DatabaseRegion& region, int64_t page_index, uint8_t kind);
+
+  const PageMap& map_;
+  std::string_view window_;
+  int64_t window_start_ = 0;
+
+  // The segment last found: [segment_start_, segment_end_), or a gap.
+  uint64_t generation_ = ~uint64_t{0};
+  int64_t segment_start_ = 0;
+  int64_t segment_end_ = 0;
+  bool segment_mapped_ = false;
+  PageMap::Segment segment_;
+
+  // The b-tree page last read.
+  bool page_loaded_ = false;
+  bool page_valid_ = false;
+  bool page_in_window_ = false;
+  uint32_t page_region_ = 0;
+  int64_t page_index_ = 0;
+  std::string page_buffer_;
+  std::string_view page_;
+  uint8_t page_type_ = 0;
+  uint32_t pointers_end_ = 0;
+  std::vector<uint32_t> cell_starts_;  // ascending
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_PAGEMAP_PAGE_MAP_H_

@@ -1,0 +1,708 @@
+// The page map against real databases built with SQLite: each record image of
+// a known row is found in the file by its exact bytes, and its status must say
+// whether SQLite still holds it (live) or not, in rollback journal and WAL
+// modes, at several page sizes; hand-corrupted structure must map without a
+// crash or hang and leave what it cannot read `unknown`.
+#include "pagemap/page_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "pagemap/page_status.h"
+#include "text_rule/error.h"
+#include "sqlite_fixture.h"
+
+namespace quarrow {
+namespace {
+
+using fixtures::ReadFile;
+using fixtures::SqliteDb;
+using fixtures::SqliteDbOptions;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+
+const PageStatus kLive{Status::kLive, 0};
+const PageStatus kUnknown{Status::kUnknown, 0};
+
+std::string Varint(uint64_t v) {
+  std::string groups;
+  do {
+    groups.insert(groups.begin(), static_cast<char>(v & 0x7f));
+    v >>= 7;
+  } while (v != 0);
+  for (size_t i = 0; i + 1 < groups.size(); ++i) groups[i] = static_cast<char>(groups[i] | 0x80);
+  return groups;
+}
+
+// A row of t(id INTEGER PRIMARY KEY, name TEXT, note TEXT) and its record
+// image as SQLite stores it (the id is the rowid, stored as NULL).
+struct Row {
+  int64_t rowid = 0;
+  std::string name;
+  std::string note;
+  bool deleted = false;
+  std::string Record() const {
+    std::string types = Varint(0) + Varint(13 + 2 * name.size()) + Varint(13 + 2 * note.size());
+    return Varint(types.size() + 1) + types + name + note;
+  }
+};
+
+std::vector<Row> MakeRows(int count, int note_base = 10) {
+  std::vector<Row> rows;
+  for (int i = 1; i <= count; ++i) {
+    Row row;
+    row.rowid = i;
+    row.name = "person-" + std::to_string(100000 + i);
+    row.note = "#" + std::to_string(i) + ":" +
+               std::string(static_cast<size_t>(note_base + (i * 37) % 90), static_cast<char>('a' + i % 26));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+void CreateAndInsert(SqliteDb& db, const std::vector<Row>& rows) {
+  db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, note TEXT)");
+  db.Exec("CREATE INDEX t_name ON t(name)");
+  db.Exec("BEGIN");
+  for (const Row& row : rows) db.Run("INSERT INTO t VALUES(?, ?, ?)", {row.rowid, row.name, row.note});
+  db.Exec("COMMIT");
+}
+
+// Deletes the rows `pick` chooses, in one transaction.
+template <typename Pick>
+void DeleteRows(SqliteDb& db, std::vector<Row>& rows, Pick pick) {
+  db.Exec("BEGIN");
+  for (Row& row : rows) {
+    if (!pick(row.rowid)) continue;
+    db.Run("DELETE FROM t WHERE id = ?", {row.rowid});
+    row.deleted = true;
+  }
+  db.Exec("COMMIT");
+}
+
+std::vector<int64_t> FindAll(const std::string& haystack, const std::string& needle) {
+  std::vector<int64_t> found;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
+    found.push_back(static_cast<int64_t>(at));
+  return found;
+}
+
+std::shared_ptr<const ByteSource> Memory(std::string bytes) {
+  return std::make_shared<MemorySource>(std::move(bytes));
+}
+
+// Every offset of the input in increasing order, as a scan would ask.
+std::vector<PageStatus> AllStatuses(PageMap& map, int64_t size) {
+  std::vector<PageStatus> statuses;
+  statuses.reserve(static_cast<size_t>(size));
+  for (int64_t at = 0; at < size; ++at) statuses.push_back(map.StatusAt(at));
+  return statuses;
+}
+
+// Counts, over every image of every row in `bytes`, what the map says.
+struct RowVerdicts {
+  int live_rows_with_one_live_image = 0;
+  int live_rows = 0;
+  int deleted_rows_found = 0;
+  int deleted_images_live = 0;
+  std::multiset<std::string> deleted_image_statuses;
+};
+
+RowVerdicts Judge(const std::vector<PageStatus>& statuses, const std::string& bytes,
+                  const std::vector<Row>& rows) {
+  RowVerdicts verdicts;
+  for (const Row& row : rows) {
+    int live = 0;
+    const std::vector<int64_t> images = FindAll(bytes, row.Record());
+    for (int64_t at : images) {
+      const PageStatus status = statuses[static_cast<size_t>(at)];
+      if (status == kLive) ++live;
+      if (row.deleted) verdicts.deleted_image_statuses.insert(StatusText(status));
+    }
+    if (row.deleted) {
+      verdicts.deleted_rows_found += images.empty() ? 0 : 1;
+      verdicts.deleted_images_live += live;
+    } else {
+      ++verdicts.live_rows;
+      verdicts.live_rows_with_one_live_image += live == 1 ? 1 : 0;
+    }
+  }
+  return verdicts;
+}
+
+TEST(PageStatusText, NamesEveryStatusExactly) {
+  EXPECT_EQ(StatusText({Status::kLive, 0}), "live");
+  EXPECT_EQ(StatusText({Status::kSuperseded, 0}), "superseded");
+  EXPECT_EQ(StatusText({Status::kFreeblock, 0}), "freeblock");
+  EXPECT_EQ(StatusText({Status::kFreelist, 0}), "freelist");
+  EXPECT_EQ(StatusText({Status::kWal, 17}), "wal:17");
+  EXPECT_EQ(StatusText({Status::kJournal, 0}), "journal");
+  EXPECT_EQ(StatusText({Status::kUnknown, 0}), "unknown");
+  std::string out = "x\t";
+  AppendStatusText({Status::kWal, 3}, out);
+  EXPECT_EQ(out, "x\twal:3");
+}
+
+// --- a database in rollback journal mode, at several page sizes ---------------
+
+class RollbackDatabase : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("book.db");
+    SqliteDbOptions options;
+    options.page_size = GetParam();
+    SqliteDb db(path_, options);
+    rows_ = MakeRows(600);
+    CreateAndInsert(db, rows_);
+    // Scattered deletions leave freeblocks; a long run frees whole pages.
+    DeleteRows(db, rows_, [](int64_t id) { return id % 7 == 3 || (id > 200 && id <= 420); });
+    for (const auto& page : db.Query("SELECT pageno, pagetype FROM dbstat"))
+      page_types_[std::stoll(page[0])] = page[1];
+    page_count_ = db.QueryInt("PRAGMA page_count");
+    db.Close();
+    bytes_ = ReadFile(path_);
+  }
+
+  TempDir dir_;
+  std::string path_;
+  std::vector<Row> rows_;
+  std::map<int64_t, std::string> page_types_;  // as SQLite's dbstat sees them
+  int64_t page_count_ = 0;
+  std::string bytes_;
+};
+
+TEST_P(RollbackDatabase, LiveCellsAreLiveAndDeletedRecordsAreNot) {
+  PageMap map(path_);
+  EXPECT_EQ(map.summary().input, PageMapSummary::Input::kDatabase);
+  EXPECT_EQ(map.summary().databases, 1);
+  const RowVerdicts verdicts = Judge(AllStatuses(map, static_cast<int64_t>(bytes_.size())),
+                                     bytes_, rows_);
+  EXPECT_EQ(verdicts.live_rows_with_one_live_image, verdicts.live_rows);
+  EXPECT_EQ(verdicts.deleted_images_live, 0);
+  // The deleted rows' bytes are still in the file, so the check above had work
+  // (large pages are rebuilt when many rows go, which overwrites most of them).
+  EXPECT_GT(verdicts.deleted_rows_found, GetParam() <= 4096 ? 100 : 0);
+  for (const std::string& status : verdicts.deleted_image_statuses)
+    EXPECT_TRUE(status == "freeblock" || status == "freelist") << status;
+}
+
+TEST_P(RollbackDatabase, PagesTakeTheRoleSqliteGivesThem) {
+  PageMap map(path_);
+  const int64_t page_size = GetParam();
+  int freelist_pages = 0;
+  for (int64_t page = 2; page <= page_count_; ++page) {
+    // The last byte of a page lies in its content area (or a free page's body).
+    const PageStatus status = map.StatusAt(page * page_size - 1);
+    auto it = page_types_.find(page);
+    if (it == page_types_.end()) {
+      EXPECT_EQ(StatusText(status), "freelist") << "page " << page;
+      ++freelist_pages;
+    } else if (it->second == "leaf" || it->second == "internal") {
+      EXPECT_TRUE(status.status == Status::kLive || status.status == Status::kFreeblock)
+          << "page " << page << " " << StatusText(status);
+      // The page header is structure, not a record.
+      EXPECT_EQ(map.StatusAt((page - 1) * page_size), kUnknown) << "page " << page;
+    }
+  }
+  if (page_size <= 4096) {
+    EXPECT_GT(freelist_pages, 0);
+  }
+  EXPECT_EQ(map.StatusAt(static_cast<int64_t>(bytes_.size())), kUnknown);
+  EXPECT_EQ(map.StatusAt(-1), kUnknown);
+}
+
+TEST_P(RollbackDatabase, CopyTestKnowsLiveCellsOnly) {
+  PageMapOptions options;
+  options.copy_index = true;
+  PageMap map(path_, options);
+  EXPECT_EQ(map.summary().live_cells, 0u + [&] {
+    size_t live = 0;
+    for (const Row& row : rows_) live += row.deleted ? 0 : 1;
+    return live;
+  }() + 2 /* the schema table's two rows */);
+  for (const Row& row : rows_) {
+    const std::string record = row.Record();
+    EXPECT_EQ(map.IsCopyOfLiveCell(row.rowid, record.size(), record), !row.deleted)
+        << row.rowid;
+  }
+  const Row& kept = rows_.front();
+  std::string changed = kept.Record();
+  changed.back() ^= 1;
+  EXPECT_FALSE(map.IsCopyOfLiveCell(kept.rowid, changed.size(), changed));
+  EXPECT_FALSE(map.IsCopyOfLiveCell(kept.rowid + 1, kept.Record().size(), kept.Record()));
+  // Statuses do not depend on the option.
+  PageMap light(path_);
+  for (int64_t at = 0; at < static_cast<int64_t>(bytes_.size()); at += 97)
+    ASSERT_EQ(map.StatusAt(at), light.StatusAt(at)) << at;
+}
+
+TEST_P(RollbackDatabase, WindowedCursorAgreesWithFileReads) {
+  PageMap map(path_);
+  StatusCursor cursor(map);
+  // Windows that split pages at odd places, as a scan's chunks would.
+  const int64_t step = 3000;
+  for (int64_t start = 0; start < static_cast<int64_t>(bytes_.size()); start += step) {
+    cursor.SetWindow(start, std::string_view(bytes_).substr(static_cast<size_t>(start), step + 700));
+    for (int64_t at = start; at < start + step && at < static_cast<int64_t>(bytes_.size()); ++at)
+      ASSERT_EQ(cursor.StatusAt(at), map.StatusAt(at)) << at;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PageSizes, RollbackDatabase, ::testing::Values(512, 4096, 65536));
+
+TEST(PageMapOverflow, OverflowChainsAreLiveWithTheCopyIndex) {
+  TempDir dir;
+  const std::string path = dir.File("big.db");
+  SqliteDbOptions options;
+  options.page_size = 1024;
+  SqliteDb db(path, options);
+  std::vector<Row> rows = MakeRows(40);
+  for (Row& row : rows) row.note += std::string(static_cast<size_t>(900 + 50 * row.rowid), 'z');
+  CreateAndInsert(db, rows);
+  std::vector<int64_t> overflow;
+  for (const auto& page : db.Query("SELECT pageno FROM dbstat WHERE pagetype = 'overflow'"))
+    overflow.push_back(std::stoll(page[0]));
+  db.Close();
+  ASSERT_GT(overflow.size(), 10u);
+  PageMapOptions full;
+  full.copy_index = true;
+  PageMap with_index(path, full);
+  PageMap without(path);
+  for (int64_t page : overflow) {
+    EXPECT_EQ(with_index.StatusAt((page - 1) * 1024 + 10), kLive) << page;
+    EXPECT_EQ(without.StatusAt((page - 1) * 1024 + 10), kUnknown) << page;
+  }
+  // An overflowing record is matched on its local part.
+  const std::string bytes = ReadFile(path);
+  const std::string record = rows[5].Record();
+  const size_t local_at = bytes.find(record.substr(0, 200));
+  ASSERT_NE(local_at, std::string::npos);
+  EXPECT_TRUE(with_index.IsCopyOfLiveCell(rows[5].rowid, record.size(),
+                                          std::string_view(bytes).substr(local_at)));
+}
+
+// --- WAL ----------------------------------------------------------------------
+
+class WalDatabase : public ::testing::Test {
+ protected:
+  static constexpr int kPageSize = 1024;
+
+  void SetUp() override {
+    path_ = dir_.File("book.db");
+    SqliteDbOptions options;
+    options.page_size = kPageSize;
+    options.wal = true;
+    options.keep_wal = true;
+    SqliteDb db(path_, options);
+    rows_ = MakeRows(400);
+    CreateAndInsert(db, rows_);
+    db.Checkpoint();  // the rows now lie in the database file; deletions go to the log
+    DeleteRows(db, rows_, [](int64_t id) { return id >= 100 && id < 130; });
+    first_commit_end_ = static_cast<int64_t>(std::filesystem::file_size(db.WalPath()));
+    DeleteRows(db, rows_, [](int64_t id) { return id >= 300 && id < 320; });
+    db.Close();
+    db_bytes_ = ReadFile(path_);
+    wal_bytes_ = ReadFile(path_ + "-wal");
+  }
+
+  // The rows the first transaction deleted, then those of the second.
+  static bool FirstDeletion(int64_t id) { return id >= 100 && id < 130; }
+  static bool SecondDeletion(int64_t id) { return id >= 300 && id < 320; }
+
+  TempDir dir_;
+  std::string path_;
+  std::vector<Row> rows_;
+  int64_t first_commit_end_ = 0;
+  std::string db_bytes_;
+  std::string wal_bytes_;
+};
+
+TEST_F(WalDatabase, RowsTheWalDeletedAreNotLiveInTheDatabase) {
+  ASSERT_GT(wal_bytes_.size(), 32u);
+  // The database file alone still holds the deleted rows as live cells.
+  {
+    PageMap alone(Memory(db_bytes_), {});
+    const RowVerdicts verdicts =
+        Judge(AllStatuses(alone, static_cast<int64_t>(db_bytes_.size())), db_bytes_, rows_);
+    EXPECT_GT(verdicts.deleted_images_live, 40);
+  }
+  PageMap map(path_);
+  EXPECT_TRUE(map.summary().wal_applied);
+  const std::vector<PageStatus> statuses = AllStatuses(map, static_cast<int64_t>(db_bytes_.size()));
+  const RowVerdicts verdicts = Judge(statuses, db_bytes_, rows_);
+  EXPECT_EQ(verdicts.deleted_images_live, 0);
+  EXPECT_EQ(verdicts.deleted_rows_found, 50);
+  EXPECT_GE(verdicts.deleted_image_statuses.count("superseded"), 50u);
+  for (const std::string& status : verdicts.deleted_image_statuses)
+    EXPECT_TRUE(status == "superseded" || status == "freeblock") << status;
+  // Live rows on pages the log did not touch stay live; the others are
+  // superseded copies, their live cells being in the log. (Older images of a
+  // row, left behind when a page split, are neither.)
+  int live = 0;
+  for (const Row& row : rows_) {
+    if (row.deleted) continue;
+    int live_images = 0, superseded_images = 0;
+    for (int64_t at : FindAll(db_bytes_, row.Record())) {
+      const Status status = statuses[static_cast<size_t>(at)].status;
+      live_images += status == Status::kLive ? 1 : 0;
+      superseded_images += status == Status::kSuperseded ? 1 : 0;
+    }
+    EXPECT_LE(live_images, 1) << row.rowid;
+    EXPECT_TRUE(live_images == 1 || superseded_images > 0) << row.rowid;
+    live += live_images;
+  }
+  EXPECT_GT(live, 250);
+}
+
+TEST_F(WalDatabase, WalInputGivesFrameNumbersAndTheCopyTest) {
+  const std::string wal_path = path_ + "-wal";
+  PageMapOptions options;
+  options.copy_index = true;
+  PageMap map(wal_path, options);
+  EXPECT_EQ(map.summary().input, PageMapSummary::Input::kWal);
+  EXPECT_TRUE(map.summary().companion_database);
+  EXPECT_EQ(map.StatusAt(5), kUnknown);  // the WAL header
+  int images_seen = 0;
+  for (const Row& row : rows_) {
+    const std::string record = row.Record();
+    for (int64_t at : FindAll(wal_bytes_, record)) {
+      const int64_t frame = (at - 32) / (24 + kPageSize) + 1;
+      EXPECT_EQ(map.StatusAt(at), (PageStatus{Status::kWal, frame})) << row.rowid;
+      ++images_seen;
+    }
+    EXPECT_EQ(map.IsCopyOfLiveCell(row.rowid, record.size(), record), !row.deleted) << row.rowid;
+  }
+  EXPECT_GT(images_seen, 20);
+}
+
+TEST_F(WalDatabase, FramesAfterABadSaltOrChecksumAreNotCommitted) {
+  // The first frame of the second transaction, spoilt two ways.
+  const size_t frame_at = static_cast<size_t>(first_commit_end_);
+  ASSERT_LT(frame_at + 24, wal_bytes_.size());
+  for (size_t spoil : {frame_at + 8 /* salt-1 */, frame_at + 24 + 100 /* page data */}) {
+    std::string wal = wal_bytes_;
+    wal[spoil] = static_cast<char>(wal[spoil] ^ 0x5a);
+    PageMapCompanions companions;
+    companions.wal = Memory(wal);
+    PageMap map(Memory(db_bytes_), companions);
+    EXPECT_TRUE(map.summary().wal_applied);
+    const std::vector<PageStatus> statuses =
+        AllStatuses(map, static_cast<int64_t>(db_bytes_.size()));
+    for (const Row& row : rows_) {
+      if (!FirstDeletion(row.rowid) && !SecondDeletion(row.rowid)) continue;
+      const std::vector<int64_t> images = FindAll(db_bytes_, row.Record());
+      ASSERT_EQ(images.size(), 1u);
+      const PageStatus status = statuses[static_cast<size_t>(images[0])];
+      // The first deletion still holds; the second was never committed.
+      if (FirstDeletion(row.rowid))
+        EXPECT_EQ(StatusText(status), "superseded") << row.rowid;
+      else
+        EXPECT_EQ(status, kLive) << row.rowid << " spoilt at " << spoil - frame_at;
+    }
+  }
+  // A bad header salt... or a bad header checksum: nothing is applied.
+  std::string wal = wal_bytes_;
+  wal[20] ^= 1;
+  PageMapCompanions companions;
+  companions.wal = Memory(wal);
+  PageMap map(Memory(db_bytes_), companions);
+  EXPECT_FALSE(map.summary().wal_applied);
+}
+
+// --- rollback journal ---------------------------------------------------------
+
+class JournalFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string live_path = dir_.File("live.db");
+    SqliteDbOptions options;
+    options.page_size = 1024;
+    SqliteDb db(live_path, options);
+    rows_ = MakeRows(300);
+    CreateAndInsert(db, rows_);
+    // Inside the transaction the journal holds the pages' old images (its
+    // header's magic not yet written), and the database file still holds every
+    // row: copy both, as an examiner would.
+    db.Exec("BEGIN; DELETE FROM t WHERE id BETWEEN 50 AND 120;");
+    journal_path_ = dir_.File("copy.db-journal");
+    journal_ = ReadFile(live_path + "-journal");
+    WriteFile(journal_path_, journal_);
+    WriteFile(dir_.File("copy.db"), ReadFile(live_path));
+    db.Exec("COMMIT");
+    db.Close();
+  }
+
+  TempDir dir_;
+  std::vector<Row> rows_;
+  std::string journal_path_;
+  std::string journal_;
+};
+
+TEST_F(JournalFile, PageImagesAreJournalAndCopiesOfLiveCells) {
+  PageMapOptions options;
+  options.copy_index = true;
+  PageMap map(journal_path_, options);
+  EXPECT_EQ(map.summary().input, PageMapSummary::Input::kJournal);
+  EXPECT_TRUE(map.summary().companion_database);
+  EXPECT_EQ(map.StatusAt(0), kUnknown);  // the journal header
+  int images = 0;
+  for (const Row& row : rows_) {
+    const std::string record = row.Record();
+    for (int64_t at : FindAll(journal_, record)) {
+      EXPECT_EQ(StatusText(map.StatusAt(at)), "journal");
+      // The copied database still holds every row.
+      EXPECT_TRUE(map.IsCopyOfLiveCell(row.rowid, record.size(), record));
+      ++images;
+    }
+  }
+  EXPECT_GT(images, 60);
+}
+
+TEST_F(JournalFile, AJournalCutShortMapsWhatRemains) {
+  const size_t cut = journal_.size() / 2 + 333;
+  const std::string head = journal_.substr(0, cut);
+  PageMapCompanions named;
+  named.input_named_journal = true;
+  PageMap map(Memory(head), named);
+  int images = 0;
+  for (const Row& row : rows_) {
+    for (int64_t at : FindAll(head, row.Record())) {
+      EXPECT_EQ(StatusText(map.StatusAt(at)), "journal");
+      ++images;
+    }
+  }
+  EXPECT_GT(images, 10);
+  // Cut inside the header: nothing to map.
+  for (size_t length : {size_t{8}, size_t{27}}) {
+    PageMap stub(Memory(journal_.substr(0, length)), named);
+    for (int64_t at = 0; at < static_cast<int64_t>(length); ++at) ASSERT_EQ(stub.StatusAt(at), kUnknown);
+  }
+}
+
+// --- databases inside an image --------------------------------------------------
+
+class DiskImage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string path = dir_.File("part.db");
+    SqliteDbOptions options;
+    options.page_size = 2048;
+    SqliteDb db(path, options);
+    rows_ = MakeRows(200);
+    CreateAndInsert(db, rows_);
+    DeleteRows(db, rows_, [](int64_t id) { return id % 5 == 0; });
+    db.Close();
+    database_ = ReadFile(path);
+    // Aligned at 1536, again at an odd offset (not mapped), and last at a
+    // 512-byte boundary after it.
+    image_ = std::string(1536, 'x') + database_ + std::string(3, 'y') + database_;
+    second_at_ = static_cast<int64_t>(image_.size()) - static_cast<int64_t>(database_.size());
+    image_.append(512 - image_.size() % 512, 'z');
+    third_at_ = static_cast<int64_t>(image_.size());
+    image_ += database_;
+  }
+
+  // Each aligned copy reads as the database alone does, shifted; the odd copy
+  // is not mapped.
+  void ExpectStatuses(PageMap& map) {
+    PageMap alone(Memory(database_), {});
+    int live = 0;
+    for (const Row& row : rows_) {
+      for (int64_t at : FindAll(image_, row.Record())) {
+        const bool odd = at >= second_at_ && at < second_at_ + static_cast<int64_t>(database_.size());
+        const int64_t base = at >= third_at_ ? third_at_ : 1536;
+        const PageStatus expected = odd ? kUnknown : alone.StatusAt(at - base);
+        ASSERT_EQ(map.StatusAt(at), expected) << at;
+        live += expected == kLive ? 1 : 0;
+      }
+    }
+    EXPECT_EQ(live, 2 * 160);
+  }
+
+  TempDir dir_;
+  std::vector<Row> rows_;
+  std::string database_;
+  std::string image_;
+  int64_t second_at_ = 0;
+  int64_t third_at_ = 0;
+};
+
+TEST_F(DiskImage, DatabasesOnBoundariesAreMappedAtGlobalOffsets) {
+  PageMap map(Memory(image_), {});
+  EXPECT_EQ(map.summary().input, PageMapSummary::Input::kOther);
+  EXPECT_EQ(map.summary().databases, 2);
+  ExpectStatuses(map);
+  EXPECT_EQ(map.StatusAt(100), kUnknown);
+}
+
+TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
+  PageMapOptions options;
+  options.embedded = EmbeddedDatabases::kReportedByCaller;
+  PageMap map(Memory(image_), {}, options);
+  EXPECT_EQ(map.summary().databases, 0);
+  // The scan reports what it sees, window by window, before it asks further.
+  std::vector<int64_t> starts;
+  const size_t window = 5000;  // not a multiple of 512: starts may straddle edges
+  for (size_t at = 0; at < image_.size(); at += window)
+    PageMap::FindDatabaseStarts(static_cast<int64_t>(at), std::string_view(image_).substr(at, window + 15), starts);
+  EXPECT_EQ(starts, (std::vector<int64_t>{1536, third_at_}));
+  for (int64_t start : starts) EXPECT_TRUE(map.AddDatabaseAt(start));
+  EXPECT_FALSE(map.AddDatabaseAt(1536));  // mapped already
+  EXPECT_FALSE(map.AddDatabaseAt(second_at_ - second_at_ % 512));  // no header there
+  ExpectStatuses(map);
+}
+
+// --- hostile structure ----------------------------------------------------------
+
+// A small database with interior pages and a freelist, to corrupt by hand.
+class HostileDatabase : public ::testing::Test {
+ protected:
+  static constexpr int kPageSize = 512;
+
+  void SetUp() override {
+    const std::string path = dir_.File("h.db");
+    SqliteDbOptions options;
+    options.page_size = kPageSize;
+    SqliteDb db(path, options);
+    rows_ = MakeRows(300);
+    CreateAndInsert(db, rows_);
+    DeleteRows(db, rows_, [](int64_t id) { return id > 100 && id <= 200; });
+    db.Close();
+    bytes_ = ReadFile(path);
+  }
+
+  static void Put32(std::string& bytes, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(v >> (24 - 8 * i));
+  }
+  static uint32_t Get32(const std::string& bytes, size_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return v;
+  }
+  // Maps `bytes` and asks every offset; returns how many were live.
+  static int LiveCount(const std::string& bytes) {
+    PageMap map(Memory(bytes), {}, PageMapOptions{true, EmbeddedDatabases::kScanInput});
+    int live = 0;
+    for (int64_t at = 0; at < static_cast<int64_t>(bytes.size()) + 600; ++at)
+      live += map.StatusAt(at) == kLive ? 1 : 0;
+    return live;
+  }
+  int LiveImages(const std::string& bytes) {
+    PageMap map(Memory(bytes), {});
+    int live = 0;
+    for (const Row& row : rows_)
+      for (int64_t at : FindAll(bytes, row.Record())) live += map.StatusAt(at) == kLive ? 1 : 0;
+    return live;
+  }
+
+  TempDir dir_;
+  std::vector<Row> rows_;
+  std::string bytes_;
+};
+
+TEST_F(HostileDatabase, BadPageSizesMapNothing) {
+  for (int page_size : {0, 3, 256, 1000}) {
+    std::string bytes = bytes_;
+    bytes[16] = static_cast<char>(page_size >> 8);
+    bytes[17] = static_cast<char>(page_size & 0xff);
+    PageMap map(Memory(bytes), {});
+    EXPECT_EQ(map.summary().databases, 0) << page_size;
+    EXPECT_EQ(LiveCount(bytes), 0) << page_size;
+  }
+}
+
+TEST_F(HostileDatabase, FreelistLoopsEnd) {
+  const uint32_t trunk = Get32(bytes_, 32);
+  ASSERT_NE(trunk, 0u);
+  const size_t trunk_at = (trunk - 1) * kPageSize;
+  std::string self_loop = bytes_;
+  Put32(self_loop, trunk_at, trunk);               // next trunk: itself
+  Put32(self_loop, trunk_at + 4, 0xffffffffu);     // leaf count: far too many
+  PageMap map(Memory(self_loop), {});
+  EXPECT_EQ(StatusText(map.StatusAt(trunk_at + 300)), "freelist");
+  EXPECT_EQ(LiveImages(self_loop), 200);  // the b-trees are untouched
+  std::string into_tree = bytes_;
+  Put32(into_tree, 32, 1);  // the freelist claims the schema page
+  EXPECT_EQ(LiveImages(into_tree), 200);
+}
+
+TEST_F(HostileDatabase, LyingPageCountsAndTruncationStayBounded) {
+  std::string huge = bytes_;
+  Put32(huge, 28, 0x7fffffff);
+  Put32(huge, 92, Get32(huge, 24));  // make the count look trustworthy
+  EXPECT_EQ(LiveImages(huge), 200);
+  std::string tiny = bytes_;
+  Put32(tiny, 28, 1);
+  Put32(tiny, 92, Get32(tiny, 24));
+  EXPECT_LT(LiveImages(tiny), 200);  // as SQLite would read it: one page
+  for (size_t length : {size_t{100}, size_t{700}, bytes_.size() / 2, bytes_.size() - 1}) {
+    const std::string cut = bytes_.substr(0, length);
+    EXPECT_LE(LiveImages(cut), 200);
+    LiveCount(cut);
+  }
+}
+
+TEST_F(HostileDatabase, TreeLoopsAndWildPointersEnd) {
+  std::vector<size_t> interior;
+  for (size_t at = kPageSize; at < bytes_.size(); at += kPageSize)
+    if (bytes_[at] == 0x05) interior.push_back(at);
+  ASSERT_FALSE(interior.empty());
+  std::string looped = bytes_;
+  for (size_t at : interior) {
+    Put32(looped, at + 8, static_cast<uint32_t>(at / kPageSize + 1));  // right child: itself
+    const size_t first_cell = static_cast<uint8_t>(looped[at + 12]) * 256 + static_cast<uint8_t>(looped[at + 13]);
+    if (first_cell + 4 <= kPageSize) Put32(looped, at + first_cell, 1);  // a child: the schema page
+  }
+  EXPECT_LE(LiveCount(looped), LiveCount(bytes_));
+  std::string wild = bytes_;
+  for (size_t at : interior) {
+    wild[at + 3] = static_cast<char>(0xff);  // cell count far past the page
+    wild[at + 4] = static_cast<char>(0xff);
+    wild[at + 5] = 0;                        // content area from 0: 65536
+    wild[at + 6] = 0;
+  }
+  EXPECT_LE(LiveCount(wild), LiveCount(bytes_));
+}
+
+TEST_F(HostileDatabase, RandomDamageNeverCrashes) {
+  uint64_t seed = 42;
+  auto next = [&seed] {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return seed >> 33;
+  };
+  for (int round = 0; round < 150; ++round) {
+    std::string bytes = bytes_;
+    const int damage = 1 + static_cast<int>(next() % 40);
+    for (int i = 0; i < damage; ++i) bytes[next() % bytes.size()] = static_cast<char>(next());
+    if (round % 10 == 0) bytes.resize(next() % bytes.size());
+    PageMap map(Memory(bytes), {}, PageMapOptions{true, EmbeddedDatabases::kScanInput});
+    for (int64_t at = 0; at < static_cast<int64_t>(bytes.size()); at += 7) map.StatusAt(at);
+    map.IsCopyOfLiveCell(1, 40, bytes.substr(0, 40));
+  }
+  // Not SQLite at all.
+  for (char fill : {'\0', '\xff'}) {
+    PageMap map(Memory(std::string(5000, fill)), {});
+    EXPECT_EQ(map.StatusAt(4000), kUnknown);
+  }
+}
+
+TEST(PageMapInput, AMissingInputThrowsAndMissingCompanionsDoNot) {
+  TempDir dir;
+  EXPECT_THROW(PageMap{dir.File("absent.db")}, Error);
+  WriteFile(dir.File("lonely.db-wal"), std::string(100, 'w'));
+  PageMap map(dir.File("lonely.db-wal"), PageMapOptions{true, EmbeddedDatabases::kScanInput});
+  EXPECT_FALSE(map.summary().companion_database);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("lonely.db")));
+  EXPECT_EQ(map.StatusAt(50), kUnknown);
+}
+
+}  // namespace
+}  // namespace quarrow
