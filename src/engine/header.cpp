@@ -187,6 +187,12 @@ int64_t RecordBodyStart(const BufferView& buffer, int64_t position, int64_t curs
                         const ColumnList& columns) {
   constexpr int kHeaderLength = 0, kPayloadLength = 2;
   constexpr int kMaxExtraColumns = 2000;
+  // Most matches have a one-byte header length whose header ends at or before
+  // the cursor: no walk needed.
+  const uint8_t first = buffer.At(position);
+  if (first < 0x80 && (position == 0 || (buffer.At(position - 1) & 0x80) == 0) &&
+      position + first <= cursor)
+    return cursor;
   PrefixWalk walk;
   WalkCellPrefix(buffer, position, 3, walk);
   if (walk.missing[kPayloadLength]) return cursor;
