@@ -1,6 +1,7 @@
 #include "pagemap/page_map.h"
 
 #include <algorithm>
+#include <bit>
 #include <filesystem>
 #include <limits>
 
@@ -50,6 +51,27 @@ PageMapCompanions FindCompanions(const std::string& path) {
 
 int64_t SizeOf(const std::shared_ptr<const ByteSource>& source) {
   return source ? source->size() : 0;
+}
+
+// Sorts cell offsets ascending. The pointer array is in key order, and SQLite
+// fills a page from its end, so offsets mostly descend: reversed, a few
+// insertion steps finish the job; a hostile array falls back to a full sort.
+void SortNearlyDescending(std::vector<uint32_t>& starts) {
+  if (starts.size() > 1 && starts.front() > starts.back())
+    std::reverse(starts.begin(), starts.end());
+  size_t moves = 0;
+  const size_t move_limit = 8 * starts.size();
+  for (size_t i = 1; i < starts.size(); ++i) {
+    const uint32_t value = starts[i];
+    size_t j = i;
+    for (; j > 0 && starts[j - 1] > value && moves < move_limit; --j, ++moves)
+      starts[j] = starts[j - 1];
+    starts[j] = value;
+    if (moves >= move_limit) {
+      std::sort(starts.begin(), starts.end());
+      return;
+    }
+  }
 }
 
 }  // namespace
@@ -146,6 +168,7 @@ bool PageMap::AddDatabase(const MapDatabaseRequest& request, bool as_region) {
   DatabaseRegion region;
   region.start = request.base;
   region.page_size = mapped.page_size;
+  region.page_shift = std::countr_zero(mapped.page_size);
   region.usable_size = mapped.usable_size;
   region.kinds = std::move(mapped.kinds);
   databases_.push_back(std::move(region));
@@ -173,7 +196,7 @@ void PageMap::ScanForDatabases() {
     starts.clear();
     FindDatabaseStarts(at, chunk, starts);
     for (int64_t start : starts) {
-      if (start != 0) AddDatabaseAt(start);
+      AddDatabaseAt(start);
     }
   }
 }
@@ -267,101 +290,92 @@ StatusCursor::StatusCursor(const PageMap& map) : map_(map) {}
 void StatusCursor::SetWindow(int64_t start, std::string_view bytes) {
   window_start_ = start;
   window_ = bytes;
-  if (page_in_window_) page_loaded_ = false;
+  if (in_btree_page_ && page_in_window_) range_end_ = range_begin_;  // its bytes go away
 }
 
-bool StatusCursor::FindSegment(int64_t offset) {
-  if (generation_ == map_.generation_ && offset >= segment_start_ && offset < segment_end_)
-    return segment_mapped_;
+void StatusCursor::SetRange(int64_t begin, int64_t end, PageStatus status) {
+  range_begin_ = begin;
+  range_end_ = end;
+  range_status_ = status;
+  in_btree_page_ = false;
+}
+
+void StatusCursor::Refresh(int64_t offset) {
   generation_ = map_.generation_;
+  constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  if (offset < 0) return SetRange(kMin, 0, {});
   const auto& segments = map_.segments_;
   auto it = segments.upper_bound(offset);
-  segment_end_ = it == segments.end() ? std::numeric_limits<int64_t>::max() : it->first;
-  segment_start_ = std::numeric_limits<int64_t>::min();
-  segment_mapped_ = false;
-  if (it != segments.begin()) {
-    auto before = std::prev(it);
-    if (offset < before->second.end) {
-      segment_start_ = before->first;
-      segment_end_ = before->second.end;
-      segment_ = before->second;
-      segment_mapped_ = true;
-    } else {
-      segment_start_ = before->second.end;
-    }
-  }
-  return segment_mapped_;
-}
-
-PageStatus StatusCursor::StatusAt(int64_t offset) {
-  if (offset < 0 || !FindSegment(offset)) return {};
-  switch (segment_.type) {
+  const int64_t next_start = it == segments.end() ? kMax : it->first;
+  if (it == segments.begin()) return SetRange(0, next_start, {});
+  const auto& [start, segment] = *std::prev(it);
+  if (offset >= segment.end) return SetRange(segment.end, next_start, {});
+  switch (segment.type) {
     case PageMap::RegionType::kDatabase:
-      return DatabaseStatus(offset);
+      return RefreshInDatabase(offset, start, segment.end, segment.index);
     case PageMap::RegionType::kWal: {
-      const int64_t into_frames = offset - map_.wal_start_ - kWalHeaderSize;
-      if (into_frames < 0) return {};
-      const int64_t frame =
-          into_frames / (kWalFrameHeaderSize + int64_t{map_.wal_.page_size}) + 1;
-      if (frame > map_.wal_.frame_slots) return {};
-      return {Status::kWal, frame};
+      const int64_t frames_at = map_.wal_start_ + kWalHeaderSize;
+      if (offset < frames_at) return SetRange(start, frames_at, {});
+      const int64_t frame_size = kWalFrameHeaderSize + int64_t{map_.wal_.page_size};
+      const int64_t frame = (offset - frames_at) / frame_size + 1;
+      if (frame > map_.wal_.frame_slots) return SetRange(offset, segment.end, {});
+      const int64_t begin = frames_at + (frame - 1) * frame_size;
+      return SetRange(begin, std::min(begin + frame_size, segment.end), {Status::kWal, frame});
     }
     case PageMap::RegionType::kJournal:
-      if (map_.journal_.InRecord(offset)) return {Status::kJournal, 0};
-      return {};
+      return RefreshInJournal(offset, start, segment.end);
   }
-  return {};
 }
 
-PageStatus StatusCursor::DatabaseStatus(int64_t offset) {
-  const PageMap::DatabaseRegion& region = map_.databases_[segment_.index];
-  const int64_t page_index = (offset - region.start) / region.page_size;
-  if (page_index >= static_cast<int64_t>(region.kinds.size())) return {};
+void StatusCursor::RefreshInJournal(int64_t offset, int64_t segment_start,
+                                    int64_t segment_end) {
+  const auto& records = map_.journal_.records;
+  auto it = std::upper_bound(records.begin(), records.end(), offset,
+                             [](int64_t o, const auto& r) { return o < r.first; });
+  const int64_t gap_end = it == records.end() ? segment_end : std::min(it->first, segment_end);
+  if (it == records.begin()) return SetRange(segment_start, gap_end, {});
+  const auto& [first, end] = *std::prev(it);
+  if (offset < end) return SetRange(std::max(first, segment_start), std::min(end, segment_end),
+                                    {Status::kJournal, 0});
+  SetRange(std::max(end, segment_start), gap_end, {});
+}
+
+void StatusCursor::RefreshInDatabase(int64_t offset, int64_t segment_start,
+                                     int64_t segment_end, uint32_t region_index) {
+  const PageMap::DatabaseRegion& region = map_.databases_[region_index];
+  const int64_t page_index = (offset - region.start) >> region.page_shift;
+  const int64_t page_start = region.start + (page_index << region.page_shift);
+  // A later database may cut the page short.
+  const int64_t begin = std::max(page_start, segment_start);
+  const int64_t end = std::min(page_start + region.page_size, segment_end);
+  if (page_index >= static_cast<int64_t>(region.kinds.size())) return SetRange(begin, end, {});
   const uint8_t kind = region.kinds[static_cast<size_t>(page_index)];
-  if ((kind & kSupersededBit) != 0) return {Status::kSuperseded, 0};
+  if ((kind & kSupersededBit) != 0) return SetRange(begin, end, {Status::kSuperseded, 0});
   switch (kind & kKindMask) {
     case kFreelistTrunkPage:
     case kFreelistLeafPage:
-      return {Status::kFreelist, 0};
+      return SetRange(begin, end, {Status::kFreelist, 0});
     case kOverflowPage:
-      return {Status::kLive, 0};
+      return SetRange(begin, end, {Status::kLive, 0});
     case kTableTreePage:
     case kIndexTreePage:
-      return BtreeStatus(region, page_index, kind, offset);
+      SetRange(begin, end, {});
+      in_btree_page_ = LoadBtreePage(region, page_start, kind);
+      return;
     default:
-      return {};
+      return SetRange(begin, end, {});
   }
 }
 
-PageStatus StatusCursor::BtreeStatus(const PageMap::DatabaseRegion& region,
-                                     int64_t page_index, uint8_t kind, int64_t offset) {
-  if (!page_loaded_ || page_region_ != segment_.index || page_index_ != page_index)
-    LoadPage(region, page_index, kind);
-  if (!page_valid_) return {};
-  const int64_t in_page = offset - (region.start + page_index * region.page_size);
-  if (in_page < pointers_end_ || in_page >= region.usable_size) return {};
-  const auto at = static_cast<uint32_t>(in_page);
-  auto it = std::upper_bound(cell_starts_.begin(), cell_starts_.end(), at);
-  if (it == cell_starts_.begin()) return {Status::kFreeblock, 0};
-  const uint32_t cell_start = *std::prev(it);
-  sqlite_format::CellExtent cell;
-  if (sqlite_format::ReadCellExtent(page_, region.usable_size,
-                                    static_cast<sqlite_format::PageType>(page_type_),
-                                    cell_start, cell) &&
-      at < cell_start + cell.size)
-    return {Status::kLive, 0};
-  return {Status::kFreeblock, 0};
-}
-
-void StatusCursor::LoadPage(const PageMap::DatabaseRegion& region, int64_t page_index,
-                            uint8_t kind) {
-  page_loaded_ = true;
-  page_valid_ = false;
-  page_region_ = segment_.index;
-  page_index_ = page_index;
-  cell_starts_.clear();
+bool StatusCursor::LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t page_start,
+                                 uint8_t kind) {
   const uint32_t size = region.page_size;
-  const int64_t page_start = region.start + page_index * size;
+  page_start_ = page_start;
+  usable_size_ = region.usable_size;
+  cell_starts_.clear();
+  cell_ = -1;
+  extent_of_ = -1;
   const int64_t into_window = page_start - window_start_;
   page_in_window_ = into_window >= 0 &&
                     into_window + size <= static_cast<int64_t>(window_.size());
@@ -373,25 +387,70 @@ void StatusCursor::LoadPage(const PageMap::DatabaseRegion& region, int64_t page_
     page_ = page_buffer_;
   }
   sqlite_format::BtreePageHeader header;
-  if (!sqlite_format::ParseBtreePageHeader(page_, page_index == 0 ? 100 : 0,
-                                           region.usable_size, header))
-    return;
+  const uint32_t header_offset = page_start == region.start ? 100 : 0;
+  if (!sqlite_format::ParseBtreePageHeader(page_, header_offset, usable_size_, header))
+    return false;
   const bool table = sqlite_format::IsTablePage(header.type);
-  if (table != ((kind & kKindMask) == kTableTreePage)) return;
+  if (table != ((kind & kKindMask) == kTableTreePage)) return false;
   page_type_ = static_cast<uint8_t>(header.type);
+  pointers_begin_ = header.pointers_begin;
   pointers_end_ = header.pointers_end;
+  queries_in_page_ = 0;
+  return true;
+}
+
+void StatusCursor::SortCellStarts() {
   const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
-  for (uint32_t i = 0; i < header.cell_count; ++i) {
-    const uint32_t start = sqlite_format::Get16(p + header.pointers_begin + 2 * i);
-    if (start >= header.pointers_end && start < region.usable_size) cell_starts_.push_back(start);
+  for (uint32_t at = pointers_begin_; at < pointers_end_; at += 2) {
+    const uint32_t start = sqlite_format::Get16(p + at);
+    if (start >= pointers_end_ && start < usable_size_) cell_starts_.push_back(start);
   }
-  // SQLite keeps the array in key order, which is usually descending by offset.
-  if (!std::is_sorted(cell_starts_.begin(), cell_starts_.end())) {
-    std::reverse(cell_starts_.begin(), cell_starts_.end());
-    if (!std::is_sorted(cell_starts_.begin(), cell_starts_.end()))
-      std::sort(cell_starts_.begin(), cell_starts_.end());
+  SortNearlyDescending(cell_starts_);
+}
+
+PageStatus StatusCursor::CellStatus(uint32_t cell_start, uint32_t at) const {
+  sqlite_format::CellExtent cell;
+  const bool inside = sqlite_format::ReadCellExtent(
+                          page_, usable_size_, static_cast<sqlite_format::PageType>(page_type_),
+                          cell_start, cell) &&
+                      at < cell_start + cell.size;
+  return inside ? PageStatus{Status::kLive, 0} : PageStatus{Status::kFreeblock, 0};
+}
+
+PageStatus StatusCursor::InBtreePage(uint32_t at) {
+  if (at < pointers_end_ || at >= usable_size_) return {};
+  // A page with one match (most pages, for most column lists) needs no sorted
+  // array: the nearest cell start below the offset decides.
+  if (++queries_in_page_ == 1) {
+    const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
+    uint32_t nearest = 0;
+    for (uint32_t i = pointers_begin_; i < pointers_end_; i += 2) {
+      const uint32_t start = sqlite_format::Get16(p + i);
+      if (start >= pointers_end_ && start <= at && start > nearest) nearest = start;
+    }
+    return nearest == 0 ? PageStatus{Status::kFreeblock, 0} : CellStatus(nearest, at);
   }
-  page_valid_ = true;
+  if (queries_in_page_ == 2) SortCellStarts();
+  const auto count = static_cast<int64_t>(cell_starts_.size());
+  if (cell_ >= 0 && at < cell_starts_[cell_]) {
+    // Backwards: search again.
+    cell_ = std::upper_bound(cell_starts_.begin(), cell_starts_.end(), at) -
+            cell_starts_.begin() - 1;
+  } else {
+    while (cell_ + 1 < count && cell_starts_[cell_ + 1] <= at) ++cell_;
+  }
+  if (cell_ < 0) return {Status::kFreeblock, 0};
+  if (extent_of_ != cell_) {
+    extent_of_ = cell_;
+    const uint32_t start = cell_starts_[cell_];
+    sqlite_format::CellExtent cell;
+    cell_end_ = sqlite_format::ReadCellExtent(page_, usable_size_,
+                                              static_cast<sqlite_format::PageType>(page_type_),
+                                              start, cell)
+                    ? start + cell.size
+                    : start;
+  }
+  return at < cell_end_ ? PageStatus{Status::kLive, 0} : PageStatus{Status::kFreeblock, 0};
 }
 
 }  // namespace quarrow

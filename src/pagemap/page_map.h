@@ -153,6 +153,7 @@ class PageMap {
   struct DatabaseRegion {
     int64_t start = 0;
     uint32_t page_size = 0;
+    int page_shift = 0;  // page_size == 1 << page_shift
     uint32_t usable_size = 0;
     std::vector<uint8_t> kinds;
   };
@@ -183,9 +184,11 @@ class PageMap {
   std::unique_ptr<StatusCursor> cursor_;
 };
 
-// Answers status queries for one thread, keeping the segment and the b-tree
-// page last used. Optionally reads pages from bytes the caller holds in memory.
-// Valid as long as the map; not thread-safe.
+// Answers status queries for one thread. It keeps the byte range its last
+// answer holds for (a page, a WAL frame, a journal record, an unmapped gap), so
+// that a query inside it costs a few comparisons; inside a b-tree page it walks
+// the sorted cell starts forward as offsets grow. Optionally reads pages from
+// bytes the caller holds in memory. Valid as long as the map; not thread-safe.
 class StatusCursor {
  public:
   explicit StatusCursor(const PageMap& map);
@@ -196,37 +199,50 @@ class StatusCursor {
   void SetWindow(int64_t start, std::string_view bytes);
 
   // The status of the byte at `offset` (see PageMap::StatusAt).
-  PageStatus StatusAt(int64_t offset);
+  PageStatus StatusAt(int64_t offset) {
+    if (offset < range_begin_ || offset >= range_end_ || generation_ != map_.generation_)
+      Refresh(offset);
+    if (!in_btree_page_) return range_status_;
+    return InBtreePage(static_cast<uint32_t>(offset - page_start_));
+  }
 
  private:
-  bool FindSegment(int64_t offset);
-  PageStatus DatabaseStatus(int64_t offset);
-  PageStatus BtreeStatus(const PageMap::DatabaseRegion& region, int64_t page_index,
-                         uint8_t kind, int64_t offset);
-  void LoadPage(const PageMap::DatabaseRegion& region, int64_t page_index, uint8_t kind);
+  // Finds what holds `offset` and sets the range and its status.
+  void Refresh(int64_t offset);
+  void RefreshInDatabase(int64_t offset, int64_t segment_start, int64_t segment_end,
+                         uint32_t region_index);
+  void RefreshInJournal(int64_t offset, int64_t segment_start, int64_t segment_end);
+  void SetRange(int64_t begin, int64_t end, PageStatus status);
+  bool LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t page_start, uint8_t kind);
+  void SortCellStarts();
+  PageStatus InBtreePage(uint32_t at);
+  PageStatus CellStatus(uint32_t cell_start, uint32_t at) const;
 
   const PageMap& map_;
   std::string_view window_;
   int64_t window_start_ = 0;
 
-  // The segment last found: [segment_start_, segment_end_), or a gap.
+  // Queries in [range_begin_, range_end_) are answered without a lookup.
   uint64_t generation_ = ~uint64_t{0};
-  int64_t segment_start_ = 0;
-  int64_t segment_end_ = 0;
-  bool segment_mapped_ = false;
-  PageMap::Segment segment_;
+  int64_t range_begin_ = 0;
+  int64_t range_end_ = 0;
+  PageStatus range_status_;
+  bool in_btree_page_ = false;
 
-  // The b-tree page last read.
-  bool page_loaded_ = false;
-  bool page_valid_ = false;
+  // The b-tree page last read (it holds the range when in_btree_page_).
   bool page_in_window_ = false;
-  uint32_t page_region_ = 0;
-  int64_t page_index_ = 0;
+  int64_t page_start_ = 0;
+  uint32_t usable_size_ = 0;
   std::string page_buffer_;
   std::string_view page_;
   uint8_t page_type_ = 0;
+  uint32_t pointers_begin_ = 0;
   uint32_t pointers_end_ = 0;
-  std::vector<uint32_t> cell_starts_;  // ascending
+  int queries_in_page_ = 0;
+  std::vector<uint32_t> cell_starts_;  // ascending, from the page's second query on
+  int64_t cell_ = -1;                  // the last cell starting at or before the last query
+  int64_t extent_of_ = -1;             // the cell whose end is in cell_end_
+  uint32_t cell_end_ = 0;
 };
 
 }  // namespace quarrow
