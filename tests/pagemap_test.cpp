@@ -19,6 +19,9 @@
 #include "pagemap/page_status.h"
 #include "text_rule/error.h"
 #include "sqlite_fixture.h"
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+#include "sample_book.h"
+#endif
 
 namespace quarrow {
 namespace {
@@ -302,6 +305,68 @@ TEST(PageMapOverflow, OverflowChainsAreLiveWithTheCopyIndex) {
   EXPECT_TRUE(with_index.IsCopyOfLiveCell(rows[5].rowid, record.size(),
                                           std::string_view(bytes).substr(local_at)));
 }
+
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+// --- generated address books, against the generator's own list ------------------
+
+struct BookCase {
+  int page_size;
+  sample::Journal journal;
+};
+
+class SampleBookStatuses : public ::testing::TestWithParam<BookCase> {};
+
+// A person's first and last names lie side by side in its record's body; where
+// that pair is unique to the person, its images are the person's records.
+TEST_P(SampleBookStatuses, LivePersonsAreLiveAndDeletedOnesAreNot) {
+  TempDir dir;
+  const std::string path = dir.File("book.db");
+  sample::SampleOptions options;
+  options.persons = 300;
+  options.seed = 11;
+  options.page_size = GetParam().page_size;
+  options.journal = GetParam().journal;
+  const sample::SampleBook book = sample::MakeSampleBook(path, options);
+  const std::string bytes = ReadFile(path);
+  const bool wal = GetParam().journal == sample::Journal::kWal;
+  const std::string wal_bytes = wal ? ReadFile(path + "-wal") : std::string();
+  PageMap map(path);
+  EXPECT_EQ(map.summary().wal_applied, wal);
+  const std::vector<PageStatus> statuses = AllStatuses(map, static_cast<int64_t>(bytes.size()));
+  std::map<std::string, int> owners;
+  for (const sample::Person& person : book.persons) ++owners[person.first + person.last];
+  int live_checked = 0, deleted_checked = 0;
+  for (const sample::Person& person : book.persons) {
+    const std::string names = person.first + person.last;
+    if (person.first.empty() || person.last.empty() || owners[names] != 1) continue;
+    int live = 0, superseded = 0;
+    const std::vector<int64_t> images = FindAll(bytes, names);
+    for (int64_t at : images) {
+      live += statuses[static_cast<size_t>(at)] == kLive ? 1 : 0;
+      superseded += statuses[static_cast<size_t>(at)].status == Status::kSuperseded ? 1 : 0;
+    }
+    if (person.deleted) {
+      EXPECT_EQ(live, 0) << person.rowid;
+      deleted_checked += images.empty() ? 0 : 1;
+    } else {
+      // With a WAL, a live person on a page the log rewrote lives in the log.
+      const bool in_log = superseded > 0 && wal_bytes.find(names) != std::string::npos;
+      EXPECT_TRUE(live >= 1 || in_log) << person.rowid;
+      ++live_checked;
+    }
+  }
+  EXPECT_GT(live_checked, 100);
+  EXPECT_GT(deleted_checked, 30);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PageSizesAndJournals, SampleBookStatuses,
+    ::testing::Values(BookCase{512, sample::Journal::kRollback},
+                      BookCase{4096, sample::Journal::kRollback},
+                      BookCase{65536, sample::Journal::kRollback},
+                      BookCase{1024, sample::Journal::kWal},
+                      BookCase{8192, sample::Journal::kWal}));
+#endif  // QUARROW_HAVE_SAMPLE_BOOK
 
 // --- WAL ----------------------------------------------------------------------
 
