@@ -52,6 +52,9 @@ void RecoverContacts(const std::string& input_path, const std::string& offset_te
   bool carved = false;
   // The input is opened first, so that its own error comes before any other.
   { InputFile input(input_path); }
+  // The report is written last: the same file as the input would be the
+  // evidence truncated and replaced by it.
+  RefuseOverwritingInput(input_path, output_path);
   const ContactsSchema schema =
       ChooseContactsSchema(ContactsInputSchema(input_path, options.schema_from, progress, carved));
   const int first_pass = carved ? 1 : 0, passes = carved ? 3 : 2;
