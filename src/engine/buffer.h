@@ -3,6 +3,12 @@
 // memory as a whole: bytes are read on demand through a byte source, so inputs
 // of any size scan in bounded memory. BufferView is a window of it held in
 // memory, through which the hot loop reads.
+//
+// Read errors: only bytes past the file's end (as it was when opened) are
+// zeros. A file source that cannot deliver bytes below that end (the file
+// shrank while it was scanned, or the disk failed) throws Error naming the
+// bytes; the error leaves Read, the view and the scan, and the command stops
+// with that message.
 #ifndef QUARROW_ENGINE_BUFFER_H_
 #define QUARROW_ENGINE_BUFFER_H_
 
@@ -21,7 +27,8 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual int64_t size() const = 0;
-  // Reads up to `length` bytes at `offset` (0 <= offset); returns the count read.
+  // Reads up to `length` bytes at `offset` (0 <= offset); returns the count read,
+  // fewer only past size(). Throws Error when bytes below size() cannot be read.
   virtual size_t ReadAt(int64_t offset, size_t length, char* out) const = 0;
 };
 

@@ -80,6 +80,19 @@ std::string LastReason() { return std::strerror(errno); }
 
 }  // namespace
 
+void InputFile::RequireRead(int64_t offset, size_t length, size_t done,
+                            const std::string& reason) const {
+  int64_t expected = std::clamp<int64_t>(size_ - offset, 0, static_cast<int64_t>(length));
+  if (static_cast<int64_t>(done) >= expected) return;
+  int64_t first = offset + static_cast<int64_t>(done);
+  throw Error("Cannot read file \"" + FullPath(path_) + "\". Bytes " +
+              std::to_string(first) + " to " + std::to_string(offset + expected - 1) +
+              " could not be read: " +
+              (reason.empty() ? "the file is shorter than when it was opened "
+                                "(it changed while it was read)"
+                              : reason));
+}
+
 #ifdef _WIN32
 
 InputFile::InputFile(const std::string& path) : path_(path) {
@@ -109,9 +122,14 @@ size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
     at.OffsetHigh = static_cast<DWORD>(position >> 32);
     DWORD want = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 30));
     DWORD got = 0;
-    if (!ReadFile(AsHandle(handle_), out + done, want, &got, &at) || got == 0) break;
+    if (!ReadFile(AsHandle(handle_), out + done, want, &got, &at)) {
+      RequireRead(offset, length, done, LastReason());
+      return done;
+    }
+    if (got == 0) break;
     done += got;
   }
+  RequireRead(offset, length, done, "");
   return done;
 }
 
@@ -156,7 +174,9 @@ std::optional<std::string> CloseOutput(intptr_t handle) {
 #else
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a pipe with no writer returns at once; the
+  // file type is checked before anything is read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowFileError("Cannot open file", path, LastReason());
   struct stat info;
   if (::fstat(fd, &info) != 0) {
@@ -168,6 +188,13 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     ::close(fd);
     ThrowFileError("Cannot open file", path, std::strerror(EISDIR));
   }
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    ::close(fd);
+    ThrowFileError("Cannot open file", path,
+                   "It is a pipe or a socket, which cannot be read by position; "
+                   "copy it into a file first");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (S_ISREG(info.st_mode)) {
     size_ = info.st_size;
   } else {
@@ -192,9 +219,14 @@ size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
     ssize_t got = ::pread(static_cast<int>(handle_), out + done, length - done,
                           static_cast<off_t>(offset + static_cast<int64_t>(done)));
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    if (got < 0) {
+      RequireRead(offset, length, done, LastReason());
+      return done;
+    }
+    if (got == 0) break;
     done += static_cast<size_t>(got);
   }
+  RequireRead(offset, length, done, "");
   return done;
 }
 

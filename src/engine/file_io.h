@@ -26,10 +26,16 @@ void RefuseOverwritingInput(const std::string& input_path,
 
 // An input file opened read-only. Reads are positioned, so one handle serves
 // several threads at once. Not copyable.
+//
+// Its size is taken when it is opened, and every byte below that size must be
+// read: a file that shrinks while it is scanned, or a disk that fails, is an
+// error that stops the command (exit 1) and names the bytes that could not be
+// read, never a run of zeros scanned as if it were data.
 class InputFile {
  public:
   // Throws Error 'Cannot open file "<full path>". <reason>' when the file cannot
-  // be opened for reading or is not a regular file or device.
+  // be opened for reading or is not a regular file or device. A folder, a pipe
+  // or a socket is refused at once: a pipe is never waited on.
   explicit InputFile(const std::string& path);
   ~InputFile();
   InputFile(const InputFile&) = delete;
@@ -38,10 +44,18 @@ class InputFile {
   int64_t size() const { return size_; }
   const std::string& path() const { return path_; }
   // Reads up to `length` bytes at `offset` into `out`; returns how many were
-  // read (fewer at the file's end). A failing read counts as a short read.
+  // read (fewer only past size()). Throws Error 'Cannot read file "<full path>".
+  // Bytes A to B could not be read: <reason>' when fewer bytes below size()
+  // could be read.
   size_t ReadAt(int64_t offset, size_t length, char* out) const;
 
  private:
+  // Throws the read error when `done` bytes at `offset` are fewer than the
+  // file held there when it was opened; `reason` is the system's, or empty
+  // when the file simply ended early.
+  void RequireRead(int64_t offset, size_t length, size_t done,
+                   const std::string& reason) const;
+
   std::string path_;
   int64_t size_ = 0;
   intptr_t handle_ = -1;
