@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Measures contacts recovery on generated iPhone address books of every layout:
+# for each layout and seed, quarrow-make-sample writes a book (and its
+# manifest), `quarrow-cli contacts` recovers it, and quarrow-measure-recovery
+# scores the report against the manifest. Prints one table: a row per book and
+# a total per layout, then the targets.
+#
+#   scripts/measure-recovery.sh [--persons N] [--deleted P] [--page-size P]
+#                               [--seeds "1 2 3"] [--books "34 34-labels 36 38"]
+#                               [--keep]
+#
+# Books: 34 (older phones: no label table, rollback journal), 34-labels (the
+# same with a label table in first-use order), 36 and 38 (label table, search
+# index, WAL with the latest deletions still in the -wal). Defaults: 300
+# persons, 30% deleted, 4096-byte pages, seeds 1 2 3. The report is made from
+# the database file alone (not its -wal).
+#
+# Columns: live persons found by name; their numbers and e-mail addresses filed
+# in the person's row under the right label column; deleted persons found by
+# name; their numbers and e-mail addresses in the person's row (any label
+# column), and anywhere in the report (any label cell of any row). USSD codes
+# (# or *) are not counted. The targets are judged on the totals of all books;
+# the deleted values' target on "anywhere".
+#
+# BUILD_DIR names the build folder (default build/); the three programs are
+# built there (Release) if needed. Work files go to a temporary folder, removed
+# at the end unless --keep is given. Exit status 1 when a step fails; a missed
+# target is reported, not an error.
+set -euo pipefail
+
+persons=300
+deleted=30
+page_size=4096
+seeds="1 2 3"
+books="34 34-labels 36 38"
+keep=0
+while (($#)); do
+  case "$1" in
+    --persons) persons=$2; shift 2 ;;
+    --deleted) deleted=$2; shift 2 ;;
+    --page-size) page_size=$2; shift 2 ;;
+    --seeds) seeds=$2; shift 2 ;;
+    --books) books=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "measure-recovery.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+case $build in /*) ;; *) build=$PWD/$build ;; esac
+
+if [[ ! -f $build/CMakeCache.txt ]]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" -j2 --target quarrow-cli quarrow-make-sample quarrow-measure-recovery >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quarrow-measure.XXXXXX")
+cleanup() { if ((keep)); then echo "kept $work"; else rm -rf "$work"; fi; }
+trap cleanup EXIT
+
+counts=$work/counts.tsv
+: > "$counts"
+for book in $books; do
+  case $book in
+    34) options=(--layout 34) ;;
+    34-labels) options=(--layout 34 --labels table) ;;
+    36) options=(--layout 36) ;;
+    38) options=(--layout 38) ;;
+    *) echo "measure-recovery.sh: unknown book $book (34, 34-labels, 36 or 38)" >&2; exit 2 ;;
+  esac
+  for seed in $seeds; do
+    name=$book-seed$seed
+    db=$work/$name/AddressBook.sqlitedb
+    mkdir -p "$work/$name"
+    "$build/quarrow-make-sample" "${options[@]}" --persons "$persons" --deleted "$deleted" \
+      --page-size "$page_size" --seed "$seed" --manifest "$work/$name.manifest" "$db" >/dev/null
+    "$build/quarrow-cli" contacts --quiet "$db" "$work/$name.report"
+    "$build/quarrow-measure-recovery" --tsv --name "$book seed $seed" \
+      "$work/$name.manifest" "$work/$name.report" >> "$counts"
+  done
+done
+
+echo "Contacts recovery on generated address books: $persons persons, $deleted% deleted,"
+echo "$page_size-byte pages, seeds $seeds"
+echo
+awk -F'\t' '
+  function pct(f, t) { return t == 0 ? "-" : sprintf("%.1f%%", int(f * 1000 / t) / 10) }
+  function cell(f, t) { return sprintf("%s/%s %s", f, t, pct(f, t)) }
+  function line(name, c) {
+    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", name, cell(c[2], c[3]), cell(c[4], c[5]),
+      cell(c[6], c[7]), cell(c[9], c[11]), cell(c[10], c[11])
+  }
+  BEGIN {
+    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", "book", "live persons", "live values",
+      "deleted persons", "deleted values", "deleted values"
+    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", "", "by name", "filed right",
+      "by name", "in their row", "anywhere"
+  }
+  {
+    split($0, c, "\t")
+    line(c[1], c)
+    split(c[1], words, " ")
+    layout = words[1]
+    if (!(layout in seen)) { seen[layout] = 1; order[++layouts] = layout }
+    for (i = 2; i <= 12; i++) { sum[layout, i] += c[i]; all[i] += c[i] }
+  }
+  END {
+    print ""
+    for (k = 1; k <= layouts; k++) {
+      for (i = 2; i <= 12; i++) t[i] = sum[order[k], i]
+      line(order[k] " (all seeds)", t)
+    }
+    line("all books", all)
+    print ""
+    printf "USSD codes not counted: %d\n", all[12]
+    print "Targets (all books):"
+    verdict("live persons by name = 100%", all[2], all[3], 100)
+    verdict("live values filed right >= 99%", all[4], all[5], 99)
+    verdict("deleted persons by name >= 85%", all[6], all[7], 85)
+    verdict("deleted values found (anywhere) >= 85%", all[10], all[11], 85)
+  }
+  function verdict(what, f, t, goal) {
+    ok = t > 0 && f * 100 >= goal * t
+    printf "  %-40s %-8s %s\n", what, pct(f, t), ok ? "met" : "MISSED"
+  }
+' "$counts"

@@ -1,0 +1,289 @@
+#include "recovery_measure.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <tuple>
+
+namespace quarrow::sample {
+
+namespace {
+
+constexpr size_t kReportFields = 46;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+const char* const kLabelColumns[] = {"MOBILE", "IPHONE", "HOME", "OTHER", "WORK", "WORKFAX",
+                                     "Unknown"};
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t begin = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', begin);
+    out.push_back(line.substr(begin, tab == std::string_view::npos ? tab : tab - begin));
+    if (tab == std::string_view::npos) return out;
+    begin = tab + 1;
+  }
+}
+
+int64_t ParseInt(std::string_view text, size_t line_number) {
+  int64_t value = 0;
+  bool any = false;
+  for (char c : text) {
+    if (c < '0' || c > '9' || value > (INT64_MAX - 9) / 10) {
+      any = false;
+      break;
+    }
+    value = value * 10 + (c - '0');
+    any = true;
+  }
+  if (!any) {
+    throw std::runtime_error("manifest line " + std::to_string(line_number) +
+                             ": not a number: \"" + std::string(text) + "\"");
+  }
+  return value;
+}
+
+// The name in "_$!<Name>!$_", or the text itself.
+std::string_view Unwrapped(std::string_view label) {
+  constexpr std::string_view kOpen = "_$!<";
+  constexpr std::string_view kClose = ">!$_";
+  if (label.size() > kOpen.size() + kClose.size() && label.substr(0, kOpen.size()) == kOpen &&
+      label.substr(label.size() - kClose.size()) == kClose) {
+    return label.substr(kOpen.size(), label.size() - kOpen.size() - kClose.size());
+  }
+  return label;
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  const size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
+}
+
+// A cell's comma-separated items, without the spaces around them (the report
+// joins values with a comma and spaces; no measured value holds a comma).
+std::vector<std::string_view> Items(std::string_view cell) {
+  std::vector<std::string_view> out;
+  while (!cell.empty()) {
+    const size_t at = cell.find(',');
+    std::string_view item = TrimSpaces(cell.substr(0, at));
+    if (!item.empty()) out.push_back(item);
+    if (at == std::string_view::npos) break;
+    cell.remove_prefix(at + 1);
+  }
+  return out;
+}
+
+bool HasItem(std::string_view cell, std::string_view value) {
+  const std::vector<std::string_view> items = Items(cell);
+  return std::find(items.begin(), items.end(), value) != items.end();
+}
+
+// Column indexes by header name; the first of equal names wins.
+class Columns {
+ public:
+  explicit Columns(const std::vector<std::string>& header) {
+    for (size_t i = 0; i < header.size(); ++i) index_.emplace(header[i], i);
+  }
+  size_t Of(const std::string& name) const {
+    auto it = index_.find(name);
+    if (it == index_.end()) {
+      throw std::runtime_error("the contacts report has no column \"" + name + "\"");
+    }
+    return it->second;
+  }
+
+ private:
+  std::map<std::string, size_t> index_;
+};
+
+using NameKey = std::tuple<std::string, std::string, std::string>;
+
+NameKey KeyOf(const ManifestPerson& p) {
+  if (p.first.empty() && p.last.empty()) return {"", "", p.organization};
+  return {p.first, p.last, ""};
+}
+
+// Everything the measure looks up in a report, indexed once.
+class ReportIndex {
+ public:
+  explicit ReportIndex(const ContactsReport& report) : report_(report), columns_(report.header) {
+    const size_t first = columns_.Of("First");
+    const size_t last = columns_.Of("Last");
+    const size_t organization = columns_.Of("Organization");
+    for (const char* prefix : {"", "EMAIL_"}) {
+      for (const char* name : kLabelColumns) label_columns_.push_back(columns_.Of(prefix + std::string(name)));
+    }
+    for (size_t r = 0; r < report.rows.size(); ++r) {
+      const std::vector<std::string>& row = report.rows[r];
+      const bool nameless = row[first].empty() && row[last].empty();
+      rows_by_name_[{row[first], row[last], nameless ? row[organization] : ""}].push_back(r);
+      for (size_t col : label_columns_) {
+        for (std::string_view item : Items(row[col])) all_items_.emplace(item);
+      }
+    }
+  }
+
+  const std::vector<size_t>* RowsOf(const ManifestPerson& p) const {
+    auto it = rows_by_name_.find(KeyOf(p));
+    return it == rows_by_name_.end() ? nullptr : &it->second;
+  }
+
+  bool InColumn(const std::vector<size_t>* rows, const ManifestValue& v) const {
+    if (rows == nullptr) return false;
+    const size_t col = columns_.Of(LabelColumnName(v.label, v.property));
+    return std::any_of(rows->begin(), rows->end(),
+                       [&](size_t r) { return HasItem(report_.rows[r][col], v.value); });
+  }
+
+  bool InAnyColumn(const std::vector<size_t>* rows, const ManifestValue& v) const {
+    if (rows == nullptr) return false;
+    return std::any_of(rows->begin(), rows->end(), [&](size_t r) {
+      return std::any_of(label_columns_.begin(), label_columns_.end(),
+                         [&](size_t col) { return HasItem(report_.rows[r][col], v.value); });
+    });
+  }
+
+  bool Anywhere(const ManifestValue& v) const { return all_items_.count(v.value) > 0; }
+
+ private:
+  const ContactsReport& report_;
+  Columns columns_;
+  std::vector<size_t> label_columns_;
+  std::map<NameKey, std::vector<size_t>> rows_by_name_;
+  std::set<std::string, std::less<>> all_items_;
+};
+
+void Count(Score& score, bool found) {
+  ++score.total;
+  if (found) ++score.found;
+}
+
+}  // namespace
+
+std::vector<ManifestPerson> ParseManifest(std::string_view text) {
+  std::vector<ManifestPerson> persons;
+  size_t line_number = 0;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++line_number;
+    if (line.empty() || line[0] == '#') continue;
+    const std::vector<std::string_view> f = SplitTabs(line);
+    auto bad = [&](const std::string& why) {
+      return std::runtime_error("manifest line " + std::to_string(line_number) + ": " + why);
+    };
+    if (f[0] == "person") {
+      if (f.size() != 6 || (f[2] != "live" && f[2] != "deleted")) throw bad("not a person line");
+      ManifestPerson p;
+      p.rowid = ParseInt(f[1], line_number);
+      p.deleted = f[2] == "deleted";
+      p.first = f[3];
+      p.last = f[4];
+      p.organization = f[5];
+      persons.push_back(std::move(p));
+    } else if (f[0] == "value") {
+      if (f.size() != 7) throw bad("not a value line");
+      if (persons.empty()) throw bad("a value before any person");
+      ManifestValue v;
+      v.record_id = ParseInt(f[1], line_number);
+      v.property = static_cast<int>(ParseInt(f[2], line_number));
+      v.label = f[3];
+      v.value = f[4];
+      if (v.record_id != persons.back().rowid) throw bad("a value of another person");
+      persons.back().values.push_back(std::move(v));
+    } else {
+      throw bad("neither a person nor a value");
+    }
+  }
+  return persons;
+}
+
+ContactsReport ParseContactsReport(std::string_view bytes) {
+  if (bytes.substr(0, kByteOrderMark.size()) != kByteOrderMark) {
+    throw std::runtime_error("the contacts report does not start with a byte-order mark");
+  }
+  bytes.remove_prefix(kByteOrderMark.size());
+  ContactsReport report;
+  std::vector<std::string> row;
+  size_t rows_read = 0;
+  while (!bytes.empty()) {
+    const size_t tab = bytes.find('\t');
+    if (tab == std::string_view::npos) {
+      throw std::runtime_error("the contacts report's row " + std::to_string(rows_read + 1) +
+                               " does not end after 46 fields");
+    }
+    row.emplace_back(bytes.substr(0, tab));
+    bytes.remove_prefix(tab + 1);
+    if (row.size() < kReportFields) continue;
+    if (bytes.substr(0, 2) != "\r\n") {
+      throw std::runtime_error("the contacts report's row " + std::to_string(rows_read + 1) +
+                               " does not end with CR LF after 46 fields");
+    }
+    bytes.remove_prefix(2);
+    if (rows_read++ == 0) {
+      report.header = std::move(row);
+    } else {
+      report.rows.push_back(std::move(row));
+    }
+    row.clear();
+  }
+  if (!row.empty() || rows_read == 0) {
+    throw std::runtime_error("the contacts report ends inside a row");
+  }
+  return report;
+}
+
+std::string LabelColumnName(std::string_view label, int property) {
+  const std::string_view name = Unwrapped(label);
+  static const std::map<std::string_view, std::string_view> kColumns = {
+      {"Mobile", "MOBILE"}, {"iPhone", "IPHONE"}, {"Home", "HOME"},
+      {"Other", "OTHER"},   {"Work", "WORK"},     {"WorkFAX", "WORKFAX"},
+  };
+  auto it = kColumns.find(name);
+  std::string column(it == kColumns.end() ? std::string_view("Unknown") : it->second);
+  return property == 4 ? "EMAIL_" + column : column;
+}
+
+bool IsExcludedValue(std::string_view value) {
+  return value.find_first_of("#*") != std::string_view::npos;
+}
+
+RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
+                                const ContactsReport& report) {
+  const ReportIndex index(report);
+  RecoveryMeasure m;
+  for (const ManifestPerson& p : persons) {
+    const std::vector<size_t>* rows = index.RowsOf(p);
+    Count(p.deleted ? m.deleted_persons : m.live_persons, rows != nullptr);
+    for (const ManifestValue& v : p.values) {
+      if (v.property != 3 && v.property != 4) continue;
+      if (IsExcludedValue(v.value)) {
+        ++m.excluded_values;
+        continue;
+      }
+      if (!p.deleted) {
+        Count(m.live_values, index.InColumn(rows, v));
+        continue;
+      }
+      Count(m.deleted_values_filed, index.InColumn(rows, v));
+      Count(m.deleted_values_in_row, index.InAnyColumn(rows, v));
+      Count(m.deleted_values_anywhere, index.Anywhere(v));
+    }
+  }
+  return m;
+}
+
+std::string FormatScore(const Score& score) {
+  std::string out = std::to_string(score.found) + " of " + std::to_string(score.total);
+  if (score.total == 0) return out + " (-)";
+  // Rounded down, so that 100.0% means all of them.
+  const int64_t permille = score.found * 1000 / score.total;
+  return out + " (" + std::to_string(permille / 10) + "." + std::to_string(permille % 10) + "%)";
+}
+
+}  // namespace quarrow::sample
