@@ -241,7 +241,7 @@ TEST_P(RollbackDatabase, CopyTestKnowsLiveCellsOnly) {
   changed.back() ^= 1;
   EXPECT_FALSE(map.IsCopyOfLiveCell(kept.rowid, changed.size(), changed));
   EXPECT_FALSE(map.IsCopyOfLiveCell(kept.rowid + 1, kept.Record().size(), kept.Record()));
-  // Statuses do not depend on the option.
+  // In a database without overflow chains, statuses do not depend on the option.
   PageMap light(path_);
   for (int64_t at = 0; at < static_cast<int64_t>(bytes_.size()); at += 97)
     ASSERT_EQ(map.StatusAt(at), light.StatusAt(at)) << at;
@@ -625,6 +625,7 @@ TEST_F(DiskImage, DatabasesOnBoundariesAreMappedAtGlobalOffsets) {
 TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
   PageMapOptions options;
   options.embedded = EmbeddedDatabases::kReportedByCaller;
+  options.copy_index = true;
   PageMap map(Memory(image_), {}, options);
   EXPECT_EQ(map.summary().databases, 0);
   // The scan reports what it sees, window by window, before it asks further.
@@ -637,6 +638,10 @@ TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
   EXPECT_FALSE(map.AddDatabaseAt(1536));  // mapped already
   EXPECT_FALSE(map.AddDatabaseAt(second_at_ - second_at_ % 512));  // no header there
   ExpectStatuses(map);
+  for (const Row& row : rows_) {
+    const std::string record = row.Record();
+    EXPECT_EQ(map.IsCopyOfLiveCell(row.rowid, record.size(), record), !row.deleted) << row.rowid;
+  }
 }
 
 // --- hostile structure ----------------------------------------------------------

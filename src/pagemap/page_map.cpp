@@ -14,13 +14,6 @@ namespace {
 constexpr int64_t kBoundary = 512;
 constexpr size_t kScanChunk = size_t{1} << 20;
 
-// An empty file: the database beside a WAL input when there is none, so that a
-// database living in its log alone is still read.
-const MemorySource& EmptySource() {
-  static const MemorySource empty{std::string()};
-  return empty;
-}
-
 std::shared_ptr<const ByteSource> OpenCompanion(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) return nullptr;
@@ -113,6 +106,7 @@ void PageMap::Build(const PageMapCompanions& companions) {
   cell_hashes_.erase(std::unique(cell_hashes_.begin(), cell_hashes_.end()),
                      cell_hashes_.end());
   summary_.live_cells = cell_hashes_.size();
+  built_ = true;
 }
 
 void PageMap::MapOwnDatabase(const ByteSource* wal) {
@@ -129,9 +123,9 @@ void PageMap::MapWalInput(const PageMapCompanions& companions) {
   if (wal_.frames_known && input_->size() > kWalHeaderSize)
     AssignSegment(0, input_->size(), Segment{0, RegionType::kWal, 0});
   if (options_.copy_index) {
-    const ByteSource& database =
-        companions.database ? *companions.database : EmptySource();
-    MapCompanionDatabase(database, input_.get());
+    // With no database beside it, one living in its log alone is still read.
+    const MemorySource empty{std::string()};
+    MapCompanionDatabase(companions.database ? *companions.database : empty, input_.get());
   }
 }
 
@@ -213,7 +207,7 @@ bool PageMap::AddDatabaseAt(int64_t offset) {
   request.whole_file = false;
   request.read_leaves = options_.copy_index;
   const bool mapped = AddDatabase(request, /*as_region=*/true);
-  if (cell_hashes_.size() != hashes_before && summary_.live_cells != 0) {
+  if (cell_hashes_.size() != hashes_before && built_) {
     // Called after the build: keep the index sorted and distinct.
     std::sort(cell_hashes_.begin() + static_cast<ptrdiff_t>(hashes_before), cell_hashes_.end());
     std::inplace_merge(cell_hashes_.begin(),

@@ -181,6 +181,7 @@ class PageMap {
   std::vector<uint64_t> cell_hashes_;     // sorted, distinct
   std::vector<uint32_t> usable_sizes_;    // of the databases hashed
   PageMapSummary summary_;
+  bool built_ = false;  // the constructor is done: later hashes merge in sorted
   std::unique_ptr<StatusCursor> cursor_;
 };
 
