@@ -1,0 +1,140 @@
+#include "support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "engine/buffer.h"
+#include "engine/header.h"
+#include "engine/values.h"
+
+#include <unistd.h>
+
+namespace quarrow::fuzz {
+
+void Fail(const char* file, int line, const char* condition, const std::string& what) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n  %s\n", file, line, condition,
+               what.c_str());
+  std::abort();
+}
+
+namespace {
+
+// The folder, made on first use; removed by its destructor at a normal exit.
+class ProcessFolder {
+ public:
+  ProcessFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quarrow-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) Fail(__FILE__, __LINE__, "mkdtemp", pattern);
+    path_ = pattern;
+  }
+  ~ProcessFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace
+
+std::string TempFile(std::string_view name) {
+  static ProcessFolder folder;
+  return (folder.path() / std::string(name)).string();
+}
+
+uint8_t ByteReader::Byte() {
+  if (bytes_.empty()) return 0;
+  uint8_t b = static_cast<uint8_t>(bytes_[0]);
+  bytes_.remove_prefix(1);
+  return b;
+}
+
+uint16_t ByteReader::Word() {
+  uint16_t low = Byte();
+  return static_cast<uint16_t>(low | (Byte() << 8));
+}
+
+std::string_view ByteReader::Take(size_t count) {
+  std::string_view taken = bytes_.substr(0, count);
+  bytes_.remove_prefix(taken.size());
+  return taken;
+}
+
+std::string MatchLine(const Match& match, const ColumnList& columns) {
+  std::string line = std::to_string(match.position) + "|" + std::string(match.prefix);
+  for (const TERM& column : columns)
+    line += "|" + std::to_string(column.seg) + ":" + column.value;
+  return line;
+}
+
+std::vector<std::string> ReferenceScan(const std::string& bytes, ColumnList columns,
+                                       CandidateRule rule, int threshold, int prefix) {
+  Buffer buffer = Buffer::FromBytes(bytes);
+  BufferView view(buffer, 0, bytes);
+  std::vector<std::string> lines;
+  for (int64_t i = 0; i + 1 < static_cast<int64_t>(bytes.size()); ++i) {
+    bool candidate =
+        bytes[i] != 0 && (rule == CandidateRule::kSingleByte || bytes[i + 1] == 0);
+    int64_t cursor = i + 1;
+    if (!candidate || !MatchHeader(view, columns, threshold, cursor)) continue;
+    ExtractValues(view, RecordBodyStart(view, i, cursor, columns), columns);
+    std::string prefix_text = prefix > 0 ? ReadCellPrefix(view, i, prefix) : std::string();
+    lines.push_back(MatchLine(Match{i, prefix_text}, columns));
+  }
+  return lines;
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    if (end == std::string_view::npos) {
+      lines.emplace_back(text);
+      break;
+    }
+    lines.emplace_back(text.substr(0, end));
+    text.remove_prefix(end + 1);
+  }
+  return lines;
+}
+
+void WriteWholeFile(const std::string& path, std::string_view bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  if (!file) Fail(__FILE__, __LINE__, "write", path);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) Fail(__FILE__, __LINE__, "open", path);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::string FirstDifference(const std::vector<std::string>& got,
+                            const std::vector<std::string>& want) {
+  if (got == want) return "";
+  size_t i = 0;
+  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
+  std::string text = std::to_string(got.size()) + " lines, reference " +
+                     std::to_string(want.size()) + "; first difference at line " +
+                     std::to_string(i);
+  auto shown = [](const std::vector<std::string>& lines, size_t k) {
+    return k < lines.size() ? lines[k].substr(0, 300) : std::string("(none)");
+  };
+  return text + "\n  got:  " + shown(got, i) + "\n  want: " + shown(want, i);
+}
+
+size_t Count(std::string_view text, char c) {
+  return static_cast<size_t>(std::count(text.begin(), text.end(), c));
+}
+
+}  // namespace quarrow::fuzz
