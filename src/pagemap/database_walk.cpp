@@ -20,6 +20,7 @@ using sqlite_format::PageType;
 // The schema record's rootpage column, and more than enough of it to read it.
 constexpr int kRootPageColumn = 3;
 constexpr size_t kSchemaPrefixLimit = 1 << 16;
+constexpr int64_t kReadOverhead = 64;
 
 // Pages of the database as SQLite reads them.
 class PageReader {
@@ -31,14 +32,17 @@ class PageReader {
 
   uint32_t page_count() const { return page_count_; }
   bool InRange(uint32_t page) const { return page >= 1 && page <= page_count_; }
-  bool BudgetLeft() const { return budget_.page_reads > 0; }
+  bool BudgetLeft() const { return budget_.read_bytes > 0; }
 
   // Reads the first `length` bytes of `page` (zeros past the file's end);
   // false when the page does not exist or the budget is spent.
   bool Read(uint32_t page, size_t length, std::string& out) const {
-    if (!InRange(page) || budget_.page_reads <= 0) return false;
-    --budget_.page_reads;
+    if (!InRange(page) || budget_.read_bytes <= 0) return false;
     length = std::min<size_t>(length, page_size_);
+    // A read costs its bytes and a fixed share for the call itself.
+    const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
+    budget_.read_bytes -= cost;
+    budget_.read_total += cost;
     out.assign(length, '\0');
     if (int64_t frame = wal_ != nullptr ? wal_->FrameOf(page) : 0; frame != 0) {
       request_.wal->ReadAt(wal_->PageImageOffset(frame), length, out.data());
@@ -100,9 +104,9 @@ uint32_t SchemaRootPage(std::string_view record) {
 class Walker {
  public:
   Walker(const PageReader& reader, uint32_t usable_size, bool read_leaves,
-         MappedDatabase& out)
-      : reader_(reader), usable_size_(usable_size), read_leaves_(read_leaves), out_(out),
-        kinds_(out.kinds) {}
+         WalkBudget& budget, MappedDatabase& out)
+      : reader_(reader), usable_size_(usable_size), read_leaves_(read_leaves),
+        budget_(budget), out_(out), kinds_(out.kinds) {}
 
   void WalkSchemaAndTrees() {
     std::vector<uint32_t> roots;
@@ -231,7 +235,10 @@ class Walker {
       if (roots != nullptr) {
         if (uint32_t root = SchemaRootPage(record); root != 0) roots->push_back(root);
       }
-      if (read_leaves_) out_.cell_hashes.push_back(CellHash(cell.rowid, cell.payload_size, local));
+      if (read_leaves_ && budget_.cell_hashes > 0) {
+        --budget_.cell_hashes;
+        out_.cell_hashes.push_back(CellHash(cell.rowid, cell.payload_size, local));
+      }
     }
   }
 
@@ -253,6 +260,7 @@ class Walker {
   const PageReader& reader_;
   uint32_t usable_size_;
   bool read_leaves_;
+  WalkBudget& budget_;
   MappedDatabase& out_;
   std::vector<uint8_t>& kinds_;
   std::string page_;
@@ -328,7 +336,7 @@ bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,
   }
   page_count = std::min<int64_t>(page_count, 0xffffffffll);
   const int64_t kind_bytes = std::max(page_count, file_pages);
-  if (kind_bytes > budget.kind_bytes || budget.page_reads <= 0) return false;
+  if (kind_bytes > budget.kind_bytes || budget.read_bytes <= 0) return false;
   budget.kind_bytes -= kind_bytes;
 
   out.page_size = page_size;
@@ -339,7 +347,7 @@ bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,
 
   PageReader reader(request, use_wal ? &wal : nullptr, page_size, file_pages,
                     static_cast<uint32_t>(page_count), budget);
-  Walker walker(reader, header.usable_size, request.read_leaves, out);
+  Walker walker(reader, header.usable_size, request.read_leaves, budget, out);
   walker.WalkSchemaAndTrees();
   walker.WalkFreelist(header.freelist_trunk);
 

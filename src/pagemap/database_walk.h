@@ -35,8 +35,10 @@ inline constexpr uint8_t kKindMask = 0x7f;
 // that a hostile image (a header on every boundary, each claiming the rest of
 // the file) costs work in proportion to its size, not its square.
 struct WalkBudget {
-  int64_t page_reads = 0;
-  int64_t kind_bytes = 0;
+  int64_t read_bytes = 0;   // bytes page reads may still copy (each read costs 64 more)
+  int64_t kind_bytes = 0;   // page kind entries still allowed
+  int64_t cell_hashes = 0;  // copy-test entries still allowed
+  int64_t read_total = 0;   // bytes charged so far
 };
 
 struct MappedDatabase {

@@ -76,12 +76,15 @@ PageMap::PageMap(const std::string& input_path, const PageMapOptions& options)
 PageMap::PageMap(std::shared_ptr<const ByteSource> input,
                  const PageMapCompanions& companions, const PageMapOptions& options)
     : input_(std::move(input)), options_(options) {
-  // Two page reads and two kind bytes per 512 input bytes cover every honest
-  // layout with room to spare.
-  const int64_t blocks =
-      (input_->size() + SizeOf(companions.wal) + SizeOf(companions.database)) / kBoundary;
-  budget_.page_reads = 2 * blocks + 65536;
-  budget_.kind_bytes = 2 * blocks + 65536;
+  // Honest layouts read each page about once and need a kind byte per page;
+  // the slack covers small inputs. Past a budget, what is left stays unmapped.
+  const int64_t total =
+      input_->size() + SizeOf(companions.wal) + SizeOf(companions.database);
+  budget_.read_bytes = 4 * total + (int64_t{16} << 20);
+  budget_.kind_bytes = 2 * (total / kBoundary) + 65536;
+  // One copy-test entry (8 bytes) per 128 input bytes covers live rows that
+  // average 128 bytes or more; past it, copies are kept as possibly deleted.
+  budget_.cell_hashes = total / 128 + 65536;
   Build(companions);
 }
 
@@ -106,6 +109,7 @@ void PageMap::Build(const PageMapCompanions& companions) {
   cell_hashes_.erase(std::unique(cell_hashes_.begin(), cell_hashes_.end()),
                      cell_hashes_.end());
   summary_.live_cells = cell_hashes_.size();
+  summary_.bytes_read = budget_.read_total;
   built_ = true;
 }
 
@@ -217,6 +221,7 @@ bool PageMap::AddDatabaseAt(int64_t offset) {
                        cell_hashes_.end());
     summary_.live_cells = cell_hashes_.size();
   }
+  summary_.bytes_read = budget_.read_total;
   return mapped;
 }
 
