@@ -2,9 +2,9 @@
 # The main job on the bundled sample: installs what is needed, builds into
 # build/, makes the sample address book (a real SQLite database from which a
 # third of the persons were deleted), recovers its contacts and prints them.
-# The sample keeps the 34-column layout of older phones until contacts
-# recovery reads an input's own table definitions; then drop --layout 34 to
-# show the default, newest layout.
+# The sample has the newest phones' layout (38 person columns, a label table,
+# WAL mode with the latest deletions still in AddressBook.sqlitedb-wal); the
+# report is made from the database file alone.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -15,7 +15,7 @@ mkdir -p "$build/sample"
 sample=$build/sample/AddressBook.sqlitedb
 manifest=$build/sample/manifest.tsv
 report=$build/sample/RES_AddressBook.sqlitedb.TXT
-"$build/quarrow-make-sample" --layout 34 --manifest "$manifest" "$sample"
+"$build/quarrow-make-sample" --manifest "$manifest" "$sample"
 "$build/quarrow-cli" contacts --offset 0 "$sample" "$report"
 bash "$root/scripts/show-contacts.sh" "$report" "$manifest"
 echo
