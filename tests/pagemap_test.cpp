@@ -566,6 +566,41 @@ TEST_F(JournalFile, AJournalCutShortMapsWhatRemains) {
   }
 }
 
+// journal_mode=PERSIST keeps the journal after the commit with its whole header
+// zeroed: the page images of the deleted rows stay in it.
+TEST(PersistedJournal, AZeroedHeaderIsFoundFromTheRecords) {
+  TempDir dir;
+  const std::string path = dir.File("p.db");
+  SqliteDbOptions options;
+  options.page_size = 2048;
+  SqliteDb db(path, options);
+  db.Exec("PRAGMA journal_mode=PERSIST");
+  std::vector<Row> rows = MakeRows(300);
+  CreateAndInsert(db, rows);
+  DeleteRows(db, rows, [](int64_t id) { return id >= 40 && id < 90; });
+  db.Close();
+  const std::string journal = ReadFile(path + "-journal");
+  ASSERT_EQ(journal.substr(0, 28), std::string(28, '\0'));
+  PageMapOptions full;
+  full.copy_index = true;
+  PageMap map(path + "-journal", full);
+  EXPECT_EQ(map.summary().input, PageMapSummary::Input::kJournal);
+  int deleted_images = 0;
+  for (const Row& row : rows) {
+    const std::string record = row.Record();
+    for (int64_t at : FindAll(journal, record)) {
+      EXPECT_EQ(StatusText(map.StatusAt(at)), "journal") << row.rowid;
+      EXPECT_EQ(map.IsCopyOfLiveCell(row.rowid, record.size(), record), !row.deleted) << row.rowid;
+      deleted_images += row.deleted ? 1 : 0;
+    }
+  }
+  EXPECT_GE(deleted_images, 50);
+  // Without the name, zeros are just zeros.
+  PageMap unnamed(Memory(journal), {});
+  EXPECT_EQ(map.StatusAt(5000), (PageStatus{Status::kJournal, 0}));
+  EXPECT_EQ(unnamed.StatusAt(5000), kUnknown);
+}
+
 // --- databases inside an image --------------------------------------------------
 
 class DiskImage : public ::testing::Test {

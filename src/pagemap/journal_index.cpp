@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "pagemap/sqlite_format.h"
 
@@ -15,6 +17,54 @@ constexpr int kJournalHeaderSize = 28;
 
 bool IsPowerOfTwoIn(uint32_t v, uint32_t low, uint32_t high) {
   return v >= low && v <= high && (v & (v - 1)) == 0;
+}
+
+// What SQLite adds to the journal's nonce to make a record's checksum.
+uint32_t RecordSum(const uint8_t* image, uint32_t page_size) {
+  uint32_t sum = 0;
+  for (int64_t i = int64_t{page_size} - 200; i > 0; i -= 200) sum += image[i];
+  return sum;
+}
+
+// Returns true iff, with records from `first` on, the records that lie whole in
+// `head` (at least two, at most eight) have distinct non-zero page numbers and
+// checksums that agree on one nonce.
+bool RecordsAgree(std::string_view head, uint32_t first, uint32_t page_size) {
+  const size_t record_size = size_t{page_size} + 8;
+  const size_t count = std::min<size_t>(8, (head.size() - std::min<size_t>(head.size(), first)) / record_size);
+  if (count < 2) return false;
+  const auto* p = reinterpret_cast<const uint8_t*>(head.data()) + first;
+  uint32_t pages[8];
+  uint32_t nonce = 0;
+  for (size_t i = 0; i < count; ++i, p += record_size) {
+    pages[i] = Get32(p);
+    if (pages[i] == 0 || std::find(pages, pages + i, pages[i]) != pages + i) return false;
+    const uint32_t this_nonce = Get32(p + 4 + page_size) - RecordSum(p + 4, page_size);
+    if (i > 0 && this_nonce != nonce) return false;
+    nonce = this_nonce;
+  }
+  return true;
+}
+
+// Finds the layout of a journal whose header is all zeros; false when none fits.
+bool FindZeroedLayout(const ByteSource& journal, uint32_t& sector_size, uint32_t& page_size) {
+  // Two records of the largest pages after the largest header fit in 1 MiB.
+  std::string head(static_cast<size_t>(std::min<int64_t>(journal.size(), 1 << 20)), '\0');
+  head.resize(journal.ReadAt(0, head.size(), head.data()));
+  for (uint32_t sector = 512; sector <= 65536; sector *= 2) {
+    for (uint32_t page = 512; page <= 65536; page *= 2) {
+      if (RecordsAgree(head, sector, page)) {
+        sector_size = sector;
+        page_size = page;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool IsZeroedHeader(const uint8_t* h, size_t length) {
+  return std::all_of(h, h + length, [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace
@@ -37,6 +87,17 @@ bool JournalIndex::InRecord(int64_t offset) const {
 JournalIndex ReadJournalIndex(const ByteSource& journal, bool blank_magic_ok) {
   JournalIndex index;
   const int64_t file_size = journal.size();
+  uint8_t first[kJournalHeaderSize];
+  if (blank_magic_ok &&
+      journal.ReadAt(0, sizeof first, reinterpret_cast<char*>(first)) == sizeof first &&
+      IsZeroedHeader(first, sizeof first)) {
+    uint32_t sector_size = 0;
+    if (FindZeroedLayout(journal, sector_size, index.page_size)) {
+      index.header_zeroed = true;
+      index.records.emplace_back(sector_size, file_size);
+    }
+    return index;
+  }
   int64_t header_at = 0;
   uint8_t h[kJournalHeaderSize];
   // Each segment starts past the previous one, so the loop ends.

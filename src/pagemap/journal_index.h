@@ -6,7 +6,11 @@
 // end still count for the bytes that are there. SQLite writes the first
 // header's magic only when it syncs the journal before committing, so a journal
 // copied during a transaction has eight zero bytes there; such a header is
-// taken when the caller knows the file is a journal. Plain value; thread-safe.
+// taken when the caller knows the file is a journal. A journal kept after its
+// commit (journal_mode=PERSIST) has its whole header zeroed: then the sector
+// and page sizes are found as the ones under which at least two records'
+// checksums agree on one nonce (SQLite adds the nonce to a sum of page bytes),
+// with distinct, non-zero page numbers. Plain value; thread-safe.
 #ifndef QUARROW_PAGEMAP_JOURNAL_INDEX_H_
 #define QUARROW_PAGEMAP_JOURNAL_INDEX_H_
 
@@ -19,6 +23,7 @@ namespace quarrow {
 
 struct JournalIndex {
   uint32_t page_size = 0;
+  bool header_zeroed = false;  // the layout was found from the records alone
   // Byte ranges [first, second) of page records, ascending and disjoint.
   std::vector<std::pair<int64_t, int64_t>> records;
 
