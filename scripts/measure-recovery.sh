@@ -24,8 +24,10 @@
 #
 # BUILD_DIR names the build folder (default build/); the three programs are
 # built there (Release) if needed. Work files go to a temporary folder, removed
-# at the end unless --keep is given. Exit status 1 when a step fails; a missed
-# target is reported, not an error.
+# at the end unless --keep is given. Each book's folder (the database, its -wal
+# and -shm) is compared before and after the contacts command: anything written
+# there is reported. Exit status 1 when a step fails or a book's files changed;
+# a missed target is reported, not an error.
 set -euo pipefail
 
 persons=300
@@ -51,17 +53,23 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 case $build in /*) ;; *) build=$PWD/$build ;; esac
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-cmake --build "$build" -j2 --target quarrow-cli quarrow-make-sample quarrow-measure-recovery >/dev/null
-
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarrow-measure.XXXXXX")
 cleanup() { if ((keep)); then echo "kept $work"; else rm -rf "$work"; fi; }
 trap cleanup EXIT
 
+if ! { if [[ ! -f $build/CMakeCache.txt ]]; then
+         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+       fi
+       cmake --build "$build" -j2 --target quarrow-cli quarrow-make-sample quarrow-measure-recovery
+     } > "$work/build.log" 2>&1; then
+  tail -n 40 "$work/build.log" >&2
+  echo "measure-recovery.sh: the build failed" >&2
+  exit 1
+fi
+
 counts=$work/counts.tsv
 : > "$counts"
+changed=0
 for book in $books; do
   case $book in
     34) options=(--layout 34) ;;
@@ -76,7 +84,14 @@ for book in $books; do
     mkdir -p "$work/$name"
     "$build/quarrow-make-sample" "${options[@]}" --persons "$persons" --deleted "$deleted" \
       --page-size "$page_size" --seed "$seed" --manifest "$work/$name.manifest" "$db" >/dev/null
+    before=$(cd "$work/$name" && ls -l --time-style=+%s.%N && sha256sum -- *)
     "$build/quarrow-cli" contacts --quiet "$db" "$work/$name.report"
+    after=$(cd "$work/$name" && ls -l --time-style=+%s.%N && sha256sum -- *)
+    if [[ $before != "$after" ]]; then
+      echo "measure-recovery.sh: contacts changed the files of $name:" >&2
+      diff <(echo "$before") <(echo "$after") >&2 || true
+      changed=1
+    fi
     "$build/quarrow-measure-recovery" --tsv --name "$book seed $seed" \
       "$work/$name.manifest" "$work/$name.report" >> "$counts"
   done
@@ -126,3 +141,4 @@ awk -F'\t' '
     printf "  %-40s %-8s %s\n", what, pct(f, t), ok ? "met" : "MISSED"
   }
 ' "$counts"
+exit "$changed"
