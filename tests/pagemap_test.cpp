@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "pagemap/cell_key_set.h"
 #include "pagemap/page_status.h"
 #include "text_rule/error.h"
 #include "sqlite_fixture.h"
@@ -152,6 +153,25 @@ TEST(PageStatusText, NamesEveryStatusExactly) {
   std::string out = "x\t";
   AppendStatusText({Status::kWal, 3}, out);
   EXPECT_EQ(out, "x\twal:3");
+}
+
+TEST(CellKeySet, HoldsEveryKeyOfEveryBatchAndNoOther) {
+  CellKeySet keys;
+  std::set<uint64_t> added;
+  uint64_t next = 1;
+  // Batches of falling and rising sizes make the runs merge at many points.
+  for (int batch_size : {50, 3, 1, 1, 20, 700, 2, 0, 64, 64, 64, 5}) {
+    std::vector<uint64_t> batch;
+    for (int i = 0; i < batch_size; ++i) {
+      next = next * 6364136223846793005ull + 1442695040888963407ull;
+      batch.push_back(next % 100000 * 2);  // even keys only; repeats happen
+      added.insert(batch.back());
+    }
+    keys.Add(batch);
+  }
+  for (uint64_t key : added) ASSERT_TRUE(keys.Contains(key)) << key;
+  for (uint64_t odd = 1; odd < 200001; odd += 2) ASSERT_FALSE(keys.Contains(odd));
+  EXPECT_GE(keys.size(), added.size());
 }
 
 // --- a database in rollback journal mode, at several page sizes ---------------

@@ -105,12 +105,8 @@ void PageMap::Build(const PageMapCompanions& companions) {
     MapJournalInput(companions);
   }
   if (options_.embedded == EmbeddedDatabases::kScanInput) ScanForDatabases();
-  std::sort(cell_hashes_.begin(), cell_hashes_.end());
-  cell_hashes_.erase(std::unique(cell_hashes_.begin(), cell_hashes_.end()),
-                     cell_hashes_.end());
-  summary_.live_cells = cell_hashes_.size();
+  summary_.live_cells = cell_keys_.size();
   summary_.bytes_read = budget_.read_total;
-  built_ = true;
 }
 
 void PageMap::MapOwnDatabase(const ByteSource* wal) {
@@ -181,7 +177,8 @@ void PageMap::AddCellHashes(std::vector<uint64_t>& hashes, uint32_t usable_size)
   if (std::find(usable_sizes_.begin(), usable_sizes_.end(), usable_size) ==
       usable_sizes_.end())
     usable_sizes_.push_back(usable_size);
-  cell_hashes_.insert(cell_hashes_.end(), hashes.begin(), hashes.end());
+  cell_keys_.Add(hashes);
+  summary_.live_cells = cell_keys_.size();
 }
 
 void PageMap::ScanForDatabases() {
@@ -200,27 +197,21 @@ void PageMap::ScanForDatabases() {
 }
 
 bool PageMap::AddDatabaseAt(int64_t offset) {
-  if (offset < 0 || offset >= input_->size()) return false;
-  for (const DatabaseRegion& region : databases_) {
-    if (region.start == offset) return false;
-  }
-  const size_t hashes_before = cell_hashes_.size();
+  if (offset < 0 || offset >= input_->size() || offset % kBoundary != 0) return false;
+  // Each boundary is tried once: a bit per 512 bytes of input.
+  if (tried_boundaries_.empty())
+    tried_boundaries_.resize(static_cast<size_t>(input_->size() / kBoundary + 1));
+  const auto block = static_cast<size_t>(offset / kBoundary);
+  if (tried_boundaries_[block] || (offset == 0 && summary_.databases > 0 &&
+                                   databases_.front().start == 0))
+    return false;
+  tried_boundaries_[block] = true;
   MapDatabaseRequest request;
   request.file = input_.get();
   request.base = offset;
   request.whole_file = false;
   request.read_leaves = options_.copy_index;
   const bool mapped = AddDatabase(request, /*as_region=*/true);
-  if (cell_hashes_.size() != hashes_before && built_) {
-    // Called after the build: keep the index sorted and distinct.
-    std::sort(cell_hashes_.begin() + static_cast<ptrdiff_t>(hashes_before), cell_hashes_.end());
-    std::inplace_merge(cell_hashes_.begin(),
-                       cell_hashes_.begin() + static_cast<ptrdiff_t>(hashes_before),
-                       cell_hashes_.end());
-    cell_hashes_.erase(std::unique(cell_hashes_.begin(), cell_hashes_.end()),
-                       cell_hashes_.end());
-    summary_.live_cells = cell_hashes_.size();
-  }
   summary_.bytes_read = budget_.read_total;
   return mapped;
 }
@@ -257,12 +248,12 @@ PageStatus PageMap::StatusAt(int64_t offset) {
 
 bool PageMap::IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
                                std::string_view payload) const {
-  if (cell_hashes_.empty()) return false;
+  if (cell_keys_.size() == 0) return false;
   for (uint32_t usable_size : usable_sizes_) {
     const uint64_t local = sqlite_format::LocalPayloadSize(payload_size, usable_size, true);
     if (local > payload.size()) continue;
     const uint64_t key = CellHash(rowid, payload_size, payload.substr(0, local));
-    if (std::binary_search(cell_hashes_.begin(), cell_hashes_.end(), key)) return true;
+    if (cell_keys_.Contains(key)) return true;
   }
   return false;
 }

@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "pagemap/cell_key_set.h"
 #include "pagemap/database_walk.h"
 #include "pagemap/journal_index.h"
 #include "pagemap/page_status.h"
@@ -94,7 +95,7 @@ struct PageMapSummary {
   bool wal_applied = false;         // a WAL beside the input was applied
   int64_t wal_committed_frames = 0; // of the applied WAL, or of the input WAL
   bool companion_database = false;  // the database beside a WAL or journal input was mapped
-  size_t live_cells = 0;            // distinct live-cell keys held for the copy test
+  size_t live_cells = 0;            // live-cell keys held for the copy test
   int64_t bytes_read = 0;           // by the walks (headers, pages), each read
                                     // charged 64 bytes more; not the WAL or journal index
 };
@@ -119,11 +120,11 @@ class PageMap {
   // the last page read. Not thread-safe: it uses the map's own cursor.
   PageStatus StatusAt(int64_t offset);
 
-  // Maps a database whose header the caller found at `offset` (for
-  // kReportedByCaller: every 512-byte boundary holding "SQLite format 3\0").
+  // Maps a database whose header the caller found at `offset`, a multiple of
+  // 512 (for kReportedByCaller: every boundary holding "SQLite format 3\0").
   // Call it before querying any offset at or past `offset`. Returns true iff a
-  // database was mapped there (false when the header is invalid, one is mapped
-  // there already, or the work budget is spent).
+  // database was mapped there (false when the offset is not a boundary, the
+  // header is invalid, the offset was tried before, or the budget is spent).
   bool AddDatabaseAt(int64_t offset);
 
   // Returns true iff some live table-leaf cell of a mapped database (or of the
@@ -183,10 +184,10 @@ class PageMap {
   WalIndex wal_;           // when the input is a WAL
   int64_t wal_start_ = 0;
   JournalIndex journal_;   // when the input is a journal
-  std::vector<uint64_t> cell_hashes_;     // sorted, distinct
+  CellKeySet cell_keys_;
+  std::vector<bool> tried_boundaries_;  // AddDatabaseAt's offsets, one bit per 512 bytes
   std::vector<uint32_t> usable_sizes_;    // of the databases hashed
   PageMapSummary summary_;
-  bool built_ = false;  // the constructor is done: later hashes merge in sorted
   std::unique_ptr<StatusCursor> cursor_;
 };
 
