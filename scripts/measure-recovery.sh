@@ -7,7 +7,7 @@
 #
 #   scripts/measure-recovery.sh [--persons N] [--deleted P] [--page-size P]
 #                               [--seeds "1 2 3"] [--books "34 34-labels 36 38"]
-#                               [--keep]
+#                               [--markdown] [--keep]
 #
 # Books: 34 (older phones: no label table, rollback journal), 34-labels (the
 # same with a label table in first-use order), 36 and 38 (label table, search
@@ -20,7 +20,8 @@
 # name; their numbers and e-mail addresses in the person's row (any label
 # column), and anywhere in the report (any label cell of any row). USSD codes
 # (# or *) are not counted. The targets are judged on the totals of all books;
-# the deleted values' target on "anywhere".
+# the deleted values' target on "anywhere". With --markdown, the per-layout
+# totals follow as a Markdown table (for the README).
 #
 # BUILD_DIR names the build folder (default build/); the three programs are
 # built there (Release) if needed. Work files go to a temporary folder, removed
@@ -36,6 +37,7 @@ page_size=4096
 seeds="1 2 3"
 books="34 34-labels 36 38"
 keep=0
+markdown=0
 while (($#)); do
   case "$1" in
     --persons) persons=$2; shift 2 ;;
@@ -44,6 +46,7 @@ while (($#)); do
     --seeds) seeds=$2; shift 2 ;;
     --books) books=$2; shift 2 ;;
     --keep) keep=1; shift ;;
+    --markdown) markdown=1; shift ;;
     -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "measure-recovery.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -100,7 +103,7 @@ done
 echo "Contacts recovery on generated address books: $persons persons, $deleted% deleted,"
 echo "$page_size-byte pages, seeds $seeds"
 echo
-awk -F'\t' '
+awk -F'\t' -v markdown="$markdown" '
   function pct(f, t) { return t == 0 ? "-" : sprintf("%.1f%%", int(f * 1000 / t) / 10) }
   function cell(f, t) { return sprintf("%s/%s %s", f, t, pct(f, t)) }
   function line(name, c) {
@@ -135,6 +138,16 @@ awk -F'\t' '
     verdict("live values filed right >= 99%", all[4], all[5], 99)
     verdict("deleted persons by name >= 85%", all[6], all[7], 85)
     verdict("deleted values found (anywhere) >= 85%", all[10], all[11], 85)
+    if (markdown) {
+      print ""
+      print "| layout | live persons by name | live numbers and e-mails filed right | deleted persons by name | their numbers and e-mails in their row | their numbers and e-mails anywhere |"
+      print "| --- | --- | --- | --- | --- | --- |"
+      for (k = 1; k <= layouts; k++) {
+        for (i = 2; i <= 12; i++) t[i] = sum[order[k], i]
+        printf "| %s | %s | %s | %s | %s | %s |\n", order[k], cell(t[2], t[3]), cell(t[4], t[5]),
+          cell(t[6], t[7]), cell(t[9], t[11]), cell(t[10], t[11])
+      }
+    }
   }
   function verdict(what, f, t, goal) {
     ok = t > 0 && f * 100 >= goal * t
