@@ -11,7 +11,9 @@
 #
 # Books: 34 (older phones: no label table, rollback journal), 34-labels (the
 # same with a label table in first-use order), 36 and 38 (label table, search
-# index, WAL with the latest deletions still in the -wal). Defaults: 300
+# index, WAL with the latest deletions still in the -wal); also 36-checkpointed
+# and 38-checkpointed (every deletion checkpointed into the file, no -wal) and
+# 36-rollback and 38-rollback (a rollback journal). Defaults: 300
 # persons, 30% deleted, 4096-byte pages, seeds 1 2 3. The report is made from
 # the database file alone (not its -wal).
 #
@@ -75,11 +77,11 @@ counts=$work/counts.tsv
 changed=0
 for book in $books; do
   case $book in
-    34) options=(--layout 34) ;;
+    34|36|38) options=(--layout "$book") ;;
     34-labels) options=(--layout 34 --labels table) ;;
-    36) options=(--layout 36) ;;
-    38) options=(--layout 38) ;;
-    *) echo "measure-recovery.sh: unknown book $book (34, 34-labels, 36 or 38)" >&2; exit 2 ;;
+    36-checkpointed|38-checkpointed) options=(--layout "${book%%-*}" --journal wal-checkpointed) ;;
+    36-rollback|38-rollback) options=(--layout "${book%%-*}" --journal rollback) ;;
+    *) echo "measure-recovery.sh: unknown book $book (see --help)" >&2; exit 2 ;;
   esac
   for seed in $seeds; do
     name=$book-seed$seed
@@ -107,13 +109,13 @@ awk -F'\t' -v markdown="$markdown" '
   function pct(f, t) { return t == 0 ? "-" : sprintf("%.1f%%", int(f * 1000 / t) / 10) }
   function cell(f, t) { return sprintf("%s/%s %s", f, t, pct(f, t)) }
   function line(name, c) {
-    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", name, cell(c[2], c[3]), cell(c[4], c[5]),
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", name, cell(c[2], c[3]), cell(c[4], c[5]),
       cell(c[6], c[7]), cell(c[9], c[11]), cell(c[10], c[11])
   }
   BEGIN {
-    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", "book", "live persons", "live values",
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", "book", "live persons", "live values",
       "deleted persons", "deleted values", "deleted values"
-    printf "%-22s %-20s %-20s %-20s %-20s %-20s\n", "", "by name", "filed right",
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", "", "by name", "filed right",
       "by name", "in their row", "anywhere"
   }
   {
