@@ -42,6 +42,23 @@
 // at most two per 512 input bytes, and the copy test holds at most one entry
 // per 128 input bytes (past that, copies are not recognised and so are kept).
 //
+// How a command uses it (a sketch; the map is optional, so a file that cannot
+// be opened means no statuses, not a failed command):
+//   PageMapOptions options;
+//   options.copy_index = deleted_only;  // only the copy test needs it
+//   options.embedded = EmbeddedDatabases::kReportedByCaller;
+//   PageMap map(input_path, options);
+//   // each scan window: PageMap::FindDatabaseStarts(start, bytes, starts);
+//   // in position order, before the matches at or past a start:
+//   //   map.AddDatabaseAt(start);
+//   // per match, at its header-length byte p:
+//   //   PageStatus status = map.StatusAt(p);   (or a StatusCursor per thread)
+//   //   deleted-only drops it when status is live, or when
+//   //   map.IsCopyOfLiveCell(rowid, payload_size, bytes from p on).
+// kScanInput (the default) does the same on its own but reads the whole input
+// once more: fine for small inputs and tests, too slow beside a scan of a
+// large one.
+//
 // Thread safety: a built PageMap is immutable through its const methods, which
 // may run on several threads, each with its own StatusCursor. AddDatabaseAt and
 // PageMap::StatusAt mutate it: call them from one thread, with no cursor in use
