@@ -145,11 +145,13 @@ class PageMap {
   bool AddDatabaseAt(int64_t offset);
 
   // Returns true iff some live table-leaf cell of a mapped database (or of the
-  // database beside a WAL or journal input) has this rowid and this payload:
-  // `payload_size` bytes in all, of which `payload` holds the first ones as they
-  // lie at the match (from the header-length byte on; at least the part a page
-  // stores locally, which is the whole record unless it overflows). Always
-  // false unless built with copy_index.
+  // database beside a WAL or journal input) has this rowid and this payload.
+  // `payload_size` is the record's whole size (its header length plus its
+  // values' sizes, which is the cell's payload-length varint); `payload` holds
+  // its bytes as they lie at the match, from the header-length byte on: at
+  // least the part a page stores locally (the whole record unless it
+  // overflows); more is ignored. Only the local part is compared. Always false
+  // unless built with copy_index.
   bool IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
                         std::string_view payload) const;
 
