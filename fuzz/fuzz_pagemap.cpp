@@ -65,7 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PageMap reported(source, companions, reported_options);
   std::vector<int64_t> starts;
   PageMap::FindDatabaseStarts(0, input, starts);
-  for (int64_t start : starts) reported.AddDatabaseAt(start);
+  // Half the starts read pages from the caller's bytes, half from the source.
+  for (size_t i = 0; i < starts.size(); ++i) {
+    if (i % 2 == 0)
+      reported.AddDatabaseAt(starts[i], 0, input);
+    else
+      reported.AddDatabaseAt(starts[i]);
+  }
 
   quarrow::StatusCursor windowed(map);
   windowed.SetWindow(0, input);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -28,6 +29,27 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
   return text.size() > suffix.size() &&
          std::string_view(text).substr(text.size() - suffix.size()) == suffix;
 }
+
+// The input, read from bytes the caller holds where they cover a read.
+class WindowedSource : public ByteSource {
+ public:
+  WindowedSource(const ByteSource& file, int64_t start, std::string_view bytes)
+      : file_(file), start_(start), bytes_(bytes) {}
+  int64_t size() const override { return file_.size(); }
+  size_t ReadAt(int64_t offset, size_t length, char* out) const override {
+    const int64_t into = offset - start_;
+    if (into >= 0 && into + static_cast<int64_t>(length) <= static_cast<int64_t>(bytes_.size())) {
+      std::memcpy(out, bytes_.data() + into, length);
+      return length;
+    }
+    return file_.ReadAt(offset, length, out);
+  }
+
+ private:
+  const ByteSource& file_;
+  int64_t start_;
+  std::string_view bytes_;
+};
 
 PageMapCompanions FindCompanions(const std::string& path) {
   PageMapCompanions companions;
@@ -196,7 +218,7 @@ void PageMap::ScanForDatabases() {
   }
 }
 
-bool PageMap::AddDatabaseAt(int64_t offset) {
+bool PageMap::AddDatabaseAt(int64_t offset, int64_t window_start, std::string_view window) {
   if (offset < 0 || offset >= input_->size() || offset % kBoundary != 0) return false;
   // Each boundary is tried once: a bit per 512 bytes of input.
   if (tried_boundaries_.empty())
@@ -206,8 +228,9 @@ bool PageMap::AddDatabaseAt(int64_t offset) {
                                    databases_.front().start == 0))
     return false;
   tried_boundaries_[block] = true;
+  const WindowedSource source(*input_, window_start, window);
   MapDatabaseRequest request;
-  request.file = input_.get();
+  request.file = &source;
   request.base = offset;
   request.whole_file = false;
   request.read_leaves = options_.copy_index;

@@ -50,7 +50,7 @@
 //   PageMap map(input_path, options);
 //   // each scan window: PageMap::FindDatabaseStarts(start, bytes, starts);
 //   // in position order, before the matches at or past a start:
-//   //   map.AddDatabaseAt(start);
+//   //   map.AddDatabaseAt(start, window_start, window);
 //   // per match, at its header-length byte p:
 //   //   PageStatus status = map.StatusAt(p);   (or a StatusCursor per thread)
 //   //   deleted-only drops it when status is live, or when
@@ -142,7 +142,10 @@ class PageMap {
   // Call it before querying any offset at or past `offset`. Returns true iff a
   // database was mapped there (false when the offset is not a boundary, the
   // header is invalid, the offset was tried before, or the budget is spent).
-  bool AddDatabaseAt(int64_t offset);
+  // Pages lying whole inside `window` (the input's bytes from `window_start`,
+  // as the caller's scan holds them) are read from it instead of the file; the
+  // bytes need to live only for the call.
+  bool AddDatabaseAt(int64_t offset, int64_t window_start = 0, std::string_view window = {});
 
   // Returns true iff some live table-leaf cell of a mapped database (or of the
   // database beside a WAL or journal input) has this rowid and this payload.
