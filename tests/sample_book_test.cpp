@@ -452,6 +452,17 @@ TEST(RecoveryMeasure, AGeneratedManifestReadsBack) {
   EXPECT_EQ(read[0].values[0].label, "iPhone");
   EXPECT_EQ(read[0].values[0].value, "555\xC2\xA0" "0101");
   EXPECT_EQ(read[0].values[0].record_id, 4);
+
+  // A copy with CR LF line ends reads the same.
+  std::string crlf;
+  for (char c : ManifestText(book)) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  const std::vector<ManifestPerson> again = ParseManifest(crlf);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].organization, "");
+  EXPECT_EQ(again[0].values[0].value, read[0].values[0].value);
 }
 
 }  // namespace

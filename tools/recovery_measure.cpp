@@ -172,6 +172,7 @@ std::vector<ManifestPerson> ParseManifest(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     ++line_number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // a CR LF copy
     if (line.empty() || line[0] == '#') continue;
     const std::vector<std::string_view> f = SplitTabs(line);
     auto bad = [&](const std::string& why) {
