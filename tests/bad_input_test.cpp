@@ -262,6 +262,12 @@ TEST(BadInput, OutputThatCannotBeWrittenIsRefused) {
       ExpectRefused(RunCli({command, dir.File("in.db"), same}), "is the input file",
                     command + " output equal to the input");
     }
+    // Nor the log or journal SQLite keeps beside it, there or not.
+    for (const char* suffix : {"-wal", "-journal"}) {
+      ExpectRefused(RunCli({command, dir.File("in.db"), dir.File("in.db") + suffix}),
+                    std::string("is the input's ") + (suffix + 1) + " file",
+                    command + " output on the input's " + suffix);
+    }
     EXPECT_EQ(Snapshot(dir.path()), before) << command;
   }
 }

@@ -46,9 +46,20 @@ void RequireOutputPath(const std::string& output_path) {
 void RefuseOverwritingInput(const std::string& input_path,
                             const std::string& output_path) {
   std::error_code error;
-  if (output_path != "-" && std::filesystem::equivalent(input_path, output_path, error)) {
+  if (output_path == "-") return;
+  if (std::filesystem::equivalent(input_path, output_path, error)) {
     throw Error("The output file \"" + FullPath(output_path) +
                 "\" is the input file; choose another output file");
+  }
+  // The log and journals beside the input are evidence too, whether they
+  // exist yet or not.
+  for (const char* suffix : {"-wal", "-journal", "-shm"}) {
+    const std::string companion = input_path + suffix;
+    if (std::filesystem::equivalent(companion, output_path, error) ||
+        FullPath(companion) == FullPath(output_path)) {
+      throw Error("The output file \"" + FullPath(output_path) + "\" is the input's " +
+                  (suffix + 1) + " file; choose another output file");
+    }
   }
 }
 

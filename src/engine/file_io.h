@@ -19,8 +19,9 @@ std::string FullPath(const std::string& path);
 // Throws Error when `output_path` is empty: checked before any input is read.
 void RequireOutputPath(const std::string& output_path);
 
-// Throws Error when `output_path` names the same file as `input_path`: a report
-// written in place would truncate the evidence before it is read.
+// Throws Error when `output_path` names the same file as `input_path`, or one
+// of the files SQLite keeps beside it ("<input>-wal", "-journal", "-shm"): a
+// report written in place would truncate the evidence before it is read.
 void RefuseOverwritingInput(const std::string& input_path,
                             const std::string& output_path);
 
