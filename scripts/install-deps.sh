@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev)
+          libsqlite3-dev libcli11-dev python3)
 packages+=("$@")
 
 missing=()

@@ -1,14 +1,21 @@
 #include "cli/cli_main.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/cli_args.h"
+#include "cli/cli_platform.h"
+#include "cli/stdin_spool.h"
 #include "contacts/contacts_recovery.h"
 #include "engine/file_io.h"
 #include "engine/ports.h"
+#include "schema/table_definitions.h"
 #include "search/find_data.h"
 #include "search/window_scan.h"
 #include "text_rule/error.h"
@@ -16,61 +23,6 @@
 
 namespace quarrow {
 namespace {
-
-constexpr const char* kUsage =
-    "usage: quarrow-cli find     [--ddl FILE] INPUT OUTPUT\n"
-    "       quarrow-cli contacts [--offset N] INPUT OUTPUT\n"
-    "       quarrow-cli scan     [--offset N] [--length N] INPUT\n"
-    "       quarrow-cli --help | --version\n";
-
-constexpr const char* kHelp =
-    "Recovers deleted records of SQLite tables from any file, without opening it\n"
-    "as a database.\n"
-    "\n"
-    "  find      carves every record that fits the column list (one DDL line per\n"
-    "            column, from FILE; by default the address book's 29 person\n"
-    "            columns) into a tab-separated report\n"
-    "  contacts  recovers persons with their phone numbers and e-mail addresses\n"
-    "            from an address book, starting at byte N (default 0)\n"
-    "  scan      lists three-column multi-value records found in a window of\n"
-    "            the file (start N, length N) on standard output\n"
-    "\n"
-    "OUTPUT - writes the report to standard output. Exit status: 0 done, 1 the\n"
-    "command failed, 2 wrong usage.\n";
-
-struct UsageError {};
-
-// Parsed arguments: named options and the positional ones, in order.
-struct Arguments {
-  std::vector<std::pair<std::string, std::string>> options;
-  std::vector<std::string> positional;
-
-  std::optional<std::string> Option(const std::string& name) const {
-    for (const auto& [key, value] : options)
-      if (key == name) return value;
-    return std::nullopt;
-  }
-};
-
-Arguments Parse(int argc, const char* const argv[], int first,
-                const std::vector<std::string>& allowed) {
-  Arguments args;
-  bool options_done = false;
-  for (int i = first; i < argc; ++i) {
-    std::string word = argv[i];
-    if (!options_done && word == "--") {
-      options_done = true;
-    } else if (!options_done && word.size() > 2 && word.rfind("--", 0) == 0) {
-      if (std::find(allowed.begin(), allowed.end(), word) == allowed.end() ||
-          i + 1 >= argc || args.Option(word))
-        throw UsageError{};
-      args.options.emplace_back(word, argv[++i]);
-    } else {
-      args.positional.push_back(word);
-    }
-  }
-  return args;
-}
 
 // The DDL file's lines: LF or CR LF ends; a final line end adds no empty line.
 std::vector<std::string> ReadDdlFile(const std::string& path) {
@@ -90,26 +42,35 @@ std::vector<std::string> ReadDdlFile(const std::string& path) {
   return lines;
 }
 
-// Draws "scanning  42%" on a terminal, at most a few times a second.
-class TerminalProgress : public ProgressSink {
+// The sink every command gets: it stops the command when a signal asked to,
+// and draws "scanning  42%" on a terminal, at most a few times a second. The
+// line is wiped when the command ends, however it ends.
+class CliProgress : public ProgressSink {
  public:
-  explicit TerminalProgress(std::ostream& err) : err_(err) {}
-  ~TerminalProgress() override {
-    if (drawn_) err_ << "\r                    \r" << std::flush;
-  }
+  CliProgress(std::ostream& err, bool draw, const std::atomic<bool>* cancel)
+      : err_(err), draw_(draw), cancel_(cancel) {}
+  ~CliProgress() override { Wipe(); }
   bool Update(int64_t done, int64_t total) override {
+    if (Cancelled()) return false;
+    if (!draw_) return true;
     auto now = std::chrono::steady_clock::now();
-    if (drawn_ && now - last_ < std::chrono::milliseconds(200) && done < total)
-      return true;
+    if (drawn_ && now - last_ < std::chrono::milliseconds(200) && done < total) return true;
     last_ = now;
     drawn_ = true;
     int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
     err_ << "\rscanning " << percent << "%" << std::flush;
     return true;
   }
+  bool Cancelled() const { return cancel_ && cancel_->load(); }
+  void Wipe() {
+    if (drawn_) err_ << "\r              \r" << std::flush;
+    drawn_ = false;
+  }
 
  private:
   std::ostream& err_;
+  bool draw_;
+  const std::atomic<bool>* cancel_;
   std::chrono::steady_clock::time_point last_;
   bool drawn_ = false;
 };
@@ -122,97 +83,147 @@ class NoView : public OutputView {
   void LoadFile(const std::string&) override {}
 };
 
-// Window-scan lines, each followed by LF, on the given stream.
+// Window-scan lines on a stream, each ended by `line_end`. A failed write ends
+// the scan at once: scanning on into a full disk or a closed pipe helps nobody.
 class StreamView : public OutputView {
  public:
-  explicit StreamView(std::ostream& out) : out_(out) {}
+  StreamView(std::ostream& out, const char* line_end) : out_(out), line_end_(line_end) {}
   void Clear() override {}
-  void AppendLine(std::string_view line) override { out_ << line << '\n'; }
+  void AppendLine(std::string_view line) override {
+    out_ << line << line_end_;
+    Check();
+  }
   void LoadFile(const std::string&) override {}
+  void Check() {
+    if (!out_) throw Error(std::string("Cannot write to standard output. ") + std::strerror(errno));
+  }
 
  private:
   std::ostream& out_;
+  const char* line_end_;
 };
 
-int RunFind(const Arguments& args, ProgressSink* progress) {
-  if (args.positional.size() != 2) throw UsageError{};
-  std::optional<std::string> ddl = args.Option("--ddl");
-  LinesEditor editor(ddl ? ReadDdlFile(*ddl) : InitialDdlLines());
-  NoView view;
-  FindDataCommand(editor, args.positional[0], args.positional[1], view, progress);
-  return 0;
+// What a finished command tells the summary line.
+struct Outcome {
+  int64_t count = 0;
+  const char* unit = "records";
+  std::string written_to;
+};
+
+std::string Destination(const std::string& output) {
+  return output == "-" ? "standard output" : "\"" + FullPath(output) + "\"";
 }
 
-int RunContacts(const Arguments& args, ProgressSink* progress) {
-  if (args.positional.size() != 2) throw UsageError{};
+Outcome RunFind(const CliRequest& request, const std::string& input, ProgressSink& progress) {
+  std::vector<std::string> ddl_lines;
+  if (request.ddl) {
+    ddl_lines = ReadDdlFile(*request.ddl);
+  } else if (request.table) {
+    ddl_lines = TableDdlLines(input, *request.table, request.options.schema_from);
+  } else {
+    ddl_lines = InitialDdlLines();
+  }
+  LinesEditor editor(std::move(ddl_lines));
+  NoView view;
+  int64_t records =
+      FindDataCommand(editor, input, request.output, view, &progress, request.options);
+  return {records, "records", Destination(request.output)};
+}
+
+Outcome RunContacts(const CliRequest& request, const std::string& input,
+                    ProgressSink& progress) {
   LinesEditor editor;
   NoView view;
   ResultTable table;
-  RecoverContacts(args.positional[0], args.Option("--offset").value_or("0"),
-                  args.positional[1], editor, view, table, progress);
-  return 0;
+  RecoverContacts(input, request.offset.value_or("0"), request.output, editor, view, table,
+                  &progress, request.options);
+  return {table.LastRow(), "rows", Destination(request.output)};
 }
 
-// Without --length the window runs from the offset to the file's end.
-std::string DefaultLengthText(const std::string& input, const std::string& offset_text) {
-  int64_t size = 0;
-  try {
-    size = InputFile(input).size();
-  } catch (const Error&) {
-    // The scan itself reports the file error, in its own order.
-  }
-  int64_t offset = TryStrToInt("0" + offset_text).value_or(0);
-  return std::to_string(std::clamp<int64_t>(size - offset, 0, 2147483647));
-}
-
-int RunScan(const Arguments& args, std::ostream& out, ProgressSink* progress) {
-  if (args.positional.size() != 1) throw UsageError{};
-  const std::string& input = args.positional[0];
-  std::string offset = args.Option("--offset").value_or("0");
-  std::string length = args.Option("--length").value_or("");
-  if (!args.Option("--length")) length = DefaultLengthText(input, offset);
+Outcome RunScan(const CliRequest& request, const std::string& input, std::ostream& out,
+                CliProgress& progress) {
   LinesEditor editor;
-  StreamView view(out);
-  ScanFileWindow(input, length, offset, editor, view, progress);
+  StreamView view(out, request.options.format == ReportFormat::kCsv ? "\r\n" : "\n");
+  int64_t lines = 0;
+  try {
+    lines = ScanWindow(
+        input,
+        [&] {
+          // Read as the window's fields are ("0" in front), quoting what was typed.
+          WindowRange range;
+          if (request.length) range.length = WindowFieldNumber(*request.length, *request.length);
+          if (request.offset) range.offset = WindowFieldNumber(*request.offset, *request.offset);
+          return range;
+        },
+        editor, view, &progress, request.options);
+  } catch (const Error&) {
+    if (!progress.Cancelled()) throw;
+    out.flush();
+    throw Error("The scan was cancelled: the lines written hold what was found up to "
+                "then, and are incomplete");
+  }
   out.flush();
-  return 0;
+  view.Check();
+  return {lines, "lines", "standard output"};
 }
 
-int Dispatch(std::ostream& out, int argc, const char* const argv[],
-             ProgressSink* progress) {
-  if (argc < 2) throw UsageError{};
-  std::string command = argv[1];
-  if (command == "--help" && argc == 2) {
-    out << kUsage << '\n' << kHelp;
-    return 0;
+std::string Elapsed(std::chrono::steady_clock::duration duration) {
+  double seconds = std::chrono::duration<double>(duration).count();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  return text;
+}
+
+int Run(const CliContext& context, const CliRequest& request) {
+  auto start = std::chrono::steady_clock::now();
+  const bool on_terminal = context.err_is_terminal && !request.quiet;
+  CliProgress progress(context.err, on_terminal, context.cancel);
+  try {
+    std::optional<StandardInputFile> standard_input;
+    if (request.input == "-") standard_input.emplace(context.cancel, context.stdin_fd);
+    const std::string& input = standard_input ? standard_input->path() : request.input;
+    Outcome outcome;
+    if (request.command == "find") outcome = RunFind(request, input, progress);
+    if (request.command == "contacts") outcome = RunContacts(request, input, progress);
+    if (request.command == "scan") outcome = RunScan(request, input, context.out, progress);
+    progress.Wipe();
+    if (on_terminal) {
+      context.err << "quarrow-cli: " << outcome.count << ' ' << outcome.unit << " written to "
+                  << outcome.written_to << " in "
+                  << Elapsed(std::chrono::steady_clock::now() - start) << '\n';
+    }
+    return kExitDone;
+  } catch (const Error& error) {
+    progress.Wipe();
+    if (StandardOutputIsBrokenPipe()) return kExitBrokenPipe;
+    context.err << "quarrow-cli: " << error.what() << '\n';
+    return progress.Cancelled() ? kExitCancelled : kExitFailed;
   }
-  if (command == "--version" && argc == 2) {
-    out << "quarrow-cli " << QUARROW_VERSION << '\n';
-    return 0;
-  }
-  if (command == "find") return RunFind(Parse(argc, argv, 2, {"--ddl"}), progress);
-  if (command == "contacts")
-    return RunContacts(Parse(argc, argv, 2, {"--offset"}), progress);
-  if (command == "scan")
-    return RunScan(Parse(argc, argv, 2, {"--offset", "--length"}), out, progress);
-  throw UsageError{};
 }
 
 }  // namespace
 
+int CliMain(const CliContext& context, int argc, const char* const argv[]) {
+  CliRequest request;
+  try {
+    request = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& error) {
+    context.err << "quarrow-cli: " << error.what() << '\n'
+                << kCliUsage << "Run 'quarrow-cli --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (request.kind != CliRequest::Kind::kRun) {
+    context.out << request.help_text;
+    if (request.help_text.empty() || request.help_text.back() != '\n') context.out << '\n';
+    context.out.flush();
+    return kExitDone;
+  }
+  return Run(context, request);
+}
+
 int CliMain(std::ostream& out, std::ostream& err, int argc, const char* const argv[],
             bool err_is_terminal) {
-  try {
-    std::optional<TerminalProgress> terminal;
-    if (err_is_terminal) terminal.emplace(err);
-    return Dispatch(out, argc, argv, terminal ? &*terminal : nullptr);
-  } catch (const UsageError&) {
-    err << kUsage;
-    return 2;
-  } catch (const Error& error) {
-    err << "quarrow-cli: " << error.what() << '\n';
-    return 1;
-  }
+  return CliMain(CliContext{out, err, err_is_terminal}, argc, argv);
 }
 
 }  // namespace quarrow

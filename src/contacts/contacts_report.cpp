@@ -1,6 +1,13 @@
 #include "contacts/contacts_report.h"
 
+#include <set>
+#include <vector>
+
+#include "contacts/person_pass.h"
+#include "engine/columns.h"
 #include "engine/file_io.h"
+#include "report/csv_writer.h"
+#include "report/jsonl_writer.h"
 
 namespace quarrow {
 
@@ -26,16 +33,91 @@ void AppendReportLine(const ResultTable& table, int64_t row, std::string& out) {
   out += "\r\n";
 }
 
+namespace {
+
+// The csv and jsonl columns: the header names; integers are the three numbers
+// and the person schema's INTEGER columns.
+std::vector<ReportColumn> ReportColumns(const std::vector<std::string>& names,
+                                        bool details) {
+  std::set<std::string> integer_names(kPrefixNames.begin(), kPrefixNames.end());
+  for (const TERM& column : LoadColumns(SplitSchema(PersonSchema)))
+    if (column.tp == kInteger) integer_names.insert(column.name);
+  std::vector<ReportColumn> columns;
+  for (const std::string& name : names) columns.push_back({name, integer_names.count(name) > 0});
+  std::vector<std::string> reserved = {"_raw", "offset"};
+  if (details) reserved.push_back("status");
+  return UniqueColumnNames(std::move(columns), reserved);
+}
+
+}  // namespace
+
+ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
+                                                 const std::vector<std::string>& names)
+    : options_(options), columns_(ReportColumns(names, options.details)) {}
+
+std::string ContactsFormattedReport::Head() const {
+  std::string head;
+  if (options_.format != ReportFormat::kCsv) return head;
+  if (options_.bom) head += kUtf8ByteOrderMark;
+  std::vector<ReportColumn> columns = columns_;
+  if (options_.details) {
+    columns.push_back({"offset", true});
+    columns.push_back({"status", false});
+  }
+  AppendCsvHeader(columns, head);
+  return head;
+}
+
+void ContactsFormattedReport::AppendRow(std::span<const std::string_view> cells,
+                                        int64_t offset, std::string_view status,
+                                        std::string& out) const {
+  std::vector<ReportField> fields;
+  fields.reserve(columns_.size() + 2);
+  for (size_t col = 0; col < columns_.size(); ++col) {
+    std::string_view cell = col < cells.size() ? cells[col] : std::string_view();
+    // A suppressed column prints "null"; in an integer column that is no value.
+    fields.push_back({cell, columns_[col].integer && (cell == "null" || cell.empty())});
+  }
+  if (options_.format == ReportFormat::kCsv) {
+    std::string offset_text = std::to_string(offset);
+    if (options_.details) {
+      fields.push_back({offset_text});
+      fields.push_back({status});
+    }
+    AppendCsvRecord(fields, out);
+    return;
+  }
+  JsonlRecord record(out);
+  if (offset >= 0) record.Integer("offset", offset);
+  if (options_.details) record.Text("status", status);
+  for (size_t col = 0; col < columns_.size(); ++col) record.Field(columns_[col], fields[col]);
+  record.End();
+}
+
 void WriteContactsReport(ResultTable& table, const std::string& output_path,
-                         OutputView& view) {
+                         OutputView& view, const RunOptions& options) {
   view.Clear();
   NameReportColumns(table);
   OutputFile file(output_path);
   std::string line;
-  for (int64_t row = 0; row <= table.LastRow(); ++row) {
-    line.clear();
-    AppendReportLine(table, row, line);
-    file.Write(line);
+  if (options.format == ReportFormat::kTsv) {
+    for (int64_t row = 0; row <= table.LastRow(); ++row) {
+      line.clear();
+      AppendReportLine(table, row, line);
+      file.Write(line);
+    }
+  } else {
+    std::vector<std::string> names;
+    for (int col = 0; col < kReportColumns; ++col) names.emplace_back(table.Cell(0, col));
+    ContactsFormattedReport report(options, names);
+    file.Write(report.Head());
+    std::vector<std::string_view> cells(kReportColumns);
+    for (int64_t row = 1; row <= table.LastRow(); ++row) {
+      for (int col = 0; col < kReportColumns; ++col) cells[col] = table.Cell(row, col);
+      line.clear();
+      report.AppendRow(cells, -1, "", line);
+      file.Write(line);
+    }
   }
   file.Close();
   view.LoadFile(output_path);

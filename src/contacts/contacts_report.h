@@ -1,14 +1,20 @@
 // The contacts report: the result table written as tab-separated UTF-8 text
-// with a byte-order mark, one line per row from 0 to LastRow().
+// with a byte-order mark, one line per row from 0 to LastRow() (the default);
+// or as csv or jsonl (see report/), one record per row from 1 on.
 #ifndef QUARROW_CONTACTS_CONTACTS_REPORT_H_
 #define QUARROW_CONTACTS_CONTACTS_REPORT_H_
 
 #include <array>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contacts/result_table.h"
 #include "engine/ports.h"
+#include "engine/run_options.h"
+#include "report/report_fields.h"
 
 namespace quarrow {
 
@@ -30,12 +36,38 @@ void NameReportColumns(ResultTable& table);
 // 0, then the 46 fields each followed by a TAB, then CR LF.
 void AppendReportLine(const ResultTable& table, int64_t row, std::string& out);
 
-// Clears `view`, names the header cells, writes rows 0 to LastRow() to
-// `output_path` (truncated in place; "-" is standard output) and loads the file
-// into `view`. Throws Error when the file cannot be created or written; the
-// file is closed on every path.
+// The csv and jsonl forms of the contacts report, row by row, for whichever
+// code writes its rows (tsv, the specified report, is written as it always
+// was). Columns are named by the report's 46 header names; NUM_0 to NUM_2 and
+// the person schema's INTEGER columns are integer columns: jsonl writes their
+// integers as numbers and their "null" or empty cells as null. csv: a header
+// row of the names (a byte-order mark first with `options.bom`), then one row
+// per record, the cells as they are. jsonl: one object per row, "offset" (the
+// record's byte position in the input) first, then the cells by name. With
+// `options.details` both add the row's "offset" and "status" (csv as the last
+// two columns, jsonl "status" after "offset").
+class ContactsFormattedReport {
+ public:
+  ContactsFormattedReport(const RunOptions& options, const std::vector<std::string>& names);
+  // What the report holds before its first row.
+  std::string Head() const;
+  // Appends one row of 46 cells.
+  void AppendRow(std::span<const std::string_view> cells, int64_t offset,
+                 std::string_view status, std::string& out) const;
+
+ private:
+  RunOptions options_;
+  std::vector<ReportColumn> columns_;
+};
+
+// Clears `view`, names the header cells, writes the report to `output_path`
+// (truncated in place; "-" is standard output) in `options.format` and loads
+// the file into `view`. tsv: rows 0 to LastRow() as AppendReportLine gives
+// them; csv and jsonl: as ContactsFormattedReport gives rows 1 to LastRow()
+// (the table keeps no input positions: their offset is -1). Throws Error when
+// the file cannot be created or written; the file is closed on every path.
 void WriteContactsReport(ResultTable& table, const std::string& output_path,
-                         OutputView& view);
+                         OutputView& view, const RunOptions& options = {});
 
 }  // namespace quarrow
 

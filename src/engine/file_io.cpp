@@ -69,6 +69,8 @@ constexpr size_t kOutputBufferBytes = size_t{1} << 20;
 
 [[noreturn]] void ThrowFileError(const char* what, const std::string& path,
                                  const std::string& reason) {
+  // "-" is standard output, not a file of that name in the current folder.
+  if (path == "-") throw Error("Cannot write to standard output. " + reason);
   throw Error(std::string(what) + " \"" + FullPath(path) + "\". " + reason);
 }
 

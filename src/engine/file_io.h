@@ -74,7 +74,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Throws Error 'Cannot write file "<full path>". <reason>'.
+  // Throws Error 'Cannot write file "<full path>". <reason>' ('Cannot write to
+  // standard output. <reason>' for "-").
   void Write(const char* data, size_t length);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
   // Flushes and closes; throws as Write does. Idempotent.

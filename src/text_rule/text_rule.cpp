@@ -102,4 +102,56 @@ int32_t StrToInt(std::string_view text) {
   return *value;
 }
 
+IntText ParseInt64(std::string_view text, int64_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' &&
+             (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return IntText::kNotANumber;
+  // Every digit is checked, so that "99999999999999999999x" is no number rather
+  // than out of range.
+  const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  uint64_t magnitude = 0;
+  bool overflow = false;
+  for (; i < text.size(); ++i) {
+    int digit = base == 16 ? HexDigit(text[i])
+                           : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0) return IntText::kNotANumber;
+    if (overflow || magnitude > (limit - static_cast<uint64_t>(digit)) / base) {
+      overflow = true;
+      continue;
+    }
+    magnitude = magnitude * base + static_cast<uint64_t>(digit);
+  }
+  if (overflow) return IntText::kOutOfRange;
+  value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return IntText::kValid;
+}
+
+int64_t StrToInt64(std::string_view text, std::string_view shown) {
+  int64_t value = 0;
+  switch (ParseInt64(text, value)) {
+    case IntText::kValid:
+      return value;
+    case IntText::kOutOfRange:
+      throw Error("''" + std::string(shown) +
+                  "'' is out of range: enter a number from 0 to 9223372036854775807");
+    case IntText::kNotANumber:
+      break;
+  }
+  throw Error("''" + std::string(shown) + "'' is not a valid integer value");
+}
+
 }  // namespace quarrow

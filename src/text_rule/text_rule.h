@@ -37,6 +37,18 @@ std::optional<int32_t> TryStrToInt(std::string_view text);
 // As TryStrToInt, but throws Error "''<text>'' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
 
+// The same syntax over the 64-bit signed range, for offsets and lengths. A text
+// that is a number too large for the range is told apart from one that is no
+// number at all, so that the user learns which it is.
+enum class IntText { kValid, kNotANumber, kOutOfRange };
+IntText ParseInt64(std::string_view text, int64_t& value);
+
+// As ParseInt64; throws Error "''<shown>'' is not a valid integer value" for no
+// number and "''<shown>'' is out of range: ..." for one beyond 2^63-1 (or below
+// -2^63). `shown` is the text the user typed; by default `text` itself.
+int64_t StrToInt64(std::string_view text, std::string_view shown);
+inline int64_t StrToInt64(std::string_view text) { return StrToInt64(text, text); }
+
 }  // namespace quarrow
 
 #endif  // QUARROW_TEXT_RULE_TEXT_RULE_H_

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and runs the installed programs:
+# the version, and a small find on a sample address book made by the installed
+# sample generator. Usage: install-test.sh [BUILD_DIR] (default build/).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${1:-$root/build}
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+expected=(bin/quarrow-cli bin/quarrow-make-sample share/man/man1/quarrow-cli.1
+          share/bash-completion/completions/quarrow-cli)
+if [[ -e $build/quarrow ]]; then  # built with the window
+  expected+=(bin/quarrow share/applications/quarrow.desktop
+             share/icons/hicolor/scalable/apps/quarrow.svg)
+fi
+for file in "${expected[@]}"; do
+  [[ -e $prefix/$file ]] || { echo "install-test: $file was not installed" >&2; exit 1; }
+done
+
+cli=$prefix/bin/quarrow-cli
+version=$("$cli" --version)
+[[ $version == "quarrow-cli "* ]] || { echo "install-test: bad version: $version" >&2; exit 1; }
+
+"$prefix/bin/quarrow-make-sample" --persons 20 --seed 7 "$prefix/book.db" >/dev/null
+"$cli" find --quiet --format csv "$prefix/book.db" "$prefix/persons.csv"
+rows=$(python3 -c 'import csv, sys; print(len(list(csv.reader(open(sys.argv[1], newline="", encoding="utf-8")))) - 1)' \
+       "$prefix/persons.csv")
+if ((rows < 20)); then
+  echo "install-test: the installed find wrote $rows records, expected 20 or more" >&2
+  exit 1
+fi
+echo "install test: $version installed; find wrote $rows records"

@@ -1,0 +1,204 @@
+#include "cli/cli_args.h"
+
+#include <algorithm>
+
+#include <CLI/CLI.hpp>
+
+namespace quarrow {
+
+const char* const kCliUsage =
+    "usage: quarrow-cli find     [--ddl FILE | --table NAME] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
+    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
+    "       quarrow-cli scan     [--offset N] [--length N] [--format F] INPUT\n"
+    "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
+
+namespace {
+
+constexpr const char* kDescription =
+    "Recovers deleted records of SQLite tables from any file (a database, its\n"
+    "WAL or journal, a disk image), without opening it as a database. The input\n"
+    "is only read.";
+
+constexpr const char* kFooter =
+    "Commands:\n"
+    "  find      carve every record that fits a column list into a report\n"
+    "  contacts  recover persons with their phone numbers and e-mail addresses\n"
+    "  scan      list three-column multi-value records in a window of the file\n"
+    "Run 'quarrow-cli COMMAND --help' for a command's options.\n"
+    "\n"
+    "INPUT - reads standard input: it is copied to a temporary file (the scan\n"
+    "reads by position), which is removed afterwards. OUTPUT - writes the report\n"
+    "to standard output. Exit status: 0 done, 1 the command failed, 2 wrong\n"
+    "usage, 130 cancelled by Ctrl-C or SIGTERM (the report keeps what was found).";
+
+constexpr const char* kFindHelp =
+    "Carves every record that fits the column list (one DDL line per column: from\n"
+    "--ddl FILE, from the table --table NAME as the input or --schema-from\n"
+    "defines it, else the address book's 29 person columns) into a report.";
+constexpr const char* kContactsHelp =
+    "Recovers persons with their phone numbers and e-mail addresses from an\n"
+    "address book, starting at byte N.";
+constexpr const char* kScanHelp =
+    "Lists the three-column multi-value records found in a window of the file\n"
+    "on standard output, one per line.";
+constexpr const char* kInputFooter =
+    "INPUT - reads standard input (copied to a temporary file, removed afterwards);\n"
+    "OUTPUT - writes to standard output. N: a number from 0 to 9223372036854775807.";
+
+// The options every report command shares.
+void AddReportOptions(CLI::App& command, CliRequest& request, std::string& format) {
+  command.add_option("--format", format, "report format: tsv (default), csv or jsonl")
+      ->check(CLI::IsMember({"tsv", "csv", "jsonl"}))
+      ->type_name("F");
+  command.add_flag("--bom", request.options.bom, "csv: start with a UTF-8 byte-order mark");
+  command.add_option("--threads", request.options.threads,
+                     "scan workers (default 0: one per processor)")
+      ->check(CLI::Range(0, 1024))
+      ->type_name("N");
+  command.add_flag("--quiet", request.quiet, "no progress and no summary line");
+}
+
+void AddRecordOptions(CLI::App& command, CliRequest& request) {
+  command.add_option("--schema-from", request.options.schema_from,
+                     "read table definitions from FILE instead of the input")
+      ->type_name("FILE");
+  command.add_flag("--details", request.options.details,
+                   "add each record's offset and status");
+  command.add_flag("--deleted-only", request.options.deleted_only,
+                   "leave out live records and exact copies of them");
+}
+
+struct Grammar {
+  CLI::App app{kDescription, "quarrow-cli"};
+  CLI::App* find = nullptr;
+  CLI::App* contacts = nullptr;
+  CLI::App* scan = nullptr;
+  std::string format = "tsv";
+  std::string ddl, table, offset, length;
+  CLI::Option* ddl_option = nullptr;
+  CLI::Option* table_option = nullptr;
+  CLI::Option* offset_options[2] = {};
+  CLI::Option* length_option = nullptr;
+
+  explicit Grammar(CliRequest& request) {
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("-V,--version", std::string("quarrow-cli ") + QUARROW_VERSION,
+                         "print the version and exit");
+    app.footer(kFooter);
+    app.require_subcommand(1);
+
+    find = app.add_subcommand("find", kFindHelp);
+    ddl_option = find->add_option("--ddl", ddl, "the column list: one DDL line per column")
+                     ->type_name("FILE");
+    table_option =
+        find->add_option("--table", table, "the column list of table NAME")->type_name("NAME");
+    ddl_option->excludes(table_option);
+    AddRecordOptions(*find, request);
+    AddReportOptions(*find, request, format);
+    find->add_option("INPUT", request.input, "the file to search")->required();
+    find->add_option("OUTPUT", request.output, "the report to write")->required();
+    find->footer(kInputFooter);
+
+    contacts = app.add_subcommand("contacts", kContactsHelp);
+    offset_options[0] =
+        contacts->add_option("--offset", offset, "start at byte N (default 0)")->type_name("N");
+    AddRecordOptions(*contacts, request);
+    AddReportOptions(*contacts, request, format);
+    contacts->add_option("INPUT", request.input, "the address book or image")->required();
+    contacts->add_option("OUTPUT", request.output, "the report to write")->required();
+    contacts->footer(kInputFooter);
+
+    scan = app.add_subcommand("scan", kScanHelp);
+    offset_options[1] =
+        scan->add_option("--offset", offset, "the window's start (default 0)")->type_name("N");
+    length_option = scan->add_option("--length", length,
+                                     "the window's length (default: to the file's end)")
+                        ->type_name("N");
+    AddReportOptions(*scan, request, format);
+    scan->add_option("INPUT", request.input, "the file to search")->required();
+    scan->footer(kInputFooter);
+  }
+};
+
+// Names an unknown command or a long option the command does not have before
+// the parser sees them: its own messages would blame the positional arguments
+// that the unknown option pushed out of place.
+void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
+  if (words.empty() || words[0].rfind("-", 0) == 0) return;
+  CLI::App* command = nullptr;
+  try {
+    command = app.get_subcommand(words[0]);
+  } catch (const CLI::OptionNotFound&) {
+    throw UsageError("unknown command '" + words[0] + "' (the commands are find, contacts and scan)");
+  }
+  for (size_t i = 1; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--") return;
+    if (word.size() <= 2 || word.rfind("--", 0) != 0) continue;
+    size_t equals = word.find('=');
+    std::string name = word.substr(0, equals);
+    const CLI::Option* option = command->get_option_no_throw(name);
+    if (option == nullptr) {
+      throw UsageError("unknown option '" + name + "' for " + words[0]);
+    }
+    // An option's value is not an option, whatever it looks like.
+    if (equals == std::string::npos && option->get_expected_min() > 0) ++i;
+  }
+}
+
+ReportFormat FormatOf(const std::string& name) {
+  if (name == "csv") return ReportFormat::kCsv;
+  if (name == "jsonl") return ReportFormat::kJsonl;
+  return ReportFormat::kTsv;
+}
+
+}  // namespace
+
+CliRequest ParseCommandLine(const std::vector<std::string>& args) {
+  CliRequest request;
+  // "help" and "help COMMAND" are the same as --help and COMMAND --help.
+  std::vector<std::string> words = args;
+  if (!words.empty() && words[0] == "help") {
+    if (words.size() > 2) throw UsageError("help takes at most one command: " + words[2]);
+    words.erase(words.begin());
+    words.push_back("--help");
+  }
+  Grammar grammar(request);
+  CheckWords(*grammar.find->get_parent(), words);
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    grammar.app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    request.kind = CliRequest::Kind::kHelp;
+    request.help_text = grammar.app.help();
+    return request;
+  } catch (const CLI::CallForVersion& version) {
+    request.kind = CliRequest::Kind::kVersion;
+    request.help_text = version.what();
+    return request;
+  } catch (const CLI::ParseError& error) {
+    throw UsageError(error.what());
+  }
+  CLI::App* chosen = grammar.app.get_subcommands().at(0);
+  request.command = chosen->get_name();
+  request.options.format = FormatOf(grammar.format);
+  if (grammar.ddl_option->count()) request.ddl = grammar.ddl;
+  if (grammar.table_option->count()) request.table = grammar.table;
+  for (CLI::Option* option : grammar.offset_options)
+    if (option->count()) request.offset = grammar.offset;
+  if (grammar.length_option->count()) request.length = grammar.length;
+  return request;
+}
+
+std::vector<std::string> CliHelpTexts() {
+  std::vector<std::string> texts;
+  for (const char* command : {"", "find", "contacts", "scan"}) {
+    std::vector<std::string> args;
+    if (*command) args.push_back(command);
+    args.push_back("--help");
+    texts.push_back(ParseCommandLine(args).help_text);
+  }
+  return texts;
+}
+
+}  // namespace quarrow

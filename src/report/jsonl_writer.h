@@ -1,0 +1,52 @@
+// The jsonl report: one JSON object per record, on one line ended by LF.
+// Keys are the column names in column order, after the meta fields the caller
+// puts first (the record's "offset" in the input, later its "status"). An
+// integer column's decimal integers are JSON numbers; other fields are
+// strings, with invalid UTF-8 replaced by U+FFFD; a field with no value is
+// null. When a field's bytes were replaced, the object ends with "_raw": an
+// object from those fields' keys to their original bytes in lowercase hex.
+#ifndef QUARROW_REPORT_JSONL_WRITER_H_
+#define QUARROW_REPORT_JSONL_WRITER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "report/report_fields.h"
+
+namespace quarrow {
+
+// Appends `bytes` as a JSON string (quotes included): escapes for quote,
+// backslash and bytes below 0x20; U+FFFD for invalid UTF-8. Returns false iff
+// something was replaced.
+bool AppendJsonString(std::string_view bytes, std::string& out);
+
+// Builds one object into `out`: Begin, then the fields, then End.
+class JsonlRecord {
+ public:
+  explicit JsonlRecord(std::string& out) : out_(out) { out_ += '{'; }
+  void Integer(std::string_view key, int64_t value);
+  void Text(std::string_view key, std::string_view bytes);
+  void Null(std::string_view key);
+  // A field of `column`, as the header comment says.
+  void Field(const ReportColumn& column, const ReportField& field);
+  // Adds "_raw" when needed, closes the object and the line.
+  void End();
+
+ private:
+  void Key(std::string_view key);
+
+  std::string& out_;
+  std::string raw_;  // the "_raw" object's members so far
+  bool first_ = true;
+};
+
+// A whole record: the offset first, then `fields` under `columns`' names.
+void AppendJsonlRecord(std::span<const ReportColumn> columns,
+                       std::span<const ReportField> fields, int64_t offset,
+                       std::string& out);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_REPORT_JSONL_WRITER_H_

@@ -1,0 +1,49 @@
+// What the csv and jsonl reports are made of, whatever the command: named
+// columns, each holding integers or texts, and one record's fields. The tsv
+// report is each command's own and does not come through here.
+#ifndef QUARROW_REPORT_REPORT_FIELDS_H_
+#define QUARROW_REPORT_REPORT_FIELDS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarrow {
+
+// A report column. `integer` columns are written as JSON numbers where the
+// field's text is a decimal integer; every other field is a text.
+struct ReportColumn {
+  std::string name;
+  bool integer = false;
+};
+
+// One field of a record: its rendered bytes, or no value at all (a suppressed
+// column, a missing number). csv writes "no value" as its `text` (the tsv
+// report's own "null" or empty field); jsonl writes null.
+struct ReportField {
+  std::string_view text;
+  bool is_null = false;
+  // For a column whose kind depends on the record (a column of any kind): the
+  // field is an integer here even when its column is not.
+  bool integer = false;
+};
+
+// Column names fit for keys: an empty name becomes "column_<n>" (n from 1, its
+// position), and a name met before gets "_2", "_3"... so that no JSON key or
+// csv header repeats (a table may have a column named like the meta fields).
+std::vector<ReportColumn> UniqueColumnNames(std::vector<ReportColumn> columns,
+                                            const std::vector<std::string>& reserved = {});
+
+// True iff `text` is a decimal integer as SQLite values render: an optional
+// "-", then "0" or digits not starting with 0. Such a text is a valid JSON
+// number.
+bool IsDecimalInteger(std::string_view text);
+
+// Appends `bytes` with every invalid UTF-8 sequence (overlong forms, surrogates,
+// values past U+10FFFF, cut sequences) replaced by U+FFFD, one per maximal
+// invalid subpart. Returns false iff something was replaced.
+bool AppendValidUtf8(std::string_view bytes, std::string& out);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_REPORT_REPORT_FIELDS_H_
