@@ -24,7 +24,7 @@ version=$("$cli" --version)
 [[ $version == "quarrow-cli "* ]] || { echo "install-test: bad version: $version" >&2; exit 1; }
 
 "$prefix/bin/quarrow-make-sample" --persons 20 --seed 7 "$prefix/book.db" >/dev/null
-"$cli" find --quiet --format csv "$prefix/book.db" "$prefix/persons.csv"
+"$cli" find --quiet --table ABPerson --format csv "$prefix/book.db" "$prefix/persons.csv"
 rows=$(python3 -c 'import csv, sys; print(len(list(csv.reader(open(sys.argv[1], newline="", encoding="utf-8")))) - 1)' \
        "$prefix/persons.csv")
 if ((rows < 20)); then
@@ -32,3 +32,12 @@ if ((rows < 20)); then
   exit 1
 fi
 echo "install test: $version installed; find wrote $rows records"
+
+# The package: a .deb whose dependencies are Debian's packages.
+if command -v dpkg-shlibdeps >/dev/null; then
+  (cd "$build" && cpack -G DEB -B "$prefix/package" >/dev/null)
+  deb=$(ls "$prefix"/package/quarrow_*.deb)
+  depends=$(dpkg-deb -f "$deb" Depends)
+  [[ $depends == *libsqlite3-0* ]] || { echo "install-test: .deb depends on: $depends" >&2; exit 1; }
+  echo "package: $(basename "$deb"), depends on $depends"
+fi

@@ -7,3 +7,5 @@ bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh"
 cd "$root/build"
 ctest --output-on-failure -j"$(nproc)" --timeout 600
+# The install: into a temporary prefix, then the installed programs run.
+bash "$root/scripts/install-test.sh" "$root/build"
