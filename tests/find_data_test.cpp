@@ -143,8 +143,9 @@ TEST(FindData, BadInputChangesNothing) {
   const std::string fifo = dir.File("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   int keep_open = open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // so opening does not block
-  EXPECT_EQ(ErrorOf([&] { FindData({}, fifo, out); }),
-            "Cannot open file \"" + fifo + "\". Illegal seek");
+  EXPECT_EQ(ErrorOf([&] { FindData({}, fifo, out); }).rfind("Cannot open file \"" + fifo +
+                                                            "\". It is a pipe", 0),
+            0u);
   close(keep_open);
   EXPECT_FALSE(std::filesystem::exists(out));
 #endif
