@@ -83,7 +83,7 @@ TEST(JsonlWriter, IntegersAreNumbersAndInvalidTextKeepsItsBytes) {
                                        {"bad", false}, {"none", true}, {"any", false}};
   std::vector<ReportField> fields = {{"-12"}, {"3.5"}, {"007"}, {"12"}, {"a\xFF"},
                                      {"null", true}, {"5", false, true}};
-  AppendJsonlRecord(columns, fields, 4096, line);
+  AppendJsonlRecord(JsonlColumns(columns), fields, 4096, line);
   EXPECT_EQ(line, "{\"offset\":4096,\"n\":-12,\"r\":\"3.5\",\"z\":\"007\",\"t\":\"12\","
                   "\"bad\":\"a" + kReplacement + "\",\"none\":null,\"any\":5,"
                   "\"_raw\":{\"bad\":\"61ff\"}}\n");

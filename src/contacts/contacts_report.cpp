@@ -53,13 +53,13 @@ std::vector<ReportColumn> ReportColumns(const std::vector<std::string>& names,
 
 ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
                                                  const std::vector<std::string>& names)
-    : options_(options), columns_(ReportColumns(names, options.details)) {}
+    : options_(options), layout_(ReportColumns(names, options.details)) {}
 
 std::string ContactsFormattedReport::Head() const {
   std::string head;
   if (options_.format != ReportFormat::kCsv) return head;
   if (options_.bom) head += kUtf8ByteOrderMark;
-  std::vector<ReportColumn> columns = columns_;
+  std::vector<ReportColumn> columns = layout_.columns;
   if (options_.details) {
     columns.push_back({"offset", true});
     columns.push_back({"status", false});
@@ -71,12 +71,13 @@ std::string ContactsFormattedReport::Head() const {
 void ContactsFormattedReport::AppendRow(std::span<const std::string_view> cells,
                                         int64_t offset, std::string_view status,
                                         std::string& out) const {
+  const std::vector<ReportColumn>& columns = layout_.columns;
   std::vector<ReportField> fields;
-  fields.reserve(columns_.size() + 2);
-  for (size_t col = 0; col < columns_.size(); ++col) {
+  fields.reserve(columns.size() + 2);
+  for (size_t col = 0; col < columns.size(); ++col) {
     std::string_view cell = col < cells.size() ? cells[col] : std::string_view();
     // A suppressed column prints "null"; in an integer column that is no value.
-    fields.push_back({cell, columns_[col].integer && (cell == "null" || cell.empty())});
+    fields.push_back({cell, columns[col].integer && (cell == "null" || cell.empty())});
   }
   if (options_.format == ReportFormat::kCsv) {
     std::string offset_text = std::to_string(offset);
@@ -90,7 +91,7 @@ void ContactsFormattedReport::AppendRow(std::span<const std::string_view> cells,
   JsonlRecord record(out);
   if (offset >= 0) record.Integer("offset", offset);
   if (options_.details) record.Text("status", status);
-  for (size_t col = 0; col < columns_.size(); ++col) record.Field(columns_[col], fields[col]);
+  for (size_t col = 0; col < columns.size(); ++col) record.Field(layout_, col, fields[col]);
   record.End();
 }
 

@@ -14,6 +14,7 @@
 #include "contacts/result_table.h"
 #include "engine/ports.h"
 #include "engine/run_options.h"
+#include "report/jsonl_writer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {
@@ -57,7 +58,7 @@ class ContactsFormattedReport {
 
  private:
   RunOptions options_;
-  std::vector<ReportColumn> columns_;
+  JsonlColumns layout_;
 };
 
 // Clears `view`, names the header cells, writes the report to `output_path`

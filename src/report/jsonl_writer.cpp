@@ -9,11 +9,12 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Which bytes a JSON string cannot hold as they are.
-constexpr std::array<bool, 256> kNeedsEscape = [] {
+// The bytes a JSON string holds as they are: ASCII but controls, quote and
+// backslash.
+constexpr std::array<bool, 256> kPlain = [] {
   std::array<bool, 256> table{};
-  for (int b = 0; b < 0x20; ++b) table[b] = true;
-  table['"'] = table['\\'] = true;
+  for (int b = 0x20; b < 0x80; ++b) table[b] = true;
+  table['"'] = table['\\'] = false;
   return table;
 }();
 
@@ -46,73 +47,100 @@ bool AppendJsonString(std::string_view bytes, std::string& out) {
   bool valid = true;
   size_t from = 0;
   for (size_t i = 0; i < bytes.size(); ++i) {
-    uint8_t b = static_cast<uint8_t>(bytes[i]);
-    if (b >= 0x80 || !kNeedsEscape[b]) continue;
-    valid &= AppendValidUtf8(bytes.substr(from, i - from), out);
-    AppendEscaped(bytes[i], out);
-    from = i + 1;
+    // Most texts are plain ASCII: one look per byte, one append at the end.
+    if (kPlain[static_cast<uint8_t>(bytes[i])]) continue;
+    out.append(bytes.data() + from, i - from);
+    if (static_cast<uint8_t>(bytes[i]) < 0x80) {
+      AppendEscaped(bytes[i], out);
+      from = i + 1;
+      continue;
+    }
+    // A run of non-ASCII bytes up to the next ASCII one.
+    size_t end = i;
+    while (end < bytes.size() && static_cast<uint8_t>(bytes[end]) >= 0x80) ++end;
+    valid &= AppendValidUtf8(bytes.substr(i, end - i), out);
+    from = end;
+    i = end - 1;
   }
-  valid &= AppendValidUtf8(bytes.substr(from), out);
+  out.append(bytes.data() + from, bytes.size() - from);
   out += '"';
   return valid;
 }
 
-void JsonlRecord::Key(std::string_view key) {
-  if (!first_) out_ += ',';
+namespace {
+
+// ',' "name" ':' -- the comma is left out before an object's first member.
+std::string EncodeKey(std::string_view name) {
+  std::string key = ",";
+  AppendJsonString(name, key);
+  key += ':';
+  return key;
+}
+
+}  // namespace
+
+JsonlColumns::JsonlColumns(std::vector<ReportColumn> report_columns)
+    : columns(std::move(report_columns)) {
+  for (const ReportColumn& column : columns) keys.push_back(EncodeKey(column.name));
+}
+
+void JsonlRecord::EncodedKey(std::string_view encoded) {
+  if (first_) encoded.remove_prefix(1);
   first_ = false;
-  AppendJsonString(key, out_);
-  out_ += ':';
+  out_.append(encoded.data(), encoded.size());
+}
+
+void JsonlRecord::TextValue(std::string_view encoded_key, std::string_view bytes) {
+  EncodedKey(encoded_key);
+  if (AppendJsonString(bytes, out_)) return;
+  raw_ += raw_.empty() ? '{' : ',';
+  raw_ += encoded_key.substr(1);
+  raw_ += '"';
+  AppendHex(bytes, raw_);
+  raw_ += '"';
 }
 
 void JsonlRecord::Integer(std::string_view key, int64_t value) {
-  Key(key);
+  EncodedKey(EncodeKey(key));
   char digits[24];
   auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out_.append(digits, end);
 }
 
 void JsonlRecord::Text(std::string_view key, std::string_view bytes) {
-  Key(key);
-  if (AppendJsonString(bytes, out_)) return;
-  raw_ += raw_.empty() ? '{' : ',';
-  AppendJsonString(key, raw_);
-  raw_ += ":\"";
-  AppendHex(bytes, raw_);
-  raw_ += '"';
+  TextValue(EncodeKey(key), bytes);
 }
 
-void JsonlRecord::Null(std::string_view key) {
-  Key(key);
-  out_ += "null";
-}
-
-void JsonlRecord::Field(const ReportColumn& column, const ReportField& field) {
+void JsonlRecord::Field(const JsonlColumns& layout, size_t index, const ReportField& field) {
+  const std::string& key = layout.keys[index];
   if (field.is_null) {
-    Null(column.name);
-  } else if ((column.integer || field.integer) && IsDecimalInteger(field.text)) {
-    Key(column.name);
+    EncodedKey(key);
+    out_ += "null";
+  } else if ((layout.columns[index].integer || field.integer) && IsDecimalInteger(field.text)) {
+    EncodedKey(key);
     out_ += field.text;
   } else {
-    Text(column.name, field.text);
+    TextValue(key, field.text);
   }
 }
 
 void JsonlRecord::End() {
   if (!raw_.empty()) {
-    Key("_raw");
+    EncodedKey(",\"_raw\":");
     out_ += raw_;
     out_ += '}';
   }
   out_ += "}\n";
 }
 
-void AppendJsonlRecord(std::span<const ReportColumn> columns,
-                       std::span<const ReportField> fields, int64_t offset,
-                       std::string& out) {
+void AppendJsonlRecord(const JsonlColumns& layout, std::span<const ReportField> fields,
+                       int64_t offset, std::string& out) {
+  // Room for the keys and some bytes of each value, so the line grows once.
+  out.reserve(out.size() + 64 + layout.columns.size() * 24);
   JsonlRecord record(out);
   record.Integer("offset", offset);
-  for (size_t i = 0; i < columns.size() && i < fields.size(); ++i)
-    record.Field(columns[i], fields[i]);
+  for (size_t i = 0; i < layout.columns.size() && i < fields.size(); ++i)
+    record.Field(layout, i, fields[i]);
   record.End();
 }
 

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "report/report_fields.h"
 
@@ -22,30 +23,38 @@ namespace quarrow {
 // something was replaced.
 bool AppendJsonString(std::string_view bytes, std::string& out);
 
-// Builds one object into `out`: Begin, then the fields, then End.
+// A report's columns with their names encoded once as JSON keys: records are
+// written by the million, their keys are the same every time.
+struct JsonlColumns {
+  explicit JsonlColumns(std::vector<ReportColumn> report_columns);
+  std::vector<ReportColumn> columns;
+  std::vector<std::string> keys;  // each name as ',' then a JSON string, then ':'
+};
+
+// Builds one object into `out`: the constructor opens it, then the fields,
+// then End.
 class JsonlRecord {
  public:
   explicit JsonlRecord(std::string& out) : out_(out) { out_ += '{'; }
   void Integer(std::string_view key, int64_t value);
   void Text(std::string_view key, std::string_view bytes);
-  void Null(std::string_view key);
-  // A field of `column`, as the header comment says.
-  void Field(const ReportColumn& column, const ReportField& field);
+  // Field `index` of `layout`, as the header comment says.
+  void Field(const JsonlColumns& layout, size_t index, const ReportField& field);
   // Adds "_raw" when needed, closes the object and the line.
   void End();
 
  private:
-  void Key(std::string_view key);
+  void EncodedKey(std::string_view encoded);
+  void TextValue(std::string_view encoded_key, std::string_view bytes);
 
   std::string& out_;
   std::string raw_;  // the "_raw" object's members so far
   bool first_ = true;
 };
 
-// A whole record: the offset first, then `fields` under `columns`' names.
-void AppendJsonlRecord(std::span<const ReportColumn> columns,
-                       std::span<const ReportField> fields, int64_t offset,
-                       std::string& out);
+// A whole record: the offset first, then `fields` under `layout`'s names.
+void AppendJsonlRecord(const JsonlColumns& layout, std::span<const ReportField> fields,
+                       int64_t offset, std::string& out);
 
 }  // namespace quarrow
 

@@ -59,17 +59,15 @@ void MatchFields(const Match& match, const ColumnList& columns,
 // The formatter of `options.format` for a scan whose buffer starts at
 // `start_offset` in the input. Runs on the scan's workers: it only reads
 // `report_columns`.
-MatchFormatter ReportFormatter(ReportFormat format,
-                               const std::vector<ReportColumn>& report_columns,
+MatchFormatter ReportFormatter(ReportFormat format, const JsonlColumns& report_columns,
                                int64_t start_offset) {
   switch (format) {
     case ReportFormat::kTsv:
       return FormatTsvLine;
     case ReportFormat::kCsv:
-      return [&report_columns](const Match& match, const ColumnList& columns,
-                               std::string& line) {
-        std::vector<ReportField> fields;
-        fields.reserve(report_columns.size());
+      return [](const Match& match, const ColumnList& columns, std::string& line) {
+        thread_local std::vector<ReportField> fields;
+        fields.clear();
         MatchFields(match, columns, fields);
         AppendCsvRecord(fields, line);
         return true;
@@ -77,8 +75,8 @@ MatchFormatter ReportFormatter(ReportFormat format,
     case ReportFormat::kJsonl:
       return [&report_columns, start_offset](const Match& match,
                                              const ColumnList& columns, std::string& line) {
-        std::vector<ReportField> fields;
-        fields.reserve(report_columns.size());
+        thread_local std::vector<ReportField> fields;
+        fields.clear();
         MatchFields(match, columns, fields);
         AppendJsonlRecord(report_columns, fields, start_offset + match.position, line);
         return true;
@@ -114,9 +112,9 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   Buffer buffer = LoadBuffer(input_path, [] { return BufferShape{}; });
   RefuseOverwritingInput(input_path, output_path);
 
-  const std::vector<ReportColumn> report_columns = ReportColumns(columns);
+  const JsonlColumns report_columns(ReportColumns(columns));
   OutputFile report(output_path);
-  report.Write(ReportHead(options, report_columns));
+  report.Write(ReportHead(options, report_columns.columns));
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
   params.threads = options.threads;
   // Suppressed columns print "null": no need to render them.

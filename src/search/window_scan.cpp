@@ -63,7 +63,7 @@ MatchFormatter WindowFormatter(ReportFormat format, int64_t start_offset) {
       };
     case ReportFormat::kJsonl:
       return [start_offset](const Match& match, const ColumnList& found, std::string& line) {
-        static const std::vector<ReportColumn> columns = WindowColumns();
+        static const JsonlColumns columns(WindowColumns());
         AppendJsonlRecord(columns, WindowFields(match, found),
                           start_offset + match.position, line);
         line.pop_back();  // the view ends the line
