@@ -15,7 +15,7 @@ seconds=${1:-60}
 shift || true
 build="$root/build-fuzz"
 
-bash "$root/scripts/install-deps.sh" clang libclang-rt-dev
+bash "$root/scripts/install-deps.sh" --fuzz
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUARROW_FUZZ=ON -DQUARROW_BUILD_TESTS=OFF -DQUARROW_BUILD_WINDOW=OFF >/dev/null
 

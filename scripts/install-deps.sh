@@ -5,6 +5,12 @@ set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev libcli11-dev python3)
+# --fuzz: clang and its runtime libraries (libFuzzer, the sanitizers) for
+# scripts/fuzz.sh; the tests themselves need neither.
+if [[ ${1:-} == --fuzz ]]; then
+  shift
+  packages+=(clang libclang-rt-dev)
+fi
 packages+=("$@")
 
 missing=()
