@@ -17,8 +17,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTextEdit>
 
+#include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
 #include "Unit1/window_rules.h"
 #include "Unit1/wrap_button.h"
@@ -156,7 +156,7 @@ void TForm1::CreateControls() {
                                  {135, 530, 557, 25});
   LabeledEdit2 = layout.AddField("LabeledEdit2", QStringLiteral("output file"), QString(),
                                  {135, 585, 681, 25});
-  memo1 = layout.Add<QTextEdit>("memo1", QString(), {10, 63, 725, 439});
+  memo1 = layout.Add<ReportView>("memo1", QString(), {10, 63, 725, 439});
   SEG_F = layout.AddField("SEG_F", QStringLiteral("SEG_F"), QStringLiteral("1"),
                           {700, 528, 55, 25});
   Len_f = layout.AddField("Len_f", QStringLiteral("Len"), QStringLiteral("1"),
@@ -192,11 +192,6 @@ void TForm1::SetUpLooks() {
 
   // The output view shows plain text only; the commands are its only writers.
   memo1->setFont(DesignFont(QStringLiteral("Arial Unicode MS"), 15));
-  memo1->setAcceptRichText(false);
-  memo1->setReadOnly(true);
-  memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  memo1->setUndoRedoEnabled(false);
-  memo1->setLineWrapMode(QTextEdit::NoWrap);
   memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 }
@@ -218,6 +213,7 @@ void TForm1::ConnectHandlers() {
   connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
   connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::CheckBox2Click);
   connect(CancelButton, &QPushButton::clicked, this, [this] {
+    cancel_requested_ = true;
     CancelButton->setEnabled(false);
     runner_->Cancel();
   });
@@ -294,8 +290,15 @@ void TForm1::ShowError(const QString& message) {
   box.exec();
 }
 
+void TForm1::ShowCancelled(const QString& message) {
+  QMessageBox box(QMessageBox::Information, QStringLiteral("Quarrow"), message,
+                  QMessageBox::Ok, this);
+  box.exec();
+}
+
 void TForm1::RunCommand(Command command) {
   if (runner_->Busy()) return;
+  cancel_requested_ = false;
   std::vector<std::string> lines = EditorLines(MemoEditor(Memo2));
   SetRunning(true);
   runner_->Start(std::move(lines), std::move(command));
@@ -326,10 +329,16 @@ void TForm1::ShowProgress(int64_t done, int64_t total) {
 
 void TForm1::FinishCommand(CommandOutcome& outcome) {
   if (outcome.editor_changed) MemoEditor(Memo2).SetLines(outcome.editor_lines);
-  RichView view(memo1);
-  outcome.view.ApplyTo(view);
+  outcome.view.ApplyTo(*memo1);
   SetRunning(false);
-  if (outcome.error) ShowError(FromBytes(WithClosingPeriod(*outcome.error)));
+  if (outcome.error) {
+    const QString message = FromBytes(WithClosingPeriod(*outcome.error));
+    if (cancel_requested_) {
+      ShowCancelled(message);
+    } else {
+      ShowError(message);
+    }
+  }
   emit CommandFinished();
 }
 

@@ -22,10 +22,10 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QTextEdit;
 
 namespace quarrow {
 
+class ReportView;
 class WrapButton;
 
 class TForm1 : public QWidget {
@@ -46,7 +46,7 @@ class TForm1 : public QWidget {
   QPushButton* Button3;
   QLineEdit* LabeledEdit1;  // input path
   QLineEdit* LabeledEdit2;  // output path
-  QTextEdit* memo1;         // the output view
+  ReportView* memo1;        // the output view
   QLineEdit* SEG_F;         // start offset
   QLineEdit* Len_f;         // window length
   QPushButton* Button4;
@@ -88,6 +88,9 @@ class TForm1 : public QWidget {
   virtual std::optional<QString> ChooseInputFile();
   // The modal error box: `message`, caption "Quarrow", an error icon, OK.
   virtual void ShowError(const QString& message);
+  // The same box with an information icon: how a command that the user
+  // cancelled ended is news, not a failure.
+  virtual void ShowCancelled(const QString& message);
 
  private:
   void CreateControls();
@@ -99,6 +102,7 @@ class TForm1 : public QWidget {
   void FinishCommand(CommandOutcome& outcome);
 
   ResultTable result_table_;  // contacts recovery's table, kept between runs
+  bool cancel_requested_ = false;  // the user pressed Cancel during this run
   CommandRunner* runner_;
 };
 

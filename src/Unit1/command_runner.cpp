@@ -5,28 +5,35 @@
 
 #include <QThread>
 
+#include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
 
 namespace quarrow {
 
 void RecordingView::Clear() {
   replaced_ = true;
-  text_.clear();
+  file_.reset();
   appended_.clear();
 }
 
 void RecordingView::AppendLine(std::string_view line) { appended_ << FromBytes(line); }
 
 void RecordingView::LoadFile(const std::string& path) {
-  QString text = ReadViewFile(path);  // a failure leaves the view as it was
+  auto file = ReportLineIndex::Build(path);  // a failure leaves the view as it was
   replaced_ = true;
-  text_ = std::move(text);
+  file_ = std::move(file);
   appended_.clear();
 }
 
-void RecordingView::ApplyTo(RichView& view) const {
-  if (replaced_) view.ShowText(text_);
-  view.AppendLines(appended_);
+void RecordingView::ApplyTo(ReportView& view) const {
+  if (replaced_) {
+    if (file_) {
+      view.lines()->ShowFile(file_);
+    } else {
+      view.lines()->Clear();
+    }
+  }
+  view.lines()->AppendLines(appended_);
 }
 
 CommandOutcome RunOnStandIns(const Command& command,

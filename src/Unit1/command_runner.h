@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,22 +27,24 @@ class QThread;
 
 namespace quarrow {
 
-class RichView;
+class ReportLineIndex;
+class ReportView;
 
 // The output view a command sees off the window's thread: it keeps the content
 // last set (by Clear or LoadFile) and the lines appended after it. LoadFile
-// reads the file at once, so it fails when and as the real view's would.
+// indexes the file at once (here, off the window's thread), so it fails when
+// and as the real view's would.
 class RecordingView : public OutputView {
  public:
   void Clear() override;
   void AppendLine(std::string_view line) override;
   void LoadFile(const std::string& path) override;
   // Leaves `view` as the same calls made on it would have.
-  void ApplyTo(RichView& view) const;
+  void ApplyTo(ReportView& view) const;
 
  private:
   bool replaced_ = false;
-  QString text_;
+  std::shared_ptr<const ReportLineIndex> file_;  // the report loaded, if any
   QStringList appended_;
 };
 

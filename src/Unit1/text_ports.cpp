@@ -8,7 +8,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
 
 #include "engine/file_io.h"
 #include "text_rule/error.h"
@@ -122,18 +121,6 @@ void MemoEditor::SetLines(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) texts << FromBytes(line);
   memo_->clear();
   AppendDocumentLines(*memo_->document(), texts);
-}
-
-void RichView::Clear() { view_->clear(); }
-
-void RichView::AppendLine(std::string_view line) { AppendLines({FromBytes(line)}); }
-
-void RichView::LoadFile(const std::string& path) { ShowText(ReadViewFile(path)); }
-
-void RichView::ShowText(const QString& text) { view_->setPlainText(text); }
-
-void RichView::AppendLines(const QStringList& lines) {
-  AppendDocumentLines(*view_->document(), lines);
 }
 
 }  // namespace quarrow

@@ -1,6 +1,5 @@
-// The DDL editor and the output view of the window, as the commands see them
-// (DdlEditor, OutputView), over a QPlainTextEdit and a QTextEdit; and the
-// loading rule of the output view. The adapters belong to the window's thread;
+// The DDL editor of the window as the commands see it (DdlEditor), over a
+// QPlainTextEdit; and the decoding rule of the output view. The adapters belong to the window's thread;
 // DecodeViewText and ReadViewFile are reentrant and serve the command thread.
 #ifndef QUARROW_UNIT1_TEXT_PORTS_H_
 #define QUARROW_UNIT1_TEXT_PORTS_H_
@@ -17,7 +16,6 @@
 
 class QPlainTextEdit;
 class QTextDocument;
-class QTextEdit;
 
 namespace quarrow {
 
@@ -34,8 +32,9 @@ void AppendDocumentLines(QTextDocument& document, const QStringList& lines);
 // mark is not part of the text; CR LF and lone CR become line breaks.
 QString DecodeViewText(const QByteArray& bytes);
 
-// How much of a file the view shows: a report of hundreds of megabytes would
-// keep the window busy laying it out for minutes, and the file holds it all.
+// How much of a UTF-16 file ReadViewFile decodes by default. The output view
+// reads reports line by line from their files (report_view.h); only a UTF-16
+// file, which no command writes, is decoded whole.
 inline constexpr qint64 kViewBytes = qint64{32} << 20;
 
 // Reads the file at `path` (8-bit code page) and decodes it as above. Of a file
@@ -58,21 +57,6 @@ class MemoEditor : public DdlEditor {
 
  private:
   QPlainTextEdit* memo_;
-};
-
-// The output view over a rich-text view showing plain text.
-class RichView : public OutputView {
- public:
-  explicit RichView(QTextEdit* view) : view_(view) {}
-  void Clear() override;
-  void AppendLine(std::string_view line) override;
-  void LoadFile(const std::string& path) override;
-  // What Clear and LoadFile end in: the whole content becomes `text`.
-  void ShowText(const QString& text);
-  void AppendLines(const QStringList& lines);
-
- private:
-  QTextEdit* view_;
 };
 
 // Bytes in the system's 8-bit code page, both ways.

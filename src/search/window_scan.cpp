@@ -22,7 +22,12 @@ int64_t WindowFieldNumber(std::string_view text, std::string_view shown) {
   // "0" in front keeps every number from being negative: "0-5" is no number.
   std::string with_zero = "0";
   with_zero += text;
-  return StrToInt64(with_zero, shown);
+  int64_t value = 0;
+  if (ParseInt64(with_zero, value) == IntText::kNotANumber) {
+    throw Error("''" + std::string(shown) + "'' is not a valid integer value");
+  }
+  // A number too large: the message quotes it as typed.
+  return StrToInt64(with_zero, text);
 }
 
 namespace {

@@ -28,8 +28,8 @@ struct WindowRange {
 };
 
 // A window field's number: "0" + `text` over the 64-bit range (0 to 2^63-1).
-// Errors quote `shown`: "''<shown>'' is not a valid integer value", or that it
-// is out of range.
+// A text that is no number gives "''<shown>'' is not a valid integer value";
+// a number past 2^63-1 says it is out of range, quoting `text` as typed.
 int64_t WindowFieldNumber(std::string_view text, std::string_view shown);
 
 // Opens the input (file error first), asks `range_after_open` for the window

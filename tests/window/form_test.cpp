@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include "Unit1/Unit1.h"
+#include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
 #include "Unit1/wrap_button.h"
 #include "text_rule/error.h"
@@ -94,7 +95,11 @@ const QStringList kMultiValueSchema = {
     "identifier INTEGER", "label INTEGER", "value TEXT);"};
 
 QStringList Lines(QPlainTextEdit* memo) { return DocumentLines(*memo->document()); }
-QStringList Lines(QTextEdit* view) { return DocumentLines(*view->document()); }
+QStringList Lines(ReportView* view) {
+  QStringList lines;
+  for (int row = 0; row < view->lines()->rowCount(); ++row) lines << view->lines()->Line(row);
+  return lines;
+}
 
 }  // namespace
 
@@ -307,7 +312,7 @@ class FormTest : public QObject {
     const QStringList row = shown.last().split('\t');
     QCOMPARE(row.value(1), QStringLiteral("7"));
     QCOMPARE(row.value(32), QStringLiteral("+1 (555) 010-0199"));
-    QCOMPARE(DecodeViewText(ReadFile(output)), form.memo1->toPlainText());
+    QCOMPARE(DecodeViewText(ReadFile(output)), form.memo1->toPlainText() + u'\n');
     QVERIFY(Usable(form));
   }
 
@@ -363,13 +368,28 @@ class FormTest : public QObject {
     QCOMPARE(Lines(form.Memo2), initial_ddl);
     QCOMPARE(Lines(form.memo1), QStringList{"earlier"});
 
+    // The fields are 64-bit: past 2 GiB is a window beyond this file's end;
+    // past 2^63-1 is out of range, quoted as typed.
+    form.Len_f->setText("10");
+    form.SEG_F->setText("2726297600");
+    QVERIFY(RunAndWait(form, [&] { form.Button4Click(); }));
+    QCOMPARE(watcher.seen.count, 2);
+    QCOMPARE(Lines(form.memo1), QStringList{"earlier"});
+    form.Len_f->setText("99999999999999999999");
+    QVERIFY(RunAndWait(form, [&] { form.Button4Click(); }));
+    QCOMPARE(watcher.seen.count, 3);
+    QCOMPARE(watcher.seen.text, QStringLiteral("''99999999999999999999'' is out of range: enter "
+                                               "a number from 0 to 9223372036854775807."));
+    form.SEG_F->setText("1");
+    form.Len_f->setText("1");
+
     // A report that cannot be created: the passes have rewritten the editor and
     // the report cleared the view; none of that is rolled back.
     QVERIFY(WriteFile(Path("book.bin"), kMultiValueCell));
     form.LabeledEdit1->setText(Path("book.bin"));
     form.LabeledEdit2->setText(Path("no-such-folder/contacts.txt"));
     QVERIFY(RunAndWait(form, [&] { form.Button1->click(); }));
-    QCOMPARE(watcher.seen.count, 3);
+    QCOMPARE(watcher.seen.count, 4);
     QVERIFY2(watcher.seen.text.startsWith("Cannot create file"), qPrintable(watcher.seen.text));
     QCOMPARE(Lines(form.Memo2), kMultiValueSchema);
     QCOMPARE(form.memo1->toPlainText(), QString());
@@ -377,7 +397,7 @@ class FormTest : public QObject {
     // And the window goes on: the same command with a good path succeeds.
     form.LabeledEdit2->setText(Path("contacts-after-error.txt"));
     QVERIFY(RunAndWait(form, [&] { form.Button1->click(); }));
-    QCOMPARE(watcher.seen.count, 3);
+    QCOMPARE(watcher.seen.count, 4);
     QVERIFY(Lines(form.memo1).value(0).startsWith("NUM_0"));
     QVERIFY(Usable(form));
   }
@@ -396,6 +416,7 @@ class FormTest : public QObject {
     }));
     QCOMPARE(watcher.seen.text,
              QStringLiteral("Stopped by the test (no period after a parenthesis)"));
+    QCOMPARE(watcher.seen.icon, QMessageBox::Critical);
     QCOMPARE(Lines(form.memo1), (QStringList{"earlier", "found before the failure"}));
     QCOMPARE(Lines(form.Memo2), QStringList{"left INTEGER"});
     QVERIFY(Usable(form));
@@ -430,6 +451,9 @@ class FormTest : public QObject {
     QVERIFY(!second_ran);
     QCOMPARE(watcher.seen.count, 1);
     QCOMPARE(watcher.seen.text, QStringLiteral("Cancelled as asked."));
+    // The user's own cancel is news, not a failure.
+    QCOMPARE(watcher.seen.icon, QMessageBox::Information);
+    QCOMPARE(watcher.seen.title, QStringLiteral("Quarrow"));
     QCOMPARE(Lines(form.memo1), QStringList{"written before the cancel"});
     QVERIFY(Usable(form));
     QVERIFY(!form.CancelButton->isVisible());
