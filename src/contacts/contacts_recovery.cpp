@@ -5,6 +5,8 @@
 #include "contacts/person_pass.h"
 #include "contacts/contacts_scan.h"
 #include "contacts/contacts_schema.h"
+#include "contacts/label_cells.h"
+#include "contacts/report_writer.h"
 #include "engine/file_io.h"
 #include "schema/table_definitions.h"
 #include "text_rule/error.h"
@@ -12,6 +14,18 @@
 namespace quarrow {
 
 namespace {
+
+// The report's 46 column names, as the table's header row holds them.
+std::vector<std::string> ReportColumnNames(ResultTable& table) {
+  table.Reset();
+  const ColumnList person = LoadColumns(SplitSchema(PersonSchema));
+  for (int k = 0; k < kPersonColumnsKept; ++k)
+    table.SetCell(0, kFirstPersonColumn + k, person[k].name);
+  NameReportColumns(table);
+  std::vector<std::string> names;
+  for (int col = 0; col < kReportColumns; ++col) names.emplace_back(table.Cell(0, col));
+  return names;
+}
 
 // Every pass reads the whole input; the sink sees them as one run of
 // `passes` times its length, so its progress never goes backwards.
@@ -58,13 +72,30 @@ void RecoverContacts(const std::string& input_path, const std::string& offset_te
   const ContactsSchema schema =
       ChooseContactsSchema(ContactsInputSchema(input_path, options.schema_from, progress, carved));
   const int first_pass = carved ? 1 : 0, passes = carved ? 3 : 2;
-  PassProgress person_progress(progress, first_pass, passes);
-  PassProgress multi_value_progress(progress, first_pass + 1, passes);
-  Buffer buffer = PersonPass(input_path, offset_text, schema, editor, table,
-                             progress ? &person_progress : nullptr, options.threads);
-  MultiValuePass(buffer, schema, editor, table, progress ? &multi_value_progress : nullptr,
-                 options.threads);
-  WriteContactsReport(table, output_path, view, options);
+  PassProgress multi_value_progress(progress, first_pass, passes);
+  PassProgress person_progress(progress, first_pass + 1, passes);
+  Buffer buffer = LoadContactsBuffer(input_path, offset_text);
+
+  // Values first, into cells small enough to hold whatever the input's size;
+  // then person rows stream to the report, each first row of an id taking its
+  // values, as the report of a table filled the other way round reads.
+  LabelCells labels;
+  if (!FileMultiValues(buffer, schema, editor, labels,
+                       progress ? &multi_value_progress : nullptr, options.threads))
+    throw Error(kContactsCancelled);
+  view.Clear();
+  ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
+  const bool finished = StreamPersonRows(buffer, schema, editor, labels, writer,
+                                         progress ? &person_progress : nullptr, options.threads);
+  writer.Close();
+  // The editor ends with the multi-value lines, as when values were filed last.
+  ReplaceEditorLines(editor, schema.multi_value_lines);
+  if (!finished) {
+    throw Error("Contacts recovery was cancelled: the report \"" + FullPath(output_path) +
+                "\" holds the " + std::to_string(writer.rows()) +
+                " rows found before that, and is incomplete");
+  }
+  view.LoadFile(output_path);
 }
 
 }  // namespace quarrow

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "contacts/person_pass.h"
+#include "contacts/report_writer.h"
 #include "engine/columns.h"
 #include "engine/file_io.h"
 #include "report/csv_writer.h"
@@ -99,28 +100,15 @@ void WriteContactsReport(ResultTable& table, const std::string& output_path,
                          OutputView& view, const RunOptions& options) {
   view.Clear();
   NameReportColumns(table);
-  OutputFile file(output_path);
-  std::string line;
-  if (options.format == ReportFormat::kTsv) {
-    for (int64_t row = 0; row <= table.LastRow(); ++row) {
-      line.clear();
-      AppendReportLine(table, row, line);
-      file.Write(line);
-    }
-  } else {
-    std::vector<std::string> names;
-    for (int col = 0; col < kReportColumns; ++col) names.emplace_back(table.Cell(0, col));
-    ContactsFormattedReport report(options, names);
-    file.Write(report.Head());
-    std::vector<std::string_view> cells(kReportColumns);
-    for (int64_t row = 1; row <= table.LastRow(); ++row) {
-      for (int col = 0; col < kReportColumns; ++col) cells[col] = table.Cell(row, col);
-      line.clear();
-      report.AppendRow(cells, -1, "", line);
-      file.Write(line);
-    }
+  std::vector<std::string> names;
+  for (int col = 0; col < kReportColumns; ++col) names.emplace_back(table.Cell(0, col));
+  ContactsReportWriter writer(output_path, options, names);
+  std::vector<std::string_view> cells(kReportColumns);
+  for (int64_t row = 1; row <= table.LastRow(); ++row) {
+    for (int col = 0; col < kReportColumns; ++col) cells[col] = table.Cell(row, col);
+    writer.Row(cells, -1, "");
   }
-  file.Close();
+  writer.Close();
   view.LoadFile(output_path);
 }
 

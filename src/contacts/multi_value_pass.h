@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "contacts/contacts_schema.h"
+#include "contacts/label_cells.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -93,6 +94,13 @@ void MultiValuePass(const Buffer& buffer, DdlEditor& editor, ResultTable& table,
 // The same with the multi-value lines and label filing of `schema`.
 void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                     ResultTable& table, ProgressSink* progress = nullptr, int threads = 0);
+
+// The multi-value pass filing into label cells instead of a table: writes the
+// multi-value lines into `editor`, scans `buffer` and files every plausible
+// match under its record id, in position order. Returns false when `progress`
+// cancelled.
+bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
+                     LabelCells& labels, ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

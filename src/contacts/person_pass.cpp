@@ -1,6 +1,9 @@
 #include "contacts/person_pass.h"
 
 
+#include <array>
+
+#include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
 #include "engine/scan.h"
 #include "text_rule/text_rule.h"
@@ -65,12 +68,7 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
 
-  Buffer buffer = LoadBuffer(input_path, [&offset_text] {
-    BufferShape shape;
-    shape.length_from = BufferShape::Length::kFileSize;
-    shape.start_offset = StrToInt64(offset_text);
-    return shape;
-  });
+  Buffer buffer = LoadContactsBuffer(input_path, offset_text);
 
   // Only the columns that fill a report cell are rendered.
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
@@ -87,6 +85,77 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
       },
       [&table](std::string_view row) { table.AddRowText(row); });
   return buffer;
+}
+
+Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offset_text) {
+  return LoadBuffer(input_path, [&offset_text] {
+    BufferShape shape;
+    shape.length_from = BufferShape::Length::kFileSize;
+    shape.start_offset = StrToInt64(offset_text);
+    return shape;
+  });
+}
+
+namespace {
+
+constexpr int kPersonCells = kFirstPersonColumn + kPersonColumnsKept;  // 0 to 31
+
+// Splits a person row (cells 0 to 31 joined by TABs) into `cells`.
+void SplitRow(std::string_view row, std::array<std::string_view, kReportColumns>& cells) {
+  for (int k = 0; k < kPersonCells; ++k) {
+    size_t tab = row.find('\t');
+    cells[k] = row.substr(0, tab);
+    row.remove_prefix(tab == std::string_view::npos ? row.size() : tab + 1);
+  }
+}
+
+void SetLabelCells(const LabelCells& labels, int id,
+                   std::array<std::string_view, kReportColumns>& cells) {
+  for (int k = 0; k < LabelCells::kCells; ++k)
+    cells[kPersonCells + k] = labels.Cell(id, LabelCells::kFirstColumn + k);
+}
+
+}  // namespace
+
+bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
+                      const LabelCells& labels, ContactsReportWriter& writer,
+                      ProgressSink* progress, int threads) {
+  ReplaceEditorLines(editor, schema.person_lines);
+  ColumnList columns = LoadColumns(EditorLines(editor));
+  ScanParams params = ContactsScanParams(kPrefixCount, progress);
+  params.threads = threads;
+  params.rendered.assign(columns.size(), 0);
+  for (int cell : schema.person_cells) {
+    if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) params.rendered[cell] = 1;
+  }
+  const std::vector<int>& person_cells = schema.person_cells;
+  // Values go to the first row of their id, as a table finds it.
+  std::vector<uint8_t> taken(LabelCells::kMaxId + 1, 0);
+  std::array<std::string_view, kReportColumns> cells{};
+  const bool finished = ScanFormatted(
+      buffer, columns, params,
+      [&person_cells](const Match& match, const ColumnList& found, std::string& row) {
+        return FormatPersonRow(match.prefix, found, person_cells, row);
+      },
+      [&](int64_t position, std::string_view row) {
+        SplitRow(row, cells);
+        const int id = LabelIdOf(cells[ResultTable::kIdColumn]);
+        const bool first_of_id = id != 0 && !taken[id];
+        if (first_of_id) taken[id] = 1;
+        SetLabelCells(labels, first_of_id ? id : 0, cells);
+        writer.Row(cells, buffer.start_offset() + position, {});
+      });
+  if (!finished) return false;
+  std::string id_text;
+  for (int id : labels.ids_in_order()) {
+    if (taken[id]) continue;
+    cells.fill({});
+    id_text = std::to_string(id);
+    cells[ResultTable::kIdColumn] = id_text;
+    SetLabelCells(labels, id, cells);
+    writer.Row(cells, buffer.start_offset() + labels.FirstPosition(id), {});
+  }
+  return true;
 }
 
 }  // namespace quarrow

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "contacts/contacts_schema.h"
+#include "contacts/label_cells.h"
+#include "contacts/report_writer.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -62,6 +64,21 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
 Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
                   const ContactsSchema& schema, DdlEditor& editor, ResultTable& table,
                   ProgressSink* progress = nullptr, int threads = 0);
+
+// Loads the input from the start offset `offset_text` (the file is opened
+// before the text is converted, so a file error comes first; a negative offset
+// is refused). Throws Error for those failures.
+Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offset_text);
+
+// The person pass streaming to a report: writes the person schema's lines
+// into `editor`, scans `buffer` and writes one row per match to `writer`, in
+// position order, as the table's rows would be written: the first row of a
+// rowid that has values takes its label cells. Then the ids that have values
+// and no person row, in the order of their first value. Returns false when
+// `progress` cancelled (the rows so far are written).
+bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
+                      const LabelCells& labels, ContactsReportWriter& writer,
+                      ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

@@ -1,0 +1,53 @@
+// The label cells of contacts recovery, held apart from the person rows: for
+// each multi-value record id (1 to 2000), the 14 cells of report columns 32 to
+// 45 into which its values merge, and the order in which the ids first got a
+// value. Small and flat whatever the input's size, so that person rows can
+// stream to the report. Not thread-safe; one per run.
+#ifndef QUARROW_CONTACTS_LABEL_CELLS_H_
+#define QUARROW_CONTACTS_LABEL_CELLS_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarrow {
+
+class LabelCells {
+ public:
+  static constexpr int kMaxId = 2000;
+  static constexpr int kFirstColumn = 32;
+  static constexpr int kCells = 14;
+
+  LabelCells();
+
+  // Files `raw` under record id `id` (1 to kMaxId) in report column `column`
+  // (32 to 45), merged as MergeValue merges into a table cell. `position` is
+  // the value record's; the first one filed for an id is kept.
+  void File(int id, int column, std::string_view raw, int64_t position);
+
+  // Returns true iff some value was filed under `id` (it then has a row).
+  bool Has(int id) const { return id >= 1 && id <= kMaxId && filed_[id]; }
+  std::string_view Cell(int id, int column) const;
+  // Appends the 14 cells of `id` (empty ones when it has none), each followed
+  // by a TAB.
+  void AppendCells(int id, std::string& out) const;
+  int64_t FirstPosition(int id) const { return first_position_[id]; }
+  // The ids that got values, in the order of their first value.
+  const std::vector<int>& ids_in_order() const { return ids_in_order_; }
+
+ private:
+  std::vector<std::array<std::string, kCells>> cells_;
+  std::vector<uint8_t> filed_;
+  std::vector<int64_t> first_position_;
+  std::vector<int> ids_in_order_;
+};
+
+// The record id a person row's rowid cell names, when it is one a value can
+// carry: the canonical decimal text of 1 to LabelCells::kMaxId; else 0.
+int LabelIdOf(std::string_view rowid_cell);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_LABEL_CELLS_H_

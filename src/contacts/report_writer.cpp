@@ -1,0 +1,55 @@
+#include "contacts/report_writer.h"
+
+#include "engine/header.h"
+
+namespace quarrow {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+}  // namespace
+
+ContactsReportWriter::ContactsReportWriter(const std::string& output_path,
+                                           const RunOptions& options,
+                                           const std::vector<std::string>& names)
+    : file_(output_path), options_(options), formatted_(options, names) {
+  if (options_.format != ReportFormat::kTsv) {
+    file_.Write(formatted_.Head());
+    return;
+  }
+  line_ = kByteOrderMark;
+  for (const std::string& name : names) AppendCell(name);
+  if (options_.details) {
+    AppendCell("OFFSET");
+    AppendCell("STATUS");
+  }
+  line_ += "\r\n";
+  file_.Write(line_);
+}
+
+void ContactsReportWriter::AppendCell(std::string_view cell) {
+  line_ += cell;
+  line_ += '\t';
+}
+
+void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t offset,
+                               std::string_view status) {
+  line_.clear();
+  ++rows_;
+  if (options_.format != ReportFormat::kTsv) {
+    formatted_.AppendRow(cells, offset, status, line_);
+    file_.Write(line_);
+    return;
+  }
+  for (std::string_view cell : cells) AppendCell(cell);
+  if (options_.details) {
+    AppendDecimal(offset, line_);
+    line_ += '\t';
+    AppendCell(status);
+  }
+  line_ += "\r\n";
+  file_.Write(line_);
+}
+
+}  // namespace quarrow

@@ -1,0 +1,51 @@
+// Writes the contacts report one row at a time, so that rows can stream from
+// the scan instead of waiting in a table: the header row first, then each row
+// as its 46 cells. tsv is the specified report (a byte-order mark, every cell
+// followed by a TAB, CR LF); with details each row adds its record's offset
+// and status as two more cells, "OFFSET" and "STATUS". csv and jsonl are
+// written as ContactsFormattedReport lays them out. Not thread-safe; one per
+// report.
+#ifndef QUARROW_CONTACTS_REPORT_WRITER_H_
+#define QUARROW_CONTACTS_REPORT_WRITER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/contacts_report.h"
+#include "engine/file_io.h"
+#include "engine/run_options.h"
+
+namespace quarrow {
+
+class ContactsReportWriter {
+ public:
+  // Opens `output_path` (truncated in place; "-" is standard output) and
+  // writes the header row of `names` (the report's 46 column names). Throws
+  // Error when the file cannot be created or written.
+  ContactsReportWriter(const std::string& output_path, const RunOptions& options,
+                       const std::vector<std::string>& names);
+
+  // One row: `cells` are its 46 cells; `offset` and `status` are written with
+  // details only. Throws Error when the file cannot be written.
+  void Row(std::span<const std::string_view> cells, int64_t offset, std::string_view status);
+
+  int64_t rows() const { return rows_; }
+  // Flushes and closes; throws as Row does. Idempotent.
+  void Close() { file_.Close(); }
+
+ private:
+  void AppendCell(std::string_view cell);
+
+  OutputFile file_;
+  RunOptions options_;
+  ContactsFormattedReport formatted_;
+  std::string line_;
+  int64_t rows_ = 0;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_REPORT_WRITER_H_
