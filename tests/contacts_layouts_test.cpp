@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "contacts/contacts_recovery.h"
+#include "contacts/contacts_report.h"
+#include "text_rule/error.h"
 #include "contacts/contacts_schema.h"
 #include "contacts/multi_value_pass.h"
 #include "contacts/person_pass.h"
+#include "sample_book.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow {
@@ -228,6 +231,57 @@ TEST(ContactsLayouts, LabelFilingByName) {
   EXPECT_EQ(LabelColumn("", "4", schema), 45);
   // Without a label table the fixed ids hold.
   EXPECT_EQ(LabelColumn("2", "3", BuiltInContactsSchema()), 33);
+}
+
+// The report streamed from flat label cells is the report of the table filled
+// person pass first, value pass second, byte for byte.
+TEST(ContactsLayouts, StreamedReportEqualsTheTableBuiltOne) {
+  TempDir dir;
+  for (int layout : {34, 38}) {
+    for (uint64_t seed : {1, 7}) {
+      const std::string book = dir.File("book" + std::to_string(layout) + "-" +
+                                        std::to_string(seed) + ".db");
+      sample::SampleOptions options;
+      options.layout = layout;
+      options.seed = seed;
+      options.persons = 150;
+      sample::MakeSampleBook(book, options);
+
+      const std::string streamed = Recover(book, dir.File("streamed.txt")).report;
+      ContactsSchema schema = ChooseContactsSchema(ReadInputSchema(book));
+      LinesEditor editor;
+      NoView view;
+      ResultTable table;
+      Buffer buffer = PersonPass(book, "0", schema, editor, table);
+      MultiValuePass(buffer, schema, editor, table);
+      WriteContactsReport(table, dir.File("table.txt"), view);
+      EXPECT_EQ(streamed, ReadFile(dir.File("table.txt"))) << layout << " " << seed;
+      EXPECT_GT(ReportRows(streamed).size(), 150u);
+    }
+  }
+}
+
+// A cancel while rows stream keeps the rows written and says so.
+TEST(ContactsLayouts, CancelWhileStreamingKeepsAnIncompleteReport) {
+  TempDir dir;
+  const std::string book = dir.File("book.db");
+  MakeBook(book, 38);
+  class CancelInSecondPass : public ProgressSink {
+   public:
+    bool Update(int64_t done, int64_t total) override { return 2 * done <= total; }
+  } cancel;
+  LinesEditor editor;
+  NoView view;
+  ResultTable table;
+  const std::string out = dir.File("out.txt");
+  try {
+    RecoverContacts(book, "0", out, editor, view, table, &cancel);
+    FAIL() << "not cancelled";
+  } catch (const Error& error) {
+    EXPECT_NE(std::string(error.what()).find("incomplete"), std::string::npos) << error.what();
+  }
+  const std::string report = ReadFile(out);
+  EXPECT_EQ(report.rfind("\xEF\xBB\xBFNUM_0\tNUM_1\t", 0), 0u);
 }
 
 }  // namespace
