@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QStringDecoder>
 
@@ -38,23 +39,25 @@ std::shared_ptr<const ReportLineIndex> ReportLineIndex::Build(const std::string&
     for (size_t i = 0; i < count; ++i) {
       const char c = block[i];
       const int64_t position = at + static_cast<int64_t>(i);
-      if (after_cr && c != '\n') {  // a lone CR ended the line before
+      const bool cr_before = after_cr;
+      if (cr_before && c != '\n') {  // a lone CR ended the line before
         starts.push_back(line_start);
         index->longest_ = std::max(index->longest_, position - 1 - line_start);
         line_start = position;
       }
-      after_cr = c == '\r';
       if (c == '\n') {
         starts.push_back(line_start);
-        index->longest_ = std::max(index->longest_, position - line_start);
+        index->longest_ =
+            std::max(index->longest_, position - (cr_before ? 1 : 0) - line_start);
         line_start = position + 1;
       }
+      after_cr = c == '\r';
     }
     at += static_cast<int64_t>(count);
   }
   if (after_cr || line_start < size) {
     starts.push_back(line_start);
-    index->longest_ = std::max(index->longest_, size - line_start);
+    index->longest_ = std::max(index->longest_, size - (after_cr ? 1 : 0) - line_start);
   }
   starts.push_back(size);
   return index;
@@ -101,7 +104,6 @@ QString ReportLinesModel::Line(int row) const {
 QVariant ReportLinesModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (role == Qt::DisplayRole) return Line(index.row());
-  if (role == Qt::SizeHintRole && row_size_.isValid()) return row_size_;
   return {};
 }
 
@@ -129,42 +131,48 @@ void ReportLinesModel::AppendLines(const QStringList& lines) {
   endInsertRows();
 }
 
-void ReportLinesModel::SetRowSize(QSize size) {
-  if (size == row_size_) return;
-  row_size_ = size;
-  if (rowCount() > 0) emit dataChanged(index(0), index(rowCount() - 1), {Qt::SizeHintRole});
-}
-
 int64_t ReportLinesModel::LongestLine() const {
   int64_t longest = file_ ? file_->longest() : 0;
   for (const QString& line : appended_) longest = std::max<int64_t>(longest, line.size());
   return longest;
 }
 
-ReportView::ReportView(QWidget* parent) : QListView(parent), model_(new ReportLinesModel(this)) {
+ReportView::ReportView(QWidget* parent) : QTableView(parent), model_(new ReportLinesModel(this)) {
   setModel(model_);
-  // Every row the same height: the view places any row without measuring the
-  // others, so a report of millions of lines scrolls as one of ten.
-  setUniformItemSizes(true);
+  // One column of rows of one fixed height: the view places any row without
+  // measuring the others (its header keeps the rows as one span), so a report
+  // of millions of lines shows and scrolls as one of ten.
+  horizontalHeader()->hide();
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  setShowGrid(false);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   setTextElideMode(Qt::ElideNone);
   setWordWrap(false);
-  connect(model_, &QAbstractItemModel::modelReset, this, &ReportView::FitRows);
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
+    FitRows();
+    // A cursor on the first line, so that the first Ctrl+End goes to the end
+    // (with no cursor, any move only puts it on the first line).
+    if (model_->rowCount() > 0)
+      selectionModel()->setCurrentIndex(model_->index(0), QItemSelectionModel::NoUpdate);
+  });
   connect(model_, &QAbstractItemModel::rowsInserted, this, &ReportView::FitRows);
 }
 
 void ReportView::FitRows() {
-  // The widest line sets the row width, read from the index, not measured.
+  // The widest line sets the column's width, from the index, not measured.
   const QFontMetrics metrics(font());
   const int64_t chars = std::min<int64_t>(model_->LongestLine(), 100000);
-  const int width = static_cast<int>(chars) * metrics.averageCharWidth() + 8;
-  model_->SetRowSize(QSize(width, metrics.height()));
+  verticalHeader()->setDefaultSectionSize(metrics.height() + 2);
+  setColumnWidth(0, static_cast<int>(chars) * metrics.averageCharWidth() + 8);
 }
 
 void ReportView::changeEvent(QEvent* event) {
-  QListView::changeEvent(event);
+  QTableView::changeEvent(event);
   if (event->type() == QEvent::FontChange) FitRows();
 }
 
@@ -201,7 +209,7 @@ void ReportView::keyPressEvent(QKeyEvent* event) {
     CopySelection();
     return;
   }
-  QListView::keyPressEvent(event);
+  QTableView::keyPressEvent(event);
 }
 
 void ListOutputView::Clear() { view_->lines()->Clear(); }

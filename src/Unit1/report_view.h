@@ -13,7 +13,7 @@
 
 #include <QAbstractListModel>
 #include <QCache>
-#include <QListView>
+#include <QTableView>
 #include <QStringList>
 
 #include "engine/file_io.h"
@@ -60,8 +60,6 @@ class ReportLinesModel : public QAbstractListModel {
   void AppendLines(const QStringList& lines);
   // One row's text, read on demand (a few recent rows are kept).
   QString Line(int row) const;
-  // The width and height every row is laid out with.
-  void SetRowSize(QSize size);
   int64_t LongestLine() const;
 
  private:
@@ -70,10 +68,9 @@ class ReportLinesModel : public QAbstractListModel {
   std::shared_ptr<const ReportLineIndex> file_;
   QStringList appended_;
   mutable QCache<int, QString> recent_{2048};
-  QSize row_size_;
 };
 
-class ReportView : public QListView {
+class ReportView : public QTableView {
   Q_OBJECT
 
  public:

@@ -7,6 +7,14 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <algorithm>
+#include <functional>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileInfo>
+#include <QScrollBar>
+
 #include "Unit1/command_runner.h"
 #include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
@@ -132,6 +140,109 @@ class TextPortsTest : public QObject {
                qPrintable(message));
     }
     QCOMPARE(widget.toPlainText(), QStringLiteral("earlier"));
+  }
+
+  // The list view's lines are the text view's lines, whatever the line ends,
+  // also where a CR LF straddles the index's 1 MiB reads.
+  void ReportIndexSplitsLinesAsTheTextDoes_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("lf") << QByteArray("\xEF\xBB\xBF" "a\nb\n");
+    QTest::newRow("cr lf, no final end") << QByteArray("a\r\nb");
+    QTest::newRow("lone cr") << QByteArray("a\r\rb\r");
+    QTest::newRow("empty lines") << QByteArray("\n\n\r\n");
+    QTest::newRow("8-bit") << QByteArray("caf\xE9\r\n");
+    QByteArray straddling((1 << 20) - 1, 'x');
+    QTest::newRow("cr lf across reads") << straddling + "\r\ny\r" + straddling + "\rz";
+  }
+
+  void ReportIndexSplitsLinesAsTheTextDoes() {
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("report.txt");
+    QVERIFY(WriteFile(path, bytes));
+    QStringList expected = DecodeViewText(bytes).split(u'\n');
+    if (expected.back().isEmpty()) expected.removeLast();
+    auto index = ReportLineIndex::Build(path.toStdString());
+    QStringList shown;
+    for (int64_t i = 0; i < index->size(); ++i) shown << index->Line(i);
+    QCOMPARE(shown, expected);
+    int64_t longest = 0;
+    for (const QString& line : expected) longest = std::max<int64_t>(longest, line.size());
+    QCOMPARE(index->longest(), longest);
+  }
+
+  // No action on the output view keeps the window's thread for 200 ms, with
+  // a report of any size: only the rows on the screen are read. The size is
+  // QUARROW_VIEW_LINES lines (scripts/measure-output-view.sh runs it large,
+  // under Xvfb); each action's time is printed.
+  void LargeReportsStayResponsive() {
+    const int lines = qEnvironmentVariableIntValue("QUARROW_VIEW_LINES") > 0
+                          ? qEnvironmentVariableIntValue("QUARROW_VIEW_LINES")
+                          : 300000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("contacts.txt");
+    {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QByteArray row = "\xEF\xBB\xBF" "NUM_0\tNUM_1\tNUM_2\tROWID\tFirst\tLast\r\n";
+      for (int i = 1; i <= lines; ++i) {
+        row += QByteArray::number(i) + "\t" + QByteArray::number(i * 7) +
+               "\t30\t0\tAnna\tBerg\t\t\t\t\t\t\t\t+1 (555) 010-0101,  anna.berg@example.org\t\r\n";
+        if (row.size() > (1 << 20)) {
+          QCOMPARE(file.write(row), row.size());
+          row.clear();
+        }
+      }
+      QCOMPARE(file.write(row), row.size());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    auto index = ReportLineIndex::Build(path.toStdString());  // on the command's thread
+    qInfo("output view: indexing %lld lines (%lld MiB) off the window's thread: %lld ms",
+          static_cast<long long>(index->size()),
+          static_cast<long long>(QFileInfo(path).size() >> 20),
+          static_cast<long long>(clock.elapsed()));
+    QCOMPARE(index->size(), int64_t{lines} + 1);
+
+    // The layout that Qt puts off to a timer is done at once here, so that it
+    // is timed with the action that asked for it.
+    struct TimedView : ReportView {
+      using QAbstractItemView::executeDelayedItemsLayout;
+    } view;
+    view.resize(725, 439);
+    view.show();
+    view.activateWindow();
+    view.setFocus();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    qint64 slowest = 0;
+    auto measure = [&](const char* action, const std::function<void()>& act) {
+      QApplication::processEvents();
+      clock.restart();
+      act();
+      view.executeDelayedItemsLayout();
+      QApplication::processEvents();
+      view.viewport()->repaint();
+      const qint64 spent = clock.elapsed();
+      slowest = std::max(slowest, spent);
+      qInfo("output view: %s: %lld ms", action, static_cast<long long>(spent));
+    };
+    measure("show the report", [&] { view.lines()->ShowFile(index); });
+    measure("Ctrl+End", [&] { QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier); });
+    QCOMPARE(view.currentIndex().row(), lines);
+    measure("Page Up", [&] { QTest::keyClick(&view, Qt::Key_PageUp); });
+    measure("scroll to the middle", [&] {
+      view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+    });
+    measure("scroll to the right end", [&] {
+      view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+    });
+    measure("Ctrl+Home", [&] { QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier); });
+    measure("Ctrl+A", [&] { QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier); });
+    measure("Ctrl+C", [&] { QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier); });
+    QVERIFY(QApplication::clipboard()->text().startsWith("NUM_0\tNUM_1"));
+    measure("append a line", [&] { view.lines()->AppendLines({"one more"}); });
+    measure("clear", [&] { view.lines()->Clear(); });
+    QVERIFY2(slowest < 200, qPrintable(QString("slowest action: %1 ms").arg(slowest)));
   }
 
   // Each script: A appends a line, C clears, L loads the file "a\r\nb\r\n",
