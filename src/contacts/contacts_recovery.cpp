@@ -79,14 +79,18 @@ void RecoverContacts(const std::string& input_path, const std::string& offset_te
   // Values first, into cells small enough to hold whatever the input's size;
   // then person rows stream to the report, each first row of an id taking its
   // values, as the report of a table filled the other way round reads.
+  MatchStatus status(input_path, buffer, options);
   LabelCells labels;
-  if (!FileMultiValues(buffer, schema, editor, labels,
+  std::vector<PageStatus> value_status;
+  if (!FileMultiValues(buffer, schema, editor, labels, status, value_status,
                        progress ? &multi_value_progress : nullptr, options.threads))
     throw Error(kContactsCancelled);
   view.Clear();
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
-  const bool finished = StreamPersonRows(buffer, schema, editor, labels, writer,
-                                         progress ? &person_progress : nullptr, options.threads);
+  const bool finished =
+      StreamPersonRows(buffer, schema, editor, labels, writer, status, value_status,
+                       options.deleted_only, progress ? &person_progress : nullptr,
+                       options.threads);
   writer.Close();
   // The editor ends with the multi-value lines, as when values were filed last.
   ReplaceEditorLines(editor, schema.multi_value_lines);

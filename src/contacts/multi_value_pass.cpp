@@ -149,12 +149,16 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
 }
 
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
-                     LabelCells& labels, ProgressSink* progress, int threads) {
+                     LabelCells& labels, MatchStatus& status,
+                     std::vector<PageStatus>& first_status, ProgressSink* progress,
+                     int threads) {
+  first_status.assign(LabelCells::kMaxId + 1, PageStatus{});
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
+  status.Attach(params);
   // Only the four columns the plausibility test and the filing read.
   params.rendered.assign(columns.size(), 0);
   for (int k : {kRecordIdColumn, kPropertyColumn, kLabelColumn, kValueColumn})
@@ -164,11 +168,12 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
       [&schema](const Match&, const ColumnList& found, std::string& out) {
         return FormatMultiValue(found, schema, out);
       },
-      [&labels](int64_t position, std::string_view formatted) {
+      [&](int64_t position, std::string_view formatted) {
         size_t first_tab = formatted.find('\t');
         size_t second_tab = formatted.find('\t', first_tab + 1);
         int id = LabelIdOf(formatted.substr(0, first_tab));
         int col = StrToInt(formatted.substr(first_tab + 1, second_tab - first_tab - 1));
+        if (!labels.Has(id) && status.enabled()) first_status[id] = status.At(position);
         labels.File(id, col, formatted.substr(second_tab + 1), position);
       });
 }

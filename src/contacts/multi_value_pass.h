@@ -11,6 +11,7 @@
 
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
+#include "pagemap/match_status.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -97,10 +98,13 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
 
 // The multi-value pass filing into label cells instead of a table: writes the
 // multi-value lines into `editor`, scans `buffer` and files every plausible
-// match under its record id, in position order. Returns false when `progress`
-// cancelled.
+// match under its record id, in position order; `first_status` (indexed by
+// record id) gets the status of each id's first value. Returns false when
+// `progress` cancelled.
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
-                     LabelCells& labels, ProgressSink* progress = nullptr, int threads = 0);
+                     LabelCells& labels, MatchStatus& status,
+                     std::vector<PageStatus>& first_status, ProgressSink* progress = nullptr,
+                     int threads = 0);
 
 }  // namespace quarrow
 

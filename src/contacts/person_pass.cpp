@@ -5,6 +5,7 @@
 
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
+#include "engine/header.h"
 #include "engine/scan.h"
 #include "text_rule/text_rule.h"
 
@@ -119,41 +120,68 @@ void SetLabelCells(const LabelCells& labels, int id,
 
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
-                      ProgressSink* progress, int threads) {
+                      MatchStatus& status, const std::vector<PageStatus>& value_status,
+                      bool deleted_only, ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;
+  status.Attach(params);
   params.rendered.assign(columns.size(), 0);
   for (int cell : schema.person_cells) {
     if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) params.rendered[cell] = 1;
   }
   const std::vector<int>& person_cells = schema.person_cells;
+  std::string status_text;
   // Values go to the first row of their id, as a table finds it.
   std::vector<uint8_t> taken(LabelCells::kMaxId + 1, 0);
   std::array<std::string_view, kReportColumns> cells{};
+  // With a status, the record's size from its serial types goes first, on a
+  // line of its own: the copy test of a freed record needs it.
+  const bool sized = status.enabled();
   const bool finished = ScanFormatted(
       buffer, columns, params,
-      [&person_cells](const Match& match, const ColumnList& found, std::string& row) {
+      [&person_cells, sized](const Match& match, const ColumnList& found, std::string& row) {
+        if (sized) {
+          AppendDecimal(RecordSizeOf(found), row);
+          row += '\n';
+        }
         return FormatPersonRow(match.prefix, found, person_cells, row);
       },
       [&](int64_t position, std::string_view row) {
+        uint64_t record_size = 0;
+        if (sized) {
+          const size_t end = row.find('\n');
+          ParsePrefixNumber(row.substr(0, end), record_size);
+          row.remove_prefix(end + 1);
+        }
         SplitRow(row, cells);
         const int id = LabelIdOf(cells[ResultTable::kIdColumn]);
         const bool first_of_id = id != 0 && !taken[id];
         if (first_of_id) taken[id] = 1;
+        const PageStatus where = status.At(position);
+        if (deleted_only &&
+            status.IsLiveData(position, where, cells[ResultTable::kIdColumn], cells[0],
+                              record_size))
+          return;
         SetLabelCells(labels, first_of_id ? id : 0, cells);
-        writer.Row(cells, buffer.start_offset() + position, {});
+        status_text.clear();
+        AppendStatusText(where, status_text);
+        writer.Row(cells, status.Offset(position), status_text);
       });
   if (!finished) return false;
   std::string id_text;
   for (int id : labels.ids_in_order()) {
     if (taken[id]) continue;
+    const PageStatus& where = value_status[id];
+    if (deleted_only && where.status == Status::kLive) continue;
     cells.fill({});
     id_text = std::to_string(id);
     cells[ResultTable::kIdColumn] = id_text;
     SetLabelCells(labels, id, cells);
-    writer.Row(cells, buffer.start_offset() + labels.FirstPosition(id), {});
+    status_text.clear();
+    AppendStatusText(where, status_text);
+    writer.Row(cells, status.Offset(labels.FirstPosition(id)), status_text);
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
 #include "contacts/report_writer.h"
+#include "pagemap/match_status.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -74,11 +75,15 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 // into `editor`, scans `buffer` and writes one row per match to `writer`, in
 // position order, as the table's rows would be written: the first row of a
 // rowid that has values takes its label cells. Then the ids that have values
-// and no person row, in the order of their first value. Returns false when
-// `progress` cancelled (the rows so far are written).
+// and no person row, in the order of their first value. Each row carries its
+// person record's offset and status (a row of values alone its first value's,
+// `value_status`); with `deleted_only`, rows of live data are left out (their
+// values still go to them, not to another row). Returns false when `progress`
+// cancelled (the rows so far are written).
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
-                      ProgressSink* progress = nullptr, int threads = 0);
+                      MatchStatus& status, const std::vector<PageStatus>& value_status,
+                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

@@ -26,6 +26,7 @@ struct PageMatches {
   std::vector<int64_t> positions;
   std::string text;
   std::vector<size_t> ends;
+  std::vector<int64_t> database_starts;
 
   // Empties the lists but keeps their memory: pages recycle these, since fresh
   // allocations of this size cost more in page faults than the scan itself.
@@ -33,6 +34,7 @@ struct PageMatches {
     positions.clear();
     text.clear();
     ends.clear();
+    database_starts.clear();
   }
 };
 
@@ -56,6 +58,7 @@ class PageScanner {
     matches.Clear();
     const auto* bytes = reinterpret_cast<const uint8_t*>(window_.data());
     const size_t size = window_.size();
+    if (params_.database_start) FindDatabaseStarts(start, first, last, matches);
     ForEachCandidate(window_, first - start, last - start,
                      params_.rule == CandidateRule::kPair, [&](int64_t j) {
                        // Bytes past the window are tested by Match itself.
@@ -67,6 +70,20 @@ class PageScanner {
   }
 
  private:
+  // Headers on 512-byte boundaries of the file, counted from the file's start.
+  void FindDatabaseStarts(int64_t start, int64_t first, int64_t last, PageMatches& out) {
+    static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
+    constexpr int64_t kSector = 512;
+    const int64_t base = buffer_.start_offset();
+    int64_t p = first + (kSector - (base + first) % kSector) % kSector;
+    for (; p < last; p += kSector) {
+      const int64_t at = p - start;
+      if (at + 16 > static_cast<int64_t>(window_.size())) break;
+      if (std::string_view(window_).substr(static_cast<size_t>(at), 16) == kMagic)
+        out.database_starts.push_back(p);
+    }
+  }
+
   void TryCandidate(const BufferView& view, int64_t position, PageMatches& out) {
     int64_t cursor = position + 1;
     if (!matcher_.Match(view, columns_, cursor)) return;
@@ -100,8 +117,11 @@ class PageScanner {
   std::string window_;
 };
 
-// Hands one page's kept matches to the handler, in position order.
-void Deliver(const PageMatches& matches, const FormattedHandler& handler) {
+// Hands one page's kept matches to the handler, in position order, after the
+// database starts found in it.
+void Deliver(const PageMatches& matches, const ScanParams& params,
+             const FormattedHandler& handler) {
+  for (int64_t start : matches.database_starts) params.database_start(start);
   std::string_view text(matches.text);
   size_t begin = 0;
   for (size_t m = 0; m < matches.positions.size(); ++m) {
@@ -217,7 +237,7 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
     for (int64_t page = 0; page < page_count; ++page) {
       auto [first, last] = page_bounds(page);
       scanner.Scan(first, last, matches);
-      Deliver(matches, handler);
+      Deliver(matches, params, handler);
       if (!report(page)) return false;
     }
     return true;
@@ -251,7 +271,7 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
 
   for (int64_t page = 0; page < page_count; ++page) {
     PageMatches matches = pipeline.Take(page);
-    Deliver(matches, handler);
+    Deliver(matches, params, handler);
     pipeline.Recycle(std::move(matches));
     if (!report(page)) return false;
   }

@@ -47,6 +47,11 @@ struct ScanParams {
   // When not empty, only the columns marked here (not 0) are rendered; the
   // others' values stay empty (see ExtractValues).
   std::vector<uint8_t> rendered;
+  // When set, called on the calling thread with the buffer position of every
+  // database header ("SQLite format 3" and a NUL) on a 512-byte boundary of the
+  // file, in position order, before the matches of the page holding it. The
+  // scan reads every byte anyway, so finding them costs next to nothing.
+  std::function<void(int64_t position)> database_start;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,

@@ -238,6 +238,11 @@ class Walker {
       if (read_leaves_ && budget_.cell_hashes > 0) {
         --budget_.cell_hashes;
         out_.cell_hashes.push_back(CellHash(cell.rowid, cell.payload_size, local));
+        // The same record freed into a freeblock loses the bytes up to its
+        // header length (SQLite writes the freeblock's header there): it is
+        // known by the rest, when the header length is one byte.
+        if (!local.empty() && static_cast<uint8_t>(local[0]) < 0x80)
+          out_.body_hashes.push_back(CellHash(kBodyKeyRowid, cell.payload_size, local.substr(1)));
       }
     }
   }

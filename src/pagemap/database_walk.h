@@ -49,6 +49,8 @@ struct MappedDatabase {
   std::vector<uint8_t> kinds;
   // CellHash of every live table-leaf cell (only when asked), unsorted.
   std::vector<uint64_t> cell_hashes;
+  // CellHash(kBodyKeyRowid, ...) of those with a one-byte header length.
+  std::vector<uint64_t> body_hashes;
   bool wal_applied = false;
   int64_t wal_committed_frames = 0;
 };
@@ -67,6 +69,10 @@ struct MapDatabaseRequest {
 // or the budget is spent before it starts; else maps what it can.
 bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,
                  MappedDatabase& out);
+
+// The rowid under which a record's body (its payload after a one-byte header
+// length) is keyed, for copies whose first bytes a freeblock overwrote.
+inline constexpr int64_t kBodyKeyRowid = INT64_MIN;
 
 // The copy test's key: a cell's rowid, full payload size and local payload.
 uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local);

@@ -172,6 +172,7 @@ bool PageMap::AddDatabase(const MapDatabaseRequest& request, bool as_region) {
   MappedDatabase mapped;
   if (!MapDatabase(request, budget_, mapped)) return false;
   AddCellHashes(mapped.cell_hashes, mapped.usable_size);
+  if (!mapped.body_hashes.empty()) body_keys_.Add(mapped.body_hashes);
   if (!as_region) return true;
   if (request.file == input_.get() && request.wal != nullptr) {
     summary_.wal_applied = mapped.wal_applied;
@@ -277,6 +278,17 @@ bool PageMap::IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
     if (local > payload.size()) continue;
     const uint64_t key = CellHash(rowid, payload_size, payload.substr(0, local));
     if (cell_keys_.Contains(key)) return true;
+  }
+  return false;
+}
+
+bool PageMap::IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) const {
+  if (body_keys_.size() == 0 || payload_size == 0) return false;
+  for (uint32_t usable_size : usable_sizes_) {
+    const uint64_t local = sqlite_format::LocalPayloadSize(payload_size, usable_size, true);
+    if (local == 0 || local - 1 > body.size()) continue;
+    if (body_keys_.Contains(CellHash(kBodyKeyRowid, payload_size, body.substr(0, local - 1))))
+      return true;
   }
   return false;
 }

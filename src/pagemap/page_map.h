@@ -157,6 +157,11 @@ class PageMap {
   // unless built with copy_index.
   bool IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
                         std::string_view payload) const;
+  // The same for a copy in a freeblock, whose payload length, rowid and
+  // header length SQLite overwrote: true iff some live table-leaf cell with a
+  // one-byte header length has `payload_size` bytes of payload and the bytes
+  // after that header length equal `body` (at least the locally stored ones).
+  bool IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) const;
 
   const PageMapSummary& summary() const { return summary_; }
 
@@ -207,6 +212,7 @@ class PageMap {
   int64_t wal_start_ = 0;
   JournalIndex journal_;   // when the input is a journal
   CellKeySet cell_keys_;
+  CellKeySet body_keys_;
   std::vector<bool> tried_boundaries_;  // AddDatabaseAt's offsets, one bit per 512 bytes
   std::vector<uint32_t> usable_sizes_;    // of the databases hashed
   PageMapSummary summary_;

@@ -7,6 +7,7 @@
 #include "engine/file_io.h"
 #include "engine/header.h"
 #include "engine/scan.h"
+#include "pagemap/match_status.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
 #include "text_rule/error.h"
@@ -31,8 +32,51 @@ std::vector<ReportColumn> ReportColumns(const ColumnList& columns) {
   std::vector<ReportColumn> report;
   for (const char* name : kFindNumberNames) report.push_back({name, true});
   for (const TERM& column : columns) report.push_back({column.name, column.tp == kInteger});
-  // "offset" and "_raw" are jsonl's own keys.
-  return UniqueColumnNames(std::move(report), {"offset", "_raw"});
+  // "offset", "status" and "_raw" are the report's own keys.
+  return UniqueColumnNames(std::move(report), {"offset", "status", "_raw"});
+}
+
+// With details or deleted-only, the formatter puts the payload length, the
+// rowid (the cell prefix's first two numbers) and the size the serial types
+// give on a line of their own in front of the record, for the handler to read
+// and strip.
+MatchFormatter WithPrefixNumbers(MatchFormatter format) {
+  return [format = std::move(format)](const Match& match, const ColumnList& columns,
+                                      std::string& out) {
+    std::string_view prefix = match.prefix;
+    size_t second_tab = prefix.find('\t', prefix.find('\t') + 1);
+    out.append(prefix.substr(0, second_tab + 1));
+    AppendDecimal(RecordSizeOf(columns), out);
+    out += '\n';
+    return format(match, columns, out);
+  };
+}
+
+// Adds a record's offset and status to its formatted line, as each format
+// carries them: two more tsv fields, two more csv fields, a jsonl "status"
+// (its "offset" is always there).
+void AppendWithDetails(std::string_view line, ReportFormat format, int64_t offset,
+                       std::string_view status, std::string& out) {
+  switch (format) {
+    case ReportFormat::kTsv:
+    case ReportFormat::kCsv: {
+      const char separator = format == ReportFormat::kTsv ? '\t' : ',';
+      out.append(line.substr(0, line.size() - 2));  // before its CR LF
+      if (format == ReportFormat::kCsv) out += separator;
+      AppendDecimal(offset, out);
+      out += separator;
+      out += status;
+      if (format == ReportFormat::kTsv) out += separator;
+      out += "\r\n";
+      return;
+    }
+    case ReportFormat::kJsonl:
+      out.append(line.substr(0, line.size() - 2));  // before its closing "}" and LF
+      out += ",\"status\":\"";
+      out += status;
+      out += "\"}\n";
+      return;
+  }
 }
 
 // A match's fields: the prefix's three numbers (each followed by a TAB in
@@ -114,16 +158,44 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
 
   const JsonlColumns report_columns(ReportColumns(columns));
   OutputFile report(output_path);
-  report.Write(ReportHead(options, report_columns.columns));
+  std::vector<ReportColumn> head_columns = report_columns.columns;
+  if (options.details) {
+    head_columns.push_back({"offset", true});
+    head_columns.push_back({"status", false});
+  }
+  report.Write(ReportHead(options, head_columns));
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
   params.threads = options.threads;
   // Suppressed columns print "null": no need to render them.
   for (const TERM& column : columns) params.rendered.push_back(!column.off);
   int64_t records = 0;
+  MatchStatus status(input_path, buffer, options);
+  status.Attach(params);
+  MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
+  if (status.enabled()) formatter = WithPrefixNumbers(std::move(formatter));
+  std::string detailed, status_text;
   bool finished = ScanFormatted(
-      buffer, columns, params,
-      ReportFormatter(options.format, report_columns, buffer.start_offset()),
-      [&](int64_t, std::string_view line) {
+      buffer, columns, params, formatter, [&](int64_t position, std::string_view line) {
+        if (status.enabled()) {
+          const size_t end = line.find('\n');
+          const std::string_view numbers = line.substr(0, end);
+          line.remove_prefix(end + 1);
+          const size_t tab = numbers.find('\t'), tab2 = numbers.find('\t', tab + 1);
+          const PageStatus where = status.At(position);
+          uint64_t record_size = 0;
+          ParsePrefixNumber(numbers.substr(tab2 + 1), record_size);
+          if (options.deleted_only &&
+              status.IsLiveData(position, where, numbers.substr(tab + 1, tab2 - tab - 1),
+                                numbers.substr(0, tab), record_size))
+            return;
+          if (options.details) {
+            status_text.clear();
+            AppendStatusText(where, status_text);
+            detailed.clear();
+            AppendWithDetails(line, options.format, status.Offset(position), status_text, detailed);
+            line = detailed;
+          }
+        }
         report.Write(line.data(), line.size());
         ++records;
       });
