@@ -186,10 +186,16 @@ TEST(ContactsFormats, CsvAndJsonlCarryTheReportsColumns) {
   table.SetCell(0, 3, "ABPerson");
   table.SetCell(0, 4, "First");
   table.SetCell(0, 13, "Kind");
-  std::string cells = "12\t1500\t30\tnull\tAnna, \"Bee\"";
-  for (int col = 5; col < 32; ++col) cells += '\t';
-  cells += "\t555 0150";  // MOBILE: digits, but a text
-  table.AddRowText(cells);
+  table.SetCell(0, 17, "Prefix");  // suppressed: "null" whatever it holds
+  table.SetCell(0, 18, "Note2");
+  std::vector<std::string> cells(33);
+  cells[0] = "12", cells[1] = "1500", cells[2] = "30", cells[3] = "null";
+  cells[4] = "Anna, \"Bee\"";
+  cells[17] = "null", cells[18] = "null";  // a text that happens to read null
+  cells[32] = "555 0150";                  // MOBILE: digits, but a text
+  std::string row;
+  for (const std::string& cell : cells) row += (row.empty() ? "" : "\t") + cell;
+  table.AddRowText(row);
   NoTextView view;
   RunOptions csv;
   csv.format = ReportFormat::kCsv;
@@ -203,11 +209,12 @@ folder = sys.argv[1]
 rows = list(csv.reader(open(folder + '/out.csv', newline='', encoding='utf-8')))
 print(len(rows), len(rows[0]), rows[0][:5], rows[0][32], rows[1][4], rows[1][32])
 o = json.loads(open(folder + '/out.jsonl', encoding='utf-8').readline())
-print(len(o), o['NUM_1'], o['ABPerson'], o['First'], repr(o['MOBILE']), repr(o['Kind']), 'offset' in o)
+print(len(o), o['NUM_1'], o['ABPerson'], o['First'], repr(o['MOBILE']), repr(o['Kind']), 'offset' in o,
+      o['Prefix'], o['Note2'])
 )", dir.path().string());
   EXPECT_EQ(printed,
             "2 46 ['NUM_0', 'NUM_1', 'NUM_2', 'ABPerson', 'First'] MOBILE Anna, \"Bee\" 555 0150\n"
-            "46 1500 None Anna, \"Bee\" '555 0150' None False\n");
+            "46 1500 None Anna, \"Bee\" '555 0150' None False None null\n");
 }
 
 }  // namespace

@@ -54,7 +54,13 @@ std::vector<ReportColumn> ReportColumns(const std::vector<std::string>& names,
 
 ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
                                                  const std::vector<std::string>& names)
-    : options_(options), layout_(ReportColumns(names, options.details)) {}
+    : options_(options), layout_(ReportColumns(names, options.details)) {
+  // The built-in schema's suppressed ("*") columns print "null" for any value.
+  std::set<std::string> suppressed;
+  for (const TERM& column : LoadColumns(SplitSchema(PersonSchema)))
+    if (column.off) suppressed.insert(column.name);
+  for (const std::string& name : names) suppressed_.push_back(suppressed.count(name) > 0);
+}
 
 std::string ContactsFormattedReport::Head() const {
   std::string head;
@@ -77,8 +83,9 @@ void ContactsFormattedReport::AppendRow(std::span<const std::string_view> cells,
   fields.reserve(columns.size() + 2);
   for (size_t col = 0; col < columns.size(); ++col) {
     std::string_view cell = col < cells.size() ? cells[col] : std::string_view();
-    // A suppressed column prints "null"; in an integer column that is no value.
-    fields.push_back({cell, columns[col].integer && (cell == "null" || cell.empty())});
+    // A suppressed column prints "null": no value; nor is an empty integer.
+    const bool suppressed = col < suppressed_.size() && suppressed_[col] && cell == "null";
+    fields.push_back({cell, suppressed || (columns[col].integer && (cell == "null" || cell.empty()))});
   }
   if (options_.format == ReportFormat::kCsv) {
     std::string offset_text = std::to_string(offset);

@@ -41,7 +41,8 @@ void AppendReportLine(const ResultTable& table, int64_t row, std::string& out);
 // code writes its rows (tsv, the specified report, is written as it always
 // was). Columns are named by the report's 46 header names; NUM_0 to NUM_2 and
 // the person schema's INTEGER columns are integer columns: jsonl writes their
-// integers as numbers and their "null" or empty cells as null. csv: a header
+// integers as numbers and their "null" or empty cells as null; the "null" of a
+// column the person schema suppresses is null too. csv: a header
 // row of the names (a byte-order mark first with `options.bom`), then one row
 // per record, the cells as they are. jsonl: one object per row, "offset" (the
 // record's byte position in the input) first, then the cells by name. With
@@ -59,6 +60,7 @@ class ContactsFormattedReport {
  private:
   RunOptions options_;
   JsonlColumns layout_;
+  std::vector<bool> suppressed_;  // by column: suppressed in the person schema
 };
 
 // Clears `view`, names the header cells, writes the report to `output_path`
