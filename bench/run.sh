@@ -145,16 +145,27 @@ for input in address-book random; do
   [[ -n $cat_secs ]] || { echo "bench/run.sh: cat failed" >&2; exit 1; }
   row "$input" "cat" "$cat_secs" "$cat_secs" "-"
 
-  if [[ $input == address-book ]]; then target29=6; else target29=3; fi
+  if [[ $input == address-book ]]; then target29=3; else target29=1.3; fi
   best_of "$input find 29" "$cli" find "$file" /dev/null
   row "$input" "find (29 DDL lines)" "$best" "$cat_secs" "$target29"
+  best_of "$input find 29 1t" "$cli" find --threads 1 "$file" /dev/null
+  row "$input" "find (29), 1 thread" "$best" "$cat_secs" "-"
 
   best_of "$input find 6" "$cli" find --ddl "$work/multivalue.ddl" "$file" /dev/null
-  row "$input" "find (6 DDL lines)" "$best" "$cat_secs" "-"
+  row "$input" "find (6 DDL lines)" "$best" "$cat_secs" "10"
 
   if [[ $input == address-book ]]; then
+    best_of "$input find 29 details" "$cli" find --details "$file" /dev/null
+    row "$input" "find (29), --details" "$best" "$cat_secs" "-"
     best_of "$input contacts" "$cli" contacts --offset 0 "$file" /dev/null
-    row "$input" "contacts" "$best" "$cat_secs" "12"
+    row "$input" "contacts" "$best" "$cat_secs" "10"
+    best_of "$input contacts 1t" "$cli" contacts --threads 1 "$file" /dev/null
+    row "$input" "contacts, 1 thread" "$best" "$cat_secs" "-"
+    if [[ -x /usr/bin/time ]]; then
+      /usr/bin/time -f "%M" -o "$work/rss" "$cli" contacts "$file" /dev/null 2>/dev/null || true
+      rss_line="peak resident memory of contacts: $(( $(cat "$work/rss") / 1024 )) MiB (target <= 256 MiB)"
+      echo "   $rss_line"
+    fi
   fi
 done
 
@@ -165,6 +176,7 @@ echo "machine: $(nproc 2>/dev/null || echo '?') cores, $(awk -F': ' '/model name
 printf '%-13s %-24s %9s %10s %8s\n' "input" "command" "seconds" "MB/s" "x cat"
 printf '%s\n' "-------------------------------------------------------------------------"
 for line in "${rows[@]}"; do echo "$line"; done
+[[ -n ${rss_line:-} ]] && echo "$rss_line"
 
 if ((failed)); then exit 1; fi
 if ((strict && missed)); then exit 3; fi
