@@ -4,8 +4,11 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextOption>
 #include <QStringDecoder>
 
 #include "Unit1/text_ports.h"
@@ -68,21 +71,42 @@ int64_t ReportLineIndex::size() const {
   return starts_.empty() ? 0 : static_cast<int64_t>(starts_.size()) - 1;
 }
 
-QString ReportLineIndex::Line(int64_t index) const {
-  if (!decoded_.isEmpty()) return decoded_.value(static_cast<qsizetype>(index));
-  if (index < 0 || index >= size()) return {};
-  const int64_t from = starts_[index];
-  int64_t length = starts_[index + 1] - from;
-  std::string bytes(static_cast<size_t>(length), '\0');
-  bytes.resize(file_.ReadAt(from, bytes.size(), bytes.data()));
+QString ReportLineIndex::Decode(std::string_view bytes) const {
   // The line's own end: LF, CR LF or CR.
-  if (!bytes.empty() && bytes.back() == '\n') bytes.pop_back();
-  if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+  if (!bytes.empty() && bytes.back() == '\n') bytes.remove_suffix(1);
+  if (!bytes.empty() && bytes.back() == '\r') bytes.remove_suffix(1);
   if (!utf8_) return FromBytes(bytes);
   // A second mark at a line's start is a character of the text, as the whole
   // file's decoding shows it.
   QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
   return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+QString ReportLineIndex::Line(int64_t index) const {
+  if (!decoded_.isEmpty()) return decoded_.value(static_cast<qsizetype>(index));
+  if (index < 0 || index >= size()) return {};
+  const int64_t from = starts_[index];
+  std::string bytes(static_cast<size_t>(starts_[index + 1] - from), '\0');
+  bytes.resize(file_.ReadAt(from, bytes.size(), bytes.data()));
+  return Decode(bytes);
+}
+
+QString ReportLineIndex::Join(int64_t first, int64_t count) const {
+  first = std::max<int64_t>(first, 0);
+  const int64_t end = std::min(first + std::max<int64_t>(count, 0), size());
+  if (first >= end) return {};
+  if (!decoded_.isEmpty()) {
+    return decoded_.mid(static_cast<qsizetype>(first), static_cast<qsizetype>(end - first))
+        .join(QLatin1Char('\n'));
+  }
+  const int64_t from = starts_[first];
+  std::string bytes(static_cast<size_t>(starts_[end] - from), '\0');
+  bytes.resize(file_.ReadAt(from, bytes.size(), bytes.data()));
+  // Decoded in one piece; every line end becomes LF, the last one goes.
+  QString text = Decode(bytes);
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+  return text;
 }
 
 int ReportLinesModel::FileRows() const {
@@ -131,49 +155,164 @@ void ReportLinesModel::AppendLines(const QStringList& lines) {
   endInsertRows();
 }
 
+QString ReportLinesModel::Join(int first, int last) const {
+  QStringList parts;
+  const int file_rows = FileRows();
+  if (first < file_rows) {
+    parts << file_->Join(first, std::min(last, file_rows - 1) - first + 1);
+  }
+  for (int row = std::max(first, file_rows); row <= last; ++row) parts << Line(row);
+  return parts.join(QLatin1Char('\n'));
+}
+
 int64_t ReportLinesModel::LongestLine() const {
   int64_t longest = file_ ? file_->longest() : 0;
   for (const QString& line : appended_) longest = std::max<int64_t>(longest, line.size());
   return longest;
 }
 
-ReportView::ReportView(QWidget* parent) : QTableView(parent), model_(new ReportLinesModel(this)) {
-  setModel(model_);
-  // One column of rows of one fixed height: the view places any row without
-  // measuring the others (its header keeps the rows as one span), so a report
-  // of millions of lines shows and scrolls as one of ten.
-  horizontalHeader()->hide();
-  verticalHeader()->hide();
-  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  setShowGrid(false);
-  setSelectionBehavior(QAbstractItemView::SelectRows);
-  setSelectionMode(QAbstractItemView::ExtendedSelection);
-  setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-  setTextElideMode(Qt::ElideNone);
-  setWordWrap(false);
-  connect(model_, &QAbstractItemModel::modelReset, this, [this] {
-    FitRows();
-    // A cursor on the first line, so that the first Ctrl+End goes to the end
-    // (with no cursor, any move only puts it on the first line).
-    if (model_->rowCount() > 0)
-      selectionModel()->setCurrentIndex(model_->index(0), QItemSelectionModel::NoUpdate);
-  });
-  connect(model_, &QAbstractItemModel::rowsInserted, this, &ReportView::FitRows);
+ReportView::ReportView(QWidget* parent)
+    : QAbstractScrollArea(parent), model_(new ReportLinesModel(this)) {
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setAutoFillBackground(true);
+  viewport()->setBackgroundRole(QPalette::Base);
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { ContentChanged(true); });
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { ContentChanged(false); });
 }
 
-void ReportView::FitRows() {
-  // The widest line sets the column's width, from the index, not measured.
-  const QFontMetrics metrics(font());
+void ReportView::ContentChanged(bool reset) {
+  if (reset || cursor_ < 0) {
+    // A new report starts with the cursor on its first line, nothing selected.
+    cursor_ = model_->rowCount() > 0 ? 0 : -1;
+    anchor_ = cursor_;
+    selecting_ = false;
+    verticalScrollBar()->setValue(0);
+  }
+  UpdateScrollBars();
+  viewport()->update();
+}
+
+int ReportView::RowHeight() const { return fontMetrics().height() + 2; }
+
+int ReportView::VisibleRows() const { return std::max(1, viewport()->height() / RowHeight()); }
+
+int ReportView::RowAt(int y) const {
+  const int row = verticalScrollBar()->value() + std::max(0, y) / RowHeight();
+  return std::min(row, model_->rowCount() - 1);
+}
+
+void ReportView::UpdateScrollBars() {
+  const int rows = model_->rowCount();
+  verticalScrollBar()->setRange(0, std::max(0, rows - VisibleRows()));
+  verticalScrollBar()->setPageStep(VisibleRows());
+  verticalScrollBar()->setSingleStep(1);
+  // The widest line sets the width, from the index, not measured; a TAB is
+  // taken as a few characters.
   const int64_t chars = std::min<int64_t>(model_->LongestLine(), 100000);
-  verticalHeader()->setDefaultSectionSize(metrics.height() + 2);
-  setColumnWidth(0, static_cast<int>(chars) * metrics.averageCharWidth() + 8);
+  const int width = static_cast<int>(chars) * fontMetrics().averageCharWidth() * 2 + 8;
+  horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+  horizontalScrollBar()->setPageStep(viewport()->width());
+  horizontalScrollBar()->setSingleStep(fontMetrics().averageCharWidth() * 4);
+}
+
+std::pair<int, int> ReportView::Selection() const {
+  if (!selecting_ || cursor_ < 0) return {0, -1};
+  return {std::min(anchor_, cursor_), std::max(anchor_, cursor_)};
+}
+
+void ReportView::MoveCursor(int row, bool extend) {
+  const int rows = model_->rowCount();
+  if (rows == 0) return;
+  row = std::clamp(row, 0, rows - 1);
+  // A plain move drops the selection; Shift (or a drag) extends it from the
+  // anchor.
+  if (!extend) anchor_ = row;
+  selecting_ = extend;
+  cursor_ = row;
+  // Keep the cursor on the screen.
+  const int top = verticalScrollBar()->value();
+  if (row < top) verticalScrollBar()->setValue(row);
+  if (row >= top + VisibleRows()) verticalScrollBar()->setValue(row - VisibleRows() + 1);
+  viewport()->update();
+}
+
+void ReportView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const int height = RowHeight();
+  const int first = verticalScrollBar()->value();
+  const int rows = model_->rowCount();
+  const int x = 4 - horizontalScrollBar()->value();
+  const auto [low, high] = Selection();
+  const int tab = fontMetrics().horizontalAdvance(QLatin1Char('0')) * 8;
+  QTextOption option;
+  option.setWrapMode(QTextOption::NoWrap);
+  option.setTabStopDistance(tab);
+  for (int i = 0, row = first; row < rows && i * height < viewport()->height(); ++i, ++row) {
+    const QRect line(0, i * height, viewport()->width(), height);
+    const bool selected = row >= low && row <= high;
+    if (selected) painter.fillRect(line, palette().brush(QPalette::Highlight));
+    painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+    painter.drawText(QRectF(x, line.top() + 1, 1 << 24, height - 1), model_->Line(row), option);
+    if (row == cursor_ && hasFocus()) {
+      painter.setPen(QPen(palette().color(QPalette::Text), 1, Qt::DotLine));
+      painter.drawRect(line.adjusted(0, 0, -1, -1));
+    }
+  }
+}
+
+void ReportView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    CopySelection();
+    return;
+  }
+  if (event->matches(QKeySequence::SelectAll)) {
+    anchor_ = 0;
+    MoveCursor(model_->rowCount() - 1, true);
+    return;
+  }
+  const bool extend = event->modifiers() & Qt::ShiftModifier;
+  const int last = model_->rowCount() - 1;
+  switch (event->key()) {
+    case Qt::Key_Up: MoveCursor(cursor_ - 1, extend); return;
+    case Qt::Key_Down: MoveCursor(cursor_ + 1, extend); return;
+    case Qt::Key_PageUp: MoveCursor(cursor_ - VisibleRows(), extend); return;
+    case Qt::Key_PageDown: MoveCursor(cursor_ + VisibleRows(), extend); return;
+    case Qt::Key_Home: MoveCursor(0, extend); return;
+    case Qt::Key_End: MoveCursor(last, extend); return;
+    case Qt::Key_Left:
+      horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+      return;
+    case Qt::Key_Right:
+      horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+      return;
+    default: QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void ReportView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || model_->rowCount() == 0) return;
+  setFocus(Qt::MouseFocusReason);
+  const bool extend = event->modifiers() & Qt::ShiftModifier;
+  MoveCursor(RowAt(event->position().toPoint().y()), extend);
+  if (!extend) selecting_ = true;  // a click selects its row
+}
+
+void ReportView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton) || model_->rowCount() == 0) return;
+  MoveCursor(RowAt(event->position().toPoint().y()), true);
+}
+
+void ReportView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
 }
 
 void ReportView::changeEvent(QEvent* event) {
-  QTableView::changeEvent(event);
-  if (event->type() == QEvent::FontChange) FitRows();
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) {
+    UpdateScrollBars();
+    viewport()->update();
+  }
 }
 
 QString ReportView::toPlainText() const {
@@ -190,26 +329,9 @@ void ReportView::setPlainText(const QString& text) {
 }
 
 void ReportView::CopySelection() const {
-  // By ranges, not by index: a selection of every row of a large report is
-  // one range, and only kCopyLines rows of it are read.
-  std::vector<std::pair<int, int>> ranges;
-  for (const QItemSelectionRange& range : selectionModel()->selection())
-    ranges.emplace_back(range.top(), range.bottom());
-  std::sort(ranges.begin(), ranges.end());
-  QStringList lines;
-  for (const auto& [top, bottom] : ranges) {
-    for (int row = top; row <= bottom && lines.size() < kCopyLines; ++row)
-      lines << model_->Line(row);
-  }
-  QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')));
-}
-
-void ReportView::keyPressEvent(QKeyEvent* event) {
-  if (event->matches(QKeySequence::Copy)) {
-    CopySelection();
-    return;
-  }
-  QTableView::keyPressEvent(event);
+  const auto [low, high] = Selection();
+  if (high < low) return;
+  QApplication::clipboard()->setText(model_->Join(low, std::min(high, low + kCopyLines - 1)));
 }
 
 void ListOutputView::Clear() { view_->lines()->Clear(); }

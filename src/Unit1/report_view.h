@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QAbstractListModel>
 #include <QCache>
-#include <QTableView>
+#include <QAbstractScrollArea>
 #include <QStringList>
 
 #include "engine/file_io.h"
@@ -33,11 +35,15 @@ class ReportLineIndex {
 
   int64_t size() const;
   QString Line(int64_t index) const;
+  // Lines first to first + count - 1 (cut at the end), joined by LF: one
+  // read for all of them.
+  QString Join(int64_t first, int64_t count) const;
   // The longest line's length in bytes (the view's width).
   int64_t longest() const { return longest_; }
 
  private:
   explicit ReportLineIndex(const std::string& path) : file_(path) {}
+  QString Decode(std::string_view bytes) const;
 
   InputFile file_;
   bool utf8_ = false;
@@ -60,6 +66,9 @@ class ReportLinesModel : public QAbstractListModel {
   void AppendLines(const QStringList& lines);
   // One row's text, read on demand (a few recent rows are kept).
   QString Line(int row) const;
+  // Rows first to last, joined by LF, read in one piece where they are the
+  // file's.
+  QString Join(int first, int last) const;
   int64_t LongestLine() const;
 
  private:
@@ -70,7 +79,11 @@ class ReportLinesModel : public QAbstractListModel {
   mutable QCache<int, QString> recent_{2048};
 };
 
-class ReportView : public QTableView {
+// Draws only the rows on the screen, each one line of the report: showing,
+// scrolling, moving the cursor and selecting cost the same for ten lines or
+// a billion. Keys: arrows, Page Up/Down, (Ctrl+)Home/End, Shift to select,
+// Ctrl+A, Ctrl+C; the mouse selects rows; the wheel scrolls.
+class ReportView : public QAbstractScrollArea {
   Q_OBJECT
 
  public:
@@ -83,17 +96,34 @@ class ReportView : public QTableView {
   // Replaces the content by `text`'s lines.
   void setPlainText(const QString& text);
   bool isReadOnly() const { return true; }
+  // The row of the cursor (-1 when there are none), and the selected rows'
+  // range (empty when none is selected).
+  int CursorRow() const { return cursor_; }
+  std::pair<int, int> Selection() const;
   // Copies the selected lines (at most kCopyLines of them) to the clipboard.
   void CopySelection() const;
-  static constexpr int kCopyLines = 100000;
+  static constexpr int kCopyLines = 50000;
 
  protected:
+  void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
 
  private:
-  void FitRows();
+  void ContentChanged(bool reset);
+  void UpdateScrollBars();
+  int RowHeight() const;
+  int VisibleRows() const;
+  int RowAt(int y) const;
+  void MoveCursor(int row, bool extend);
+
   ReportLinesModel* model_;
+  int cursor_ = -1;
+  int anchor_ = -1;  // the selection runs from here to the cursor
+  bool selecting_ = false;
 };
 
 // The output view as the commands see it, over a ReportView.
