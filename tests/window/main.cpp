@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
   failed += quarrow::test::RunWindowRulesTests(argc, argv);
   failed += quarrow::test::RunTextPortsTests(argc, argv);
   failed += quarrow::test::RunFormTests(argc, argv);
+  failed += quarrow::test::RunEvidenceWindowTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
