@@ -4,8 +4,8 @@
 // even a file created and removed again (the folder's own time is unchanged).
 //
 // The command line is driven through CliMain; cancelling goes through the
-// commands' progress sink, as the window's command runner does (the window
-// runs these same functions; its Qt layer is not driven here).
+// commands' progress sink, as the window's command runner does. The window's
+// buttons are driven in tests/window/evidence_window_test.cpp.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
