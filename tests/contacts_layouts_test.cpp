@@ -16,6 +16,7 @@
 #include "contacts/multi_value_pass.h"
 #include "contacts/person_pass.h"
 #include "sample_book.h"
+#include "contacts_report_rows.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow {
@@ -25,31 +26,12 @@ using fixtures::ReadFile;
 using fixtures::SqliteDb;
 using fixtures::SqliteDbOptions;
 using fixtures::TempDir;
+using testing::NoView;
+using testing::ReportRows;
 using fixtures::WriteFile;
 
 constexpr int kFirst = 4, kLast = 5, kMobile = 32, kHome = 34, kUnknown = 38;
 constexpr int kEmailHome = 41;
-
-class NoView : public OutputView {
- public:
-  void Clear() override {}
-  void AppendLine(std::string_view) override {}
-  void LoadFile(const std::string&) override {}
-};
-
-// The report's rows, fields split at TABs (the BOM and line ends dropped).
-std::vector<std::vector<std::string>> ReportRows(const std::string& report) {
-  std::vector<std::vector<std::string>> rows;
-  size_t start = 3;
-  for (size_t end; (end = report.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    std::vector<std::string> fields;
-    std::string line = report.substr(start, end - start);
-    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
-      fields.push_back(line.substr(0, tab));
-    rows.push_back(fields);
-  }
-  return rows;
-}
 
 struct Recovery {
   std::string report;

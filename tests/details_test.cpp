@@ -12,6 +12,7 @@
 #include "contacts/contacts_recovery.h"
 #include "sample_book.h"
 #include "search/find_data.h"
+#include "contacts_report_rows.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow {
@@ -19,28 +20,10 @@ namespace {
 
 using fixtures::ReadFile;
 using fixtures::TempDir;
+using testing::NoView;
+using testing::ReportRows;
 
 constexpr int kFirst = 4, kLast = 5, kOffset = 46, kStatus = 47;
-
-class NoView : public OutputView {
- public:
-  void Clear() override {}
-  void AppendLine(std::string_view) override {}
-  void LoadFile(const std::string&) override {}
-};
-
-std::vector<std::vector<std::string>> Rows(const std::string& report) {
-  std::vector<std::vector<std::string>> rows;
-  size_t start = 3;  // after the byte-order mark
-  for (size_t end; (end = report.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    std::vector<std::string> fields;
-    std::string line = report.substr(start, end - start);
-    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
-      fields.push_back(line.substr(0, tab));
-    rows.push_back(std::move(fields));
-  }
-  return rows;
-}
 
 std::string Contacts(const std::string& book, const std::string& out, bool deleted_only) {
   RunOptions options;
@@ -57,7 +40,7 @@ std::string Contacts(const std::string& book, const std::string& out, bool delet
 std::map<std::pair<std::string, std::string>, std::set<std::string>> StatusesByName(
     const std::string& report) {
   std::map<std::pair<std::string, std::string>, std::set<std::string>> found;
-  for (const auto& row : Rows(report)) {
+  for (const auto& row : ReportRows(report)) {
     if (row.size() <= kStatus) continue;
     found[{row[kFirst], row[kLast]}].insert(row[kStatus]);
   }
@@ -81,9 +64,9 @@ TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
   const sample::SampleBook truth = sample::MakeSampleBook(book, options);
 
   const std::string plain = Contacts(book, dir.File("plain.txt"), false);
-  ASSERT_EQ(Rows(plain).front().size(), 48u);
-  EXPECT_EQ(Rows(plain).front()[kOffset], "OFFSET");
-  EXPECT_EQ(Rows(plain).front()[kStatus], "STATUS");
+  ASSERT_EQ(ReportRows(plain).front().size(), 48u);
+  EXPECT_EQ(ReportRows(plain).front()[kOffset], "OFFSET");
+  EXPECT_EQ(ReportRows(plain).front()[kStatus], "STATUS");
   const auto statuses = StatusesByName(plain);
   const auto kept = StatusesByName(Contacts(book, dir.File("deleted.txt"), true));
   for (const sample::Person& person : truth.persons) {

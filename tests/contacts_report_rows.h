@@ -1,0 +1,38 @@
+// Helpers for tests that read contacts reports: an output view that shows
+// nothing, and a report split into rows of cells.
+#ifndef QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
+#define QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ports.h"
+
+namespace quarrow::testing {
+
+class NoView : public OutputView {
+ public:
+  void Clear() override {}
+  void AppendLine(std::string_view) override {}
+  void LoadFile(const std::string&) override {}
+};
+
+// The report's rows (the header row first), each split at its TABs; the
+// byte-order mark and the CR LF line ends are dropped.
+inline std::vector<std::vector<std::string>> ReportRows(const std::string& report) {
+  std::vector<std::vector<std::string>> rows;
+  size_t start = 3;
+  for (size_t end; (end = report.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    std::vector<std::string> fields;
+    std::string line = report.substr(start, end - start);
+    for (size_t tab; (tab = line.find('\t')) != std::string::npos; line.erase(0, tab + 1))
+      fields.push_back(line.substr(0, tab));
+    rows.push_back(std::move(fields));
+  }
+  return rows;
+}
+
+}  // namespace quarrow::testing
+
+#endif  // QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
