@@ -302,6 +302,11 @@ void ReportView::mouseMoveEvent(QMouseEvent* event) {
   MoveCursor(RowAt(event->position().toPoint().y()), true);
 }
 
+void ReportView::mouseReleaseEvent(QMouseEvent* event) {
+  // The press chose the rows; the release ends the drag.
+  event->setAccepted(event->button() == Qt::LeftButton);
+}
+
 void ReportView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollBars();
