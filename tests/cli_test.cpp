@@ -21,6 +21,9 @@
 #include "byte_helpers.h"
 #include "cli/cli_args.h"
 #include "fixtures/sqlite_fixture.h"
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+#include "sample_book.h"
+#endif
 
 namespace quarrow {
 namespace {
@@ -28,6 +31,11 @@ namespace {
 using fixtures::ReadFile;
 using fixtures::TempDir;
 using fixtures::WriteFile;
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+using sample::Journal;
+using sample::MakeSampleBook;
+using sample::SampleOptions;
+#endif
 using testing::Bytes;
 
 struct CliRun {
@@ -273,6 +281,19 @@ TEST(Cli, SummaryLineOnlyOnATerminalAndNeverWithQuiet) {
   EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 1);
   std::string scan = run({"scan", dir.File("in")}, true);
   EXPECT_NE(scan.find("lines written to standard output"), std::string::npos) << scan;
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+  // contacts counts the rows its report holds.
+  SampleOptions book;
+  book.persons = 20;
+  book.journal = Journal::kWalCheckpointed;
+  MakeSampleBook(dir.File("book.db"), book);
+  std::string contacts = run({"contacts", dir.File("book.db"), dir.File("contacts.tsv")}, true);
+  std::string report = ReadFile(dir.File("contacts.tsv"));
+  const int64_t rows = std::count(report.begin(), report.end(), '\n') - 1;
+  EXPECT_GT(rows, 0);
+  EXPECT_EQ(contacts.rfind("quarrow-cli: " + std::to_string(rows) + " rows written to", 0), 0u)
+      << contacts;
+#endif
   EXPECT_EQ(run({"find", "--quiet", dir.File("in"), dir.File("out")}, true), "");
   EXPECT_EQ(run({"scan", "--quiet", dir.File("in")}, true), "");
   EXPECT_EQ(run({"find", dir.File("in"), dir.File("out")}, false), "");

@@ -135,9 +135,9 @@ Outcome RunContacts(const CliRequest& request, const std::string& input,
   LinesEditor editor;
   NoView view;
   ResultTable table;
-  RecoverContacts(input, request.offset.value_or("0"), request.output, editor, view, table,
-                  &progress, request.options);
-  return {table.LastRow(), "rows", Destination(request.output)};
+  int64_t rows = RecoverContacts(input, request.offset.value_or("0"), request.output, editor,
+                                 view, table, &progress, request.options);
+  return {rows, "rows", Destination(request.output)};
 }
 
 Outcome RunScan(const CliRequest& request, const std::string& input, std::ostream& out,

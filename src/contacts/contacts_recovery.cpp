@@ -58,10 +58,10 @@ InputSchema ContactsInputSchema(const std::string& input_path,
 
 }  // namespace
 
-void RecoverContacts(const std::string& input_path, const std::string& offset_text,
-                     const std::string& output_path, DdlEditor& editor,
-                     OutputView& view, ResultTable& table, ProgressSink* progress,
-                     const RunOptions& options) {
+int64_t RecoverContacts(const std::string& input_path, const std::string& offset_text,
+                        const std::string& output_path, DdlEditor& editor,
+                        OutputView& view, ResultTable& table, ProgressSink* progress,
+                        const RunOptions& options) {
   RequireOutputPath(output_path);
   bool carved = false;
   // The input is opened first, so that its own error comes before any other.
@@ -100,6 +100,7 @@ void RecoverContacts(const std::string& input_path, const std::string& offset_te
                 " rows found before that, and is incomplete");
   }
   view.LoadFile(output_path);
+  return writer.rows();
 }
 
 }  // namespace quarrow

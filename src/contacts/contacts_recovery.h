@@ -3,6 +3,7 @@
 #ifndef QUARROW_CONTACTS_CONTACTS_RECOVERY_H_
 #define QUARROW_CONTACTS_CONTACTS_RECOVERY_H_
 
+#include <cstdint>
 #include <string>
 
 #include "contacts/result_table.h"
@@ -19,11 +20,12 @@ namespace quarrow {
 // that is not an integer or is negative, a report that cannot be written, or a
 // cancel from the progress sink (no report is written then). The sink sees both
 // passes as one run: its total is twice one pass's.
-void RecoverContacts(const std::string& input_path, const std::string& offset_text,
-                     const std::string& output_path, DdlEditor& editor,
-                     OutputView& view, ResultTable& table,
-                     ProgressSink* progress = nullptr,
-                     const RunOptions& options = {});
+// Returns the number of rows written (the header row not counted).
+int64_t RecoverContacts(const std::string& input_path, const std::string& offset_text,
+                        const std::string& output_path, DdlEditor& editor,
+                        OutputView& view, ResultTable& table,
+                        ProgressSink* progress = nullptr,
+                        const RunOptions& options = {});
 
 }  // namespace quarrow
 
