@@ -160,18 +160,17 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   handle_ = reinterpret_cast<intptr_t>(handle);
 }
 
-void OutputFile::Flush() {
+void OutputFile::WriteAll(const char* data, size_t size) {
   size_t done = 0;
-  while (done < buffer_.size()) {
+  while (done < size) {
     DWORD wrote = 0;
-    DWORD want = static_cast<DWORD>(std::min<size_t>(buffer_.size() - done, 1u << 30));
-    if (!WriteFile(AsHandle(handle_), buffer_.data() + done, want, &wrote, nullptr)) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+    if (!WriteFile(AsHandle(handle_), data + done, want, &wrote, nullptr)) {
       buffer_.clear();
       ThrowFileError("Cannot write file", path_, LastReason());
     }
     done += wrote;
   }
-  buffer_.clear();
 }
 
 namespace {
@@ -254,11 +253,10 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   handle_ = fd;
 }
 
-void OutputFile::Flush() {
+void OutputFile::WriteAll(const char* data, size_t size) {
   size_t done = 0;
-  while (done < buffer_.size()) {
-    ssize_t wrote = ::write(static_cast<int>(handle_), buffer_.data() + done,
-                            buffer_.size() - done);
+  while (done < size) {
+    ssize_t wrote = ::write(static_cast<int>(handle_), data + done, size - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       std::string reason = wrote < 0 ? LastReason() : std::strerror(ENOSPC);
@@ -267,7 +265,6 @@ void OutputFile::Flush() {
     }
     done += static_cast<size_t>(wrote);
   }
-  buffer_.clear();
 }
 
 namespace {
@@ -299,12 +296,16 @@ void OutputFile::Close() {
   if (close_error) ThrowFileError("Cannot write file", path_, *close_error);
 }
 
+void OutputFile::Flush() {
+  WriteAll(buffer_.data(), buffer_.size());
+  buffer_.clear();
+}
+
 void OutputFile::Write(const char* data, size_t length) {
   if (buffer_.capacity() < kOutputBufferBytes) buffer_.reserve(kOutputBufferBytes);
   if (buffer_.size() + length > kOutputBufferBytes) Flush();
   if (length >= kOutputBufferBytes) {
-    buffer_.assign(data, length);
-    Flush();
+    WriteAll(data, length);  // a large piece goes out as it is, uncopied
   } else {
     buffer_.append(data, length);
   }

@@ -85,6 +85,8 @@ class OutputFile {
 
  private:
   void Flush();
+  // Writes all `size` bytes; throws Error naming the file on failure.
+  void WriteAll(const char* data, size_t size);
   std::string path_;
   std::string buffer_;
   int64_t written_ = 0;

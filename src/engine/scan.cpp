@@ -215,9 +215,12 @@ int ThreadCount(const ScanParams& params, int64_t page_count) {
 
 }  // namespace
 
-bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
-                   const ScanParams& params, const MatchFormatter& formatter,
-                   const FormattedHandler& handler) {
+namespace {
+
+// The paged scan; `deliver` gets each page's kept matches in page order.
+using PageDelivery = std::function<void(const PageMatches&)>;
+bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
+               const MatchFormatter& formatter, const PageDelivery& deliver) {
   // Candidates are 0 to N - 2: the last byte never is one.
   const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
   const int64_t page_size = std::max<int64_t>(params.page_size, 1);
@@ -237,7 +240,7 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
     for (int64_t page = 0; page < page_count; ++page) {
       auto [first, last] = page_bounds(page);
       scanner.Scan(first, last, matches);
-      Deliver(matches, params, handler);
+      deliver(matches);
       if (!report(page)) return false;
     }
     return true;
@@ -271,11 +274,33 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
 
   for (int64_t page = 0; page < page_count; ++page) {
     PageMatches matches = pipeline.Take(page);
-    Deliver(matches, params, handler);
+    deliver(matches);
     pipeline.Recycle(std::move(matches));
     if (!report(page)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
+                   const ScanParams& params, const MatchFormatter& formatter,
+                   const FormattedHandler& handler) {
+  return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
+    Deliver(matches, params, handler);
+  });
+}
+
+bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
+                        const ScanParams& params, const MatchFormatter& formatter,
+                        const PageHandler& handler) {
+  return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
+    if (params.database_start) {
+      for (int64_t start : matches.database_starts) params.database_start(start);
+    }
+    if (!matches.positions.empty())
+      handler(matches.text, static_cast<int64_t>(matches.positions.size()));
+  });
 }
 
 namespace {

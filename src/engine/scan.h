@@ -93,6 +93,14 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
                    const ScanParams& params, const MatchFormatter& formatter,
                    const FormattedHandler& handler);
 
+// The same for callers that want the formatted bytes alone: the handler gets a
+// whole page's matches at once, their bytes back to back and their count, so
+// that a report takes a page in one write.
+using PageHandler = std::function<void(std::string_view text, int64_t count)>;
+bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
+                        const ScanParams& params, const MatchFormatter& formatter,
+                        const PageHandler& handler);
+
 }  // namespace quarrow
 
 #endif  // QUARROW_ENGINE_SCAN_H_

@@ -174,7 +174,14 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
   if (status.enabled()) formatter = WithPrefixNumbers(std::move(formatter));
   std::string detailed, status_text;
-  bool finished = ScanFormatted(
+  // Plain reports take each page's lines in one write.
+  bool finished = !status.enabled()
+    ? ScanFormattedPages(buffer, columns, params, formatter,
+                         [&](std::string_view text, int64_t count) {
+                           report.Write(text.data(), text.size());
+                           records += count;
+                         })
+    : ScanFormatted(
       buffer, columns, params, formatter, [&](int64_t position, std::string_view line) {
         if (status.enabled()) {
           const size_t end = line.find('\n');
