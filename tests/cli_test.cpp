@@ -151,6 +151,12 @@ TEST(Cli, FailuresExitOneWithTheMessage) {
   CliRun missing_input = Cli({"find", dir.File("none"), dir.File("out")});
   EXPECT_EQ(missing_input.status, 1);
   EXPECT_EQ(missing_input.err.rfind("quarrow-cli: Cannot open file \"", 0), 0u);
+  // A table-definition source that cannot be read is not silently ignored.
+  CliRun missing_schema =
+      Cli({"find", "--schema-from", dir.File("none.db"), dir.File("in"), dir.File("out")});
+  EXPECT_EQ(missing_schema.status, 1);
+  EXPECT_EQ(missing_schema.err, "quarrow-cli: Cannot open file \"" + dir.File("none.db") +
+                                    "\". No such file or directory\n");
   CliRun empty_output = Cli({"find", dir.File("in"), ""});
   EXPECT_EQ(empty_output.status, 1);
   EXPECT_NE(empty_output.err.find("No output file"), std::string::npos);

@@ -182,6 +182,9 @@ int Run(const CliContext& context, const CliRequest& request) {
     std::optional<StandardInputFile> standard_input;
     if (request.input == "-") standard_input.emplace(context.cancel, context.stdin_fd);
     const std::string& input = standard_input ? standard_input->path() : request.input;
+    // A source of table definitions that cannot be read is an error, whether
+    // or not this run ends up needing it.
+    if (!request.options.schema_from.empty()) InputFile check(request.options.schema_from);
     Outcome outcome;
     if (request.command == "find") outcome = RunFind(request, input, progress);
     if (request.command == "contacts") outcome = RunContacts(request, input, progress);
