@@ -19,6 +19,9 @@ for file in "${expected[@]}"; do
   [[ -e $prefix/$file ]] || { echo "install-test: $file was not installed" >&2; exit 1; }
 done
 
+bash -n "$prefix/share/bash-completion/completions/quarrow-cli"
+grep -q '^Exec=quarrow$' "$root/packaging/quarrow.desktop"
+
 cli=$prefix/bin/quarrow-cli
 version=$("$cli" --version)
 [[ $version == "quarrow-cli "* ]] || { echo "install-test: bad version: $version" >&2; exit 1; }
