@@ -18,6 +18,13 @@ constexpr int kEmailOffset = 7;
 // that is not a 32-bit integer (a float's rendering, say) reads as nothing.
 std::optional<int32_t> ReadNumber(std::string_view text) {
   if (text.empty()) return 0;
+  // Rendered integers are plain digits: read those at once, and leave every
+  // other text to the general conversion, which has the last word.
+  if (text.size() <= 9 && text.find_first_not_of("0123456789") == std::string_view::npos) {
+    int32_t value = 0;
+    for (char c : text) value = value * 10 + (c - '0');
+    return value;
+  }
   return TryStrToInt(text);
 }
 

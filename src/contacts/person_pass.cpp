@@ -101,19 +101,18 @@ namespace {
 
 constexpr int kPersonCells = kFirstPersonColumn + kPersonColumnsKept;  // 0 to 31
 
-// Splits a person row (cells 0 to 31 joined by TABs) into `cells`.
-void SplitRow(std::string_view row, std::array<std::string_view, kReportColumns>& cells) {
-  for (int k = 0; k < kPersonCells; ++k) {
-    size_t tab = row.find('\t');
-    cells[k] = row.substr(0, tab);
-    row.remove_prefix(tab == std::string_view::npos ? row.size() : tab + 1);
-  }
+// The rowid cell of a person row (cells 0 to 31 joined by TABs).
+std::string_view RowidCell(std::string_view row) {
+  const size_t first = row.find('\t');
+  if (first == std::string_view::npos) return {};
+  const size_t second = row.find('\t', first + 1);
+  return row.substr(first + 1, second - first - 1);
 }
 
 void SetLabelCells(const LabelCells& labels, int id,
-                   std::array<std::string_view, kReportColumns>& cells) {
+                   std::array<std::string_view, LabelCells::kCells>& cells) {
   for (int k = 0; k < LabelCells::kCells; ++k)
-    cells[kPersonCells + k] = labels.Cell(id, LabelCells::kFirstColumn + k);
+    cells[k] = labels.Cell(id, LabelCells::kFirstColumn + k);
 }
 
 }  // namespace
@@ -135,7 +134,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   std::string status_text;
   // Values go to the first row of their id, as a table finds it.
   std::vector<uint8_t> taken(LabelCells::kMaxId + 1, 0);
-  std::array<std::string_view, kReportColumns> cells{};
+  std::array<std::string_view, LabelCells::kCells> label_cells{};
   // With a status, the record's size from its serial types goes first, on a
   // line of its own: the copy test of a freed record needs it.
   const bool sized = status.enabled();
@@ -155,19 +154,19 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           ParsePrefixNumber(row.substr(0, end), record_size);
           row.remove_prefix(end + 1);
         }
-        SplitRow(row, cells);
-        const int id = LabelIdOf(cells[ResultTable::kIdColumn]);
+        const std::string_view rowid = RowidCell(row);
+        const int id = LabelIdOf(rowid);
         const bool first_of_id = id != 0 && !taken[id];
         if (first_of_id) taken[id] = 1;
         const PageStatus where = status.At(position);
         if (deleted_only &&
-            status.IsLiveData(position, where, cells[ResultTable::kIdColumn], cells[0],
+            status.IsLiveData(position, where, rowid, row.substr(0, row.find('\t')),
                               record_size))
           return;
-        SetLabelCells(labels, first_of_id ? id : 0, cells);
+        SetLabelCells(labels, first_of_id ? id : 0, label_cells);
         status_text.clear();
-        AppendStatusText(where, status_text);
-        writer.Row(cells, status.Offset(position), status_text);
+        if (status.enabled()) AppendStatusText(where, status_text);
+        writer.Row(row, label_cells, status.Offset(position), status_text);
       });
   if (!finished) return false;
   std::string id_text;
@@ -175,13 +174,12 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
     if (taken[id]) continue;
     const PageStatus& where = value_status[id];
     if (deleted_only && where.status == Status::kLive) continue;
-    cells.fill({});
-    id_text = std::to_string(id);
-    cells[ResultTable::kIdColumn] = id_text;
-    SetLabelCells(labels, id, cells);
+    // Cells 0 to 31: only the id, in cell 1.
+    id_text = "\t" + std::to_string(id) + std::string(kPersonCells - 2, '\t');
+    SetLabelCells(labels, id, label_cells);
     status_text.clear();
     AppendStatusText(where, status_text);
-    writer.Row(cells, status.Offset(labels.FirstPosition(id)), status_text);
+    writer.Row(id_text, label_cells, status.Offset(labels.FirstPosition(id)), status_text);
   }
   return true;
 }

@@ -32,6 +32,11 @@ class ContactsReportWriter {
   // details only. Throws Error when the file cannot be written.
   void Row(std::span<const std::string_view> cells, int64_t offset, std::string_view status);
 
+  // The same for a row given as its first cells joined by TABs (no TAB at the
+  // end) and its last cells apart, as person rows and label cells come.
+  void Row(std::string_view joined_cells, std::span<const std::string_view> more_cells,
+           int64_t offset, std::string_view status);
+
   int64_t rows() const { return rows_; }
   // Flushes and closes; throws as Row does. Idempotent.
   void Close() { file_.Close(); }
