@@ -165,6 +165,7 @@ void TForm1::CreateControls() {
   Button4->setVisible(false);
   CheckBox1 = layout.Add<QCheckBox>("CheckBox1", QStringLiteral("iOS"), {824, 581, 86, 43});
   CheckBox2 = layout.Add<QCheckBox>("CheckBox2", QStringLiteral("iCloud"), {918, 586, 78, 33});
+  DetailsBox = layout.Add<QCheckBox>("DetailsBox", QStringLiteral("details"), {700, 556, 110, 24});
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
   OpenDialog1->setFileMode(QFileDialog::ExistingFile);
@@ -199,7 +200,7 @@ void TForm1::SetUpLooks() {
 void TForm1::SetTabOrder() {
   const QList<QWidget*> order = {Button1, Memo2,  Button2, Button3,   LabeledEdit1,
                                  LabeledEdit2, memo1, SEG_F, Len_f, Button4,
-                                 CheckBox1, CheckBox2, CancelButton};
+                                 CheckBox1, CheckBox2, DetailsBox, CancelButton};
   for (qsizetype i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -223,19 +224,26 @@ void TForm1::FormCreate() {
   AppDir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 }
 
+RunOptions TForm1::ChosenOptions() const {
+  RunOptions options;
+  options.details = DetailsBox->isChecked();
+  return options;
+}
+
 void TForm1::Button1Click() {
   RunCommand([this, input = ToBytes(LabeledEdit1->text()),
-              offset = ToBytes(SEG_F->text()), output = ToBytes(LabeledEdit2->text())](
+              offset = ToBytes(SEG_F->text()), output = ToBytes(LabeledEdit2->text()),
+              options = ChosenOptions()](
                  DdlEditor& editor, OutputView& view, ProgressSink& progress) {
-    RecoverContacts(input, offset, output, editor, view, result_table_, &progress);
+    RecoverContacts(input, offset, output, editor, view, result_table_, &progress, options);
   });
 }
 
 void TForm1::Button2Click() {
   RunCommand([input = ToBytes(LabeledEdit1->text()),
-              output = ToBytes(LabeledEdit2->text())](
+              output = ToBytes(LabeledEdit2->text()), options = ChosenOptions()](
                  DdlEditor& editor, OutputView& view, ProgressSink& progress) {
-    FindDataCommand(editor, input, output, view, &progress);
+    FindDataCommand(editor, input, output, view, &progress, options);
   });
 }
 

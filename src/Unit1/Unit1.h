@@ -14,6 +14,7 @@
 
 #include "Unit1/command_runner.h"
 #include "contacts/result_table.h"
+#include "engine/run_options.h"
 
 class QCheckBox;
 class QFileDialog;
@@ -52,6 +53,7 @@ class TForm1 : public QWidget {
   QPushButton* Button4;
   QCheckBox* CheckBox1;
   QCheckBox* CheckBox2;
+  QCheckBox* DetailsBox;  // "details": each record's offset and status
   QFileDialog* OpenDialog1;
   QProgressBar* ProgressBar1;  // shown while a command runs
   QPushButton* CancelButton;   // likewise
@@ -61,6 +63,8 @@ class TForm1 : public QWidget {
   QString AppDir;
 
   void FormCreate();
+  // What the check boxes ask for on top of the fields.
+  RunOptions ChosenOptions() const;
   void Button1Click();  // contacts recovery
   void Button2Click();  // "Find data"
   void Button3Click();  // "Open Database"

@@ -296,6 +296,24 @@ class FormTest : public QObject {
     QVERIFY(Usable(form));
   }
 
+  void DetailsBoxAddsOffsetAndStatus() {
+    TForm1 form;
+    QVERIFY(!form.DetailsBox->isChecked());  // off by default: the specified reports
+    const QString input = Path("details.bin"), output = Path("details.txt");
+    QVERIFY(WriteFile(input, kFindDataCell));
+    form.Memo2->setPlainText("id INTEGER\nname TEXT\nage INTEGER\n");
+    form.LabeledEdit1->setText(input);
+    form.LabeledEdit2->setText(output);
+    form.DetailsBox->setChecked(true);
+    QVERIFY(RunAndWait(form, [&] { form.Button2->click(); }));
+    // Bytes that hold no SQLite structure: the record's status is unknown.
+    QCOMPARE(Lines(form.memo1), (QStringList{"TABLE", "8\t5\t4\t0\tabc\t42\t3\tunknown\t"}));
+    QVERIFY(RunAndWait(form, [&] { form.Button1->click(); }));
+    const QStringList shown = Lines(form.memo1);
+    QVERIFY(!shown.isEmpty());
+    QVERIFY2(shown[0].endsWith("\tOFFSET\tSTATUS\t"), qPrintable(shown[0]));
+  }
+
   void ContactsRecoveryLeavesTheMultiValueSchema() {
     TForm1 form;
     const QString input = Path("book.bin"), output = Path("contacts.txt");
