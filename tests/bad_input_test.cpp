@@ -104,6 +104,15 @@ TEST(BadInput, PipeIsRefusedWithoutWaitingForAWriter) {
   ExpectRefused(RunCliWithoutWaitingOn({"find", "--ddl", fifo, dir.File("in"), dir.File("out")},
                                        fifo),
                 "pipe", "pipe as DDL file");
+  // Table definitions are read from the input (or another file) too.
+  ExpectRefused(RunCliWithoutWaitingOn({"find", "--table", "t", fifo, dir.File("out")}, fifo),
+                "pipe", "pipe as input of find --table");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"find", "--table", "t", "--schema-from", fifo, dir.File("in"), dir.File("out")},
+           {"contacts", "--schema-from", fifo, dir.File("in"), dir.File("out")}}) {
+    CliRun run = RunCliWithoutWaitingOn(args, fifo);
+    EXPECT_EQ(run.status, 1) << args[0] << " --schema-from a pipe: " << run.err;
+  }
   EXPECT_EQ(Snapshot(dir.path()), before);
 }
 
