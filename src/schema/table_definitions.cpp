@@ -129,10 +129,16 @@ class SchemaCarver {
  private:
   void FindDefinitions(std::string_view window, size_t first, size_t last) {
     static constexpr std::string_view kCreate = "CREATE TABLE";
+    // Each try may read up to kReach bytes; bytes shaped to repeat "CREATE
+    // TABLE" without ever closing would otherwise cost kReach per hit. Real
+    // schemas hold a few kilobytes of such texts per database copy.
+    size_t budget = 2 * (last - first) + kReach;
     for (size_t at = window.find(kCreate, first); at != std::string_view::npos && at < last;
          at = window.find(kCreate, at + 1)) {
-      std::optional<TableDefinition> table =
-          ParseCreateTable(window.substr(at, std::min(kReach, window.size() - at)));
+      const size_t reach = std::min(kReach, window.size() - at);
+      if (reach > budget) break;
+      budget -= reach;
+      std::optional<TableDefinition> table = ParseCreateTable(window.substr(at, reach));
       if (!table || tables_.count(table->name) != 0) continue;
       // The text as stored ends at the definition's closing parenthesis.
       std::string_view text = window.substr(at, std::min(kReach, window.size() - at));
