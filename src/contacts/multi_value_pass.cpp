@@ -20,10 +20,14 @@ std::optional<int32_t> ReadNumber(std::string_view text) {
   if (text.empty()) return 0;
   // Rendered integers are plain digits: read those at once, and leave every
   // other text to the general conversion, which has the last word.
-  if (text.size() <= 9 && text.find_first_not_of("0123456789") == std::string_view::npos) {
+  if (text.size() <= 9) {
     int32_t value = 0;
-    for (char c : text) value = value * 10 + (c - '0');
-    return value;
+    bool digits = true;
+    for (char c : text) {
+      digits &= c >= '0' && c <= '9';
+      value = value * 10 + (c - '0');
+    }
+    if (digits) return value;
   }
   return TryStrToInt(text);
 }
