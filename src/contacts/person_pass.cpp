@@ -6,6 +6,7 @@
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
 #include "engine/header.h"
+#include "engine/values.h"
 #include "engine/scan.h"
 #include "text_rule/text_rule.h"
 
@@ -40,6 +41,23 @@ bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
       row += "null";
     } else if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
       row += columns[cell].value;
+    }
+  }
+  return true;
+}
+
+bool FormatPersonRowFromMatch(const Match& match, const ColumnList& columns,
+                              const std::vector<int>& person_cells, std::string& row) {
+  thread_local std::vector<int64_t> starts;
+  FieldStarts(*match.view, match.body_start, columns, starts);
+  row.append(match.prefix);
+  for (size_t k = 0; k < person_cells.size(); ++k) {
+    if (k > 0) row += '\t';
+    const int cell = person_cells[k];
+    if (cell == ContactsSchema::kNullCell) {
+      row += "null";
+    } else if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
+      AppendColumnValue(*match.view, starts[cell], columns[cell], row);
     }
   }
   return true;
@@ -126,10 +144,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;
   status.Attach(params);
+  // Columns are rendered by the formatter, straight into the row.
   params.rendered.assign(columns.size(), 0);
-  for (int cell : schema.person_cells) {
-    if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) params.rendered[cell] = 1;
-  }
   const std::vector<int>& person_cells = schema.person_cells;
   std::string status_text;
   // Values go to the first row of their id, as a table finds it.
@@ -145,7 +161,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           AppendDecimal(RecordSizeOf(found), row);
           row += '\n';
         }
-        return FormatPersonRow(match.prefix, found, person_cells, row);
+        return FormatPersonRowFromMatch(match, found, person_cells, row);
       },
       [&](int64_t position, std::string_view row) {
         uint64_t record_size = 0;

@@ -16,6 +16,7 @@
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
+#include "engine/scan.h"
 
 namespace quarrow {
 
@@ -47,6 +48,12 @@ bool FormatPersonRow(std::string_view prefix, const ColumnList& columns, std::st
 // column person_cells[k] names (see ContactsSchema).
 bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
                      const std::vector<int>& person_cells, std::string& row);
+
+// The same, rendering the columns straight from the match's bytes into `row`
+// (the match carries its view and body start; the columns' values are not
+// used), so that no value is rendered twice.
+bool FormatPersonRowFromMatch(const Match& match, const ColumnList& columns,
+                              const std::vector<int>& person_cells, std::string& row);
 
 // Adds one row for a person match, as FormatPersonRow gives it.
 void AddPersonRow(ResultTable& table, std::string_view prefix,

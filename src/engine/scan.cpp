@@ -99,7 +99,7 @@ class PageScanner {
       AppendCellPrefix(view, position, params_.prefix_count, prefix_);
     }
     size_t before = out.text.size();
-    if (!formatter_(Match{position, prefix_}, columns_, out.text)) {
+    if (!formatter_(Match{position, prefix_, &view, body}, columns_, out.text)) {
       out.text.resize(before);
       return;
     }

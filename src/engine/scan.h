@@ -68,6 +68,10 @@ struct ScanParams {
 struct Match {
   int64_t position;         // the candidate: the header-length byte
   std::string_view prefix;  // ReadCellPrefix(position, prefix_count)
+  // The bytes around the match and where its body starts, for formatters that
+  // render columns themselves (AppendColumnValue); valid during the call.
+  const BufferView* view = nullptr;
+  int64_t body_start = 0;
 };
 
 // Called once per match; `columns` holds the record's seg, serial and value.

@@ -27,6 +27,17 @@ uint64_t BigEndianToInt(std::string_view bytes);
 // bytes that are there.
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns);
 
+// Appends one column's value, rendered as ExtractValues renders it, to `out`;
+// its field starts at `field_start` (see FieldStarts). For callers that render
+// straight into their own text instead of into the columns' values.
+void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                       std::string& out);
+
+// Where each column's field starts for a body at `body_start`, as
+// ExtractValues walks them.
+void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
+                 std::vector<int64_t>& starts);
+
 // The same, rendering only the columns whose entry in `wanted` is not 0 (a
 // shorter list wants none of the columns past its end); the others' values are
 // left empty. For callers that print "null" for suppressed columns, or leave
