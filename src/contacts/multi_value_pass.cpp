@@ -18,17 +18,6 @@ constexpr int kEmailOffset = 7;
 // that is not a 32-bit integer (a float's rendering, say) reads as nothing.
 std::optional<int32_t> ReadNumber(std::string_view text) {
   if (text.empty()) return 0;
-  // Rendered integers are plain digits: read those at once, and leave every
-  // other text to the general conversion, which has the last word.
-  if (text.size() <= 9) {
-    int32_t value = 0;
-    bool digits = true;
-    for (char c : text) {
-      digits &= c >= '0' && c <= '9';
-      value = value * 10 + (c - '0');
-    }
-    if (digits) return value;
-  }
   return TryStrToInt(text);
 }
 

@@ -31,36 +31,43 @@ bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
   return true;
 }
 
-bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
-                     const std::vector<int>& person_cells, std::string& row) {
+namespace {
+
+// A person row: the prefix, then the report's person cells joined by TABs;
+// `append_value(index, row)` appends the value of the list's column `index`.
+template <typename AppendValue>
+bool AppendPersonCells(std::string_view prefix, size_t column_count,
+                       const std::vector<int>& person_cells, std::string& row,
+                       AppendValue&& append_value) {
   row.append(prefix);
   for (size_t k = 0; k < person_cells.size(); ++k) {
     if (k > 0) row += '\t';
     const int cell = person_cells[k];
     if (cell == ContactsSchema::kNullCell) {
       row += "null";
-    } else if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
-      row += columns[cell].value;
+    } else if (cell >= 0 && static_cast<size_t>(cell) < column_count) {
+      append_value(cell, row);
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
+                     const std::vector<int>& person_cells, std::string& row) {
+  return AppendPersonCells(prefix, columns.size(), person_cells, row,
+                           [&](int cell, std::string& out) { out += columns[cell].value; });
 }
 
 bool FormatPersonRowFromMatch(const Match& match, const ColumnList& columns,
                               const std::vector<int>& person_cells, std::string& row) {
   thread_local std::vector<int64_t> starts;
   FieldStarts(*match.view, match.body_start, columns, starts);
-  row.append(match.prefix);
-  for (size_t k = 0; k < person_cells.size(); ++k) {
-    if (k > 0) row += '\t';
-    const int cell = person_cells[k];
-    if (cell == ContactsSchema::kNullCell) {
-      row += "null";
-    } else if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
-      AppendColumnValue(*match.view, starts[cell], columns[cell], row);
-    }
-  }
-  return true;
+  return AppendPersonCells(match.prefix, columns.size(), person_cells, row,
+                           [&](int cell, std::string& out) {
+                             AppendColumnValue(*match.view, starts[cell], columns[cell], out);
+                           });
 }
 
 void AddPersonRow(ResultTable& table, std::string_view prefix,

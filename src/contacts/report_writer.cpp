@@ -43,6 +43,10 @@ void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t 
     return;
   }
   for (std::string_view cell : cells) AppendCell(cell);
+  EndTsvRow(offset, status);
+}
+
+void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status) {
   if (options_.details) {
     AppendDecimal(offset, line_);
     line_ += '\t';
@@ -72,13 +76,7 @@ void ContactsReportWriter::Row(std::string_view joined_cells,
   ++rows_;
   AppendCell(joined_cells);
   for (std::string_view cell : more_cells) AppendCell(cell);
-  if (options_.details) {
-    AppendDecimal(offset, line_);
-    line_ += '\t';
-    AppendCell(status);
-  }
-  line_ += "\r\n";
-  file_.Write(line_);
+  EndTsvRow(offset, status);
 }
 
 }  // namespace quarrow

@@ -43,6 +43,8 @@ class ContactsReportWriter {
 
  private:
   void AppendCell(std::string_view cell);
+  // The details' two cells when asked for, CR LF, and the write.
+  void EndTsvRow(int64_t offset, std::string_view status);
 
   OutputFile file_;
   RunOptions options_;

@@ -1,5 +1,7 @@
 #include "text_rule/text_rule.h"
 
+#include <cstdint>
+
 #include <algorithm>
 
 #include "text_rule/error.h"
@@ -68,34 +70,11 @@ std::optional<int32_t> TryStrToInt(std::string_view text) {
     for (char c : text) value = value * 10 + (c - '0');
     return value;
   }
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  int base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' &&
-             (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i == text.size()) return std::nullopt;
-  // Magnitude limit: 2^31 for a negative value, 2^31 - 1 otherwise.
-  const int64_t limit = negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
-  int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    int digit = base == 16 ? HexDigit(text[i])
-                           : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-    if (digit < 0) return std::nullopt;
-    magnitude = magnitude * base + digit;
-    if (magnitude > limit) return std::nullopt;
-  }
-  return static_cast<int32_t>(negative ? -magnitude : magnitude);
+  // Otherwise the 64-bit reading, narrowed: the same signs, bases and digits.
+  int64_t value = 0;
+  if (ParseInt64(text, value) != IntText::kValid || value < INT32_MIN || value > INT32_MAX)
+    return std::nullopt;
+  return static_cast<int32_t>(value);
 }
 
 int32_t StrToInt(std::string_view text) {
