@@ -407,8 +407,11 @@ bool StatusCursor::LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t 
   if (page_in_window_) {
     page_ = window_.substr(static_cast<size_t>(into_window), size);
   } else {
-    page_buffer_.assign(size, '\0');
-    map_.input_->ReadAt(page_start, size, page_buffer_.data());
+    // Only the bytes the file lacks are zeroed: a page is read per page change.
+    page_buffer_.resize(size);
+    const size_t got = map_.input_->ReadAt(page_start, size, page_buffer_.data());
+    std::fill(page_buffer_.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(got, size)),
+              page_buffer_.end(), '\0');
     page_ = page_buffer_;
   }
   sqlite_format::BtreePageHeader header;

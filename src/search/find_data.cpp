@@ -172,7 +172,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);
   MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
-  if (status.enabled()) formatter = WithPrefixNumbers(std::move(formatter));
+  // Only the copy test needs the numbers in front of each record.
+  if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
   std::string detailed, status_text;
   // Plain reports take each page's lines in one write.
   bool finished = !status.enabled()
@@ -184,17 +185,18 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
     : ScanFormatted(
       buffer, columns, params, formatter, [&](int64_t position, std::string_view line) {
         if (status.enabled()) {
-          const size_t end = line.find('\n');
-          const std::string_view numbers = line.substr(0, end);
-          line.remove_prefix(end + 1);
-          const size_t tab = numbers.find('\t'), tab2 = numbers.find('\t', tab + 1);
           const PageStatus where = status.At(position);
-          uint64_t record_size = 0;
-          ParsePrefixNumber(numbers.substr(tab2 + 1), record_size);
-          if (options.deleted_only &&
-              status.IsLiveData(position, where, numbers.substr(tab + 1, tab2 - tab - 1),
-                                numbers.substr(0, tab), record_size))
-            return;
+          if (options.deleted_only) {
+            const size_t end = line.find('\n');
+            const std::string_view numbers = line.substr(0, end);
+            line.remove_prefix(end + 1);
+            const size_t tab = numbers.find('\t'), tab2 = numbers.find('\t', tab + 1);
+            uint64_t record_size = 0;
+            ParsePrefixNumber(numbers.substr(tab2 + 1), record_size);
+            if (status.IsLiveData(position, where, numbers.substr(tab + 1, tab2 - tab - 1),
+                                  numbers.substr(0, tab), record_size))
+              return;
+          }
           if (options.details) {
             status_text.clear();
             AppendStatusText(where, status_text);
