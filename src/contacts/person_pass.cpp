@@ -152,7 +152,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   params.threads = threads;
   status.Attach(params);
   // Columns are rendered by the formatter, straight into the row.
-  params.rendered.assign(columns.size(), 0);
+  params.render_nothing = true;
   const std::vector<int>& person_cells = schema.person_cells;
   std::string status_text;
   // Values go to the first row of their id, as a table finds it.

@@ -89,7 +89,9 @@ class PageScanner {
     if (!matcher_.Match(view, columns_, cursor)) return;
     if (params_.header_filter != nullptr && !params_.header_filter(columns_)) return;
     const int64_t body = RecordBodyStart(view, position, cursor, columns_);
-    if (params_.rendered.empty()) {
+    if (params_.render_nothing) {
+      // The formatter renders what it needs from the match.
+    } else if (params_.rendered.empty()) {
       ExtractValues(view, body, columns_);
     } else {
       ExtractValues(view, body, columns_, params_.rendered);

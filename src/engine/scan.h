@@ -47,6 +47,9 @@ struct ScanParams {
   // When not empty, only the columns marked here (not 0) are rendered; the
   // others' values stay empty (see ExtractValues).
   std::vector<uint8_t> rendered;
+  // When set, no column is rendered and the values keep whatever they held:
+  // for formatters that render from the match's bytes themselves.
+  bool render_nothing = false;
   // When set, called on the calling thread with the buffer position of every
   // database header ("SQLite format 3" and a NUL) on a 512-byte boundary of the
   // file, in position order, before the matches of the page holding it. The
