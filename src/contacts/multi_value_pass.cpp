@@ -4,6 +4,7 @@
 #include <string>
 
 #include "contacts/contacts_scan.h"
+#include "engine/values.h"
 #include "text_rule/text_rule.h"
 #include "text_rule/utf8.h"
 
@@ -113,6 +114,32 @@ bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
   return true;
 }
 
+bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
+                               const ContactsSchema& schema, std::string& out) {
+  if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
+  thread_local std::vector<int64_t> starts;
+  thread_local std::string id, property, label;
+  FieldStarts(*match.view, match.body_start, columns, starts);
+  auto render = [&](int k, std::string& text) {
+    text.clear();
+    AppendColumnValue(*match.view, starts[k], columns[k], text);
+  };
+  // The cheap tests first: most records that get this far fail on the id.
+  render(kRecordIdColumn, id);
+  if (!InRange(id, 4, 1, 2000)) return false;
+  render(kPropertyColumn, property);
+  if (!InRange(property, 3, 1, 9)) return false;
+  render(kLabelColumn, label);
+  out.append(id);
+  out += '\t';
+  out += std::to_string(LabelColumn(label, property, schema));
+  out += '\t';
+  const size_t value_at = out.size();
+  AppendColumnValue(*match.view, starts[kValueColumn], columns[kValueColumn], out);
+  const std::string_view value(out.data() + value_at, out.size() - value_at);
+  return value.size() >= 3 && IsValueText(value);
+}
+
 void FileMultiValue(ResultTable& table, std::string_view formatted) {
   size_t first_tab = formatted.find('\t');
   size_t second_tab = formatted.find('\t', first_tab + 1);
@@ -159,14 +186,13 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
   status.Attach(params);
-  // Only the four columns the plausibility test and the filing read.
-  params.rendered.assign(columns.size(), 0);
-  for (int k : {kRecordIdColumn, kPropertyColumn, kLabelColumn, kValueColumn})
-    params.rendered[k] = 1;
+  // The formatter renders the four columns it reads, and the value only for
+  // a record whose id and property pass.
+  params.render_nothing = true;
   return ScanFormatted(
       buffer, columns, params,
-      [&schema](const Match&, const ColumnList& found, std::string& out) {
-        return FormatMultiValue(found, schema, out);
+      [&schema](const Match& match, const ColumnList& found, std::string& out) {
+        return FormatMultiValueFromMatch(match, found, schema, out);
       },
       [&](int64_t position, std::string_view formatted) {
         size_t first_tab = formatted.find('\t');

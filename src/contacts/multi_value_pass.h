@@ -16,6 +16,7 @@
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
+#include "engine/scan.h"
 
 namespace quarrow {
 
@@ -81,6 +82,11 @@ bool FormatMultiValue(const ColumnList& columns, std::string& out);
 // The same, filing labels as `schema` says.
 bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
                       std::string& out);
+
+// The same, rendering from the match's bytes (it carries its view and body
+// start) and only as far as the tests need; appends nothing it rejects.
+bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
+                               const ContactsSchema& schema, std::string& out);
 
 // Files one match as FormatMultiValue gave it: finds the first row with its
 // record id, or adds a row holding only the id, and merges the value under its
