@@ -6,6 +6,7 @@
 #include <random>
 
 #include "byte_helpers.h"
+#include "support.h"
 #include "engine/values.h"
 
 namespace quarrow {
@@ -78,24 +79,9 @@ struct ScanSetup {
 };
 
 // The scan as the rules state it, position by position, with no prefilter,
-// pages or threads: what ScanRecords must reproduce.
-std::vector<std::string> ReferenceScan(const std::string& bytes, ColumnList columns,
-                                       CandidateRule rule, int threshold, int prefix) {
-  testing::WholeView whole(bytes);
-  std::vector<std::string> lines;
-  for (int64_t i = 0; i + 1 < static_cast<int64_t>(bytes.size()); ++i) {
-    bool candidate = bytes[i] != 0 && (rule == CandidateRule::kSingleByte || bytes[i + 1] == 0);
-    int64_t cursor = i + 1;
-    if (!candidate || !MatchHeader(whole.view, columns, threshold, cursor)) continue;
-    ExtractValues(whole.view, RecordBodyStart(whole.view, i, cursor, columns), columns);
-    std::string line = std::to_string(i) + "|" +
-                       (prefix > 0 ? ReadCellPrefix(whole.view, i, prefix) : std::string());
-    for (const TERM& column : columns)
-      line += "|" + std::to_string(column.seg) + ":" + column.value;
-    lines.push_back(line);
-  }
-  return lines;
-}
+// pages or threads, is what ScanRecords must reproduce; the fuzz targets check
+// against the same one.
+using fuzz::ReferenceScan;
 
 TEST(ScanRecords, PagedAndThreadedScansEqualTheOneBufferScan) {
   const std::vector<ScanSetup> setups = {
