@@ -15,14 +15,19 @@ void LabelCells::File(int id, int column, std::string_view raw, int64_t position
     ids_in_order_.push_back(id);
   }
   std::string& cell = cells_[id][column - kFirstColumn];
-  // As a table cell merges: a value already in the cell is not added again.
+  cell = MergedCell(cell, raw);
+}
+
+std::string MergedCell(std::string_view cell, std::string_view raw) {
   std::string_view trimmed = Trim(raw);
-  if (!trimmed.empty() && cell.find(trimmed) != std::string::npos) return;
-  std::string merged = cell;
+  // An empty value never counts as already there.
+  if (!trimmed.empty() && cell.find(trimmed) != std::string_view::npos)
+    return std::string(cell);
+  std::string merged(cell);
   if (!merged.empty()) merged += ", ";
   merged += ' ';
   merged.append(raw);
-  cell = std::string(Trim(merged));
+  return std::string(Trim(merged));
 }
 
 std::string_view LabelCells::Cell(int id, int column) const {

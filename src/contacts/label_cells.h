@@ -44,6 +44,11 @@ class LabelCells {
   std::vector<int> ids_in_order_;
 };
 
+// Merges `raw` into `cell`: nothing when its trimmed text is not empty and
+// already occurs in the cell; else ", " (when the cell holds text), a space
+// and `raw` are appended and the whole is trimmed. Returns the merged text.
+std::string MergedCell(std::string_view cell, std::string_view raw);
+
 // The record id a person row's rowid cell names, when it is one a value can
 // carry: the canonical decimal text of 1 to LabelCells::kMaxId; else 0.
 int LabelIdOf(std::string_view rowid_cell);

@@ -73,15 +73,9 @@ int LabelColumn(std::string_view label, std::string_view property,
 }
 
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) {
-  std::string_view trimmed = Trim(raw);
   std::string_view cell = table.Cell(row, col);
-  // An empty value never counts as already there.
-  if (!trimmed.empty() && cell.find(trimmed) != std::string_view::npos) return;
-  std::string merged(cell);
-  if (!merged.empty()) merged += ", ";
-  merged += ' ';
-  merged.append(raw);
-  table.SetCell(row, col, Trim(merged));
+  std::string merged = MergedCell(cell, raw);
+  if (merged != cell) table.SetCell(row, col, merged);  // a row rewritten only when it changes
 }
 
 bool MayBeValidMultiValue(const ColumnList& columns) {
