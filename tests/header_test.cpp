@@ -147,33 +147,91 @@ TEST(ReadCellPrefix, NeverReadsBeforeTheBuffer) {
 namespace quarrow {
 namespace {
 
+// Column lists of every kind, including one wider than a 64-byte class run.
+std::vector<std::vector<std::string>> MatcherLists() {
+  std::vector<std::vector<std::string>> lists = {
+      {"a INTEGER", "b TEXT", "c INTEGER"},
+      {"a INTEGER", "b BLOB", "", "d TEXT", "e INTEGER"},
+      {"x TEXT"},
+      {"a ANY", "b TEXT", "c ANY", "d BLOB"},
+      {}};
+  std::vector<std::string> wide;
+  const char* kinds[] = {"INTEGER", "TEXT", "BLOB", "ANY", ""};
+  for (int k = 0; k < 70; ++k) wide.push_back("c" + std::to_string(k) + " " + kinds[k % 5]);
+  lists.push_back(wide);
+  return lists;
+}
+
 TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
   std::mt19937 random(5);
   std::string bytes(4000, '\0');
-  for (char& c : bytes) {
+  for (size_t i = 0; i < bytes.size(); ++i) {
     uint32_t r = random() % 10;
-    c = static_cast<char>(r < 4 ? 0 : r < 8 ? random() % 40 : random() % 256);
+    // Long runs of zeros and of small bytes too, as database pages hold them.
+    if (i % 1000 < 200) r = i % 1000 < 100 ? 0 : 5;
+    bytes[i] = static_cast<char>(r < 4 ? 0 : r < 8 ? random() % 40 : random() % 256);
   }
   testing::WholeView whole(bytes);
-  for (const auto& lines : std::vector<std::vector<std::string>>{
-           {"a INTEGER", "b TEXT", "c INTEGER"},
-           {"a INTEGER", "b BLOB", "", "d TEXT", "e INTEGER"},
-           {"x TEXT"}}) {
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (const auto& lines : MatcherLists()) {
     for (int threshold : {kLoose, kStrict}) {
       ColumnList expected = LoadColumns(lines);
-      ColumnList actual = expected;
+      ColumnList actual = expected, judged = expected;
       HeaderMatcher matcher(actual, threshold);
       for (int64_t p = 0; p <= static_cast<int64_t>(bytes.size()); ++p) {
-        int64_t want = p, got = p;
+        int64_t want = p, got = p, judged_end = p;
         bool fits = MatchHeader(whole.view, expected, threshold, want);
         ASSERT_EQ(matcher.Match(whole.view, actual, got), fits) << p;
         ASSERT_EQ(got, want) << p;
+        // The classes of the bytes at p, as the sweep gives them, lead to the
+        // same answer.
+        bool judged_fits = fits;
+        if (p + 64 <= static_cast<int64_t>(bytes.size())) {
+          const ClassVerdict verdict = matcher.Judge(ClassifyBlock(data + p));
+          judged_fits = matcher.Match(whole.view, judged, judged_end, verdict);
+          ASSERT_EQ(judged_fits, fits) << p << " of " << lines.size();
+          ASSERT_EQ(judged_end, want) << p;
+        }
         if (!fits) continue;
         for (size_t k = 0; k < lines.size(); ++k) {
           ASSERT_EQ(actual[k].seg, expected[k].seg) << p;
           ASSERT_EQ(actual[k].serial, expected[k].serial) << p;
+          if (p + 64 > static_cast<int64_t>(bytes.size())) continue;
+          ASSERT_EQ(judged[k].seg, expected[k].seg) << p;
+          ASSERT_EQ(judged[k].serial, expected[k].serial) << p;
         }
       }
+    }
+  }
+}
+
+TEST(ByteClasses, ShiftedRunsAreTheRunsThere) {
+  std::mt19937 random(8);
+  std::string bytes(256, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() % 3 == 0 ? 0 : random() % 256);
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  const ByteClasses low = ClassifyBlock(data), next = ClassifyBlock(data + 64);
+  for (int shift = 1; shift <= 64; ++shift) {
+    const ByteClasses want = ClassifyBlock(data + shift);
+    const ByteClasses got = ShiftClasses(low, next, shift);
+    ASSERT_EQ(got.integer, want.integer) << shift;
+    ASSERT_EQ(got.text, want.text) << shift;
+    ASSERT_EQ(got.blob, want.blob) << shift;
+    ASSERT_EQ(got.high, want.high) << shift;
+  }
+  // Each byte in exactly one class, or none for NULL, as the record format says.
+  for (int i = 0; i < 64; ++i) {
+    const uint8_t byte = data[i];
+    const uint64_t bit = uint64_t{1} << i;
+    const int classes = ((low.integer & bit) != 0) + ((low.text & bit) != 0) +
+                        ((low.blob & bit) != 0) + ((low.high & bit) != 0);
+    ASSERT_EQ(classes, byte == 0 ? 0 : 1) << i;
+    if (byte >= 0x80) {
+      EXPECT_NE(low.high & bit, 0u);
+    } else if (byte != 0) {
+      const int kind = SerialTypeKind(byte).kind;
+      EXPECT_NE((kind == kInteger ? low.integer : kind == kText ? low.text : low.blob) & bit, 0u)
+          << int(byte);
     }
   }
 }

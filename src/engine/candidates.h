@@ -6,14 +6,19 @@
 #include <cstdint>
 #include <string_view>
 
+#include "engine/byte_classes.h"
+
 namespace quarrow {
 
-// Calls visit(j) for every j in [from, to), in increasing order, where bytes[j]
-// is not 0 and, when `pair` is set, bytes[j + 1] is 0. Needs to < bytes.size()
-// when `pair` is set, so that bytes[j + 1] exists. `visit` returns nothing.
+// Calls visit(j, classes) for every j in [from, to), in increasing order, where
+// bytes[j] is not 0 and, when `pair` is set, bytes[j + 1] is 0; `classes` are
+// those of the 64 bytes after j (where a header's serial types start), a
+// pointer valid during the call, or nullptr near the end of `bytes`, where
+// fewer follow. Needs to < bytes.size() when `pair` is set, so that bytes[j + 1]
+// exists. `visit` returns nothing.
 template <typename Visit>
-void ForEachCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                      Visit&& visit);
+void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+                                Visit&& visit);
 
 }  // namespace quarrow
 

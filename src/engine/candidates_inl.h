@@ -1,5 +1,5 @@
-// Implementation of ForEachCandidate: sixty-four positions at a time where SSE2 is
-// there (every x86-64 processor), one at a time elsewhere.
+// Implementation of ForEachClassifiedCandidate: sixty-four positions at a time,
+// with SSE2 where it is there (every x86-64 processor).
 #ifndef QUARROW_ENGINE_CANDIDATES_INL_H_
 #define QUARROW_ENGINE_CANDIDATES_INL_H_
 
@@ -12,36 +12,49 @@
 
 namespace quarrow {
 
+// Bit i set when byte i of the 64 at `at` is 0.
+inline uint64_t ZeroMask(const uint8_t* at) {
+  uint64_t mask = 0;
+#ifdef QUARROW_HAVE_SSE2
+  const __m128i zero = _mm_setzero_si128();
+  for (int part = 0; part < 4; ++part) {
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    mask |= static_cast<uint64_t>(static_cast<uint16_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(block, zero))))
+            << (16 * part);
+  }
+#else
+  for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(at[i] == 0) << i;
+#endif
+  return mask;
+}
+
 template <typename Visit>
-void ForEachCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                      Visit&& visit) {
+void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+                                Visit&& visit) {
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   int64_t j = from;
-#ifdef QUARROW_HAVE_SSE2
-  // Sixty-four positions a turn; the bytes at j + 1 must lie inside too.
-  const int64_t block_end = static_cast<int64_t>(bytes.size()) - 65;
-  const __m128i zero = _mm_setzero_si128();
-  auto zero_mask = [&](const uint8_t* at) {
-    uint64_t mask = 0;
-    for (int part = 0; part < 4; ++part) {
-      __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
-      mask |= static_cast<uint64_t>(static_cast<uint16_t>(
-                  _mm_movemask_epi8(_mm_cmpeq_epi8(block, zero))))
-              << (16 * part);
-    }
-    return mask;
-  };
+  // A turn covers 64 candidates and needs the 64 bytes after them. Blocks are
+  // classified only when they hold candidates: in random bytes most do not.
+  const int64_t block_end = static_cast<int64_t>(bytes.size()) - 128;
+  ByteClasses here, next;
+  int64_t next_at = -1;  // where `next` was classified, if anywhere
   for (; j + 64 <= to && j <= block_end; j += 64) {
-    uint64_t mask = ~zero_mask(data + j);
-    if (pair) mask &= zero_mask(data + j + 1);
+    uint64_t mask = ~ZeroMask(data + j);
+    if (pair) mask &= ZeroMask(data + j + 1);
+    if (mask == 0) continue;
+    here = next_at == j ? next : ClassifyBlock(data + j);
+    next = ClassifyBlock(data + j + 64);
+    next_at = j + 64;
     while (mask != 0) {
-      visit(j + std::countr_zero(mask));
+      const int i = std::countr_zero(mask);
+      const ByteClasses after = ShiftClasses(here, next, i + 1);
+      visit(j + i, &after);
       mask &= mask - 1;
     }
   }
-#endif
   for (; j < to; ++j) {
-    if (data[j] != 0 && (!pair || data[j + 1] == 0)) visit(j);
+    if (data[j] != 0 && (!pair || data[j + 1] == 0)) visit(j, nullptr);
   }
 }
 

@@ -73,23 +73,40 @@ HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
     return SerialTypeKind(static_cast<uint64_t>(byte)).kind == kinds_[k];
   };
   for (int byte = 0; byte < 128; ++byte) {
-    byte_kind_[byte] = SerialTypeKind(static_cast<uint64_t>(byte)).kind;
+    const SerialTypeInfo info = SerialTypeKind(static_cast<uint64_t>(byte));
+    byte_kind_[byte] = info.kind;
+    byte_size_[byte] = info.size;
   }
   for (int byte = 0; byte < 256; ++byte) {
     accept_first_[byte] = accepts(0, byte);
     accept_second_[byte] = accepts(1, byte);
   }
+  for (size_t k = 0; k < kinds_.size() && k < 64; ++k) {
+    const uint64_t bit = uint64_t{1} << k;
+    const int32_t kind = kinds_[k];
+    lanes_ |= bit;
+    if (kind == kInteger || kind == kAny) accept_integer_ |= bit;
+    if (kind == kText || kind == kAny) accept_text_ |= bit;
+    if (kind == kBlob || kind == kAny) accept_blob_ |= bit;
+  }
 }
 
-bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
-                          int64_t& cursor) {
+bool HeaderMatcher::EnoughNonNull(int64_t count) const {
+  return quarrow::EnoughNonNull(count, kinds_.size(), threshold_);
+}
+
+bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor,
+                          const ClassVerdict& verdict) {
+  if (!verdict.fits) return false;
   const size_t width = kinds_.size();
   const uint8_t* start = buffer.Span(cursor, 9 * static_cast<int64_t>(width));
   if (start == nullptr) return MatchHeader(buffer, columns, threshold_, cursor);
-  // Most serial types are one byte, and most candidates fail within a few.
-  const uint8_t* at = start;
-  int64_t count = 0;
-  for (size_t k = 0; k < width; ++k) {
+  // The serial types the verdict vouches for are one byte each; most of the
+  // rest are too, and most candidates fail within a few.
+  const size_t known = static_cast<size_t>(verdict.known);
+  const uint8_t* at = start + known;
+  int64_t count = verdict.non_null;
+  for (size_t k = known; k < width; ++k) {
     int32_t kind;
     if (*at < 0x80) {
       kind = byte_kind_[*at++];
@@ -100,12 +117,19 @@ bool HeaderMatcher::Match(const BufferView& buffer, ColumnList& columns,
     if (kind != kinds_[k] && kinds_[k] != kAny) return false;
     ++count;
   }
-  if (!EnoughNonNull(count, width, threshold_)) return false;
-  // A fit is rare: decode the serial types again, now for the columns.
-  at = start;
-  for (TERM& column : columns) {
-    column.serial = DecodeVarint(at);
-    column.seg = SerialTypeKind(column.serial).size;
+  if (!EnoughNonNull(count)) return false;
+  // A fit is rare: read the serial types again, now for the columns.
+  if (at == start + width) {
+    for (size_t k = 0; k < width; ++k) {
+      columns[k].serial = start[k];
+      columns[k].seg = byte_size_[start[k]];
+    }
+  } else {
+    at = start;
+    for (TERM& column : columns) {
+      column.serial = DecodeVarint(at);
+      column.seg = SerialTypeKind(column.serial).size;
+    }
   }
   cursor += at - start;
   return true;

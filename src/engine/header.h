@@ -4,11 +4,13 @@
 #ifndef QUARROW_ENGINE_HEADER_H_
 #define QUARROW_ENGINE_HEADER_H_
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/buffer.h"
+#include "engine/byte_classes.h"
 #include "engine/columns.h"
 
 namespace quarrow {
@@ -41,6 +43,16 @@ enum Threshold : int { kLoose = 1, kStrict = 9 };
 bool MatchHeader(const BufferView& buffer, ColumnList& columns, int threshold,
                  int64_t& cursor);
 
+// What the classes of the bytes at a cursor tell about a header there: either
+// that it cannot fit (`fits` false), or that its first `known` serial types are
+// one byte each and fit, `non_null` of them not NULL. When `known` is the list's
+// width the answer is whole; otherwise the bytes from there on must be walked.
+struct ClassVerdict {
+  bool fits = true;
+  int known = 0;
+  int64_t non_null = 0;
+};
+
 // MatchHeader for many candidates against one column list: keeps the kinds in
 // a compact array and writes seg and serial into the columns only on success.
 // One per thread; not thread-safe.
@@ -48,7 +60,31 @@ class HeaderMatcher {
  public:
   HeaderMatcher(const ColumnList& columns, int threshold);
   // As MatchHeader, with the threshold given at construction.
-  bool Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor);
+  bool Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor) {
+    return Match(buffer, columns, cursor, ClassVerdict{});
+  }
+  // The same, knowing what Judge said of the bytes at the cursor.
+  bool Match(const BufferView& buffer, ColumnList& columns, int64_t& cursor,
+             const ClassVerdict& verdict);
+
+  // Judges a header from the classes of the 64 bytes at its cursor: exact, so
+  // a candidate it refuses is one Match would refuse.
+  ClassVerdict Judge(const ByteClasses& at_cursor) const {
+    const uint64_t misfit = (at_cursor.integer & ~accept_integer_) |
+                            (at_cursor.text & ~accept_text_) | (at_cursor.blob & ~accept_blob_);
+    const uint64_t stop = (misfit | at_cursor.high) & lanes_;
+    const uint64_t non_null = at_cursor.integer | at_cursor.text | at_cursor.blob;
+    if (stop == 0) {
+      const int known = std::popcount(lanes_);
+      const int64_t count = std::popcount(non_null & lanes_);
+      if (known == static_cast<int>(kinds_.size()) && !EnoughNonNull(count)) return {false};
+      return {true, known, count};
+    }
+    // Serial types before the first misfit or longer varint are one byte each.
+    if ((misfit & stop & (~stop + 1)) != 0) return {false};
+    const int known = std::countr_zero(stop);
+    return {true, known, std::popcount(non_null & ((uint64_t{1} << known) - 1))};
+  }
 
   // A cheap first test of the two bytes at a cursor: returns false only when
   // Match would, because the first or second serial type is a one-byte one of
@@ -58,10 +94,16 @@ class HeaderMatcher {
   }
 
  private:
+  bool EnoughNonNull(int64_t count) const;
+
   bool accept_first_[256];
   bool accept_second_[256];
   std::vector<int32_t> kinds_;
   int32_t byte_kind_[128];  // the kind of each one-byte serial type
+  int64_t byte_size_[128];  // and its content size
+  // Bit k: column k (of the first 64) takes a one-byte serial type of that class.
+  uint64_t accept_integer_ = 0, accept_text_ = 0, accept_blob_ = 0;
+  uint64_t lanes_ = 0;  // bit k: column k exists
   int threshold_;
 };
 

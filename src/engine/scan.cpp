@@ -59,14 +59,19 @@ class PageScanner {
     const auto* bytes = reinterpret_cast<const uint8_t*>(window_.data());
     const size_t size = window_.size();
     if (params_.database_start) FindDatabaseStarts(start, first, last, matches);
-    ForEachCandidate(window_, first - start, last - start,
-                     params_.rule == CandidateRule::kPair, [&](int64_t j) {
-                       // Bytes past the window are tested by Match itself.
-                       if (static_cast<size_t>(j) + 2 < size &&
-                           !matcher_.MayMatch(bytes[j + 1], bytes[j + 2]))
-                         return;
-                       TryCandidate(view, start + j, matches);
-                     });
+    ForEachClassifiedCandidate(
+        window_, first - start, last - start, params_.rule == CandidateRule::kPair,
+        [&](int64_t j, const ByteClasses* after) {
+          ClassVerdict verdict;
+          if (after != nullptr) {
+            verdict = matcher_.Judge(*after);
+            if (!verdict.fits) return;
+          } else if (static_cast<size_t>(j) + 2 < size &&
+                     !matcher_.MayMatch(bytes[j + 1], bytes[j + 2])) {
+            return;  // bytes past the window are tested by Match itself
+          }
+          TryCandidate(view, start + j, verdict, matches);
+        });
   }
 
  private:
@@ -84,9 +89,10 @@ class PageScanner {
     }
   }
 
-  void TryCandidate(const BufferView& view, int64_t position, PageMatches& out) {
+  void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
+                    PageMatches& out) {
     int64_t cursor = position + 1;
-    if (!matcher_.Match(view, columns_, cursor)) return;
+    if (!matcher_.Match(view, columns_, cursor, verdict)) return;
     if (params_.header_filter != nullptr && !params_.header_filter(columns_)) return;
     const int64_t body = RecordBodyStart(view, position, cursor, columns_);
     if (params_.render_nothing) {
