@@ -125,5 +125,34 @@ TEST(ExtractValues, UnwantedColumnsStayEmptyAndLaterFieldsKeepTheirPlace) {
   EXPECT_EQ(values, (std::vector<std::string>{"5", "ab", "6", "BLOB", "7"}));
 }
 
+TEST(ReadIntegerValue, AgreesWithTheRenderedValueWhereItAnswers) {
+  // Every serial type up to 15 under each kind, the body long enough or cut.
+  const std::string body = Bytes({0xFF, 0x80, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07});
+  for (const char* kind : {"INTEGER", "ANY", "TEXT", "BLOB"}) {
+    for (uint64_t serial = 0; serial < 16; ++serial) {
+      for (size_t cut : {body.size(), size_t{2}}) {
+        const std::string record = body.substr(0, cut);
+        WholeView whole(record);
+        ColumnList columns = LoadColumns({std::string("c ") + kind});
+        columns[0].serial = serial;
+        columns[0].seg = SerialTypeKind(serial).size;
+        std::string rendered;
+        AppendColumnValue(whole.view, 0, columns[0], rendered);
+        int64_t number = -99;
+        if (!ReadIntegerValue(whole.view, 0, columns[0], number)) {
+          // Only texts, blobs, doubles and cut fields are left to rendering.
+          const bool integer = std::string(kind) == "INTEGER" || std::string(kind) == "ANY";
+          EXPECT_TRUE(!integer || serial == 7 || serial > 11 ||
+                      columns[0].seg > static_cast<int64_t>(cut))
+              << kind << " " << serial;
+          continue;
+        }
+        const std::string want = rendered.empty() ? "0" : rendered;
+        EXPECT_EQ(std::to_string(number), want) << kind << " " << serial << " cut " << cut;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarrow

@@ -1,5 +1,6 @@
 #include "contacts/multi_value_pass.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -50,26 +51,32 @@ bool IsValidMultiValue(const ColumnList& columns) {
          InRange(columns[kPropertyColumn].value, 3, 1, 9) && IsValueText(value);
 }
 
-int LabelColumn(std::string_view label, std::string_view property) {
-  std::optional<int32_t> n = ReadNumber(label);
-  int col = n && *n >= 1 && *n <= 6 ? 31 + *n : kUnknownLabelColumn;
-  std::optional<int32_t> p = ReadNumber(property);
-  if (p && *p == 4) col += kEmailOffset;
+namespace {
+
+// The label's column from the label and property as numbers (nothing for a
+// value that is not one).
+int LabelColumnOf(std::optional<int32_t> label, std::optional<int32_t> property,
+                  const ContactsSchema* schema) {
+  int col = kUnknownLabelColumn;
+  if (schema == nullptr || !schema->has_label_table) {
+    if (label && *label >= 1 && *label <= 6) col = 31 + *label;
+  } else if (label) {
+    auto found = schema->label_columns.find(*label);
+    if (found != schema->label_columns.end()) col = found->second;
+  }
+  if (property && *property == 4) col += kEmailOffset;
   return col;
+}
+
+}  // namespace
+
+int LabelColumn(std::string_view label, std::string_view property) {
+  return LabelColumnOf(ReadNumber(label), ReadNumber(property), nullptr);
 }
 
 int LabelColumn(std::string_view label, std::string_view property,
                 const ContactsSchema& schema) {
-  if (!schema.has_label_table) return LabelColumn(label, property);
-  int col = kUnknownLabelColumn;
-  std::optional<int32_t> id = ReadNumber(label);
-  if (id) {
-    auto found = schema.label_columns.find(*id);
-    if (found != schema.label_columns.end()) col = found->second;
-  }
-  std::optional<int32_t> p = ReadNumber(property);
-  if (p && *p == 4) col += kEmailOffset;
-  return col;
+  return LabelColumnOf(ReadNumber(label), ReadNumber(property), &schema);
 }
 
 void MergeValue(ResultTable& table, int64_t row, int col, std::string_view raw) {
@@ -108,28 +115,62 @@ bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
   return true;
 }
 
+namespace {
+
+// A multi-value column's number as ReadNumber reads its rendered value, read
+// from the record's bytes when it is a plain integer (the common case).
+// Nothing when the rendered text would be longer than `max_bytes`.
+std::optional<int32_t> NumberAt(const BufferView& view, int64_t field_start, const TERM& column,
+                                std::string& scratch, size_t max_bytes = SIZE_MAX) {
+  int64_t value;
+  if (ReadIntegerValue(view, field_start, column, value)) {
+    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return static_cast<int32_t>(value);
+  }
+  scratch.clear();
+  AppendColumnValue(view, field_start, column, scratch);
+  if (scratch.size() > max_bytes) return std::nullopt;
+  return ReadNumber(scratch);
+}
+
+bool InRange(std::optional<int32_t> n, int32_t lo, int32_t hi) {
+  return n && *n >= lo && *n <= hi;
+}
+
+}  // namespace
+
 bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
                                const ContactsSchema& schema, std::string& out) {
   if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
   thread_local std::vector<int64_t> starts;
-  thread_local std::string id, property, label;
-  FieldStarts(*match.view, match.body_start, columns, starts);
-  auto render = [&](int k, std::string& text) {
-    text.clear();
-    AppendColumnValue(*match.view, starts[k], columns[k], text);
-  };
-  // The cheap tests first: most records that get this far fail on the id.
-  render(kRecordIdColumn, id);
-  if (!InRange(id, 4, 1, 2000)) return false;
-  render(kPropertyColumn, property);
-  if (!InRange(property, 3, 1, 9)) return false;
-  render(kLabelColumn, label);
-  out.append(id);
+  thread_local std::string scratch;
+  const BufferView& view = *match.view;
+  FieldStarts(view, match.body_start, columns, starts);
+  // The cheap tests first, on the record's bytes: most records that get this
+  // far fail on the id. Numbers in these ranges print in at most 4 and 3
+  // digits, as the rendered test asks; other texts are rendered and tested.
+  const TERM& id_column = columns[kRecordIdColumn];
+  int64_t id_number;
+  if (ReadIntegerValue(view, starts[kRecordIdColumn], id_column, id_number)) {
+    if (id_number < 1 || id_number > 2000) return false;
+    AppendDecimal(id_number, out);
+  } else {
+    scratch.clear();
+    AppendColumnValue(view, starts[kRecordIdColumn], id_column, scratch);
+    if (!InRange(scratch, 4, 1, 2000)) return false;
+    out.append(scratch);
+  }
+  // A property of 1 to 9 prints in one digit: within the test's three.
+  const std::optional<int32_t> property =
+      NumberAt(view, starts[kPropertyColumn], columns[kPropertyColumn], scratch, 3);
+  if (!InRange(property, 1, 9)) return false;
+  const std::optional<int32_t> label =
+      NumberAt(view, starts[kLabelColumn], columns[kLabelColumn], scratch);
   out += '\t';
-  out += std::to_string(LabelColumn(label, property, schema));
+  AppendDecimal(static_cast<int64_t>(LabelColumnOf(label, property, &schema)), out);
   out += '\t';
   const size_t value_at = out.size();
-  AppendColumnValue(*match.view, starts[kValueColumn], columns[kValueColumn], out);
+  AppendColumnValue(view, starts[kValueColumn], columns[kValueColumn], out);
   const std::string_view value(out.data() + value_at, out.size() - value_at);
   return value.size() >= 3 && IsValueText(value);
 }

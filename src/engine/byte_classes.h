@@ -28,6 +28,19 @@ struct ByteClasses {
   uint64_t nonzero() const { return integer | text | blob | high; }
 };
 
+// The number of bits set. std::popcount is a library call unless the target
+// has the instruction, which the portable x86-64 baseline lacks.
+inline int CountBits(uint64_t x) {
+#ifdef __POPCNT__
+  return __builtin_popcountll(x);
+#else
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+#endif
+}
+
 // Classifies the 64 bytes at `at`.
 inline ByteClasses ClassifyBlock(const uint8_t* at) {
   ByteClasses classes;

@@ -75,15 +75,15 @@ class HeaderMatcher {
     const uint64_t stop = (misfit | at_cursor.high) & lanes_;
     const uint64_t non_null = at_cursor.integer | at_cursor.text | at_cursor.blob;
     if (stop == 0) {
-      const int known = std::popcount(lanes_);
-      const int64_t count = std::popcount(non_null & lanes_);
+      const int known = CountBits(lanes_);
+      const int64_t count = CountBits(non_null & lanes_);
       if (known == static_cast<int>(kinds_.size()) && !EnoughNonNull(count)) return {false};
       return {true, known, count};
     }
     // Serial types before the first misfit or longer varint are one byte each.
     if ((misfit & stop & (~stop + 1)) != 0) return {false};
     const int known = std::countr_zero(stop);
-    return {true, known, std::popcount(non_null & ((uint64_t{1} << known) - 1))};
+    return {true, known, CountBits(non_null & ((uint64_t{1} << known) - 1))};
   }
 
   // A cheap first test of the two bytes at a cursor: returns false only when

@@ -33,6 +33,14 @@ void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& col
 void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
                        std::string& out);
 
+// Reads the number a column's value renders as, without rendering it, when
+// that value is a plain decimal integer or empty (read as 0): an integer
+// column's value other than a double's, or an integer or NULL in a column of
+// no declared type. Returns false otherwise (texts, doubles, a field cut by the
+// buffer's end): the caller then renders the value.
+bool ReadIntegerValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                      int64_t& value);
+
 // Where each column's field starts for a body at `body_start`, as
 // ExtractValues walks them.
 void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
