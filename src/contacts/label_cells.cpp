@@ -15,6 +15,10 @@ void LabelCells::File(int id, int column, std::string_view raw, int64_t position
     ids_in_order_.push_back(id);
   }
   std::string& cell = cells_[id][column - kFirstColumn];
+  // Most values are already there (every copy of a record files it again):
+  // the cell is then left as it is, without building a copy.
+  const std::string_view trimmed = Trim(raw);
+  if (!trimmed.empty() && cell.find(trimmed) != std::string::npos) return;
   cell = MergedCell(cell, raw);
 }
 

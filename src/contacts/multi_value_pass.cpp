@@ -1,6 +1,7 @@
 #include "contacts/multi_value_pass.h"
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -150,15 +151,16 @@ bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
   // far fail on the id. Numbers in these ranges print in at most 4 and 3
   // digits, as the rendered test asks; other texts are rendered and tested.
   const TERM& id_column = columns[kRecordIdColumn];
+  FiledValue filed;
   int64_t id_number;
   if (ReadIntegerValue(view, starts[kRecordIdColumn], id_column, id_number)) {
     if (id_number < 1 || id_number > 2000) return false;
-    AppendDecimal(id_number, out);
+    filed.id = static_cast<int32_t>(id_number);  // its decimal text is canonical
   } else {
     scratch.clear();
     AppendColumnValue(view, starts[kRecordIdColumn], id_column, scratch);
     if (!InRange(scratch, 4, 1, 2000)) return false;
-    out.append(scratch);
+    filed.id = LabelIdOf(scratch);
   }
   // A property of 1 to 9 prints in one digit: within the test's three.
   const std::optional<int32_t> property =
@@ -166,13 +168,21 @@ bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
   if (!InRange(property, 1, 9)) return false;
   const std::optional<int32_t> label =
       NumberAt(view, starts[kLabelColumn], columns[kLabelColumn], scratch);
-  out += '\t';
-  AppendDecimal(static_cast<int64_t>(LabelColumnOf(label, property, &schema)), out);
-  out += '\t';
+  filed.column = LabelColumnOf(label, property, &schema);
+  out.append(reinterpret_cast<const char*>(&filed.id), sizeof filed.id);
+  out.append(reinterpret_cast<const char*>(&filed.column), sizeof filed.column);
   const size_t value_at = out.size();
   AppendColumnValue(view, starts[kValueColumn], columns[kValueColumn], out);
   const std::string_view value(out.data() + value_at, out.size() - value_at);
   return value.size() >= 3 && IsValueText(value);
+}
+
+FiledValue ReadFiledValue(std::string_view formatted) {
+  FiledValue filed;
+  std::memcpy(&filed.id, formatted.data(), sizeof filed.id);
+  std::memcpy(&filed.column, formatted.data() + sizeof filed.id, sizeof filed.column);
+  filed.value = formatted.substr(sizeof filed.id + sizeof filed.column);
+  return filed;
 }
 
 void FileMultiValue(ResultTable& table, std::string_view formatted) {
@@ -230,12 +240,9 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
         return FormatMultiValueFromMatch(match, found, schema, out);
       },
       [&](int64_t position, std::string_view formatted) {
-        size_t first_tab = formatted.find('\t');
-        size_t second_tab = formatted.find('\t', first_tab + 1);
-        int id = LabelIdOf(formatted.substr(0, first_tab));
-        int col = StrToInt(formatted.substr(first_tab + 1, second_tab - first_tab - 1));
-        if (!labels.Has(id) && status.enabled()) first_status[id] = status.At(position);
-        labels.File(id, col, formatted.substr(second_tab + 1), position);
+        const FiledValue filed = ReadFiledValue(formatted);
+        if (!labels.Has(filed.id) && status.enabled()) first_status[filed.id] = status.At(position);
+        labels.File(filed.id, filed.column, filed.value, position);
       });
 }
 

@@ -83,10 +83,22 @@ bool FormatMultiValue(const ColumnList& columns, std::string& out);
 bool FormatMultiValue(const ColumnList& columns, const ContactsSchema& schema,
                       std::string& out);
 
-// The same, rendering from the match's bytes (it carries its view and body
-// start) and only as far as the tests need; appends nothing it rejects.
+// A plausible value as the scan's workers hand it to the filing thread: its
+// record id as LabelIdOf reads the id's text (0 when it names none), the
+// label's report column, and the value's rendered text.
+struct FiledValue {
+  int32_t id = 0;
+  int32_t column = 0;
+  std::string_view value;
+};
+
+// The same test, rendering from the match's bytes (it carries its view and
+// body start) and only as far as the tests need; appends the plausible value
+// in the form ReadFiledValue reads. What it rejects leaves `out` undefined
+// past its old size.
 bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
                                const ContactsSchema& schema, std::string& out);
+FiledValue ReadFiledValue(std::string_view formatted);
 
 // Files one match as FormatMultiValue gave it: finds the first row with its
 // record id, or adds a row holding only the id, and merges the value under its
