@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "contacts/contacts_recovery.h"
+#include "pagemap/page_map.h"
 #include "sample_book.h"
 #include "search/find_data.h"
 #include "contacts_report_rows.h"
@@ -47,19 +48,20 @@ std::map<std::pair<std::string, std::string>, std::set<std::string>> StatusesByN
   return found;
 }
 
-using Setup = std::tuple<int, int, sample::Journal>;  // layout, page size, journal
+// layout, page size, journal, persons, seed
+using Setup = std::tuple<int, int, sample::Journal, int, int>;
 
 class ContactsDetailsTest : public ::testing::TestWithParam<Setup> {};
 
 TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
   TempDir dir;
-  const auto [layout, page_size, journal] = GetParam();
+  const auto [layout, page_size, journal, persons, seed] = GetParam();
   sample::SampleOptions options;
   options.layout = layout;
   options.page_size = page_size;
   options.journal = journal;
-  options.persons = 120;
-  options.seed = 5;
+  options.persons = persons;
+  options.seed = seed;
   const std::string book = dir.File("AddressBook.sqlitedb");
   const sample::SampleBook truth = sample::MakeSampleBook(book, options);
 
@@ -88,15 +90,33 @@ TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
     EXPECT_EQ(kept.count({person.first, person.last}), 1u) << person.first << " " << person.last;
   }
   for (const auto& [name, set] : kept) EXPECT_EQ(set.count("live"), 0u) << name.first;
+  // Nor is any other image of a live person deleted data: an old copy, exact
+  // or with its last bytes overwritten since (names a deleted person shares
+  // prove nothing).
+  std::set<std::pair<std::string, std::string>> deleted_names;
+  for (const sample::Person& person : truth.persons)
+    if (person.deleted) deleted_names.insert({person.first, person.last});
+  for (const sample::Person& person : truth.persons) {
+    if (person.deleted || deleted_names.count({person.first, person.last}) != 0) continue;
+    if (person.first.empty() && person.last.empty()) continue;
+    EXPECT_EQ(kept.count({person.first, person.last}), 0u) << person.first << " " << person.last;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Books, ContactsDetailsTest,
-    ::testing::Values(Setup{34, 4096, sample::Journal::kRollback},
-                      Setup{34, 512, sample::Journal::kRollback},
-                      Setup{38, 4096, sample::Journal::kWal},
-                      Setup{36, 65536, sample::Journal::kWal},
-                      Setup{38, 1024, sample::Journal::kWalCheckpointed}));
+    ::testing::Values(Setup{34, 4096, sample::Journal::kRollback, 120, 5},
+                      Setup{34, 512, sample::Journal::kRollback, 120, 5},
+                      Setup{38, 4096, sample::Journal::kWal, 120, 5},
+                      Setup{36, 65536, sample::Journal::kWal, 120, 5},
+                      Setup{38, 1024, sample::Journal::kWalCheckpointed, 120, 5},
+                      // Books whose table roots split over old images of live
+                      // rows (superseded ones too, with the WAL).
+                      Setup{34, 4096, sample::Journal::kRollback, 300, 1},
+                      Setup{34, 4096, sample::Journal::kRollback, 300, 2},
+                      Setup{34, 4096, sample::Journal::kRollback, 300, 3},
+                      Setup{38, 4096, sample::Journal::kWal, 300, 2},
+                      Setup{38, 4096, sample::Journal::kWalCheckpointed, 300, 2}));
 
 TEST(FindDetails, EveryFormatCarriesOffsetAndStatus) {
   TempDir dir;
@@ -145,6 +165,70 @@ TEST(FindDetails, EveryFormatCarriesOffsetAndStatus) {
   const std::string jsonl = ReadFile(dir.File("d.jsonl"));
   EXPECT_NE(jsonl.find(",\"status\":\"live\"}\n"), std::string::npos);
   EXPECT_EQ(jsonl.find("\"status\":\"live\"}{"), std::string::npos);
+}
+
+// Rows inserted until the table's root page splits: the root becomes an
+// interior page whose cells, written at the page's end, overwrite the last
+// bytes of the old leaf image of row 1 that lay there.
+struct SplitRootBook {
+  std::string path;
+  std::string old_image;  // row 1's record as first written
+  explicit SplitRootBook(const TempDir& dir, const std::string& name, bool edit_row_1) {
+    path = dir.File(name);
+    fixtures::SqliteDb db(path);
+    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, note TEXT)");
+    db.Exec("BEGIN");
+    for (int i = 1; i <= 100; ++i)
+      db.Run("INSERT INTO t VALUES(?, ?, ?)",
+             {i, "row-" + std::to_string(1000 + i), std::string(60, static_cast<char>('a' + i % 26))});
+    db.Exec("COMMIT");
+    // An edit in place after the split: same size, a different first value.
+    if (edit_row_1) db.Run("UPDATE t SET name = 'ROW-1001' WHERE id = 1");
+    db.Close();
+    // header: length, NULL id, 8-byte text, 60-byte text (2-byte type)
+    old_image = std::string("\x05\x00\x1d\x81\x05", 5) + "row-1001" + std::string(60, 'b');
+  }
+};
+
+TEST(DeletedOnly, OldImagesWithOverwrittenTailsGoUnlessTheRowChanged) {
+  TempDir dir;
+  const std::vector<std::string> ddl = {"t (id INTEGER PRIMARY KEY", "name TEXT", "note TEXT);"};
+  for (const bool edited : {false, true}) {
+    SCOPED_TRACE(edited ? "row 1 edited" : "row 1 unchanged");
+    const SplitRootBook book(dir, edited ? "edited.db" : "plain.db", edited);
+    const std::string bytes = ReadFile(book.path);
+    // The old image keeps its header and first bytes, not its last ones (the
+    // live cell, when unchanged, keeps all of them).
+    size_t at = std::string::npos;
+    int overwritten = 0;
+    for (size_t p = bytes.find(book.old_image.substr(0, 40)); p != std::string::npos;
+         p = bytes.find(book.old_image.substr(0, 40), p + 1)) {
+      if (bytes.compare(p, book.old_image.size(), book.old_image) == 0) continue;
+      at = p;
+      ++overwritten;
+    }
+    ASSERT_EQ(overwritten, 1);
+
+    PageMapOptions options;
+    options.copy_index = true;
+    PageMap map(book.path, options);
+    EXPECT_EQ(map.StatusAt(static_cast<int64_t>(at)).status, Status::kFreeblock);
+    EXPECT_FALSE(map.IsCopyOfLiveCell(1, book.old_image.size(), std::string_view(bytes).substr(at)));
+    EXPECT_EQ(map.IsOverwrittenCopyOfLiveCell(static_cast<int64_t>(at),
+                                              std::string_view(bytes).substr(at)),
+              !edited);
+
+    // Through the command: the old image is left out of deleted data only
+    // while it still says what the live row says.
+    RunOptions deleted_only;
+    deleted_only.details = true;
+    deleted_only.deleted_only = true;
+    const std::string report = dir.File("report.txt");
+    FindData(ddl, book.path, report, nullptr, deleted_only);
+    const std::string text = ReadFile(report);
+    EXPECT_EQ(text.find("\trow-1001\t") != std::string::npos, edited) << text;
+    EXPECT_EQ(text.find("ROW-1001"), std::string::npos) << text;  // the live row
+  }
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 #include <set>
@@ -17,6 +20,8 @@
 
 #include "engine/buffer.h"
 #include "pagemap/cell_key_set.h"
+#include "pagemap/cell_site_index.h"
+#include "pagemap/overwritten_copy.h"
 #include "pagemap/page_status.h"
 #include "text_rule/error.h"
 #include "sqlite_fixture.h"
@@ -172,6 +177,123 @@ TEST(CellKeySet, HoldsEveryKeyOfEveryBatchAndNoOther) {
   for (uint64_t key : added) ASSERT_TRUE(keys.Contains(key)) << key;
   for (uint64_t odd = 1; odd < 200001; odd += 2) ASSERT_FALSE(keys.Contains(odd));
   EXPECT_GE(keys.size(), added.size());
+}
+
+TEST(CellSiteIndex, FindsSitesByKeyAndRowidAcrossBatches) {
+  CellSiteIndex index;
+  for (int batch_number = 0; batch_number < 5; ++batch_number) {
+    std::vector<CellSite> batch;
+    for (int64_t rowid = 0; rowid < 40 >> batch_number; ++rowid)
+      batch.push_back(CellSite{static_cast<uint64_t>(rowid % 4), rowid,
+                               static_cast<uint64_t>(batch_number)});
+    index.Add(batch);
+  }
+  std::vector<CellSite> found;
+  index.Find(3, int64_t{7}, 16, found);  // rowid 7 is in the first three batches
+  ASSERT_EQ(found.size(), 3u);
+  for (const CellSite& site : found) EXPECT_TRUE(site.key == 3 && site.rowid == 7);
+  found.clear();
+  index.Find(1, std::nullopt, 4, found);
+  EXPECT_EQ(found.size(), 4u);  // cut to the limit
+  found.clear();
+  index.Find(3, int64_t{8}, 16, found);  // key 0's rowid under key 3: none
+  EXPECT_TRUE(found.empty());
+  EXPECT_TRUE(index.HasKey(2));
+  EXPECT_FALSE(index.HasKey(4));
+  EXPECT_EQ(index.size(), 40u + 20 + 10 + 5 + 2);
+}
+
+// A table interior page, built by hand, over the tail of an old leaf record:
+// two live cells at the end, one cell it dropped right below its content area.
+struct InteriorOverRecord {
+  static constexpr uint32_t kSize = 4096, kRecord = 3990, kDead = 4078, kContent = 4084;
+  std::string page = std::string(kSize, 'a');  // the record's own bytes: text
+  InteriorOverRecord() {
+    const std::string header = {5, 0, 0, 0, 2, static_cast<char>(kContent >> 8),
+                                static_cast<char>(kContent & 0xff), 0, 0, 0, 0, 9};
+    page.replace(0, header.size(), header);
+    page.replace(12, 4, std::string{0x0f, static_cast<char>(0xfa), 0x0f, static_cast<char>(0xf4)});
+    page.replace(kContent, 5, std::string{0, 0, 0, 7, 0x32});     // child 7, key 50
+    page.replace(4090, 5, std::string{0, 0, 0, 8, 0x64});         // child 8, key 100
+    page.replace(kDead, 6, std::string{0, 0, 0, 6, static_cast<char>(0x82), 0x27});
+  }
+  std::vector<uint8_t> Foreign(const std::function<bool(uint32_t)>& is_btree_page) const {
+    std::vector<uint8_t> foreign;
+    EXPECT_TRUE(MarkForeignBytes(page, 0, kSize, kRecord, kRecord, kSize, is_btree_page, foreign));
+    return foreign;
+  }
+  // The first foreign byte's page offset.
+  static uint32_t FirstForeign(const std::vector<uint8_t>& foreign) {
+    const auto it = std::find(foreign.begin(), foreign.end(), 1);
+    return kRecord + static_cast<uint32_t>(it - foreign.begin());
+  }
+};
+
+TEST(OverwrittenCopy, AnInteriorPageOwnsItsContentAreaAndTheCellsItDropped) {
+  const InteriorOverRecord image;
+  const auto btree = [](uint32_t page) { return page >= 2 && page <= 9; };
+  std::vector<uint8_t> foreign = image.Foreign(btree);
+  ASSERT_EQ(foreign.size(), InteriorOverRecord::kSize - InteriorOverRecord::kRecord);
+  EXPECT_EQ(InteriorOverRecord::FirstForeign(foreign), InteriorOverRecord::kDead);
+  EXPECT_TRUE(std::all_of(foreign.begin() + (InteriorOverRecord::kDead - InteriorOverRecord::kRecord),
+                          foreign.end(), [](uint8_t f) { return f == 1; }));
+  // A dead cell's child must be a b-tree page of the database; else the walk
+  // stops and the bytes are compared as the record's own.
+  foreign = image.Foreign([](uint32_t page) { return page == 7 || page == 8; });
+  EXPECT_EQ(InteriorOverRecord::FirstForeign(foreign), InteriorOverRecord::kContent);
+  // Not a b-tree page, or a range over its pointer array: nothing to say.
+  std::string not_btree = image.page;
+  not_btree[0] = 0;
+  EXPECT_FALSE(MarkForeignBytes(not_btree, 0, 4096, 3990, 3990, 4096, btree, foreign));
+  EXPECT_FALSE(MarkForeignBytes(image.page, 0, 4096, 14, 3990, 4096, btree, foreign));
+}
+
+TEST(OverwrittenCopy, ATableLeafOwnsItsCellsAndFreeblockHeadersOnly) {
+  // A leaf: one live cell at 3000 over a freed record's tail, a freeblock at
+  // 2800 inside the record, and a cell whose payload is the record itself.
+  std::string page(4096, 'b');
+  const std::string header = {13, 0x0a, static_cast<char>(0xf0), 0, 2, 0x0b, static_cast<char>(0xb8), 0};
+  page.replace(0, header.size(), header);
+  page.replace(8, 4, std::string{0x0b, static_cast<char>(0xb8), 0x0a, static_cast<char>(0xdc)});
+  page.replace(3000, 2, std::string{0x05, 0x09});                            // 5-byte payload, rowid 9
+  page.replace(2800, 4, std::string{0, 0, 0, 0x20});                          // last freeblock, 32 bytes
+  page.replace(2780, 2, std::string{0x7f, 0x02});                             // own cell: 127 bytes, rowid 2
+  std::vector<uint8_t> foreign;
+  ASSERT_TRUE(MarkForeignBytes(page, 0, 4096, 2782, 2782, 3010, [](uint32_t) { return true; },
+                               foreign));
+  for (uint32_t at = 2782; at < 3010; ++at) {
+    const bool expected = (at >= 2800 && at < 2804) || (at >= 3000 && at < 3007);
+    ASSERT_EQ(foreign[at - 2782], expected ? 1 : 0) << at;
+  }
+}
+
+TEST(OverwrittenCopy, PrefixAndOwnBytesDecideTheMatch) {
+  // The cell prefix in front of a record: payload size 224, rowid 300.
+  std::string page = std::string(100, 'x') + "\x81\x60\x82\x2c" + "record";
+  uint32_t prefix_start = 0;
+  EXPECT_EQ(CellPrefixRowid(page, 8, 104, 224, prefix_start), std::optional<int64_t>(300));
+  EXPECT_EQ(prefix_start, 100u);
+  EXPECT_EQ(CellPrefixRowid(page, 8, 104, 225, prefix_start), std::nullopt);
+  EXPECT_EQ(CellPrefixRowid(page, 102, 104, 224, prefix_start), std::nullopt);  // below the floor
+  page.replace(100, 4, std::string{0, 0, 1, static_cast<char>(0x97)});       // a freeblock header
+  EXPECT_EQ(CellPrefixRowid(page, 8, 104, 224, prefix_start), std::nullopt);
+
+  const std::string live = "\x03\x0f\x31" + std::string(30, 'v');
+  std::string record = live;
+  std::vector<uint8_t> foreign(live.size(), 0);
+  std::fill(foreign.end() - 10, foreign.end(), 1);
+  record.replace(record.size() - 10, 10, std::string(10, '?'));
+  EXPECT_TRUE(OwnBytesMatch(record, live, foreign, 3));   // only foreign bytes differ
+  record[5] = 'w';                                        // an own byte differs: an edit
+  EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));
+  record[5] = 'v';
+  foreign[1] = 1;                                         // part of the header overwritten
+  EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));
+  foreign[1] = 0;
+  std::fill(foreign.begin() + 3 + kMinOwnBodyBytes - 1, foreign.end(), 1);
+  EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));  // one body byte too few compared
+  foreign[3 + kMinOwnBodyBytes - 1] = 0;
+  EXPECT_TRUE(OwnBytesMatch(record, live, foreign, 3));
 }
 
 // --- a database in rollback journal mode, at several page sizes ---------------

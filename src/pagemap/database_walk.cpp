@@ -53,6 +53,13 @@ class PageReader {
     return true;
   }
 
+  // Where Read takes `page` from, as CellSite::where gives it.
+  uint64_t Where(uint32_t page) const {
+    if (int64_t frame = wal_ != nullptr ? wal_->FrameOf(page) : 0; frame != 0)
+      return static_cast<uint64_t>(wal_->PageImageOffset(frame)) << 1 | 1;
+    return static_cast<uint64_t>(request_.base + int64_t{page - 1} * page_size_) << 1;
+  }
+
  private:
   const MapDatabaseRequest& request_;
   const WalIndex* wal_;
@@ -158,7 +165,7 @@ class Walker {
         kinds_[page - 1] = kBrokenPage;
         continue;
       }
-      VisitCells(header, roots);
+      VisitCells(page, header, roots);
       if (sqlite_format::IsLeafPage(header.type)) continue;
       ClaimChildren(header, family, read_leaves, pending);
     }
@@ -204,7 +211,7 @@ class Walker {
   }
 
   // Hashes live table-leaf cells and claims overflow chains of the page in page_.
-  void VisitCells(const BtreePageHeader& header,
+  void VisitCells(uint32_t page, const BtreePageHeader& header,
                   std::vector<uint32_t>* roots) {
     const bool leaf_read = sqlite_format::IsLeafPage(header.type);
     if (header.type == PageType::kTableInterior) return;
@@ -244,7 +251,19 @@ class Walker {
         if (!local.empty() && static_cast<uint8_t>(local[0]) < 0x80)
           out_.body_hashes.push_back(CellHash(kBodyKeyRowid, cell.payload_size, local.substr(1)));
       }
+      if (read_leaves_ && budget_.cell_sites > 0) AddSite(page, start, cell, local);
     }
+  }
+
+  void AddSite(uint32_t page, uint32_t start, const CellExtent& cell, std::string_view local) {
+    const auto* p = reinterpret_cast<const uint8_t*>(local.data());
+    uint64_t header_size = 0, record_size = 0;
+    if (!sqlite_format::ParseRecordHeader(p, p + local.size(), header_size, record_size))
+      return;
+    --budget_.cell_sites;
+    out_.cell_sites.push_back(
+        CellSite{SiteKey(cell.payload_size, local.substr(0, header_size)), cell.rowid,
+                 reader_.Where(page) + (uint64_t{start} << 1)});
   }
 
   // Claims the chain's pages; with `collect`, appends their content to it up to
@@ -297,6 +316,11 @@ uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local) 
   for (; i < local.size(); ++i) tail = (tail << 8) | static_cast<uint8_t>(local[i]);
   h = Mix(h, tail);
   return Mix(h, local.size());
+}
+
+uint64_t SiteKey(uint64_t payload_size, std::string_view record_header) {
+  // Apart from CellHash's keys: no rowid is mixed in.
+  return Mix(CellHash(kBodyKeyRowid + 1, payload_size, record_header), 0x5173);
 }
 
 bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,

@@ -38,7 +38,22 @@ struct WalkBudget {
   int64_t read_bytes = 0;   // bytes page reads may still copy (each read costs 64 more)
   int64_t kind_bytes = 0;   // page kind entries still allowed
   int64_t cell_hashes = 0;  // copy-test entries still allowed
+  int64_t cell_sites = 0;   // CellSite entries still allowed
   int64_t read_total = 0;   // bytes charged so far
+};
+
+// Where a live table-leaf cell lies, so that its bytes can be read again: the
+// test of copies whose last bytes were overwritten compares them byte by byte.
+struct CellSite {
+  uint64_t key = 0;    // SiteKey of its payload size and record header
+  int64_t rowid = 0;
+  // The cell's first byte: its offset in the file the page was read from,
+  // shifted left by one, plus 1 when that file is the WAL.
+  uint64_t where = 0;
+
+  bool operator<(const CellSite& other) const {
+    return key != other.key ? key < other.key : rowid < other.rowid;
+  }
 };
 
 struct MappedDatabase {
@@ -51,6 +66,9 @@ struct MappedDatabase {
   std::vector<uint64_t> cell_hashes;
   // CellHash(kBodyKeyRowid, ...) of those with a one-byte header length.
   std::vector<uint64_t> body_hashes;
+  // The site of every live table-leaf cell whose record header lies whole in
+  // its page (only when asked), unsorted.
+  std::vector<CellSite> cell_sites;
   bool wal_applied = false;
   int64_t wal_committed_frames = 0;
 };
@@ -76,6 +94,10 @@ inline constexpr int64_t kBodyKeyRowid = INT64_MIN;
 
 // The copy test's key: a cell's rowid, full payload size and local payload.
 uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local);
+
+// A CellSite's key: the record's whole size and its header's bytes (the
+// header-length varint included).
+uint64_t SiteKey(uint64_t payload_size, std::string_view record_header);
 
 }  // namespace quarrow
 

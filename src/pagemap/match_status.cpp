@@ -11,6 +11,8 @@ namespace {
 
 // No page holds more of a record than this; the copy test needs no more.
 constexpr uint64_t kMaxLocalPayload = 65536;
+// Enough for the header of a record whose size the caller does not know.
+constexpr uint64_t kMinHeaderRead = 512;
 
 }  // namespace
 
@@ -69,10 +71,18 @@ bool MatchStatus::IsLiveData(int64_t position, const PageStatus& status,
   }
   // A freed copy has lost its first bytes to a freeblock header, perhaps long
   // before its page was freed or copied into a journal or a WAL frame.
-  if (record_size == 0) return false;
-  buffer_.Read(position + 1, static_cast<size_t>(std::min(record_size, kMaxLocalPayload)),
+  if (record_size != 0) {
+    buffer_.Read(position + 1, static_cast<size_t>(std::min(record_size, kMaxLocalPayload)),
+                 payload_);
+    if (map_->IsCopyOfLiveBody(record_size, payload_)) return true;
+  }
+  // A copy in a page that was reused since has lost its last bytes to the
+  // page's new content; only a page the map holds can tell which.
+  if (status.status != Status::kFreeblock && status.status != Status::kSuperseded) return false;
+  buffer_.Read(position, static_cast<size_t>(std::clamp<uint64_t>(record_size, kMinHeaderRead,
+                                                                  kMaxLocalPayload)),
                payload_);
-  return map_->IsCopyOfLiveBody(record_size, payload_);
+  return map_->IsOverwrittenCopyOfLiveCell(Offset(position), payload_, record_size);
 }
 
 uint64_t RecordSizeOf(const ColumnList& columns) {

@@ -45,7 +45,9 @@ class MatchStatus {
   // payload). `rowid` and `payload_size` come from the varints in front of its
   // header, or `record_size`, the size its serial types give (0: unknown).
   // Where SQLite overwrote those with a freeblock's header, a copy is known by
-  // its bytes after the header length and `record_size`.
+  // its bytes after the header length and `record_size`. In a reused page, a
+  // copy whose last bytes the page's new content overwrote is known by the rest
+  // (PageMap::IsOverwrittenCopyOfLiveCell).
   bool IsLiveData(int64_t position, const PageStatus& status, std::string_view rowid,
                   std::string_view payload_size, uint64_t record_size);
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "pagemap/overwritten_copy.h"
 #include "pagemap/sqlite_format.h"
 #include "text_rule/error.h"
 
@@ -107,6 +108,8 @@ PageMap::PageMap(std::shared_ptr<const ByteSource> input,
   // One copy-test entry (8 bytes) per 128 input bytes covers live rows that
   // average 128 bytes or more; past it, copies are kept as possibly deleted.
   budget_.cell_hashes = total / 128 + 65536;
+  // Sites cost 24 bytes: fewer of them, so that memory stays a small share.
+  budget_.cell_sites = total / 512 + 65536;
   Build(companions);
 }
 
@@ -117,6 +120,7 @@ void PageMap::Build(const PageMapCompanions& companions) {
   const size_t got = input_->ReadAt(0, sizeof head, reinterpret_cast<char*>(head));
   if (got >= sqlite_format::kDatabaseMagicSize && sqlite_format::IsDatabaseMagic(head)) {
     summary_.input = PageMapSummary::Input::kDatabase;
+    own_wal_ = companions.wal;
     MapOwnDatabase(companions.wal.get());
   } else if (got >= 8 && IsWalMagic(head)) {
     summary_.input = PageMapSummary::Input::kWal;
@@ -128,6 +132,7 @@ void PageMap::Build(const PageMapCompanions& companions) {
   }
   if (options_.embedded == EmbeddedDatabases::kScanInput) ScanForDatabases();
   summary_.live_cells = cell_keys_.size();
+  summary_.live_cell_sites = cell_sites_.size();
   summary_.bytes_read = budget_.read_total;
 }
 
@@ -174,6 +179,12 @@ bool PageMap::AddDatabase(const MapDatabaseRequest& request, bool as_region) {
   AddCellHashes(mapped.cell_hashes, mapped.usable_size);
   if (!mapped.body_hashes.empty()) body_keys_.Add(mapped.body_hashes);
   if (!as_region) return true;
+  // Sites are read again from the input, or from its own WAL for the
+  // database at offset 0 (no other database of the input has one).
+  if (request.wal == nullptr || request.wal == own_wal_.get()) {
+    cell_sites_.Add(mapped.cell_sites);
+    summary_.live_cell_sites = cell_sites_.size();
+  }
   if (request.file == input_.get() && request.wal != nullptr) {
     summary_.wal_applied = mapped.wal_applied;
     summary_.wal_committed_frames = mapped.wal_committed_frames;
@@ -291,6 +302,129 @@ bool PageMap::IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) con
       return true;
   }
   return false;
+}
+
+bool PageMap::ReadDatabasePage(int64_t offset, std::string& page, int64_t& page_start,
+                               const DatabaseRegion*& region) const {
+  auto it = segments_.upper_bound(offset);
+  if (it == segments_.begin()) return false;
+  --it;
+  const auto& [segment_start, segment] = *it;
+  if (offset >= segment.end || segment.type != RegionType::kDatabase) return false;
+  region = &databases_[segment.index];
+  const int64_t page_index = (offset - region->start) >> region->page_shift;
+  if (page_index >= static_cast<int64_t>(region->kinds.size())) return false;
+  const uint8_t kind = region->kinds[static_cast<size_t>(page_index)];
+  // A page in use is read as what it is now; a superseded one as the file's
+  // image of it, a page of the database as it stood before the WAL.
+  const uint8_t role = kind & kKindMask;
+  if ((kind & kSupersededBit) == 0 && role != kTableTreePage && role != kIndexTreePage)
+    return false;
+  page_start = region->start + (page_index << region->page_shift);
+  if (page_start < segment_start || page_start + region->page_size > segment.end) return false;
+  page.resize(region->page_size);
+  return input_->ReadAt(page_start, page.size(), page.data()) == page.size();
+}
+
+bool PageMap::LiveCellMatches(const CellSite& site, uint64_t record_size,
+                              std::string_view record, std::span<const uint8_t> foreign,
+                              uint64_t header_size, int64_t offset) const {
+  const ByteSource* source = (site.where & 1) != 0 ? own_wal_.get() : input_.get();
+  const auto at = static_cast<int64_t>(site.where >> 1);
+  if (source == nullptr) return false;
+  std::string cell(18 + record.size(), '\0');
+  cell.resize(source->ReadAt(at, cell.size(), cell.data()));
+  const auto* p = reinterpret_cast<const uint8_t*>(cell.data());
+  const uint8_t* end = p + cell.size();
+  uint64_t payload_size = 0, rowid = 0;
+  const int size_length = sqlite_format::GetVarint(p, end, payload_size);
+  if (size_length == 0 || payload_size != record_size) return false;
+  const int rowid_length = sqlite_format::GetVarint(p + size_length, end, rowid);
+  if (rowid_length == 0 || static_cast<int64_t>(rowid) != site.rowid) return false;
+  const size_t payload_at = static_cast<size_t>(size_length + rowid_length);
+  // The record itself is no live cell (the caller's status says so); a site
+  // there would be a stale one.
+  if (source == input_.get() && at + static_cast<int64_t>(payload_at) == offset) return false;
+  if (cell.size() < payload_at + record.size()) return false;
+  return OwnBytesMatch(record, std::string_view(cell).substr(payload_at, record.size()), foreign,
+                       header_size);
+}
+
+bool PageMap::IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view record,
+                                          uint64_t record_size_hint) const {
+  if (cell_sites_.size() == 0) return false;
+  RecordHeader header;
+  if (!ReadRecordHeader(record, record_size_hint, header)) return false;
+  const uint64_t key = SiteKey(header.record_size, header.bytes);
+  if (!cell_sites_.HasKey(key)) return false;
+  try {
+    std::string page;
+    int64_t page_start = 0;
+    const DatabaseRegion* region = nullptr;
+    if (!ReadDatabasePage(offset, page, page_start, region)) return false;
+    const auto record_start = static_cast<uint32_t>(offset - page_start);
+    const uint64_t local =
+        sqlite_format::LocalPayloadSize(header.record_size, region->usable_size, true);
+    // An overflowing record keeps as many bytes on its page as the live cell
+    // only when both databases share the usable size.
+    if (local < header.record_size &&
+        (usable_sizes_.size() != 1 || usable_sizes_.front() != region->usable_size))
+      return false;
+    if (local < header.bytes.size() || record_start + local > region->usable_size) return false;
+    std::string here = page.substr(record_start, local);
+    if (here.compare(1, header.bytes.size() - 1, header.bytes, 1) != 0) return false;
+
+    std::vector<uint8_t> foreign;
+    std::optional<int64_t> rowid;
+    if (!OwnershipOfRecord(page, page_start, *region, record_start, header, foreign, rowid))
+      return false;
+    if (header.length_restored) {
+      // Its value follows from the serial types: compared as if intact.
+      here[0] = header.bytes[0];
+      foreign[0] = 0;
+    }
+    // With its prefix, only cells of its rowid; without, a few of any rowid.
+    constexpr size_t kMaxCandidates = 16;
+    std::vector<CellSite> candidates;
+    cell_sites_.Find(key, rowid, kMaxCandidates, candidates);
+    for (const CellSite& site : candidates) {
+      if (LiveCellMatches(site, header.record_size, here, foreign, header.bytes.size(), offset))
+        return true;
+    }
+  } catch (const Error&) {
+    // An unreadable page says nothing: the record is kept.
+  }
+  return false;
+}
+
+bool PageMap::OwnershipOfRecord(const std::string& page, int64_t page_start,
+                                const DatabaseRegion& region, uint32_t record_start,
+                                const RecordHeader& header, std::vector<uint8_t>& foreign,
+                                std::optional<int64_t>& rowid) const {
+  const uint32_t header_offset = page_start == region.start ? 100 : 0;
+  sqlite_format::BtreePageHeader btree;
+  if (!sqlite_format::ParseBtreePageHeader(page, header_offset, region.usable_size, btree))
+    return false;
+  uint32_t begin = record_start;
+  if (!header.length_restored)
+    rowid = CellPrefixRowid(page, btree.pointers_end, record_start, header.record_size, begin);
+  const auto this_page =
+      static_cast<uint32_t>(((page_start - region.start) >> region.page_shift) + 1);
+  const auto is_btree_page = [&region, this_page](uint32_t number) {
+    if (number < 2 || number == this_page || number > region.kinds.size()) return false;
+    const uint8_t role = region.kinds[number - 1] & kKindMask;
+    return role == kTableTreePage || role == kIndexTreePage;
+  };
+  const uint64_t local = sqlite_format::LocalPayloadSize(header.record_size, region.usable_size, true);
+  if (!MarkForeignBytes(page, header_offset, region.usable_size, begin, record_start,
+                        static_cast<uint32_t>(record_start + local), is_btree_page, foreign))
+    return false;
+  // The prefix that gave the rowid must be the record's own too.
+  const auto prefix = static_cast<std::ptrdiff_t>(record_start - begin);
+  if (std::find(foreign.begin(), foreign.begin() + prefix, 1) != foreign.begin() + prefix)
+    return false;
+  foreign.erase(foreign.begin(), foreign.begin() + prefix);
+  return true;
 }
 
 bool PageMap::IsDatabaseMagicAt(const uint8_t* p) {

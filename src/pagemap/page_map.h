@@ -2,7 +2,7 @@
 // scan from the structures themselves (database headers, b-trees, freelists,
 // overflow chains, WAL frames, rollback journal records), so that every match
 // gets a status (page_status.h) and `--deleted-only` can drop live records and
-// exact copies of live cells.
+// exact copies of live cells, and copies whose last bytes were overwritten.
 //
 // What is mapped:
 // - A database at offset 0 of the input. When "<input>-wal" lies beside it, the
@@ -34,13 +34,15 @@
 // of each leaf level, freelist trunks and the WAL; leaves are read only with
 // copy_index. A queried b-tree page is read once per cursor (from the window
 // when SetWindow covers it). Memory: one byte per page of each database, plus 8
-// bytes per live table-leaf cell with copy_index. Hostile structure (loops,
+// bytes per live table-leaf cell with copy_index, and 24 more per live cell of
+// the input's own databases for the overwritten-copy test. Hostile structure (loops,
 // pointers out of range, lying headers, truncated files) never crashes, hangs
 // or throws: what cannot be mapped is `unknown`, and the total work and memory
 // are bounded in proportion to the input's size: page reads copy at most four
 // times the bytes of the input and its companions (plus 16 MiB), kind bytes are
 // at most two per 512 input bytes, and the copy test holds at most one entry
-// per 128 input bytes (past that, copies are not recognised and so are kept).
+// per 128 input bytes and the overwritten-copy test one per 512 (past that,
+// copies are not recognised and so are kept).
 //
 // How a command uses it (a sketch; the map is optional, so a file that cannot
 // be opened means no statuses, not a failed command):
@@ -54,7 +56,8 @@
 //   // per match, at its header-length byte p:
 //   //   PageStatus status = map.StatusAt(p);   (or a StatusCursor per thread)
 //   //   deleted-only drops it when status is live, or when
-//   //   map.IsCopyOfLiveCell(rowid, payload_size, bytes from p on).
+//   //   map.IsCopyOfLiveCell(rowid, payload_size, bytes from p on), or
+//   //   map.IsOverwrittenCopyOfLiveCell(p, bytes from p on).
 // kScanInput (the default) does the same on its own but reads the whole input
 // once more: fine for small inputs and tests, too slow beside a scan of a
 // large one.
@@ -69,14 +72,18 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/buffer.h"
 #include "pagemap/cell_key_set.h"
+#include "pagemap/cell_site_index.h"
 #include "pagemap/database_walk.h"
 #include "pagemap/journal_index.h"
+#include "pagemap/overwritten_copy.h"
 #include "pagemap/page_status.h"
 #include "pagemap/wal_index.h"
 
@@ -113,6 +120,7 @@ struct PageMapSummary {
   int64_t wal_committed_frames = 0; // of the applied WAL, or of the input WAL
   bool companion_database = false;  // the database beside a WAL or journal input was mapped
   size_t live_cells = 0;            // live-cell keys held for the copy test
+  size_t live_cell_sites = 0;       // live cells the overwritten-copy test can read
   int64_t bytes_read = 0;           // by the walks (headers, pages), each read
                                     // charged 64 bytes more; not the WAL or journal index
 };
@@ -162,6 +170,18 @@ class PageMap {
   // one-byte header length has `payload_size` bytes of payload and the bytes
   // after that header length equal `body` (at least the locally stored ones).
   bool IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) const;
+  // Returns true iff the record whose header-length byte lies at `offset` of
+  // the input, in a b-tree page of a database mapped in it (as it stands, or
+  // the file's image of a page a WAL frame supersedes), is an old copy of a
+  // live cell of the input's databases whose last bytes that page's present
+  // content overwrote (the rule: overwritten_copy.h). `record` holds the bytes
+  // at `offset` on, at least the record's header; `record_size_hint` is the
+  // record's size as the caller's column list gives it (0: unknown), which
+  // restores a header length that a freeblock header overwrote. False when the
+  // map cannot say which of the page's bytes are allocated, and always false
+  // unless built with copy_index. Reads the page and the live cells' bytes again.
+  bool IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view record,
+                                   uint64_t record_size_hint = 0) const;
 
   const PageMapSummary& summary() const { return summary_; }
 
@@ -201,8 +221,24 @@ class PageMap {
   // Gives [start, end) to one region, over whatever held it before.
   void AssignSegment(int64_t start, int64_t end, Segment segment);
   void AddCellHashes(std::vector<uint64_t>& hashes, uint32_t usable_size);
+  // The database page of the input holding `offset`, as the file holds it,
+  // with the region it belongs to; false when there is none whole.
+  bool ReadDatabasePage(int64_t offset, std::string& page, int64_t& page_start,
+                        const DatabaseRegion*& region) const;
+  // Which bytes of the record at `record_start` of `page` (a page of
+  // `region`, from `page_start`) are foreign (overwritten_copy.h), from the
+  // header-length byte on, and its rowid when its cell prefix is still its own.
+  // False when the page cannot say, or the prefix is half overwritten.
+  bool OwnershipOfRecord(const std::string& page, int64_t page_start,
+                         const DatabaseRegion& region, uint32_t record_start,
+                         const RecordHeader& header, std::vector<uint8_t>& foreign,
+                         std::optional<int64_t>& rowid) const;
+  bool LiveCellMatches(const CellSite& site, uint64_t record_size, std::string_view record,
+                       std::span<const uint8_t> foreign, uint64_t header_size,
+                       int64_t offset) const;
 
   std::shared_ptr<const ByteSource> input_;
+  std::shared_ptr<const ByteSource> own_wal_;  // applied to the database at offset 0
   PageMapOptions options_;
   WalkBudget budget_;
   std::map<int64_t, Segment> segments_;  // by start; disjoint
@@ -213,6 +249,7 @@ class PageMap {
   JournalIndex journal_;   // when the input is a journal
   CellKeySet cell_keys_;
   CellKeySet body_keys_;
+  CellSiteIndex cell_sites_;  // of the input's own databases only
   std::vector<bool> tried_boundaries_;  // AddDatabaseAt's offsets, one bit per 512 bytes
   std::vector<uint32_t> usable_sizes_;    // of the databases hashed
   PageMapSummary summary_;

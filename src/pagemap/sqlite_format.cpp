@@ -67,6 +67,44 @@ bool ParseBtreePageHeader(std::string_view page, uint32_t header_offset,
   return true;
 }
 
+uint64_t SerialTypeSize(uint64_t type) {
+  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return type < 12 ? kSizes[type] : (type - 12) / 2;
+}
+
+bool ParseRecordHeader(const uint8_t* p, const uint8_t* end, uint64_t& header_size,
+                       uint64_t& record_size) {
+  int n = GetVarint(p, end, header_size);
+  if (n == 0 || header_size < static_cast<uint64_t>(n) ||
+      header_size > static_cast<uint64_t>(end - p))
+    return false;
+  record_size = header_size;
+  for (const uint8_t* at = p + n; at < p + header_size; at += n) {
+    uint64_t type = 0;
+    n = GetVarint(at, p + header_size, type);
+    if (n == 0 || type == 10 || type == 11) return false;
+    record_size += SerialTypeSize(type);
+    if (record_size > (uint64_t{1} << 62)) return false;
+  }
+  return true;
+}
+
+int PutVarint(uint64_t value, uint8_t* out) {
+  if (value >> 56 != 0) {
+    out[8] = static_cast<uint8_t>(value);
+    value >>= 8;
+    for (int i = 7; i >= 0; --i, value >>= 7) out[i] = static_cast<uint8_t>(value | 0x80);
+    return 9;
+  }
+  int n = 1;
+  while (n < 8 && (value >> (7 * n)) != 0) ++n;
+  for (int i = 0; i < n; ++i) {
+    const auto group = static_cast<uint8_t>((value >> (7 * (n - 1 - i))) & 0x7f);
+    out[i] = i + 1 < n ? group | 0x80 : group;
+  }
+  return n;
+}
+
 uint64_t LocalPayloadSize(uint64_t payload_size, uint32_t usable_size,
                           bool table_leaf) {
   const uint64_t u = usable_size;

@@ -74,6 +74,20 @@ struct BtreePageHeader {
 bool ParseBtreePageHeader(std::string_view page, uint32_t header_offset,
                           uint32_t usable_size, BtreePageHeader& header);
 
+// The size of a value of serial type `type` in a record's body (0 for the
+// reserved types 10 and 11).
+uint64_t SerialTypeSize(uint64_t type);
+
+// Reads a record's header from [p, end): its length (the header-length varint
+// included) and the record's whole size (header plus the sizes its serial
+// types give). False when the header does not lie whole inside the bytes, or
+// is no header (a length shorter than its own varint, a size past 2^62).
+bool ParseRecordHeader(const uint8_t* p, const uint8_t* end, uint64_t& header_size,
+                       uint64_t& record_size);
+
+// Writes `value` as a varint to `out` (at least 9 bytes); returns its length.
+int PutVarint(uint64_t value, uint8_t* out);
+
 // How many payload bytes of a cell lie on its own page (the rest overflows).
 uint64_t LocalPayloadSize(uint64_t payload_size, uint32_t usable_size,
                           bool table_leaf);
