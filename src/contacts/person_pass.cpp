@@ -1,6 +1,7 @@
 #include "contacts/person_pass.h"
 
 
+#include <algorithm>
 #include <array>
 
 #include "contacts/contacts_report.h"
@@ -64,10 +65,31 @@ bool FormatPersonRowFromMatch(const Match& match, const ColumnList& columns,
                               const std::vector<int>& person_cells, std::string& row) {
   thread_local std::vector<int64_t> starts;
   FieldStarts(*match.view, match.body_start, columns, starts);
-  return AppendPersonCells(match.prefix, columns.size(), person_cells, row,
-                           [&](int cell, std::string& out) {
-                             AppendColumnValue(*match.view, starts[cell], columns[cell], out);
-                           });
+  // The row is sized once for its longest rendering and filled in place:
+  // appending cell by cell cost more than rendering them.
+  auto cell_column = [&](int cell) {
+    return cell >= 0 && static_cast<size_t>(cell) < columns.size();
+  };
+  size_t bound = match.prefix.size() + person_cells.size();
+  for (int cell : person_cells) {
+    if (cell == ContactsSchema::kNullCell) bound += 4;
+    else if (cell_column(cell)) bound += RenderedSizeBound(columns[cell]);
+  }
+  const size_t old_size = row.size();
+  row.resize(old_size + bound);
+  char* out = row.data() + old_size;
+  out = std::copy(match.prefix.begin(), match.prefix.end(), out);
+  for (size_t k = 0; k < person_cells.size(); ++k) {
+    if (k > 0) *out++ = '\t';
+    const int cell = person_cells[k];
+    if (cell == ContactsSchema::kNullCell) {
+      out = std::copy_n("null", 4, out);
+    } else if (cell_column(cell)) {
+      out = WriteColumnValue(*match.view, starts[cell], columns[cell], out);
+    }
+  }
+  row.resize(static_cast<size_t>(out - row.data()));
+  return true;
 }
 
 void AddPersonRow(ResultTable& table, std::string_view prefix,

@@ -79,21 +79,11 @@ inline ByteClasses ClassifyBlock(const uint8_t* at) {
   return classes;
 }
 
-// The classes of the 64 bytes starting `shift` bytes (1 to 64) into `low`'s
-// run, `next` being the run that follows it.
+// The classes of the 64 bytes starting `shift` bytes (1 to 63) into `low`'s
+// run, `next` being the run that follows it (at 64, the next run itself).
 inline ByteClasses ShiftClasses(const ByteClasses& low, const ByteClasses& next, int shift) {
-#ifdef __SIZEOF_INT128__
-  // One double-width shift (an instruction on x86-64) per class.
-  auto join = [shift](uint64_t a, uint64_t b) {
-    const unsigned __int128 both = (static_cast<unsigned __int128>(b) << 64) | a;
-    return static_cast<uint64_t>(both >> shift);
-  };
-#else
-  // Two shifts, so that a shift of 64 is defined.
-  auto join = [shift](uint64_t a, uint64_t b) {
-    return ((a >> (shift - 1)) >> 1) | (b << (64 - shift));
-  };
-#endif
+  const int back = 64 - shift;
+  auto join = [shift, back](uint64_t a, uint64_t b) { return (a >> shift) | (b << back); };
   return {join(low.integer, next.integer), join(low.text, next.text),
           join(low.blob, next.blob), join(low.high, next.high)};
 }

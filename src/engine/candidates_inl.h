@@ -48,7 +48,7 @@ void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to
     next_at = j + 64;
     while (mask != 0) {
       const int i = std::countr_zero(mask);
-      const ByteClasses after = ShiftClasses(here, next, i + 1);
+      const ByteClasses after = i == 63 ? next : ShiftClasses(here, next, i + 1);
       visit(j + i, &after);
       mask &= mask - 1;
     }

@@ -89,6 +89,9 @@ HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
     if (kind == kText || kind == kAny) accept_text_ |= bit;
     if (kind == kBlob || kind == kAny) accept_blob_ |= bit;
   }
+  lane_count_ = CountBits(lanes_);
+  whole_in_lanes_ = kinds_.size() <= 64;
+  while (!EnoughNonNull(min_non_null_)) ++min_non_null_;
 }
 
 bool HeaderMatcher::EnoughNonNull(int64_t count) const {

@@ -75,10 +75,9 @@ class HeaderMatcher {
     const uint64_t stop = (misfit | at_cursor.high) & lanes_;
     const uint64_t non_null = at_cursor.integer | at_cursor.text | at_cursor.blob;
     if (stop == 0) {
-      const int known = CountBits(lanes_);
-      const int64_t count = CountBits(non_null & lanes_);
-      if (known == static_cast<int>(kinds_.size()) && !EnoughNonNull(count)) return {false};
-      return {true, known, count};
+      const int count = CountBits(non_null & lanes_);
+      if (whole_in_lanes_ && count < min_non_null_) return {false};
+      return {true, lane_count_, count};
     }
     // Serial types before the first misfit or longer varint are one byte each.
     if ((misfit & stop & (~stop + 1)) != 0) return {false};
@@ -104,6 +103,9 @@ class HeaderMatcher {
   // Bit k: column k (of the first 64) takes a one-byte serial type of that class.
   uint64_t accept_integer_ = 0, accept_text_ = 0, accept_blob_ = 0;
   uint64_t lanes_ = 0;  // bit k: column k exists
+  int lane_count_ = 0;
+  bool whole_in_lanes_ = true;  // no more than 64 columns
+  int min_non_null_ = 0;  // the fewest non-NULL fields that fit
   int threshold_;
 };
 

@@ -1,6 +1,8 @@
 #include "engine/values.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -124,6 +126,80 @@ void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM
       break;
     default:
       break;
+  }
+}
+
+namespace {
+
+// The widest integer rendering: a double's "%.15g" ("-1.23456789012345e-308")
+// or a 64-bit decimal, with room to spare.
+constexpr size_t kMaxIntegerText = 32;
+
+// Control bytes become spaces, as RenderText turns them.
+char* CopyText(const uint8_t* from, size_t size, char* out) {
+  for (size_t i = 0; i < size; ++i) out[i] = from[i] < 0x20 ? ' ' : static_cast<char>(from[i]);
+  return out + size;
+}
+
+// The value rendered the general way and copied: fields cut by the window or
+// the buffer's end, and doubles, are rare.
+char* WriteRendered(const BufferView& buffer, int64_t field_start, const TERM& column,
+                    char* out) {
+  thread_local std::string text;
+  text.clear();
+  AppendColumnValue(buffer, field_start, column, text);
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+char* WriteInteger(const BufferView& buffer, int64_t field_start, const TERM& column,
+                   char* out) {
+  int64_t value;
+  if (column.serial == 7 || !ReadIntegerValue(buffer, field_start, column, value))
+    return WriteRendered(buffer, field_start, column, out);
+  return std::to_chars(out, out + kMaxIntegerText, value).ptr;
+}
+
+}  // namespace
+
+size_t RenderedSizeBound(const TERM& column) {
+  const size_t text = static_cast<size_t>(std::min(std::max<int64_t>(column.seg, 0), kMaxTextBytes));
+  switch (column.tp) {
+    case kInteger:
+      return kMaxIntegerText;
+    case kBlob:
+      return 4;
+    case kText:
+      return text;
+    case kAny:
+      return std::max(text, kMaxIntegerText);
+    default:
+      return 0;
+  }
+}
+
+char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                       char* out) {
+  int32_t kind = column.tp;
+  if (kind == kAny) {
+    if (column.serial == 0) return out;  // NULL renders as nothing here
+    kind = SerialTypeKind(column.serial).kind;
+  }
+  switch (kind) {
+    case kInteger:
+      return WriteInteger(buffer, field_start, column, out);
+    case kBlob:
+      std::memcpy(out, "BLOB", 4);
+      return out + 4;
+    case kText: {
+      const int64_t size = std::min(column.seg, kMaxTextBytes);
+      if (size <= 0) return out;
+      if (const uint8_t* bytes = buffer.Span(field_start, size))
+        return CopyText(bytes, static_cast<size_t>(size), out);
+      return WriteRendered(buffer, field_start, column, out);
+    }
+    default:
+      return out;
   }
 }
 

@@ -33,6 +33,15 @@ void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& col
 void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
                        std::string& out);
 
+// At most the bytes AppendColumnValue appends for `column` (as matched).
+size_t RenderedSizeBound(const TERM& column);
+
+// Writes the column's value, as AppendColumnValue renders it, at `out`, which
+// has room for RenderedSizeBound(column) bytes; returns the end of what it
+// wrote. For formatters that size a whole line once and fill it in place.
+char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                       char* out);
+
 // Reads the number a column's value renders as, without rendering it, when
 // that value is a plain decimal integer or empty (read as 0): an integer
 // column's value other than a double's, or an integer or NULL in a column of
