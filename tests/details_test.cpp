@@ -111,10 +111,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Setup{36, 65536, sample::Journal::kWal, 120, 5},
                       Setup{38, 1024, sample::Journal::kWalCheckpointed, 120, 5},
                       // Books whose table roots split over old images of live
-                      // rows (superseded ones too, with the WAL).
+                      // rows (superseded ones too, with the WAL), and one where
+                      // a freed cell covered such an image's tail.
                       Setup{34, 4096, sample::Journal::kRollback, 300, 1},
                       Setup{34, 4096, sample::Journal::kRollback, 300, 2},
                       Setup{34, 4096, sample::Journal::kRollback, 300, 3},
+                      Setup{38, 4096, sample::Journal::kWal, 300, 1},
                       Setup{38, 4096, sample::Journal::kWal, 300, 2},
                       Setup{38, 4096, sample::Journal::kWalCheckpointed, 300, 2}));
 

@@ -248,7 +248,7 @@ TEST(OverwrittenCopy, AnInteriorPageOwnsItsContentAreaAndTheCellsItDropped) {
   EXPECT_FALSE(MarkForeignBytes(image.page, 0, 4096, 14, 3990, 4096, btree, foreign));
 }
 
-TEST(OverwrittenCopy, ATableLeafOwnsItsCellsAndFreeblockHeadersOnly) {
+TEST(OverwrittenCopy, ATableLeafOwnsItsCellsFreeblockHeadersAndDeadCellsOnly) {
   // A leaf: one live cell at 3000 over a freed record's tail, a freeblock at
   // 2800 inside the record, and a cell whose payload is the record itself.
   std::string page(4096, 'b');
@@ -258,11 +258,16 @@ TEST(OverwrittenCopy, ATableLeafOwnsItsCellsAndFreeblockHeadersOnly) {
   page.replace(3000, 2, std::string{0x05, 0x09});                            // 5-byte payload, rowid 9
   page.replace(2800, 4, std::string{0, 0, 0, 0x20});                          // last freeblock, 32 bytes
   page.replace(2780, 2, std::string{0x7f, 0x02});                             // own cell: 127 bytes, rowid 2
+  // A dead cell that ends where the live one starts: 48 bytes of payload,
+  // rowid 7, a header of one 46-byte text.
+  page.replace(2950, 4, std::string{0x30, 0x07, 0x02, 0x69});
+  // One that ends at the freeblock's end, but whose header says 17 bytes, not 20.
+  page.replace(2810, 4, std::string{0x14, 0x05, 0x02, 0x2b});
   std::vector<uint8_t> foreign;
   ASSERT_TRUE(MarkForeignBytes(page, 0, 4096, 2782, 2782, 3010, [](uint32_t) { return true; },
                                foreign));
   for (uint32_t at = 2782; at < 3010; ++at) {
-    const bool expected = (at >= 2800 && at < 2804) || (at >= 3000 && at < 3007);
+    const bool expected = (at >= 2800 && at < 2804) || (at >= 2950 && at < 3007);
     ASSERT_EQ(foreign[at - 2782], expected ? 1 : 0) << at;
   }
 }

@@ -43,16 +43,56 @@ uint32_t BelowDeadInteriorCells(const uint8_t* p, uint32_t floor, uint32_t conte
   return content;
 }
 
-// Marks the 4-byte header of each freeblock on the page's chain.
+// Marks the 4-byte header of each freeblock on the page's chain and adds
+// each freeblock's end to `boundaries`.
 void MarkFreeblockHeaders(const uint8_t* p, const BtreePageHeader& header, uint32_t usable_size,
-                          const std::function<void(uint32_t, uint32_t)>& mark) {
+                          const std::function<void(uint32_t, uint32_t)>& mark,
+                          std::vector<uint32_t>& boundaries) {
   uint32_t block = Get16(p + header.header_offset + 1);
   // SQLite keeps the chain in increasing order; anything else ends it.
   uint32_t after = header.pointers_end;
   while (block >= after && block + 4 <= usable_size) {
     mark(block, block + 4);
+    boundaries.push_back(block + Get16(p + block + 2));
     after = block + 4;
     block = Get16(p + block);
+  }
+}
+
+// True iff a table-leaf cell image starts at `start` whose prefix and record
+// header agree on its payload's size and which ends exactly at a boundary
+// (sorted); sets `cell_end`.
+bool IsDeadLeafCellAt(std::string_view page, uint32_t usable_size, uint32_t start,
+                      const std::vector<uint32_t>& boundaries, uint32_t& cell_end) {
+  CellExtent cell;
+  if (!sqlite_format::ReadCellExtent(page, usable_size, PageType::kTableLeaf, start, cell))
+    return false;
+  const uint64_t whole = cell.payload_offset + cell.local_size +
+                         (cell.local_size < cell.payload_size ? 4 : 0);
+  if (cell.size != whole || !std::binary_search(boundaries.begin(), boundaries.end(),
+                                                start + cell.size))
+    return false;
+  const auto* payload = reinterpret_cast<const uint8_t*>(page.data()) + start + cell.payload_offset;
+  uint64_t header_size = 0, record_size = 0;
+  if (!sqlite_format::ParseRecordHeader(payload, payload + cell.local_size, header_size,
+                                        record_size) ||
+      record_size != cell.payload_size)
+    return false;
+  cell_end = start + cell.size;
+  return true;
+}
+
+// Marks the dead cells of a table leaf that overwrote the record's tail (see
+// the header): each starts inside the record, past its first byte.
+void MarkDeadLeafCells(std::string_view page, uint32_t usable_size, uint32_t record_start,
+                       uint32_t end, std::vector<uint32_t>& boundaries,
+                       const std::function<void(uint32_t, uint32_t)>& mark) {
+  std::sort(boundaries.begin(), boundaries.end());
+  for (uint32_t at = record_start + 1; at < end; ++at) {
+    uint32_t cell_end = 0;
+    if (!IsDeadLeafCellAt(page, usable_size, at, boundaries, cell_end)) continue;
+    mark(at, cell_end);
+    at = cell_end - 1;
   }
 }
 
@@ -74,6 +114,7 @@ bool MarkForeignBytes(std::string_view page, uint32_t header_offset, uint32_t us
     for (uint32_t at = std::max(from, begin); at < std::min(to, end); ++at) foreign[at - begin] = 1;
   };
   const auto* p = reinterpret_cast<const uint8_t*>(page.data());
+  std::vector<uint32_t> boundaries;  // where cells, freeblocks' ends and the content area lie
   for (uint32_t i = 0; i < header.cell_count; ++i) {
     const uint32_t start = Get16(p + header.pointers_begin + 2 * i);
     // A pointer to nowhere marks nothing: more bytes are compared, not fewer.
@@ -83,12 +124,16 @@ bool MarkForeignBytes(std::string_view page, uint32_t header_offset, uint32_t us
     const bool own = header.type == PageType::kTableLeaf &&
                      start + cell.payload_offset == record_start;
     if (!own) mark(start, start + cell.size);
+    boundaries.push_back(start);
   }
-  MarkFreeblockHeaders(p, header, usable_size, mark);
-  if (header.type != PageType::kTableLeaf) {
-    uint32_t content = Get16(p + header_offset + 5);
-    if (content == 0) content = 65536;
-    content = std::clamp(content, header.pointers_end, usable_size);
+  MarkFreeblockHeaders(p, header, usable_size, mark, boundaries);
+  uint32_t content = Get16(p + header_offset + 5);
+  if (content == 0) content = 65536;
+  content = std::clamp(content, header.pointers_end, usable_size);
+  if (header.type == PageType::kTableLeaf) {
+    boundaries.push_back(content);
+    MarkDeadLeafCells(page, usable_size, record_start, end, boundaries, mark);
+  } else {
     if (header.type == PageType::kTableInterior)
       content = BelowDeadInteriorCells(p, header.pointers_end, content, is_btree_page);
     mark(content, usable_size);

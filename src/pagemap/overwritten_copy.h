@@ -16,6 +16,12 @@
 //   is taken to reach down over the dead cells lying right below its start
 //   (a 4-byte child that is another b-tree page of this database, then a
 //   minimal rowid varint): cells the page dropped, which moved the start up.
+// - in a table leaf, the dead cells that overwrote the record's tail: a cell
+//   image starting inside the record (past its first byte) whose payload-size
+//   varint and record header agree, and which ends exactly where a cell, the
+//   end of a freeblock or the content area begins. Its intact prefix lies over
+//   the record's bytes, so it was written after the record; the record's own
+//   bytes would pass all three checks only by chance.
 // Everything else (the gap, freeblocks' bodies, fragments) may still be the
 // record's own and is compared; what differs there keeps the record.
 //
