@@ -1,5 +1,6 @@
 #include "contacts/contacts_report.h"
 
+#include <charconv>
 #include <set>
 #include <vector>
 
@@ -59,14 +60,19 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
   std::set<std::string> suppressed;
   for (const TERM& column : LoadColumns(SplitSchema(PersonSchema)))
     if (column.off) suppressed.insert(column.name);
-  for (const std::string& name : names) suppressed_.push_back(suppressed.count(name) > 0);
+  cells_.resize(layout_.size());
+  for (size_t col = 0; col < layout_.size(); ++col) {
+    kinds_.push_back(layout_.columns()[col].integer ? Kind::kInteger
+                     : suppressed.count(names[col]) ? Kind::kSuppressed
+                                                    : Kind::kText);
+  }
 }
 
 std::string ContactsFormattedReport::Head() const {
   std::string head;
   if (options_.format != ReportFormat::kCsv) return head;
   if (options_.bom) head += kUtf8ByteOrderMark;
-  std::vector<ReportColumn> columns = layout_.columns;
+  std::vector<ReportColumn> columns = layout_.columns();
   if (options_.details) {
     columns.push_back({"offset", true});
     columns.push_back({"status", false});
@@ -75,32 +81,99 @@ std::string ContactsFormattedReport::Head() const {
   return head;
 }
 
-void ContactsFormattedReport::AppendRow(std::span<const std::string_view> cells,
-                                        int64_t offset, std::string_view status,
-                                        std::string& out) const {
-  const std::vector<ReportColumn>& columns = layout_.columns;
-  std::vector<ReportField> fields;
-  fields.reserve(columns.size() + 2);
-  for (size_t col = 0; col < columns.size(); ++col) {
-    std::string_view cell = col < cells.size() ? cells[col] : std::string_view();
-    // A suppressed column prints "null": no value; nor is an empty integer.
-    const bool suppressed = col < suppressed_.size() && suppressed_[col] && cell == "null";
-    fields.push_back({cell, suppressed || (columns[col].integer && (cell == "null" || cell.empty()))});
+std::string_view ContactsFormattedReport::CsvLineOfCells(int64_t offset,
+                                                         std::string_view status) {
+  csv_.Begin();
+  for (const Cell& cell : cells_) {
+    if (cell.plain) csv_.PlainField(cell.text);
+    else csv_.Field(cell.text);
   }
-  if (options_.format == ReportFormat::kCsv) {
-    std::string offset_text = std::to_string(offset);
-    if (options_.details) {
-      fields.push_back({offset_text});
-      fields.push_back({status});
+  if (options_.details) {
+    char digits[24];
+    csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
+    csv_.Field(status);
+  }
+  return csv_.Finish();
+}
+
+std::string_view ContactsFormattedReport::JsonlLineOfCells(int64_t offset,
+                                                           std::string_view status) {
+  jsonl_.Begin();
+  if (offset >= 0) jsonl_.Integer("offset", offset);
+  if (options_.details) jsonl_.Text("status", status);
+  // Room for the whole row at once: no check per cell. The loop reads through
+  // locals: every byte written could alias a member, locals it cannot.
+  char* out = jsonl_.MakeRoom(layout_.RoomForAll(cells_size_));
+  const JsonlColumns& layout = layout_;
+  const Cell* cells = cells_.data();
+  const Kind* kinds = kinds_.data();
+  for (size_t col = 0, columns = cells_.size(); col < columns; ++col) {
+    const std::string_view cell = cells[col].text;
+    const Kind kind = kinds[col];
+    if (kind != Kind::kText && cell == "null") {
+      out = JsonlLine::WriteNull(layout, col, out);
+    } else if (kind == Kind::kInteger && cell.empty()) {
+      out = JsonlLine::WriteNull(layout, col, out);
+    } else if (kind == Kind::kInteger && IsDecimalInteger(cell)) {
+      out = JsonlLine::WriteNumber(layout, col, cell, out);
+    } else if (cells[col].plain) {
+      out = JsonlLine::WritePlainText(layout, col, cell, out);
+    } else {
+      out = jsonl_.WriteText(layout, col, cell, out);
     }
-    AppendCsvRecord(fields, out);
-    return;
   }
-  JsonlRecord record(out);
-  if (offset >= 0) record.Integer("offset", offset);
-  if (options_.details) record.Text("status", status);
-  for (size_t col = 0; col < columns.size(); ++col) record.Field(layout_, col, fields[col]);
-  record.End();
+  jsonl_.Commit(out);
+  return jsonl_.Finish();
+}
+
+std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
+                                              int64_t offset, std::string_view status) {
+  cells_size_ = 0;
+  for (size_t col = 0; col < cells_.size(); ++col) {
+    cells_[col] = {col < cells.size() ? cells[col] : std::string_view(), false};
+    cells_size_ += cells_[col].text.size();
+  }
+  return options_.format == ReportFormat::kCsv ? CsvLineOfCells(offset, status)
+                                               : JsonlLineOfCells(offset, status);
+}
+
+template <typename Marks>
+void ContactsFormattedReport::SplitCells(std::string_view joined_cells,
+                                         std::span<const std::string_view> more_cells,
+                                         const std::array<bool, 256>& plain_bytes, Marks marks) {
+  const size_t columns = cells_.size();
+  size_t col = 0, start = 0;
+  bool plain = true;
+  // One pass over the joined cells finds both the TABs between them and the
+  // bytes that keep a cell from being copied as it is.
+  ForEachMarked(joined_cells, plain_bytes, marks, [&](size_t at) {
+    if (joined_cells[at] != '\t') {
+      plain = false;
+      return;
+    }
+    if (col < columns) cells_[col++] = {{joined_cells.data() + start, at - start}, plain};
+    start = at + 1;
+    plain = true;
+  });
+  if (col < columns) cells_[col++] = {joined_cells.substr(start), plain};
+  cells_size_ = joined_cells.size();
+  for (size_t k = 0; k < more_cells.size() && col < columns; ++k, ++col) {
+    cells_[col] = {more_cells[k], more_cells[k].empty()};
+    cells_size_ += more_cells[k].size();
+  }
+  for (; col < columns; ++col) cells_[col] = {std::string_view(), true};
+}
+
+std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
+                                              std::span<const std::string_view> more_cells,
+                                              int64_t offset, std::string_view status) {
+  using namespace byte_scan;
+  if (options_.format == ReportFormat::kCsv) {
+    SplitCells(joined_cells, more_cells, kCsvPlain, CsvNotPlain());
+    return CsvLineOfCells(offset, status);
+  }
+  SplitCells(joined_cells, more_cells, kJsonPlain, JsonNotPlain());
+  return JsonlLineOfCells(offset, status);
 }
 
 void WriteContactsReport(ResultTable& table, const std::string& output_path,

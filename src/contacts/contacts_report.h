@@ -14,6 +14,7 @@
 #include "contacts/result_table.h"
 #include "engine/ports.h"
 #include "engine/run_options.h"
+#include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
 #include "report/report_fields.h"
 
@@ -53,14 +54,42 @@ class ContactsFormattedReport {
   ContactsFormattedReport(const RunOptions& options, const std::vector<std::string>& names);
   // What the report holds before its first row.
   std::string Head() const;
-  // Appends one row of 46 cells.
-  void AppendRow(std::span<const std::string_view> cells, int64_t offset,
-                 std::string_view status, std::string& out) const;
+  // One row of 46 cells (fewer are taken as empty, more are left out). The
+  // line is valid until the next row.
+  std::string_view Row(std::span<const std::string_view> cells, int64_t offset,
+                       std::string_view status);
+  // The same for a row given as its first cells joined by TABs (no TAB at the
+  // end) and its last cells apart, as person rows and label cells come.
+  std::string_view Row(std::string_view joined_cells,
+                       std::span<const std::string_view> more_cells, int64_t offset,
+                       std::string_view status);
 
  private:
+  // How a column's cells are written: kInteger's integers are numbers and its
+  // "null" or empty cell is null; kSuppressed's "null" is null.
+  enum class Kind : uint8_t { kText, kSuppressed, kInteger };
+  // A row's cell: `plain` when it holds no byte that the format's plain scan
+  // (CsvPlainEnd, JsonPlainEnd) stops at.
+  struct Cell {
+    std::string_view text;
+    bool plain = false;
+  };
+  // Fills cells_ from a row given as Row takes it; `plain_bytes` and `marks`
+  // are the format's plain set (byte_scan.h).
+  template <typename Marks>
+  void SplitCells(std::string_view joined_cells, std::span<const std::string_view> more_cells,
+                  const std::array<bool, 256>& plain_bytes, Marks marks);
+  // The line of cells_, with the row's offset and status.
+  std::string_view CsvLineOfCells(int64_t offset, std::string_view status);
+  std::string_view JsonlLineOfCells(int64_t offset, std::string_view status);
+
   RunOptions options_;
   JsonlColumns layout_;
-  std::vector<bool> suppressed_;  // by column: suppressed in the person schema
+  std::vector<Kind> kinds_;  // by column
+  std::vector<Cell> cells_;  // the row being written, by column
+  size_t cells_size_ = 0;    // their bytes in all, or more
+  JsonlLine jsonl_;
+  CsvLine csv_;
 };
 
 // Clears `view`, names the header cells, writes the report to `output_path`

@@ -38,8 +38,8 @@ void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t 
   line_.clear();
   ++rows_;
   if (options_.format != ReportFormat::kTsv) {
-    formatted_.AppendRow(cells, offset, status, line_);
-    file_.Write(line_);
+    const std::string_view line = formatted_.Row(cells, offset, status);
+    file_.Write(line.data(), line.size());
     return;
   }
   for (std::string_view cell : cells) AppendCell(cell);
@@ -60,15 +60,9 @@ void ContactsReportWriter::Row(std::string_view joined_cells,
                                std::span<const std::string_view> more_cells, int64_t offset,
                                std::string_view status) {
   if (options_.format != ReportFormat::kTsv) {
-    std::vector<std::string_view> cells;
-    for (size_t start = 0;;) {
-      const size_t tab = joined_cells.find('\t', start);
-      cells.push_back(joined_cells.substr(start, tab - start));
-      if (tab == std::string_view::npos) break;
-      start = tab + 1;
-    }
-    cells.insert(cells.end(), more_cells.begin(), more_cells.end());
-    Row(cells, offset, status);
+    ++rows_;
+    const std::string_view line = formatted_.Row(joined_cells, more_cells, offset, status);
+    file_.Write(line.data(), line.size());
     return;
   }
   // tsv takes the joined cells as they are: no need to split them.

@@ -1,32 +1,77 @@
 #include "report/csv_writer.h"
 
+#include <cstring>
+
+#include "report/byte_scan.h"
+
 namespace quarrow {
 
 namespace {
 
-bool NeedsQuotes(std::string_view text) {
-  if (text.empty()) return false;
-  if (text.front() == ' ' || text.back() == ' ') return true;
-  return text.find_first_of(",\"\r\n") != std::string_view::npos;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Writes `bytes` from `from` on, quoted when `quoted`, at `out` (room for
+// 3 bytes per byte and the quotes); returns the end.
+char* WriteCareful(std::string_view bytes, size_t from, bool quoted, char* out) {
+  if (quoted) *out++ = '"';
+  std::memcpy(out, bytes.data(), from);
+  out += from;
+  for (size_t i = from; i < bytes.size();) {
+    const uint8_t byte = static_cast<uint8_t>(bytes[i]);
+    if (byte < 0x80) {
+      if (byte == '"') *out++ = '"';
+      *out++ = bytes[i++];
+      continue;
+    }
+    const Utf8Step step = NextUtf8Step(bytes.substr(i));
+    const std::string_view written = step.valid ? bytes.substr(i, step.length) : kReplacement;
+    std::memcpy(out, written.data(), written.size());
+    out += written.size();
+    i += step.length;
+  }
+  if (quoted) *out++ = '"';
+  return out;
 }
+
+// Writes one field at `out`, which has room for MaxFieldSize bytes.
+char* WriteField(std::string_view bytes, char* out) {
+  const size_t plain = CsvPlainEnd(bytes, 0);
+  const bool spaced = !bytes.empty() && (bytes.front() == ' ' || bytes.back() == ' ');
+  if (plain == bytes.size() && !spaced) {
+    std::memcpy(out, bytes.data(), bytes.size());
+    return out + bytes.size();
+  }
+  bool quoted = spaced;
+  for (size_t i = plain; i < bytes.size() && !quoted; ++i)
+    quoted = std::string_view(",\"\r\n").find(bytes[i]) != std::string_view::npos;
+  return WriteCareful(bytes, plain, quoted, out);
+}
+
+// Quotes doubled or bytes replaced by U+FFFD: at most 3 bytes per byte.
+constexpr size_t MaxFieldSize(size_t size) { return 3 * size + 2; }
 
 }  // namespace
 
+void CsvLine::Field(std::string_view bytes) {
+  char* out = line_.Room(1 + MaxFieldSize(bytes.size()));
+  *out = ',';
+  line_.SetEnd(WriteField(bytes, out + 1));
+}
+
+std::string_view CsvLine::Finish() {
+  char* out = line_.Room(2);
+  std::memcpy(out, "\r\n", 2);
+  line_.SetEnd(out + 2);
+  std::string_view line = line_.view();
+  // Each field was written after a comma: the first one's is no separator.
+  return line.size() > 2 ? line.substr(1) : line;
+}
+
 void AppendCsvField(std::string_view bytes, std::string& out) {
-  if (!NeedsQuotes(bytes)) {
-    AppendValidUtf8(bytes, out);
-    return;
-  }
-  out += '"';
-  size_t from = 0;
-  for (size_t quote = bytes.find('"'); quote != std::string_view::npos;
-       quote = bytes.find('"', from)) {
-    AppendValidUtf8(bytes.substr(from, quote + 1 - from), out);
-    out += '"';
-    from = quote + 1;
-  }
-  AppendValidUtf8(bytes.substr(from), out);
-  out += '"';
+  const size_t start = out.size();
+  out.resize(start + MaxFieldSize(bytes.size()));
+  const char* end = WriteField(bytes, out.data() + start);
+  out.resize(static_cast<size_t>(end - out.data()));
 }
 
 void AppendCsvHeader(std::span<const ReportColumn> columns, std::string& out) {
@@ -38,11 +83,10 @@ void AppendCsvHeader(std::span<const ReportColumn> columns, std::string& out) {
 }
 
 void AppendCsvRecord(std::span<const ReportField> fields, std::string& out) {
-  for (size_t i = 0; i < fields.size(); ++i) {
-    if (i > 0) out += ',';
-    AppendCsvField(fields[i].text, out);
-  }
-  out += "\r\n";
+  thread_local CsvLine line;
+  line.Begin();
+  for (const ReportField& field : fields) line.Field(field.text);
+  out += line.Finish();
 }
 
 }  // namespace quarrow

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "report/byte_scan.h"
+#include "report/line_buffer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {
@@ -23,6 +25,29 @@ void AppendCsvHeader(std::span<const ReportColumn> columns, std::string& out);
 
 // One record: each field's text (a field with no value writes its text too).
 void AppendCsvRecord(std::span<const ReportField> fields, std::string& out);
+
+// Builds one record at a time in a buffer it keeps, so that a record costs no
+// allocation: Begin, the fields in order, then Finish. Not thread-safe; one
+// per thread.
+class CsvLine {
+ public:
+  void Begin() { line_.Clear(); }
+  void Field(std::string_view bytes);
+  // The fast form, for a field the caller knows has no byte that CsvPlainEnd
+  // stops at.
+  void PlainField(std::string_view bytes) {
+    // Only a space at either end asks for quotes.
+    if (!bytes.empty() && (bytes.front() == ' ' || bytes.back() == ' ')) return Field(bytes);
+    char* out = line_.Room(1 + bytes.size());
+    *out = ',';
+    line_.SetEnd(CopyBytes(bytes, out + 1));
+  }
+  // Ends the record with CR LF. The line is valid until the next Begin.
+  std::string_view Finish();
+
+ private:
+  LineBuffer line_;  // each field after a comma; the first comma is left out
+};
 
 }  // namespace quarrow
 

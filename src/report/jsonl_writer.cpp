@@ -1,22 +1,67 @@
 #include "report/jsonl_writer.h"
 
-#include <array>
 #include <charconv>
+#include <cstring>
+
+#include "report/byte_scan.h"
 
 namespace quarrow {
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// The bytes a JSON string holds as they are: ASCII but controls, quote and
-// backslash.
-constexpr std::array<bool, 256> kPlain = [] {
-  std::array<bool, 256> table{};
-  for (int b = 0x20; b < 0x80; ++b) table[b] = true;
-  table['"'] = table['\\'] = false;
-  return table;
-}();
+// The most bytes a JSON string of `size` bytes takes: 6 for an escaped byte
+// (\u00XX), quotes around.
+constexpr size_t MaxJsonStringSize(size_t size) { return 6 * size + 2; }
+
+char* WriteEscaped(char c, char* out) {
+  switch (c) {
+    case '"': std::memcpy(out, "\\\"", 2); return out + 2;
+    case '\\': std::memcpy(out, "\\\\", 2); return out + 2;
+    case '\n': std::memcpy(out, "\\n", 2); return out + 2;
+    case '\r': std::memcpy(out, "\\r", 2); return out + 2;
+    case '\t': std::memcpy(out, "\\t", 2); return out + 2;
+    default:
+      std::memcpy(out, "\\u00", 4);
+      out[4] = kHexDigits[static_cast<uint8_t>(c) >> 4];
+      out[5] = kHexDigits[static_cast<uint8_t>(c) & 15];
+      return out + 6;
+  }
+}
+
+// Writes `bytes` as a JSON string at `out`, which has room for
+// MaxJsonStringSize bytes; returns its end. Runs of plain ASCII and valid
+// UTF-8 are copied whole. Clears `valid` if something was replaced.
+char* WriteJsonString(std::string_view bytes, char* out, bool& valid) {
+  *out++ = '"';
+  size_t from = 0;  // the first byte not copied yet
+  size_t i = 0;
+  while (true) {
+    i = JsonPlainEnd(bytes, i);
+    if (i == bytes.size()) break;
+    if (static_cast<uint8_t>(bytes[i]) >= 0x80) {
+      const Utf8Step step = NextUtf8Step(bytes.substr(i));
+      if (step.valid) {  // copied with the run it belongs to
+        i += step.length;
+        continue;
+      }
+      out = CopyBytes(bytes.substr(from, i - from), out);
+      std::memcpy(out, kReplacement.data(), kReplacement.size());
+      out += kReplacement.size();
+      valid = false;
+      i += step.length;
+    } else {
+      out = WriteEscaped(bytes[i], CopyBytes(bytes.substr(from, i - from), out));
+      ++i;
+    }
+    from = i;
+  }
+  out = CopyBytes(bytes.substr(from, i - from), out);
+  *out++ = '"';
+  return out;
+}
 
 void AppendHex(std::string_view bytes, std::string& out) {
   for (char c : bytes) {
@@ -26,50 +71,7 @@ void AppendHex(std::string_view bytes, std::string& out) {
   }
 }
 
-void AppendEscaped(char c, std::string& out) {
-  switch (c) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\n': out += "\\n"; return;
-    case '\r': out += "\\r"; return;
-    case '\t': out += "\\t"; return;
-    default:
-      out += "\\u00";
-      out += kHexDigits[static_cast<uint8_t>(c) >> 4];
-      out += kHexDigits[static_cast<uint8_t>(c) & 15];
-  }
-}
-
-}  // namespace
-
-bool AppendJsonString(std::string_view bytes, std::string& out) {
-  out += '"';
-  bool valid = true;
-  size_t from = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    // Most texts are plain ASCII: one look per byte, one append at the end.
-    if (kPlain[static_cast<uint8_t>(bytes[i])]) continue;
-    out.append(bytes.data() + from, i - from);
-    if (static_cast<uint8_t>(bytes[i]) < 0x80) {
-      AppendEscaped(bytes[i], out);
-      from = i + 1;
-      continue;
-    }
-    // A run of non-ASCII bytes up to the next ASCII one.
-    size_t end = i;
-    while (end < bytes.size() && static_cast<uint8_t>(bytes[end]) >= 0x80) ++end;
-    valid &= AppendValidUtf8(bytes.substr(i, end - i), out);
-    from = end;
-    i = end - 1;
-  }
-  out.append(bytes.data() + from, bytes.size() - from);
-  out += '"';
-  return valid;
-}
-
-namespace {
-
-// ',' "name" ':' -- the comma is left out before an object's first member.
+// ',' "name" ':' -- the comma is dropped before an object's first member.
 std::string EncodeKey(std::string_view name) {
   std::string key = ",";
   AppendJsonString(name, key);
@@ -79,69 +81,110 @@ std::string EncodeKey(std::string_view name) {
 
 }  // namespace
 
+bool AppendJsonString(std::string_view bytes, std::string& out) {
+  const size_t start = out.size();
+  out.resize(start + MaxJsonStringSize(bytes.size()));
+  bool valid = true;
+  const char* end = WriteJsonString(bytes, out.data() + start, valid);
+  out.resize(static_cast<size_t>(end - out.data()));
+  return valid;
+}
+
 JsonlColumns::JsonlColumns(std::vector<ReportColumn> report_columns)
-    : columns(std::move(report_columns)) {
-  for (const ReportColumn& column : columns) keys.push_back(EncodeKey(column.name));
+    : columns_(std::move(report_columns)) {
+  for (const ReportColumn& column : columns_) {
+    const std::string key = EncodeKey(column.name);
+    Member member;
+    member.key_size = key.size();
+    member.null_at = text_.size();
+    text_ += key + "null";
+    member.empty_at = text_.size();
+    text_ += key + "\"\"";
+    members_.push_back(member);
+    keys_size_ += key.size();
+  }
+  text_.append(LineBuffer::kSlack, '\0');
 }
 
-void JsonlRecord::EncodedKey(std::string_view encoded) {
-  if (first_) encoded.remove_prefix(1);
-  first_ = false;
-  out_.append(encoded.data(), encoded.size());
+void JsonlLine::Begin() {
+  line_.Clear();
+  raw_.clear();
 }
 
-void JsonlRecord::TextValue(std::string_view encoded_key, std::string_view bytes) {
-  EncodedKey(encoded_key);
-  if (AppendJsonString(bytes, out_)) return;
+void JsonlLine::Integer(std::string_view name, int64_t value) {
+  char* out = line_.Room(name.size() + 4 + 20);
+  std::memcpy(out, ",\"", 2);
+  std::memcpy(out + 2, name.data(), name.size());
+  out += 2 + name.size();
+  std::memcpy(out, "\":", 2);
+  out += 2;
+  line_.SetEnd(std::to_chars(out, out + 20, value).ptr);
+}
+
+void JsonlLine::Text(std::string_view name, std::string_view bytes) {
+  const std::string key = EncodeKey(name);
+  Commit(WriteEscapedText(key, bytes, MakeRoom(key.size() + MaxJsonStringSize(bytes.size()))));
+}
+
+void JsonlLine::Integer(const JsonlColumns& layout, size_t index, std::string_view text) {
+  if (!IsDecimalInteger(text)) return Text(layout, index, text);
+  Commit(WriteNumber(layout, index, text, MakeRoom(layout.RoomFor(index, text.size()))));
+}
+
+void JsonlLine::Field(const JsonlColumns& layout, size_t index, const ReportField& field) {
+  if (field.is_null) {
+    Null(layout, index);
+  } else if (layout.columns()[index].integer || field.integer) {
+    Integer(layout, index, field.text);
+  } else {
+    Text(layout, index, field.text);
+  }
+}
+
+char* JsonlLine::WriteEscapedText(std::string_view key, std::string_view bytes, char* out) {
+  std::memcpy(out, key.data(), key.size());
+  bool valid = true;
+  out = WriteJsonString(bytes, out + key.size(), valid);
+  if (valid) return out;
   raw_ += raw_.empty() ? '{' : ',';
-  raw_ += encoded_key.substr(1);
+  raw_ += key.substr(1);
   raw_ += '"';
   AppendHex(bytes, raw_);
   raw_ += '"';
+  return out;
 }
 
-void JsonlRecord::Integer(std::string_view key, int64_t value) {
-  EncodedKey(EncodeKey(key));
-  char digits[24];
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out_.append(digits, end);
-}
-
-void JsonlRecord::Text(std::string_view key, std::string_view bytes) {
-  TextValue(EncodeKey(key), bytes);
-}
-
-void JsonlRecord::Field(const JsonlColumns& layout, size_t index, const ReportField& field) {
-  const std::string& key = layout.keys[index];
-  if (field.is_null) {
-    EncodedKey(key);
-    out_ += "null";
-  } else if ((layout.columns[index].integer || field.integer) && IsDecimalInteger(field.text)) {
-    EncodedKey(key);
-    out_ += field.text;
-  } else {
-    TextValue(key, field.text);
-  }
-}
-
-void JsonlRecord::End() {
+std::string_view JsonlLine::Finish() {
+  constexpr std::string_view kRawKey = ",\"_raw\":";
+  char* out = line_.Room(kRawKey.size() + raw_.size() + 4);
   if (!raw_.empty()) {
-    EncodedKey(",\"_raw\":");
-    out_ += raw_;
-    out_ += '}';
+    std::memcpy(out, kRawKey.data(), kRawKey.size());
+    out += kRawKey.size();
+    std::memcpy(out, raw_.data(), raw_.size());
+    out += raw_.size();
+    *out++ = '}';
   }
-  out_ += "}\n";
+  std::memcpy(out, "}\n", 2);
+  line_.SetEnd(out + 2);
+  // Every member was written after a comma: the first one's opens the object.
+  if (line_.size() == 2) {  // no member
+    line_.Clear();
+    out = line_.Room(3);
+    std::memcpy(out, "{}\n", 3);
+    line_.SetEnd(out + 3);
+  } else {
+    line_.data()[0] = '{';
+  }
+  return line_.view();
 }
 
 void AppendJsonlRecord(const JsonlColumns& layout, std::span<const ReportField> fields,
                        int64_t offset, std::string& out) {
-  // Room for the keys and some bytes of each value, so the line grows once.
-  out.reserve(out.size() + 64 + layout.columns.size() * 24);
-  JsonlRecord record(out);
-  record.Integer("offset", offset);
-  for (size_t i = 0; i < layout.columns.size() && i < fields.size(); ++i)
-    record.Field(layout, i, fields[i]);
-  record.End();
+  thread_local JsonlLine line;
+  line.Begin();
+  line.Integer("offset", offset);
+  for (size_t i = 0; i < layout.size() && i < fields.size(); ++i) line.Field(layout, i, fields[i]);
+  out += line.Finish();
 }
 
 }  // namespace quarrow

@@ -19,12 +19,6 @@ std::vector<ReportColumn> UniqueColumnNames(std::vector<ReportColumn> columns,
   return columns;
 }
 
-bool IsDecimalInteger(std::string_view text) {
-  if (!text.empty() && text.front() == '-') text.remove_prefix(1);
-  if (text.empty() || (text.front() == '0' && text.size() > 1)) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 namespace {
 
 // What a lead byte asks of the bytes after it (Unicode's table of
@@ -64,6 +58,14 @@ size_t WellFormedPrefix(std::string_view s, const Lead& lead) {
 
 }  // namespace
 
+Utf8Step NextUtf8Step(std::string_view bytes) {
+  const Lead lead = LeadOf(static_cast<uint8_t>(bytes[0]));
+  const size_t prefix = WellFormedPrefix(bytes, lead);
+  if (lead.length > 0 && prefix == lead.length) return {prefix, true};
+  // One replacement per maximal ill-formed subpart, as Unicode recommends.
+  return {std::max<size_t>(prefix, 1), false};
+}
+
 bool AppendValidUtf8(std::string_view bytes, std::string& out) {
   bool valid = true;
   size_t i = 0;
@@ -74,17 +76,14 @@ bool AppendValidUtf8(std::string_view bytes, std::string& out) {
     out.append(bytes.data() + i, run - i);
     i = run;
     if (i == bytes.size()) break;
-    Lead lead = LeadOf(static_cast<uint8_t>(bytes[i]));
-    size_t prefix = WellFormedPrefix(bytes.substr(i), lead);
-    if (lead.length > 0 && prefix == lead.length) {
-      out.append(bytes.data() + i, prefix);
-      i += prefix;
+    const Utf8Step step = NextUtf8Step(bytes.substr(i));
+    if (step.valid) {
+      out.append(bytes.data() + i, step.length);
     } else {
-      // One replacement per maximal ill-formed subpart, as Unicode recommends.
       out += "\xEF\xBF\xBD";
-      i += std::max<size_t>(prefix, 1);
       valid = false;
     }
+    i += step.length;
   }
   return valid;
 }

@@ -37,7 +37,23 @@ std::vector<ReportColumn> UniqueColumnNames(std::vector<ReportColumn> columns,
 // True iff `text` is a decimal integer as SQLite values render: an optional
 // "-", then "0" or digits not starting with 0. Such a text is a valid JSON
 // number.
-bool IsDecimalInteger(std::string_view text);
+inline bool IsDecimalInteger(std::string_view text) {
+  size_t i = !text.empty() && text.front() == '-' ? 1 : 0;
+  if (i == text.size() || (text[i] == '0' && text.size() > i + 1)) return false;
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i] - '0') > 9) return false;
+  }
+  return true;
+}
+
+// How the bytes at the start of `bytes` (its first byte from 0x80 on) read as
+// UTF-8: `length` bytes that form one valid sequence, or one maximal invalid
+// subpart (at least one byte) that a single U+FFFD replaces.
+struct Utf8Step {
+  size_t length = 1;
+  bool valid = false;
+};
+Utf8Step NextUtf8Step(std::string_view bytes);
 
 // Appends `bytes` with every invalid UTF-8 sequence (overlong forms, surrogates,
 // values past U+10FFFF, cut sequences) replaced by U+FFFD, one per maximal

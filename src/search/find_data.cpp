@@ -79,30 +79,31 @@ void AppendWithDetails(std::string_view line, ReportFormat format, int64_t offse
   }
 }
 
-// A match's fields: the prefix's three numbers (each followed by a TAB in
-// `prefix`; a missing one is empty), then the columns' values.
-void MatchFields(const Match& match, const ColumnList& columns,
-                 std::vector<ReportField>& fields) {
+// Calls `field` with each of a match's fields in turn: the prefix's three
+// numbers (each followed by a TAB in `prefix`; a missing one is empty), then
+// the columns' values.
+template <typename FieldFn>
+void ForEachMatchField(const Match& match, const ColumnList& columns, FieldFn field) {
   std::string_view prefix = match.prefix;
   for (int k = 0; k < 3; ++k) {
     size_t tab = prefix.find('\t');
     std::string_view number = prefix.substr(0, tab);
-    fields.push_back({number, number.empty()});
+    field(ReportField{number, number.empty()});
     prefix.remove_prefix(tab == std::string_view::npos ? prefix.size() : tab + 1);
   }
   for (const TERM& column : columns) {
     if (column.off) {
-      fields.push_back({"null", true});
+      field(ReportField{"null", true});
       continue;
     }
     int32_t kind = SerialTypeKind(column.serial).kind;
-    fields.push_back({column.value, column.serial == 0, kind == kInteger});
+    field(ReportField{column.value, column.serial == 0, kind == kInteger});
   }
 }
 
 // The formatter of `options.format` for a scan whose buffer starts at
 // `start_offset` in the input. Runs on the scan's workers: it only reads
-// `report_columns`.
+// `report_columns`, and each worker builds its lines in its own buffer.
 MatchFormatter ReportFormatter(ReportFormat format, const JsonlColumns& report_columns,
                                int64_t start_offset) {
   switch (format) {
@@ -110,19 +111,23 @@ MatchFormatter ReportFormatter(ReportFormat format, const JsonlColumns& report_c
       return FormatTsvLine;
     case ReportFormat::kCsv:
       return [](const Match& match, const ColumnList& columns, std::string& line) {
-        thread_local std::vector<ReportField> fields;
-        fields.clear();
-        MatchFields(match, columns, fields);
-        AppendCsvRecord(fields, line);
+        thread_local CsvLine csv;
+        csv.Begin();
+        ForEachMatchField(match, columns, [](const ReportField& field) { csv.Field(field.text); });
+        line += csv.Finish();
         return true;
       };
     case ReportFormat::kJsonl:
       return [&report_columns, start_offset](const Match& match,
                                              const ColumnList& columns, std::string& line) {
-        thread_local std::vector<ReportField> fields;
-        fields.clear();
-        MatchFields(match, columns, fields);
-        AppendJsonlRecord(report_columns, fields, start_offset + match.position, line);
+        thread_local JsonlLine json;
+        json.Begin();
+        json.Integer("offset", start_offset + match.position);
+        size_t index = 0;
+        ForEachMatchField(match, columns, [&](const ReportField& field) {
+          if (index < report_columns.size()) json.Field(report_columns, index++, field);
+        });
+        line += json.Finish();
         return true;
       };
   }
@@ -158,7 +163,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
 
   const JsonlColumns report_columns(ReportColumns(columns));
   OutputFile report(output_path);
-  std::vector<ReportColumn> head_columns = report_columns.columns;
+  std::vector<ReportColumn> head_columns = report_columns.columns();
   if (options.details) {
     head_columns.push_back({"offset", true});
     head_columns.push_back({"status", false});

@@ -1,0 +1,79 @@
+// A report line built in place: writers ask for room, write bytes through a
+// pointer and move the end. The bytes are kept from line to line, so a
+// line costs no allocation once the longest has been seen, and no check per
+// byte written. Not thread-safe; one per thread.
+#ifndef QUARROW_REPORT_LINE_BUFFER_H_
+#define QUARROW_REPORT_LINE_BUFFER_H_
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace quarrow {
+
+class LineBuffer {
+ public:
+  // Bytes past any room asked for that a writer may overwrite: copies of short
+  // fragments move whole blocks of 16 and 32 bytes.
+  static constexpr size_t kSlack = 32;
+
+  void Clear() { size_ = 0; }
+  // Where the next `bytes` bytes go; SetEnd says how many were written.
+  char* Room(size_t bytes) {
+    if (size_ + bytes + kSlack > capacity_) Grow(size_ + bytes + kSlack);
+    return data_.get() + size_;
+  }
+  void SetEnd(const char* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  char* data() { return data_.get(); }
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+
+ private:
+  void Grow(size_t needed) {
+    size_t capacity = capacity_ < 4096 ? 4096 : capacity_;
+    while (capacity < needed) capacity *= 2;
+    std::unique_ptr<char[]> grown(new char[capacity]);
+    if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+    data_ = std::move(grown);
+    capacity_ = capacity;
+  }
+
+  std::unique_ptr<char[]> data_;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+};
+
+// Copies a fragment whose storage holds LineBuffer::kSlack readable bytes
+// past its end in blocks of 32 and 16 bytes: no call, no branch per
+// byte. `out` needs the same slack.
+inline char* CopyPadded(std::string_view fragment, char* out) {
+  std::memcpy(out, fragment.data(), 32);  // most keys fit
+  for (size_t i = 32; i < fragment.size(); i += 16) std::memcpy(out + i, fragment.data() + i, 16);
+  return out + fragment.size();
+}
+
+// Copies `bytes` to `out` without a call for the short texts most cells hold:
+// two overlapping moves cover 4 to 16 bytes.
+inline char* CopyBytes(std::string_view bytes, char* out) {
+  const char* from = bytes.data();
+  const size_t size = bytes.size();
+  if (size >= 8 && size <= 16) {
+    std::memcpy(out, from, 8);
+    std::memcpy(out + size - 8, from + size - 8, 8);
+  } else if (size >= 4 && size < 8) {
+    std::memcpy(out, from, 4);
+    std::memcpy(out + size - 4, from + size - 4, 4);
+  } else if (size > 0 && size < 4) {
+    out[0] = from[0];
+    out[size / 2] = from[size / 2];
+    out[size - 1] = from[size - 1];
+  } else if (size > 16) {
+    std::memcpy(out, from, size);
+  }
+  return out + size;
+}
+
+}  // namespace quarrow
+
+#endif  // QUARROW_REPORT_LINE_BUFFER_H_

@@ -1,0 +1,208 @@
+// The csv and jsonl reports byte for byte: the fast paths (word-at-a-time
+// scans, copies without calls, rows written without a list of fields) must
+// write exactly what the plain definitions of the formats give.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/contacts_report.h"
+#include "contacts/person_pass.h"
+#include "engine/columns.h"
+#include "report/byte_scan.h"
+#include "report/csv_writer.h"
+#include "report/jsonl_writer.h"
+#include "report/line_buffer.h"
+
+namespace quarrow {
+namespace {
+
+// Texts made of the bytes each scan must tell apart, of every length up to
+// a few words, so that every byte lands at every position of a word and in
+// the last, partial one.
+std::vector<std::string> TrickyTexts() {
+  const std::string alphabet = std::string("a0 ,\"\\\t\r\n\x01\x1f\x7f\x80\xc3\xa9\xff") + '\0';
+  std::mt19937 random(10);
+  std::vector<std::string> texts;
+  for (size_t size = 0; size <= 40; ++size) {
+    for (int variant = 0; variant < 30; ++variant) {
+      std::string text(size, 'a');
+      // Mostly plain, as real cells are: a few tricky bytes each.
+      for (int k = 0; k < 1 + variant % 3 && size > 0; ++k)
+        text[random() % size] = alphabet[random() % alphabet.size()];
+      texts.push_back(text);
+    }
+  }
+  return texts;
+}
+
+size_t ReferenceEnd(std::string_view text, size_t from, std::string_view special) {
+  for (size_t i = from; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x20 || byte >= 0x80 || special.find(text[i]) != std::string_view::npos) return i;
+  }
+  return text.size();
+}
+
+TEST(ByteScan, StopsAtTheFirstByteNeedingCareWhereverItIs) {
+  for (const std::string& text : TrickyTexts()) {
+    std::vector<size_t> json_marks;
+    ForEachMarked(text, byte_scan::kJsonPlain, byte_scan::JsonNotPlain(),
+                  [&json_marks](size_t at) { json_marks.push_back(at); });
+    std::vector<size_t> expected_marks;
+    for (size_t from = 0; from <= text.size(); ++from) {
+      ASSERT_EQ(JsonPlainEnd(text, from), ReferenceEnd(text, from, "\"\\")) << text << " " << from;
+      ASSERT_EQ(CsvPlainEnd(text, from), ReferenceEnd(text, from, ",\"")) << text << " " << from;
+      if (from < text.size() && ReferenceEnd(text, from, "\"\\") == from) expected_marks.push_back(from);
+    }
+    ASSERT_EQ(json_marks, expected_marks) << text;
+  }
+}
+
+TEST(ByteScan, CopiesWriteExactlyTheirBytes) {
+  const std::string source = "0123456789abcdefghijklmnopqrstuvwxyz0123456789";
+  for (size_t size = 0; size <= 40; ++size) {
+    std::string out(64, '#');
+    char* end = CopyBytes(std::string_view(source).substr(3, size), out.data());
+    EXPECT_EQ(end - out.data(), static_cast<ptrdiff_t>(size));
+    EXPECT_EQ(out, source.substr(3, size) + std::string(64 - size, '#')) << size;
+  }
+  // A padded fragment may move whole blocks, but the line ends after its text.
+  LineBuffer line;
+  const std::string padded = std::string(40, 'k') + "ab" + std::string(LineBuffer::kSlack, '-');
+  const std::string_view fragments = padded;
+  line.SetEnd(CopyPadded(fragments.substr(0, 40), line.Room(40)));
+  line.SetEnd(CopyPadded(fragments.substr(40, 2), line.Room(2)));
+  EXPECT_EQ(line.view(), std::string(40, 'k') + "ab");
+}
+
+// The report's 46 column names, as a contacts run names them.
+std::vector<std::string> ContactsNames() {
+  std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};
+  const ColumnList person = LoadColumns(SplitSchema(PersonSchema));
+  for (int k = 0; k < kPersonColumnsKept; ++k) names.push_back(person[k].name);
+  for (std::string_view label : LabelNames) names.emplace_back(label);
+  return names;
+}
+
+// One row with a cell of each kind the report tells apart: cells 0 to 31 as
+// the person pass joins them, then the 14 label cells.
+struct SampleRow {
+  std::vector<std::string> cells = std::vector<std::string>(kReportColumns);
+  SampleRow() {
+    cells[0] = "12", cells[1] = "-3", cells[3] = "null";          // integers
+    cells[4] = "M\xC3\xBCller", cells[5] = "say \"hi\"\\";       // escapes
+    cells[6] = "a\xFF" "b", cells[8] = "tab\x01", cells[13] = "007";
+    for (int col : {17, 19, 20, 23, 24, 30, 31}) cells[col] = "null";  // suppressed
+    cells[18] = "x";  // a suppressed column's value all the same
+    cells[21] = "1500", cells[25] = "null", cells[26] = "0";
+    cells[29] = std::string(20, 'z');                           // past two words
+    cells[32] = "555 0150", cells[34] = "a, b", cells[41] = " lead";
+  }
+  std::string Joined() const {
+    std::string joined;
+    for (int k = 0; k < 32; ++k) joined += (k ? "\t" : "") + cells[k];
+    return joined;
+  }
+  std::vector<std::string_view> Labels() const {
+    return std::vector<std::string_view>(cells.begin() + 32, cells.end());
+  }
+  std::vector<std::string_view> All() const {
+    return std::vector<std::string_view>(cells.begin(), cells.end());
+  }
+};
+
+// What each column's member or field should read, in column order.
+std::string Expected(const std::vector<std::string>& names,
+                     const std::vector<std::pair<int, std::string>>& values,
+                     const std::string& empty, const std::string& separator,
+                     bool with_keys) {
+  std::vector<std::string> fields(names.size(), empty);
+  for (int col : {0, 1, 2, 3, 13, 21, 22, 27}) fields[col] = with_keys ? "null" : "";
+  for (int col : {17, 18, 19, 20, 23, 24, 30, 31}) fields[col] = with_keys ? "null" : "";
+  for (const auto& [col, value] : values) fields[col] = value;
+  std::string line;
+  for (size_t col = 0; col < names.size(); ++col) {
+    if (col > 0) line += separator;
+    line += with_keys ? "\"" + names[col] + "\":" + fields[col] : fields[col];
+  }
+  return line;
+}
+
+TEST(ContactsReportBytes, JsonlRowIsPinned) {
+  const SampleRow row;
+  RunOptions options;
+  options.format = ReportFormat::kJsonl;
+  options.details = true;
+  const std::vector<std::string> names = ContactsNames();
+  ContactsFormattedReport report(options, names);
+  const std::string line(report.Row(row.Joined(), row.Labels(), 4096, "freed"));
+  const std::string members = Expected(
+      names,
+      {{0, "12"}, {1, "-3"}, {4, "\"M\xC3\xBCller\""}, {5, "\"say \\\"hi\\\"\\\\\""},
+       {6, "\"a\xEF\xBF\xBD" "b\""}, {8, "\"tab\\u0001\""}, {13, "\"007\""}, {18, "\"x\""},
+       {21, "1500"}, {25, "\"null\""}, {26, "\"0\""}, {29, "\"" + std::string(20, 'z') + "\""},
+       {32, "\"555 0150\""}, {34, "\"a, b\""}, {41, "\" lead\""}},
+      "\"\"", ",", true);
+  EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\"," + members +
+                      ",\"_raw\":{\"Middle\":\"61ff62\"}}\n");
+  // A row given as its cells apart is written the same way.
+  EXPECT_EQ(std::string(report.Row(row.All(), 4096, "freed")), line);
+}
+
+TEST(ContactsReportBytes, CsvRowIsPinned) {
+  const SampleRow row;
+  RunOptions options;
+  options.format = ReportFormat::kCsv;
+  const std::vector<std::string> names = ContactsNames();
+  ContactsFormattedReport report(options, names);
+  const std::string line(report.Row(row.Joined(), row.Labels(), -1, ""));
+  std::vector<std::pair<int, std::string>> values;
+  for (int col = 0; col < kReportColumns; ++col) values.push_back({col, row.cells[col]});
+  values[5].second = "\"say \"\"hi\"\"\\\"";
+  values[6].second = "a\xEF\xBF\xBD" "b";
+  values[34].second = "\"a, b\"";
+  values[41].second = "\" lead\"";
+  EXPECT_EQ(line, Expected(names, values, "", ",", false) + "\r\n");
+  EXPECT_EQ(std::string(report.Row(row.All(), -1, "")), line);
+}
+
+TEST(ContactsReportBytes, RowsOfOtherLengthsKeepTheirColumns) {
+  RunOptions options;
+  options.format = ReportFormat::kJsonl;
+  const std::vector<std::string> names = ContactsNames();
+  ContactsFormattedReport report(options, names);
+  // Cells missing at the end are empty; cells past the 46th are left out.
+  std::string joined = "1\t2\t3";
+  const std::string short_line(report.Row(joined, {}, -1, ""));
+  EXPECT_EQ(short_line.rfind("{\"NUM_0\":1,\"NUM_1\":2,\"NUM_2\":3,\"ABPerson\":null,\"First\":\"\"", 0),
+            0u);
+  EXPECT_NE(short_line.find(",\"EMAIL_Unknown\":\"\"}\n"), std::string::npos);
+  for (int k = 3; k < 50; ++k) joined += "\tv";
+  const std::vector<std::string_view> labels(14, "label");
+  const std::string long_line(report.Row(joined, labels, -1, ""));
+  EXPECT_NE(long_line.find(",\"EMAIL_Unknown\":\"v\"}\n"), std::string::npos);
+  EXPECT_EQ(long_line.find("label"), std::string::npos);
+}
+
+TEST(JsonlLine, LongAndEscapedTextsGrowTheLine) {
+  JsonlLine line;
+  const JsonlColumns layout({{"t", false}, {"n", true}});
+  for (int round = 0; round < 2; ++round) {  // the second reuses the buffer
+    line.Begin();
+    const std::string controls(5000, '\x02');
+    line.Text(layout, 0, controls);
+    line.Integer(layout, 1, "01");
+    std::string expected = "{\"t\":\"";
+    for (int k = 0; k < 5000; ++k) expected += "\\u0002";
+    expected += "\",\"n\":\"01\"}\n";
+    EXPECT_EQ(std::string(line.Finish()), expected);
+  }
+  line.Begin();
+  EXPECT_EQ(line.Finish(), "{}\n");
+}
+
+}  // namespace
+}  // namespace quarrow
