@@ -165,9 +165,35 @@ struct PrefixWalk {
   bool missing[kMaxPrefixCount];
 };
 
+// WalkCellPrefix where the window holds the bytes around the position:
+// false when the walk would leave them, and the caller walks the slow way.
+bool WalkCellPrefixInWindow(const BufferView& buffer, int64_t position, int count,
+                            PrefixWalk& walk) {
+  constexpr int64_t kBack = 48, kAhead = 10;
+  if (position < kBack) return false;
+  const uint8_t* bytes = buffer.Span(position - kBack, kBack + kAhead);
+  if (bytes == nullptr) return false;
+  const uint8_t* const at_position = bytes + kBack;
+  int64_t p = 0;  // relative to the position
+  for (int found = 0; found < count;) {
+    if (p <= -kBack) return false;
+    if ((at_position[p - 1] & 0x80) != 0) {
+      --p;
+      continue;
+    }
+    const uint8_t* at = at_position + p;
+    walk.missing[found] = false;
+    walk.starts[found] = position + p;
+    walk.values[found++] = DecodeVarint(at);
+    --p;
+  }
+  return true;
+}
+
 int WalkCellPrefix(const BufferView& buffer, int64_t position, int count,
                    PrefixWalk& walk) {
   count = std::min(count, kMaxPrefixCount);
+  if (WalkCellPrefixInWindow(buffer, position, count, walk)) return count;
   int found = 0;
   int64_t p = position;
   while (found < count) {
@@ -235,6 +261,17 @@ int64_t RecordBodyStart(const BufferView& buffer, int64_t position, int64_t curs
   if (total > payload) return cursor;
   for (const TERM& column : columns) {
     if (!AddWithin(total, static_cast<uint64_t>(column.seg), payload)) return cursor;
+  }
+  // The window usually holds the header: read the extra serial types there.
+  if (const uint8_t* bytes = buffer.Span(cursor, end - cursor + 9)) {
+    const uint8_t* at = bytes;
+    const uint8_t* const stop = bytes + (end - cursor);
+    for (int extra = 0; at < stop; ++extra) {
+      if (extra == kMaxExtraColumns) return cursor;
+      const uint64_t size = static_cast<uint64_t>(SerialTypeKind(DecodeVarint(at)).size);
+      if (!AddWithin(total, size, payload)) return cursor;
+    }
+    return at == stop && total == payload ? end : cursor;
   }
   int64_t at = cursor;
   for (int extra = 0; at < end; ++extra) {
