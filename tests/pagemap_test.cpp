@@ -295,10 +295,16 @@ TEST(OverwrittenCopy, PrefixAndOwnBytesDecideTheMatch) {
   foreign[1] = 1;                                         // part of the header overwritten
   EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));
   foreign[1] = 0;
-  std::fill(foreign.begin() + 3 + kMinOwnBodyBytes - 1, foreign.end(), 1);
-  EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));  // one body byte too few compared
-  foreign[3 + kMinOwnBodyBytes - 1] = 0;
+  std::fill(foreign.begin() + 3 + kLeadBodyBytes - 1, foreign.end(), 1);
+  EXPECT_FALSE(OwnBytesMatch(record, live, foreign, 3));  // a lead byte overwritten
+  foreign[3 + kLeadBodyBytes - 1] = 0;
   EXPECT_TRUE(OwnBytesMatch(record, live, foreign, 3));
+  // A short body is the lead all through.
+  const std::string short_live = "\x02\x1b" + std::string(7, 's');
+  std::vector<uint8_t> short_foreign(short_live.size(), 0);
+  EXPECT_TRUE(OwnBytesMatch(short_live, short_live, short_foreign, 2));
+  short_foreign.back() = 1;
+  EXPECT_FALSE(OwnBytesMatch(short_live, short_live, short_foreign, 2));
 }
 
 // --- a database in rollback journal mode, at several page sizes ---------------

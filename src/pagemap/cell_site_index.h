@@ -1,5 +1,5 @@
-// Where the live table-leaf cells lie, by SiteKey (payload size and record
-// header) and rowid: the index behind the test of copies whose last bytes were
+// Where the live table-leaf cells lie, by SiteKey (payload size and lead
+// bytes) and rowid: the index behind the test of copies whose last bytes were
 // overwritten. Added in batches, one per mapped database, kept as sorted runs
 // merged like a binary counter (as CellKeySet), so adding N sites costs
 // O(N log N) and a lookup O(log^2 N). 24 bytes per site. Not thread-safe to

@@ -262,7 +262,8 @@ class Walker {
       return;
     --budget_.cell_sites;
     out_.cell_sites.push_back(
-        CellSite{SiteKey(cell.payload_size, local.substr(0, header_size)), cell.rowid,
+        CellSite{SiteKey(cell.payload_size, local.substr(0, LeadSize(header_size, local.size()))),
+                 cell.rowid,
                  reader_.Where(page) + (uint64_t{start} << 1)});
   }
 
@@ -318,9 +319,9 @@ uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local) 
   return Mix(h, local.size());
 }
 
-uint64_t SiteKey(uint64_t payload_size, std::string_view record_header) {
+uint64_t SiteKey(uint64_t payload_size, std::string_view lead) {
   // Apart from CellHash's keys: no rowid is mixed in.
-  return Mix(CellHash(kBodyKeyRowid + 1, payload_size, record_header), 0x5173);
+  return Mix(CellHash(kBodyKeyRowid + 1, payload_size, lead), 0x5173);
 }
 
 bool MapDatabase(const MapDatabaseRequest& request, WalkBudget& budget,

@@ -45,7 +45,7 @@ struct WalkBudget {
 // Where a live table-leaf cell lies, so that its bytes can be read again: the
 // test of copies whose last bytes were overwritten compares them byte by byte.
 struct CellSite {
-  uint64_t key = 0;    // SiteKey of its payload size and record header
+  uint64_t key = 0;    // SiteKey of its payload size and lead bytes
   int64_t rowid = 0;
   // The cell's first byte: its offset in the file the page was read from,
   // shifted left by one, plus 1 when that file is the WAL.
@@ -95,9 +95,14 @@ inline constexpr int64_t kBodyKeyRowid = INT64_MIN;
 // The copy test's key: a cell's rowid, full payload size and local payload.
 uint64_t CellHash(int64_t rowid, uint64_t payload_size, std::string_view local);
 
-// A CellSite's key: the record's whole size and its header's bytes (the
-// header-length varint included).
-uint64_t SiteKey(uint64_t payload_size, std::string_view record_header);
+// A CellSite's key: the record's whole size and its lead bytes, the first
+// LeadSize of its local payload: its header (the header-length varint
+// included) and up to kLeadBodyBytes of its body.
+inline constexpr uint64_t kLeadBodyBytes = 16;
+inline uint64_t LeadSize(uint64_t header_size, uint64_t local_size) {
+  return header_size + kLeadBodyBytes < local_size ? header_size + kLeadBodyBytes : local_size;
+}
+uint64_t SiteKey(uint64_t payload_size, std::string_view lead);
 
 }  // namespace quarrow
 

@@ -198,16 +198,12 @@ bool OwnBytesMatch(std::string_view record, std::string_view live,
   if (record.size() != live.size() || foreign.size() != record.size() ||
       header_size > record.size())
     return false;
-  for (size_t i = 0; i < header_size; ++i) {
-    if (foreign[i] != 0 || record[i] != live[i]) return false;
+  const uint64_t lead = LeadSize(header_size, record.size());
+  for (size_t i = 0; i < record.size(); ++i) {
+    if (foreign[i] != 0 && i < lead) return false;
+    if (foreign[i] == 0 && record[i] != live[i]) return false;
   }
-  size_t compared = 0;
-  for (size_t i = header_size; i < record.size(); ++i) {
-    if (foreign[i] != 0) continue;
-    if (record[i] != live[i]) return false;
-    ++compared;
-  }
-  return compared >= std::min(kMinOwnBodyBytes, record.size() - header_size);
+  return true;
 }
 
 }  // namespace quarrow

@@ -29,9 +29,9 @@
 // same payload size and the same header bytes (so the same serial types), the
 // same rowid when the record's cell prefix (payload-size and rowid varints) is
 // still in front of it and not foreign, every non-foreign byte of the record's
-// local payload equals the live cell's, the header is not foreign at all, and
-// at least kMinOwnBodyBytes body bytes (or the whole body, when shorter) were
-// compared. Without its prefix (a freeblock header overwrote it) the record is
+// local payload equals the live cell's, and its lead bytes (the header and the
+// first kLeadBodyBytes body bytes, or the whole body when shorter) are none
+// foreign: a record with less of its own is kept. Without its prefix (a freeblock header overwrote it) the record is
 // matched without a rowid, as the exact copy test matches freed copies.
 // A genuine older version of an edited row keeps the bytes that differ, and so
 // stays deleted data; a row whose differing bytes were all overwritten no
@@ -49,9 +49,9 @@
 #include <string_view>
 #include <vector>
 
-namespace quarrow {
+#include "pagemap/database_walk.h"
 
-inline constexpr size_t kMinOwnBodyBytes = 16;
+namespace quarrow {
 
 // Marks which bytes of [begin, end) of `page` (a whole page image: its usable
 // area first) are foreign to the record whose header-length byte lies at
@@ -86,10 +86,9 @@ struct RecordHeader {
 };
 bool ReadRecordHeader(std::string_view record, uint64_t size_hint, RecordHeader& header);
 
-// True iff the header's bytes (the first `header_size`) are none foreign and
-// equal, every other non-foreign byte of `record` equals `live`'s, and at least
-// min(kMinOwnBodyBytes, body size) body bytes were compared. All three have
-// the same size (the record's local payload).
+// True iff the lead bytes (LeadSize of `header_size` and the record's size)
+// are none foreign and every non-foreign byte of `record` equals `live`'s. All
+// three have the same size (the record's local payload).
 bool OwnBytesMatch(std::string_view record, std::string_view live,
                    std::span<const uint8_t> foreign, uint64_t header_size);
 

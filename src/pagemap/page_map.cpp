@@ -304,8 +304,8 @@ bool PageMap::IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) con
   return false;
 }
 
-bool PageMap::ReadDatabasePage(int64_t offset, std::string& page, int64_t& page_start,
-                               const DatabaseRegion*& region) const {
+bool PageMap::LocateDatabasePage(int64_t offset, int64_t& page_start,
+                                 const DatabaseRegion*& region) const {
   auto it = segments_.upper_bound(offset);
   if (it == segments_.begin()) return false;
   --it;
@@ -321,9 +321,7 @@ bool PageMap::ReadDatabasePage(int64_t offset, std::string& page, int64_t& page_
   if ((kind & kSupersededBit) == 0 && role != kTableTreePage && role != kIndexTreePage)
     return false;
   page_start = region->start + (page_index << region->page_shift);
-  if (page_start < segment_start || page_start + region->page_size > segment.end) return false;
-  page.resize(region->page_size);
-  return input_->ReadAt(page_start, page.size(), page.data()) == page.size();
+  return page_start >= segment_start && page_start + region->page_size <= segment.end;
 }
 
 bool PageMap::LiveCellMatches(const CellSite& site, uint64_t record_size,
@@ -355,38 +353,54 @@ bool PageMap::IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view recor
   if (cell_sites_.size() == 0) return false;
   RecordHeader header;
   if (!ReadRecordHeader(record, record_size_hint, header)) return false;
-  const uint64_t key = SiteKey(header.record_size, header.bytes);
+  int64_t page_start = 0;
+  const DatabaseRegion* region = nullptr;
+  if (!LocateDatabasePage(offset, page_start, region)) return false;
+  const auto record_start = static_cast<uint32_t>(offset - page_start);
+  const uint64_t local =
+      sqlite_format::LocalPayloadSize(header.record_size, region->usable_size, true);
+  // An overflowing record keeps as many bytes on its page as the live cell
+  // only when both databases share the usable size.
+  if (local < header.record_size &&
+      (usable_sizes_.size() != 1 || usable_sizes_.front() != region->usable_size))
+    return false;
+  if (local < header.bytes.size() || record_start + local > region->usable_size) return false;
+  // The lead bytes must be the record's own and equal: they pick the live
+  // cells to compare with, with no read for the many records that have none.
+  const uint64_t lead_size = LeadSize(header.bytes.size(), local);
+  if (record.size() < lead_size) return false;
+  const std::string lead = header.bytes + std::string(record.substr(header.bytes.size(),
+                                                                    lead_size - header.bytes.size()));
+  const uint64_t key = SiteKey(header.record_size, lead);
   if (!cell_sites_.HasKey(key)) return false;
   try {
-    std::string page;
-    int64_t page_start = 0;
-    const DatabaseRegion* region = nullptr;
-    if (!ReadDatabasePage(offset, page, page_start, region)) return false;
-    const auto record_start = static_cast<uint32_t>(offset - page_start);
-    const uint64_t local =
-        sqlite_format::LocalPayloadSize(header.record_size, region->usable_size, true);
-    // An overflowing record keeps as many bytes on its page as the live cell
-    // only when both databases share the usable size.
-    if (local < header.record_size &&
-        (usable_sizes_.size() != 1 || usable_sizes_.front() != region->usable_size))
+    std::string page(region->page_size, '\0');
+    // The cell prefix first: most records have no live cell to compare with.
+    constexpr uint32_t kPrefixRoom = 18;
+    const uint32_t room = std::min(record_start, kPrefixRoom);
+    if (input_->ReadAt(offset - room, room, page.data() + record_start - room) != room)
       return false;
-    if (local < header.bytes.size() || record_start + local > region->usable_size) return false;
+    uint32_t begin = record_start;
+    std::optional<int64_t> rowid;
+    if (!header.length_restored)
+      rowid = CellPrefixRowid(page, record_start - room, record_start, header.record_size, begin);
+    // With its prefix, only cells of its rowid; without, a few of any rowid.
+    constexpr size_t kMaxCandidates = 16;
+    std::vector<CellSite> candidates;
+    cell_sites_.Find(key, rowid, kMaxCandidates, candidates);
+    if (candidates.empty()) return false;
+
+    if (input_->ReadAt(page_start, page.size(), page.data()) != page.size()) return false;
     std::string here = page.substr(record_start, local);
     if (here.compare(1, header.bytes.size() - 1, header.bytes, 1) != 0) return false;
-
     std::vector<uint8_t> foreign;
-    std::optional<int64_t> rowid;
-    if (!OwnershipOfRecord(page, page_start, *region, record_start, header, foreign, rowid))
+    if (!ForeignBytesOfRecord(page, page_start, *region, begin, record_start, local, foreign))
       return false;
     if (header.length_restored) {
       // Its value follows from the serial types: compared as if intact.
       here[0] = header.bytes[0];
       foreign[0] = 0;
     }
-    // With its prefix, only cells of its rowid; without, a few of any rowid.
-    constexpr size_t kMaxCandidates = 16;
-    std::vector<CellSite> candidates;
-    cell_sites_.Find(key, rowid, kMaxCandidates, candidates);
     for (const CellSite& site : candidates) {
       if (LiveCellMatches(site, header.record_size, here, foreign, header.bytes.size(), offset))
         return true;
@@ -397,17 +411,11 @@ bool PageMap::IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view recor
   return false;
 }
 
-bool PageMap::OwnershipOfRecord(const std::string& page, int64_t page_start,
-                                const DatabaseRegion& region, uint32_t record_start,
-                                const RecordHeader& header, std::vector<uint8_t>& foreign,
-                                std::optional<int64_t>& rowid) const {
+bool PageMap::ForeignBytesOfRecord(const std::string& page, int64_t page_start,
+                                   const DatabaseRegion& region, uint32_t begin,
+                                   uint32_t record_start, uint64_t local,
+                                   std::vector<uint8_t>& foreign) const {
   const uint32_t header_offset = page_start == region.start ? 100 : 0;
-  sqlite_format::BtreePageHeader btree;
-  if (!sqlite_format::ParseBtreePageHeader(page, header_offset, region.usable_size, btree))
-    return false;
-  uint32_t begin = record_start;
-  if (!header.length_restored)
-    rowid = CellPrefixRowid(page, btree.pointers_end, record_start, header.record_size, begin);
   const auto this_page =
       static_cast<uint32_t>(((page_start - region.start) >> region.page_shift) + 1);
   const auto is_btree_page = [&region, this_page](uint32_t number) {
@@ -415,7 +423,6 @@ bool PageMap::OwnershipOfRecord(const std::string& page, int64_t page_start,
     const uint8_t role = region.kinds[number - 1] & kKindMask;
     return role == kTableTreePage || role == kIndexTreePage;
   };
-  const uint64_t local = sqlite_format::LocalPayloadSize(header.record_size, region.usable_size, true);
   if (!MarkForeignBytes(page, header_offset, region.usable_size, begin, record_start,
                         static_cast<uint32_t>(record_start + local), is_btree_page, foreign))
     return false;

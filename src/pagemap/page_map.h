@@ -175,7 +175,7 @@ class PageMap {
   // the file's image of a page a WAL frame supersedes), is an old copy of a
   // live cell of the input's databases whose last bytes that page's present
   // content overwrote (the rule: overwritten_copy.h). `record` holds the bytes
-  // at `offset` on, at least the record's header; `record_size_hint` is the
+  // at `offset` on, at least the record's lead bytes; `record_size_hint` is the
   // record's size as the caller's column list gives it (0: unknown), which
   // restores a header length that a freeblock header overwrote. False when the
   // map cannot say which of the page's bytes are allocated, and always false
@@ -221,18 +221,19 @@ class PageMap {
   // Gives [start, end) to one region, over whatever held it before.
   void AssignSegment(int64_t start, int64_t end, Segment segment);
   void AddCellHashes(std::vector<uint64_t>& hashes, uint32_t usable_size);
-  // The database page of the input holding `offset`, as the file holds it,
-  // with the region it belongs to; false when there is none whole.
-  bool ReadDatabasePage(int64_t offset, std::string& page, int64_t& page_start,
-                        const DatabaseRegion*& region) const;
-  // Which bytes of the record at `record_start` of `page` (a page of
-  // `region`, from `page_start`) are foreign (overwritten_copy.h), from the
-  // header-length byte on, and its rowid when its cell prefix is still its own.
-  // False when the page cannot say, or the prefix is half overwritten.
-  bool OwnershipOfRecord(const std::string& page, int64_t page_start,
-                         const DatabaseRegion& region, uint32_t record_start,
-                         const RecordHeader& header, std::vector<uint8_t>& foreign,
-                         std::optional<int64_t>& rowid) const;
+  // The database page of the input holding `offset` (a b-tree page, or a
+  // superseded one) and the region it belongs to; false when there is none
+  // whole.
+  bool LocateDatabasePage(int64_t offset, int64_t& page_start,
+                          const DatabaseRegion*& region) const;
+  // Marks which bytes of [begin, record_start + local) of `page` (of `region`,
+  // from `page_start`) are foreign (overwritten_copy.h), then drops the
+  // prefix [begin, record_start), which must have none. False when the page
+  // cannot say.
+  bool ForeignBytesOfRecord(const std::string& page, int64_t page_start,
+                            const DatabaseRegion& region, uint32_t begin,
+                            uint32_t record_start, uint64_t local,
+                            std::vector<uint8_t>& foreign) const;
   bool LiveCellMatches(const CellSite& site, uint64_t record_size, std::string_view record,
                        std::span<const uint8_t> foreign, uint64_t header_size,
                        int64_t offset) const;
