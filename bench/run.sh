@@ -14,9 +14,11 @@
 #   quarrow-cli find FILE /dev/null                  (the 29 initial DDL lines)
 #   quarrow-cli find --ddl MV.ddl FILE /dev/null     (the 6 multi-value lines)
 #   quarrow-cli contacts --offset 0 FILE /dev/null   (address book only)
-# and prints each figure with its MB/s (10^6 bytes) and its ratio to cat.
-# Targets: find (29 lines) within 6x cat on the address book and 3x on random
-# bytes; contacts within 12x. With --strict a missed target gives exit status 3.
+# and prints each figure with its MB/s (10^6 bytes) and its ratio to cat, with
+# one- and two-thread rows, the cost of --details and the peak memory of
+# contacts. Targets: find (29 lines) within 3x cat on the address book and
+# 1.3x on random bytes; find (6 lines) within 10x; contacts within 10x and
+# 256 MiB. With --strict a missed target gives exit status 3.
 # Exit status 1 when a command fails. The temporary folder is removed at the
 # end unless --keep is given. Run from anywhere; paths are the repository's.
 set -euo pipefail
