@@ -69,20 +69,22 @@ bool MatchStatus::IsLiveData(int64_t position, const PageStatus& status,
       if (map_->IsCopyOfLiveCell(static_cast<int64_t>(id), candidate, payload_)) return true;
     }
   }
+  // One read serves both tests below: the record from its header length on.
+  buffer_.Read(position,
+               static_cast<size_t>(std::clamp<uint64_t>(record_size + 1, kMinHeaderRead,
+                                                        kMaxLocalPayload + 1)),
+               payload_);
+  const std::string_view record = payload_;
   // A freed copy has lost its first bytes to a freeblock header, perhaps long
   // before its page was freed or copied into a journal or a WAL frame.
-  if (record_size != 0) {
-    buffer_.Read(position + 1, static_cast<size_t>(std::min(record_size, kMaxLocalPayload)),
-                 payload_);
-    if (map_->IsCopyOfLiveBody(record_size, payload_)) return true;
-  }
+  if (record_size != 0 &&
+      map_->IsCopyOfLiveBody(record_size,
+                             record.substr(1, std::min(record_size, kMaxLocalPayload))))
+    return true;
   // A copy in a page that was reused since has lost its last bytes to the
   // page's new content; only a page the map holds can tell which.
   if (status.status != Status::kFreeblock && status.status != Status::kSuperseded) return false;
-  buffer_.Read(position, static_cast<size_t>(std::clamp<uint64_t>(record_size, kMinHeaderRead,
-                                                                  kMaxLocalPayload)),
-               payload_);
-  return map_->IsOverwrittenCopyOfLiveCell(Offset(position), payload_, record_size);
+  return map_->IsOverwrittenCopyOfLiveCell(Offset(position), record, record_size);
 }
 
 uint64_t RecordSizeOf(const ColumnList& columns) {
