@@ -31,11 +31,16 @@
 // still in front of it and not foreign, every non-foreign byte of the record's
 // local payload equals the live cell's, and its lead bytes (the header and the
 // first kLeadBodyBytes body bytes, or the whole body when shorter) are none
-// foreign: a record with less of its own is kept. Without its prefix (a freeblock header overwrote it) the record is
-// matched without a rowid, as the exact copy test matches freed copies.
+// foreign: a record with less of its own is kept. Without its prefix (a
+// freeblock header overwrote it, perhaps with the header-length byte, which
+// the serial types then imply) the record is matched without a rowid, as the
+// exact copy test matches freed copies; a deleted row whose own bytes all
+// equal a live row's (a deleted duplicate) goes with it there too.
 // A genuine older version of an edited row keeps the bytes that differ, and so
 // stays deleted data; a row whose differing bytes were all overwritten no
-// longer holds the older values anyway.
+// longer holds the older values anyway. A page the map holds no structure for
+// (a WAL frame, a journal record, a freelist page) says nothing: its records
+// are kept.
 // Pure functions over bytes the caller holds; thread-safe.
 #ifndef QUARROW_PAGEMAP_OVERWRITTEN_COPY_H_
 #define QUARROW_PAGEMAP_OVERWRITTEN_COPY_H_
