@@ -24,7 +24,7 @@ void CellSiteIndex::Add(std::vector<CellSite>& batch) {
 }
 
 bool CellSiteIndex::HasKey(uint64_t key) const {
-  const CellSite first{key, INT64_MIN, 0};
+  const CellSite first{key, 0};
   for (const std::vector<CellSite>& run : runs_) {
     auto it = std::lower_bound(run.begin(), run.end(), first);
     if (it != run.end() && it->key == key) return true;
@@ -32,13 +32,12 @@ bool CellSiteIndex::HasKey(uint64_t key) const {
   return false;
 }
 
-void CellSiteIndex::Find(uint64_t key, std::optional<int64_t> rowid, size_t limit,
-                         std::vector<CellSite>& out) const {
-  const CellSite first{key, rowid.value_or(INT64_MIN), 0};
+void CellSiteIndex::Find(uint64_t key, size_t limit, std::vector<CellSite>& out) const {
+  const CellSite first{key, 0};
   size_t found = 0;
   for (const std::vector<CellSite>& run : runs_) {
     for (auto it = std::lower_bound(run.begin(), run.end(), first);
-         it != run.end() && it->key == key && (!rowid || it->rowid == *rowid); ++it) {
+         it != run.end() && it->key == key; ++it) {
       if (found++ == limit) return;
       out.push_back(*it);
     }

@@ -263,7 +263,6 @@ class Walker {
     --budget_.cell_sites;
     out_.cell_sites.push_back(
         CellSite{SiteKey(cell.payload_size, local.substr(0, LeadSize(header_size, local.size()))),
-                 cell.rowid,
                  reader_.Where(page) + (uint64_t{start} << 1)});
   }
 

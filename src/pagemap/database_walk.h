@@ -44,15 +44,15 @@ struct WalkBudget {
 
 // Where a live table-leaf cell lies, so that its bytes can be read again: the
 // test of copies whose last bytes were overwritten compares them byte by byte.
+// 16 bytes: the rowid is read again with the cell.
 struct CellSite {
   uint64_t key = 0;    // SiteKey of its payload size and lead bytes
-  int64_t rowid = 0;
   // The cell's first byte: its offset in the file the page was read from,
   // shifted left by one, plus 1 when that file is the WAL.
   uint64_t where = 0;
 
   bool operator<(const CellSite& other) const {
-    return key != other.key ? key < other.key : rowid < other.rowid;
+    return key != other.key ? key < other.key : where < other.where;
   }
 };
 

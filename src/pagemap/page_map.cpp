@@ -108,8 +108,8 @@ PageMap::PageMap(std::shared_ptr<const ByteSource> input,
   // One copy-test entry (8 bytes) per 128 input bytes covers live rows that
   // average 128 bytes or more; past it, copies are kept as possibly deleted.
   budget_.cell_hashes = total / 128 + 65536;
-  // Sites cost 24 bytes: fewer of them, so that memory stays a small share.
-  budget_.cell_sites = total / 512 + 65536;
+  // Sites cost 16 bytes: half as many, so that memory stays a small share.
+  budget_.cell_sites = total / 256 + 65536;
   Build(companions);
 }
 
@@ -324,7 +324,8 @@ bool PageMap::LocateDatabasePage(int64_t offset, int64_t& page_start,
   return page_start >= segment_start && page_start + region->page_size <= segment.end;
 }
 
-bool PageMap::LiveCellMatches(const CellSite& site, uint64_t record_size,
+bool PageMap::LiveCellMatches(const CellSite& site, std::optional<int64_t> rowid,
+                              uint64_t record_size,
                               std::string_view record, std::span<const uint8_t> foreign,
                               uint64_t header_size, int64_t offset) const {
   const ByteSource* source = (site.where & 1) != 0 ? own_wal_.get() : input_.get();
@@ -334,11 +335,11 @@ bool PageMap::LiveCellMatches(const CellSite& site, uint64_t record_size,
   cell.resize(source->ReadAt(at, cell.size(), cell.data()));
   const auto* p = reinterpret_cast<const uint8_t*>(cell.data());
   const uint8_t* end = p + cell.size();
-  uint64_t payload_size = 0, rowid = 0;
+  uint64_t payload_size = 0, live_rowid = 0;
   const int size_length = sqlite_format::GetVarint(p, end, payload_size);
   if (size_length == 0 || payload_size != record_size) return false;
-  const int rowid_length = sqlite_format::GetVarint(p + size_length, end, rowid);
-  if (rowid_length == 0 || static_cast<int64_t>(rowid) != site.rowid) return false;
+  const int rowid_length = sqlite_format::GetVarint(p + size_length, end, live_rowid);
+  if (rowid_length == 0 || (rowid && static_cast<int64_t>(live_rowid) != *rowid)) return false;
   const size_t payload_at = static_cast<size_t>(size_length + rowid_length);
   // The record itself is no live cell (the caller's status says so); a site
   // there would be a stale one.
@@ -384,10 +385,10 @@ bool PageMap::IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view recor
     std::optional<int64_t> rowid;
     if (!header.length_restored)
       rowid = CellPrefixRowid(page, record_start - room, record_start, header.record_size, begin);
-    // With its prefix, only cells of its rowid; without, a few of any rowid.
+    // With its prefix, only cells of its rowid match; without, any rowid.
     constexpr size_t kMaxCandidates = 16;
     std::vector<CellSite> candidates;
-    cell_sites_.Find(key, rowid, kMaxCandidates, candidates);
+    cell_sites_.Find(key, kMaxCandidates, candidates);
     if (candidates.empty()) return false;
 
     if (input_->ReadAt(page_start, page.size(), page.data()) != page.size()) return false;
@@ -402,7 +403,8 @@ bool PageMap::IsOverwrittenCopyOfLiveCell(int64_t offset, std::string_view recor
       foreign[0] = 0;
     }
     for (const CellSite& site : candidates) {
-      if (LiveCellMatches(site, header.record_size, here, foreign, header.bytes.size(), offset))
+      if (LiveCellMatches(site, rowid, header.record_size, here, foreign, header.bytes.size(),
+                          offset))
         return true;
     }
   } catch (const Error&) {

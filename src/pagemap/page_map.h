@@ -34,14 +34,14 @@
 // of each leaf level, freelist trunks and the WAL; leaves are read only with
 // copy_index. A queried b-tree page is read once per cursor (from the window
 // when SetWindow covers it). Memory: one byte per page of each database, plus 8
-// bytes per live table-leaf cell with copy_index, and 24 more per live cell of
+// bytes per live table-leaf cell with copy_index, and 16 more per live cell of
 // the input's own databases for the overwritten-copy test. Hostile structure (loops,
 // pointers out of range, lying headers, truncated files) never crashes, hangs
 // or throws: what cannot be mapped is `unknown`, and the total work and memory
 // are bounded in proportion to the input's size: page reads copy at most four
 // times the bytes of the input and its companions (plus 16 MiB), kind bytes are
 // at most two per 512 input bytes, and the copy test holds at most one entry
-// per 128 input bytes and the overwritten-copy test one per 512 (past that,
+// per 128 input bytes and the overwritten-copy test one per 256 (past that,
 // copies are not recognised and so are kept).
 //
 // How a command uses it (a sketch; the map is optional, so a file that cannot
@@ -234,7 +234,10 @@ class PageMap {
                             const DatabaseRegion& region, uint32_t begin,
                             uint32_t record_start, uint64_t local,
                             std::vector<uint8_t>& foreign) const;
-  bool LiveCellMatches(const CellSite& site, uint64_t record_size, std::string_view record,
+  // True iff the live cell at `site` (of `rowid`, when given) has the
+  // record's size and every byte of `record` that is not foreign.
+  bool LiveCellMatches(const CellSite& site, std::optional<int64_t> rowid,
+                       uint64_t record_size, std::string_view record,
                        std::span<const uint8_t> foreign, uint64_t header_size,
                        int64_t offset) const;
 
