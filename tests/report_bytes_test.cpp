@@ -78,6 +78,22 @@ TEST(ByteScan, CopiesWriteExactlyTheirBytes) {
   EXPECT_EQ(line.view(), std::string(40, 'k') + "ab");
 }
 
+TEST(ByteScan, IntegersAreCheckedWordByWord) {
+  for (std::string_view text : {"12345678", "-1234567812345678", "1234567812345678901"})
+    EXPECT_TRUE(IsDecimalInteger(text)) << text;
+  // A byte just below '0' or just above '9', or from 0x80 on, at either end
+  // of a word and in the tail.
+  for (std::string_view text : {"/2345678", "1234567:", "12345678/", "1234567\xB9",
+                                "\xB0" "2345678", "123456781234567:", "00000000"})
+    EXPECT_FALSE(IsDecimalInteger(text)) << text;
+  // Two-byte sequences take the short way, the rest the table: both agree.
+  for (std::string_view text : {"\xC3\xA9", "\xC3", "\xC3(", "\xC1\x81", "\xE2\x82\xAC"}) {
+    const Utf8Step fast = NextUtf8Step(text), slow = NextUtf8StepSlow(text);
+    EXPECT_EQ(fast.length, slow.length) << text;
+    EXPECT_EQ(fast.valid, slow.valid) << text;
+  }
+}
+
 // The report's 46 column names, as a contacts run names them.
 std::vector<std::string> ContactsNames() {
   std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};

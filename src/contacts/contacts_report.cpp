@@ -1,6 +1,7 @@
 #include "contacts/contacts_report.h"
 
 #include <charconv>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "engine/file_io.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
+#include "report/line_buffer.h"
 
 namespace quarrow {
 
@@ -62,6 +64,16 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
     if (column.off) suppressed.insert(column.name);
   cells_.resize(layout_.size());
   for (size_t col = 0; col < layout_.size(); ++col) {
+    default_at_.push_back(defaults_.size());
+    const bool integer = layout_.columns()[col].integer;
+    const bool null = integer || suppressed.count(names[col]) > 0;
+    defaults_ += null ? layout_.null_member(col) : layout_.empty_member(col);
+    // The cells whose member that is: see Kind.
+    default_cells_.push_back(integer ? kEmptyCell | kNullCell : null ? kNullCell : kEmptyCell);
+  }
+  default_at_.push_back(defaults_.size());
+  defaults_.append(LineBuffer::kSlack, '\0');
+  for (size_t col = 0; col < layout_.size(); ++col) {
     kinds_.push_back(layout_.columns()[col].integer ? Kind::kInteger
                      : suppressed.count(names[col]) ? Kind::kSuppressed
                                                     : Kind::kText);
@@ -107,21 +119,30 @@ std::string_view ContactsFormattedReport::JsonlLineOfCells(int64_t offset,
   const JsonlColumns& layout = layout_;
   const Cell* cells = cells_.data();
   const Kind* kinds = kinds_.data();
-  for (size_t col = 0, columns = cells_.size(); col < columns; ++col) {
+  const char* defaults = defaults_.data();
+  const size_t* default_at = default_at_.data();
+  const uint8_t* defaults_by = default_cells_.data();
+  size_t run = 0;  // the first column of the run of default cells not written yet
+  const size_t columns = cells_.size();
+  for (size_t col = 0; col < columns; ++col) {
     const std::string_view cell = cells[col].text;
     const Kind kind = kinds[col];
-    if (kind != Kind::kText && cell == "null") {
-      out = JsonlLine::WriteNull(layout, col, out);
-    } else if (kind == Kind::kInteger && cell.empty()) {
-      out = JsonlLine::WriteNull(layout, col, out);
-    } else if (kind == Kind::kInteger && IsDecimalInteger(cell)) {
-      out = JsonlLine::WriteNumber(layout, col, cell, out);
+    if (defaults_by[col] & DefaultsOf(cell)) continue;
+    out = CopyPadded({defaults + default_at[run], default_at[col] - default_at[run]}, out);
+    run = col + 1;
+    // Cells are read from row_, padded: whole blocks may be read past them.
+    if (kind == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
+      out = CopyPadded(cell, CopyPadded(layout.key(col), out));
     } else if (cells[col].plain) {
-      out = JsonlLine::WritePlainText(layout, col, cell, out);
+      out = CopyPadded(layout.key(col), out);
+      *out++ = '"';
+      out = CopyPadded(cell, out);
+      *out++ = '"';
     } else {
       out = jsonl_.WriteText(layout, col, cell, out);
     }
   }
+  out = CopyPadded({defaults + default_at[run], default_at[columns] - default_at[run]}, out);
   jsonl_.Commit(out);
   return jsonl_.Finish();
 }
@@ -129,39 +150,59 @@ std::string_view ContactsFormattedReport::JsonlLineOfCells(int64_t offset,
 std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
                                               int64_t offset, std::string_view status) {
   cells_size_ = 0;
-  for (size_t col = 0; col < cells_.size(); ++col) {
-    cells_[col] = {col < cells.size() ? cells[col] : std::string_view(), false};
-    cells_size_ += cells_[col].text.size();
-  }
+  for (std::string_view cell : cells) cells_size_ += cell.size();
+  char* at = StartCopy(cells_size_);
+  for (size_t col = 0; col < cells_.size(); ++col)
+    cells_[col] = {col < cells.size() ? KeepCopy(cells[col], at) : std::string_view(at, 0), false};
+  EndCopy(at);
   return options_.format == ReportFormat::kCsv ? CsvLineOfCells(offset, status)
                                                : JsonlLineOfCells(offset, status);
+}
+
+char* ContactsFormattedReport::StartCopy(size_t size) {
+  row_.Clear();
+  return row_.Room(size);
+}
+
+std::string_view ContactsFormattedReport::KeepCopy(std::string_view cell, char*& at) {
+  const std::string_view copy(at, cell.size());
+  at = CopyBytes(cell, at);
+  return copy;
+}
+
+void ContactsFormattedReport::EndCopy(char* at) {
+  std::memset(at, 0, LineBuffer::kSlack);
+  row_.SetEnd(at);
 }
 
 template <typename Marks>
 void ContactsFormattedReport::SplitCells(std::string_view joined_cells,
                                          std::span<const std::string_view> more_cells,
                                          const std::array<bool, 256>& plain_bytes, Marks marks) {
+  cells_size_ = joined_cells.size();
+  for (std::string_view cell : more_cells) cells_size_ += cell.size();
+  char* at = StartCopy(cells_size_);
+  const std::string_view joined = KeepCopy(joined_cells, at);
   const size_t columns = cells_.size();
+  Cell* cells = cells_.data();
   size_t col = 0, start = 0;
   bool plain = true;
   // One pass over the joined cells finds both the TABs between them and the
   // bytes that keep a cell from being copied as it is.
-  ForEachMarked(joined_cells, plain_bytes, marks, [&](size_t at) {
-    if (joined_cells[at] != '\t') {
-      plain = false;
-      return;
-    }
-    if (col < columns) cells_[col++] = {{joined_cells.data() + start, at - start}, plain};
-    start = at + 1;
-    plain = true;
+  // Without a branch on what the byte is: the cell is stored either way and
+  // kept only at a TAB.
+  ForEachMarked(joined, plain_bytes, marks, [&](size_t at_byte) {
+    const bool tab = joined[at_byte] == '\t';
+    if (col < columns) cells[col] = {{joined.data() + start, at_byte - start}, plain};
+    col += tab;
+    start = tab ? at_byte + 1 : start;
+    plain = tab;
   });
-  if (col < columns) cells_[col++] = {joined_cells.substr(start), plain};
-  cells_size_ = joined_cells.size();
-  for (size_t k = 0; k < more_cells.size() && col < columns; ++k, ++col) {
-    cells_[col] = {more_cells[k], more_cells[k].empty()};
-    cells_size_ += more_cells[k].size();
-  }
-  for (; col < columns; ++col) cells_[col] = {std::string_view(), true};
+  if (col < columns) cells[col++] = {joined.substr(start), plain};
+  for (size_t k = 0; k < more_cells.size() && col < columns; ++k, ++col)
+    cells[col] = {KeepCopy(more_cells[k], at), more_cells[k].empty()};
+  for (; col < columns; ++col) cells[col] = {std::string_view(at, 0), true};
+  EndCopy(at);
 }
 
 std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,

@@ -5,6 +5,7 @@
 #define QUARROW_CONTACTS_CONTACTS_REPORT_H_
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -16,6 +17,7 @@
 #include "engine/run_options.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
+#include "report/line_buffer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {
@@ -79,6 +81,20 @@ class ContactsFormattedReport {
   template <typename Marks>
   void SplitCells(std::string_view joined_cells, std::span<const std::string_view> more_cells,
                   const std::array<bool, 256>& plain_bytes, Marks marks);
+  // What a cell is, as far as defaults_ goes: empty, "null", or neither (0).
+  // Without a branch, for the cells are any mix: `cell` is in row_, padded.
+  static constexpr uint8_t kEmptyCell = 1, kNullCell = 2;
+  static uint8_t DefaultsOf(std::string_view cell) {
+    uint32_t head, null;
+    std::memcpy(&head, cell.data(), 4);
+    std::memcpy(&null, "null", 4);
+    return static_cast<uint8_t>(cell.empty() | ((cell.size() == 4 && head == null) << 1));
+  }
+  // The row's cells are copied into row_, with zeroed LineBuffer::kSlack
+  // bytes after them: StartCopy with their size in all, KeepCopy each, EndCopy.
+  char* StartCopy(size_t size);
+  static std::string_view KeepCopy(std::string_view cell, char*& at);
+  void EndCopy(char* at);
   // The line of cells_, with the row's offset and status.
   std::string_view CsvLineOfCells(int64_t offset, std::string_view status);
   std::string_view JsonlLineOfCells(int64_t offset, std::string_view status);
@@ -87,7 +103,15 @@ class ContactsFormattedReport {
   JsonlColumns layout_;
   std::vector<Kind> kinds_;  // by column
   std::vector<Cell> cells_;  // the row being written, by column
-  size_t cells_size_ = 0;    // their bytes in all, or more
+  size_t cells_size_ = 0;    // their bytes in all
+  LineBuffer row_;           // where cells_ are
+  // Each column's jsonl member for a default cell (an empty one, or "null"
+  // where that is null), one after the other, so that a run of default cells
+  // -- most cells are -- is copied in one go;
+  // column k's starts at default_at_[k] (one more entry for the end).
+  std::string defaults_;
+  std::vector<size_t> default_at_;
+  std::vector<uint8_t> default_cells_;  // by column: the DefaultsOf its default cells
   JsonlLine jsonl_;
   CsvLine csv_;
 };

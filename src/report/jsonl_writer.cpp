@@ -64,10 +64,12 @@ char* WriteJsonString(std::string_view bytes, char* out, bool& valid) {
 }
 
 void AppendHex(std::string_view bytes, std::string& out) {
+  size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
   for (char c : bytes) {
-    uint8_t b = static_cast<uint8_t>(c);
-    out += kHexDigits[b >> 4];
-    out += kHexDigits[b & 15];
+    const uint8_t b = static_cast<uint8_t>(c);
+    out[at++] = kHexDigits[b >> 4];
+    out[at++] = kHexDigits[b & 15];
   }
 }
 
@@ -114,8 +116,7 @@ void JsonlLine::Begin() {
 void JsonlLine::Integer(std::string_view name, int64_t value) {
   char* out = line_.Room(name.size() + 4 + 20);
   std::memcpy(out, ",\"", 2);
-  std::memcpy(out + 2, name.data(), name.size());
-  out += 2 + name.size();
+  out = CopyBytes(name, out + 2);
   std::memcpy(out, "\":", 2);
   out += 2;
   line_.SetEnd(std::to_chars(out, out + 20, value).ptr);

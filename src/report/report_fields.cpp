@@ -58,7 +58,7 @@ size_t WellFormedPrefix(std::string_view s, const Lead& lead) {
 
 }  // namespace
 
-Utf8Step NextUtf8Step(std::string_view bytes) {
+Utf8Step NextUtf8StepSlow(std::string_view bytes) {
   const Lead lead = LeadOf(static_cast<uint8_t>(bytes[0]));
   const size_t prefix = WellFormedPrefix(bytes, lead);
   if (lead.length > 0 && prefix == lead.length) return {prefix, true};
