@@ -96,10 +96,20 @@ std::string ContactsFormattedReport::Head() const {
 std::string_view ContactsFormattedReport::CsvLineOfCells(int64_t offset,
                                                          std::string_view status) {
   csv_.Begin();
+  // Room for the whole row at once, and cells copied in whole blocks from
+  // their padded copies, as for jsonl.
+  char* out = csv_.MakeRoom(CsvLine::RoomFor(cells_size_) + 3 * cells_.size());
   for (const Cell& cell : cells_) {
-    if (cell.plain) csv_.PlainField(cell.text);
-    else csv_.Field(cell.text);
+    const std::string_view text = cell.text;
+    // Only a space at either end asks a plain cell for quotes.
+    if (cell.plain && (text.empty() || (text.front() != ' ' && text.back() != ' '))) {
+      *out = ',';
+      out = CopyPadded(text, out + 1);
+    } else {
+      out = CsvLine::WriteField(text, out);
+    }
   }
+  csv_.Commit(out);
   if (options_.details) {
     char digits[24];
     csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));

@@ -34,7 +34,7 @@ char* WriteCareful(std::string_view bytes, size_t from, bool quoted, char* out) 
 }
 
 // Writes one field at `out`, which has room for MaxFieldSize bytes.
-char* WriteField(std::string_view bytes, char* out) {
+char* WriteFieldAt(std::string_view bytes, char* out) {
   const size_t plain = CsvPlainEnd(bytes, 0);
   const bool spaced = !bytes.empty() && (bytes.front() == ' ' || bytes.back() == ' ');
   if (plain == bytes.size() && !spaced) {
@@ -55,7 +55,12 @@ constexpr size_t MaxFieldSize(size_t size) { return 3 * size + 2; }
 void CsvLine::Field(std::string_view bytes) {
   char* out = line_.Room(1 + MaxFieldSize(bytes.size()));
   *out = ',';
-  line_.SetEnd(WriteField(bytes, out + 1));
+  line_.SetEnd(WriteFieldAt(bytes, out + 1));
+}
+
+char* CsvLine::WriteField(std::string_view bytes, char* out) {
+  *out = ',';
+  return WriteFieldAt(bytes, out + 1);
 }
 
 std::string_view CsvLine::Finish() {
@@ -70,7 +75,7 @@ std::string_view CsvLine::Finish() {
 void AppendCsvField(std::string_view bytes, std::string& out) {
   const size_t start = out.size();
   out.resize(start + MaxFieldSize(bytes.size()));
-  const char* end = WriteField(bytes, out.data() + start);
+  const char* end = WriteFieldAt(bytes, out.data() + start);
   out.resize(static_cast<size_t>(end - out.data()));
 }
 

@@ -42,6 +42,13 @@ class CsvLine {
     *out = ',';
     line_.SetEnd(CopyBytes(bytes, out + 1));
   }
+  // The same fields for loops that write many: MakeRoom once for all of them
+  // (RoomFor each), then each is written at `out`, after its comma, and
+  // returns its end; Commit takes the last end. No check per field.
+  static constexpr size_t RoomFor(size_t size) { return 3 * size + 3; }
+  char* MakeRoom(size_t bytes) { return line_.Room(bytes); }
+  void Commit(const char* end) { line_.SetEnd(end); }
+  static char* WriteField(std::string_view bytes, char* out);
   // Ends the record with CR LF. The line is valid until the next Begin.
   std::string_view Finish();
 
