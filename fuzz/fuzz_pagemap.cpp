@@ -5,8 +5,9 @@
 // no hang", it checks that every status is well formed, that a cursor reading
 // pages from a window agrees with file reads, that the order of queries does
 // not matter, that caller-reported database starts give the map the
-// constructor's own scan gives, and that nothing past the input's end is
-// mapped; a violation aborts.
+// constructor's own scan gives, that nothing past the input's end is mapped,
+// and that the copy tests answer no without the copy index; a violation
+// aborts.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -96,6 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool copy = map.IsCopyOfLiveCell(static_cast<int64_t>(at), rest.size(), rest);
     Check(options.copy_index || !copy);
     map.IsCopyOfLiveCell(-1, uint64_t{1} << 40, rest.substr(0, 7));
+    // The overwritten-copy test reads hostile pages and cell sites: at any
+    // offset, with the record cut anywhere and any size hint.
+    const bool overwritten = map.IsOverwrittenCopyOfLiveCell(static_cast<int64_t>(at), rest,
+                                                             rest.empty() ? 0 : uint8_t(rest[0]));
+    Check(options.copy_index || !overwritten);
+    map.IsOverwrittenCopyOfLiveCell(static_cast<int64_t>(at), rest.substr(0, 3), uint64_t{1} << 40);
   }
   return 0;
 }
