@@ -115,7 +115,9 @@ struct SampleRow {
     cells[18] = "x";  // a suppressed column's value all the same
     cells[21] = "1500", cells[25] = "null", cells[26] = "0";
     cells[29] = std::string(20, 'z');                           // past two words
+    cells[28] = std::string(70, 'L');                           // past a 64-byte block
     cells[32] = "555 0150", cells[34] = "a, b", cells[41] = " lead";
+    cells[33] = "caf\xC3\xA9";                                 // a label cell to check
   }
   std::string Joined() const {
     std::string joined;
@@ -160,7 +162,8 @@ TEST(ContactsReportBytes, JsonlRowIsPinned) {
       {{0, "12"}, {1, "-3"}, {4, "\"M\xC3\xBCller\""}, {5, "\"say \\\"hi\\\"\\\\\""},
        {6, "\"a\xEF\xBF\xBD" "b\""}, {8, "\"tab\\u0001\""}, {13, "\"007\""}, {18, "\"x\""},
        {21, "1500"}, {25, "\"null\""}, {26, "\"0\""}, {29, "\"" + std::string(20, 'z') + "\""},
-       {32, "\"555 0150\""}, {34, "\"a, b\""}, {41, "\" lead\""}},
+       {28, "\"" + std::string(70, 'L') + "\""}, {32, "\"555 0150\""},
+       {33, "\"caf\xC3\xA9\""}, {34, "\"a, b\""}, {41, "\" lead\""}},
       "\"\"", ",", true);
   EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\"," + members +
                       ",\"_raw\":{\"Middle\":\"61ff62\"}}\n");

@@ -142,12 +142,9 @@ std::string_view ContactsFormattedReport::JsonlLineOfCells(int64_t offset,
     run = col + 1;
     // Cells are read from row_, padded: whole blocks may be read past them.
     if (kind == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
-      out = CopyPadded(cell, CopyPadded(layout.key(col), out));
+      out = JsonlLine::WritePaddedNumber(layout, col, cell, out);
     } else if (cells[col].plain) {
-      out = CopyPadded(layout.key(col), out);
-      *out++ = '"';
-      out = CopyPadded(cell, out);
-      *out++ = '"';
+      out = JsonlLine::WritePaddedPlainText(layout, col, cell, out);
     } else {
       out = jsonl_.WriteText(layout, col, cell, out);
     }

@@ -33,15 +33,6 @@ class CsvLine {
  public:
   void Begin() { line_.Clear(); }
   void Field(std::string_view bytes);
-  // The fast form, for a field the caller knows has no byte that CsvPlainEnd
-  // stops at.
-  void PlainField(std::string_view bytes) {
-    // Only a space at either end asks for quotes.
-    if (!bytes.empty() && (bytes.front() == ' ' || bytes.back() == ' ')) return Field(bytes);
-    char* out = line_.Room(1 + bytes.size());
-    *out = ',';
-    line_.SetEnd(CopyBytes(bytes, out + 1));
-  }
   // The same fields for loops that write many: MakeRoom once for all of them
   // (RoomFor each), then each is written at `out`, after its comma, and
   // returns its end; Commit takes the last end. No check per field.

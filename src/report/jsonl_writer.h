@@ -117,6 +117,20 @@ class JsonlLine {
                            char* out) {
     return CopyBytes(digits, CopyPadded(layout.key(index), out));
   }
+  // The same two for `bytes` followed by LineBuffer::kSlack readable bytes:
+  // copied in whole blocks.
+  static char* WritePaddedPlainText(const JsonlColumns& layout, size_t index,
+                                    std::string_view bytes, char* out) {
+    out = CopyPadded(layout.key(index), out);
+    *out++ = '"';
+    out = CopyPadded(bytes, out);
+    *out++ = '"';
+    return out;
+  }
+  static char* WritePaddedNumber(const JsonlColumns& layout, size_t index,
+                                 std::string_view digits, char* out) {
+    return CopyPadded(digits, CopyPadded(layout.key(index), out));
+  }
   // Any text: escaped, and replaced where it is not UTF-8 (kept for "_raw").
   char* WriteText(const JsonlColumns& layout, size_t index, std::string_view bytes, char* out) {
     if (JsonPlainEnd(bytes, 0) == bytes.size()) return WritePlainText(layout, index, bytes, out);
