@@ -39,9 +39,14 @@ void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to
   const int64_t block_end = static_cast<int64_t>(bytes.size()) - 128;
   ByteClasses here, next;
   int64_t next_at = -1;  // where `next` was classified, if anywhere
+  // Each block's zero mask is made once: the pair rule's "zero after" comes
+  // from this block's and the next one's.
+  uint64_t zeros_here = j <= block_end ? ZeroMask(data + j) : 0;
   for (; j + 64 <= to && j <= block_end; j += 64) {
-    uint64_t mask = ~ZeroMask(data + j);
-    if (pair) mask &= ZeroMask(data + j + 1);
+    const uint64_t zeros_next = ZeroMask(data + j + 64);
+    uint64_t mask = ~zeros_here;
+    if (pair) mask &= (zeros_here >> 1) | (zeros_next << 63);
+    zeros_here = zeros_next;
     if (mask == 0) continue;
     here = next_at == j ? next : ClassifyBlock(data + j);
     next = ClassifyBlock(data + j + 64);
