@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "contacts/contacts_recovery.h"
 #include "contacts/contacts_report.h"
 #include "contacts/result_table.h"
 #include "engine/ports.h"
@@ -12,6 +13,7 @@
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
 #include "report/report_fields.h"
+#include "sample_book.h"
 #include "search/find_data.h"
 
 namespace quarrow {
@@ -215,6 +217,48 @@ print(len(o), o['NUM_1'], o['ABPerson'], o['First'], repr(o['MOBILE']), repr(o['
   EXPECT_EQ(printed,
             "2 46 ['NUM_0', 'NUM_1', 'NUM_2', 'ABPerson', 'First'] MOBILE Anna, \"Bee\" 555 0150\n"
             "46 1500 None Anna, \"Bee\" '555 0150' None False None null\n");
+}
+
+// The formats carry the very rows of the tsv report, label cells on the first
+// row of each id included, however many workers make the lines.
+TEST(ContactsFormats, CsvAndJsonlRowsAreTheTsvReportsRows) {
+  TempDir dir;
+  const std::string book = dir.File("book.db");
+  sample::SampleOptions sample_options;
+  sample_options.layout = 34;
+  sample_options.persons = 120;
+  sample_options.seed = 2;
+  sample::MakeSampleBook(book, sample_options);
+  for (int threads : {1, 2}) {
+    for (ReportFormat format : {ReportFormat::kTsv, ReportFormat::kCsv, ReportFormat::kJsonl}) {
+      RunOptions options;
+      options.format = format;
+      options.threads = threads;
+      LinesEditor editor;
+      NoTextView view;
+      ResultTable table;
+      const char* name = format == ReportFormat::kTsv ? "/out.tsv"
+                         : format == ReportFormat::kCsv ? "/out.csv" : "/out.jsonl";
+      RecoverContacts(book, "0", dir.path().string() + name, editor, view, table, nullptr,
+                      options);
+    }
+    std::string printed = Python(dir, R"(
+import csv, json, sys
+folder = sys.argv[1]
+text = open(folder + '/out.tsv', encoding='utf-8-sig', errors='replace', newline='').read()
+tsv = [line.split('\t')[:46] for line in text.split('\r\n') if line]
+rows = list(csv.reader(open(folder + '/out.csv', newline='', encoding='utf-8')))
+objects = [json.loads(line) for line in open(folder + '/out.jsonl', encoding='utf-8')]
+names = tsv[0]
+labels = names[32:46]
+with_labels = sum(1 for row in tsv[1:] if any(row[32:46]))
+same_jsonl = all([o[n] for n in labels] == row[32:46] and o['First'] == row[4]
+                 for o, row in zip(objects, tsv[1:]))
+print(len(tsv) - 1, rows == tsv, len(objects) == len(tsv) - 1, same_jsonl, with_labels > 10)
+)", dir.path().string());
+    EXPECT_EQ(printed.substr(printed.find(' ')), " True True True True\n")
+        << "threads " << threads << ": " << printed;
+  }
 }
 
 }  // namespace

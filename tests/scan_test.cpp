@@ -113,6 +113,64 @@ TEST(ScanRecords, PagedAndThreadedScansEqualTheOneBufferScan) {
   }
 }
 
+// Scratch a formatter keeps between calls: its copies start afresh, and a
+// scratch used by two threads at once is caught by its own check.
+class FormatterScratch {
+ public:
+  FormatterScratch() = default;
+  FormatterScratch(const FormatterScratch&) {}
+  FormatterScratch& operator=(const FormatterScratch&) = delete;
+  bool Enter() { return !busy_.exchange(true); }
+  void Leave() { busy_ = false; }
+  bool used() const { return used_; }
+  void Use() { used_ = true; }
+
+ private:
+  std::atomic<bool> busy_{false};
+  bool used_ = false;
+};
+
+// A formatter with scratch of its own, counting its calls in shared counters.
+struct ScratchFormatter {
+  FormatterScratch scratch;
+  std::atomic<int64_t>* calls;
+  std::atomic<bool>* overlapped;
+
+  bool operator()(const Match& match, const ColumnList&, std::string& out) {
+    if (!scratch.Enter()) *overlapped = true;
+    scratch.Use();
+    ++*calls;
+    out += std::to_string(match.position);
+    scratch.Leave();
+    return true;
+  }
+};
+
+TEST(ScanFormatted, EachWorkerFormatsWithItsOwnCopyOfTheFormatter) {
+  const std::string bytes = MixedBytes(20000, 4);
+  Buffer buffer = Buffer::FromBytes(bytes);
+  const ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  std::atomic<int64_t> calls{0};
+  std::atomic<bool> overlapped{false};
+  const MatchFormatter formatter = ScratchFormatter{{}, &calls, &overlapped};
+  int64_t matches = 0;
+  for (int threads : {1, 2, 3}) {
+    ScanParams params = Params(CandidateRule::kPair, kLoose, 0, 64, threads);
+    ASSERT_TRUE(ScanFormatted(buffer, columns, params, formatter,
+                              [&](int64_t position, std::string_view text) {
+                                EXPECT_EQ(text, std::to_string(position));
+                                ++matches;
+                              }));
+  }
+  EXPECT_GT(matches, 0);
+  EXPECT_EQ(calls.load(), matches);
+  EXPECT_FALSE(overlapped.load());
+  // The caller's own formatter is never called: the workers call copies.
+  const auto* own = formatter.target<ScratchFormatter>();
+  ASSERT_NE(own, nullptr);
+  EXPECT_FALSE(own->scratch.used());
+}
+
 // A file-like source of any size: zeros with records planted at given offsets.
 class PlantedSource : public ByteSource {
  public:

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
@@ -162,6 +164,45 @@ void SetLabelCells(const LabelCells& labels, int id,
     cells[k] = labels.Cell(id, LabelCells::kFirstColumn + k);
 }
 
+// A csv or jsonl line made on a scan worker, for the rows whose label cells
+// are empty: all but the first row of each of at most 2,000 record ids. The
+// line is most of the report's work, and the calling thread alone could not
+// keep up with the workers. Each copy (one per worker) formats with report
+// scratch of its own.
+class WorkerLines {
+ public:
+  WorkerLines(const RunOptions& options, const std::vector<std::string>& names)
+      : options_(options), names_(&names) {}
+  WorkerLines(const WorkerLines& other) : options_(other.options_), names_(other.names_) {}
+  WorkerLines& operator=(const WorkerLines&) = delete;
+
+  // Appends the line of a person row (cells 0 to 31 joined by TABs) with empty
+  // label cells, then its length, so that TakeLine finds it at the end.
+  void AppendLine(std::string_view row, int64_t offset, std::string& out) {
+    if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
+    static constexpr std::array<std::string_view, LabelCells::kCells> kNoLabels{};
+    const std::string_view line = report_->Row(row, kNoLabels, offset, "");
+    out.append(line);
+    const uint64_t size = line.size();
+    out.append(reinterpret_cast<const char*>(&size), sizeof size);
+  }
+
+  // Splits what AppendLine added off the end of `formatted`.
+  static std::string_view TakeLine(std::string_view& formatted) {
+    uint64_t size;
+    std::memcpy(&size, formatted.data() + formatted.size() - sizeof size, sizeof size);
+    formatted.remove_suffix(sizeof size);
+    const std::string_view line = formatted.substr(formatted.size() - size);
+    formatted.remove_suffix(size);
+    return line;
+  }
+
+ private:
+  RunOptions options_;
+  const std::vector<std::string>* names_;
+  std::unique_ptr<ContactsFormattedReport> report_;
+};
+
 }  // namespace
 
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
@@ -183,16 +224,30 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // With a status, the record's size from its serial types goes first, on a
   // line of its own: the copy test of a freed record needs it.
   const bool sized = status.enabled();
+  // Without details a line's cells are known on the workers, but for the
+  // label cells of an id's first row.
+  const bool lines_on_workers =
+      writer.options().format != ReportFormat::kTsv && !writer.options().details;
+  const int64_t start_offset = buffer.start_offset();
   const bool finished = ScanFormatted(
       buffer, columns, params,
-      [&person_cells, sized](const Match& match, const ColumnList& found, std::string& row) {
+      [&person_cells, sized, lines_on_workers, start_offset,
+       lines = WorkerLines(writer.options(), writer.names())](
+          const Match& match, const ColumnList& found, std::string& row) mutable {
         if (sized) {
           AppendDecimal(RecordSizeOf(found), row);
           row += '\n';
         }
-        return FormatPersonRowFromMatch(match, found, person_cells, row);
+        const size_t row_at = row.size();
+        FormatPersonRowFromMatch(match, found, person_cells, row);
+        if (lines_on_workers)
+          lines.AppendLine(std::string_view(row).substr(row_at), start_offset + match.position,
+                           row);
+        return true;
       },
       [&](int64_t position, std::string_view row) {
+        const std::string_view line =
+            lines_on_workers ? WorkerLines::TakeLine(row) : std::string_view();
         uint64_t record_size = 0;
         if (sized) {
           const size_t end = row.find('\n');
@@ -208,6 +263,10 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
             status.IsLiveData(position, where, rowid, row.substr(0, row.find('\t')),
                               record_size))
           return;
+        if (lines_on_workers && !(first_of_id && labels.Has(id))) {
+          writer.FormattedRow(line);
+          return;
+        }
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);

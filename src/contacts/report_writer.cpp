@@ -13,7 +13,7 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 ContactsReportWriter::ContactsReportWriter(const std::string& output_path,
                                            const RunOptions& options,
                                            const std::vector<std::string>& names)
-    : file_(output_path), options_(options), formatted_(options, names) {
+    : file_(output_path), options_(options), names_(names), formatted_(options, names) {
   if (options_.format != ReportFormat::kTsv) {
     file_.Write(formatted_.Head());
     return;

@@ -37,7 +37,16 @@ class ContactsReportWriter {
   void Row(std::string_view joined_cells, std::span<const std::string_view> more_cells,
            int64_t offset, std::string_view status);
 
+  // A row whose line a LineFormatter made in full. Throws as Row does.
+  void FormattedRow(std::string_view line) {
+    ++rows_;
+    file_.Write(line.data(), line.size());
+  }
+
   int64_t rows() const { return rows_; }
+  const RunOptions& options() const { return options_; }
+  // The report's 46 column names.
+  const std::vector<std::string>& names() const { return names_; }
   // Flushes and closes; throws as Row does. Idempotent.
   void Close() { file_.Close(); }
 
@@ -48,6 +57,7 @@ class ContactsReportWriter {
 
   OutputFile file_;
   RunOptions options_;
+  std::vector<std::string> names_;
   ContactsFormattedReport formatted_;
   std::string line_;
   int64_t rows_ = 0;

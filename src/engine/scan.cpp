@@ -118,7 +118,7 @@ class PageScanner {
   const Buffer& buffer_;
   ColumnList columns_;  // this scanner's own copy: seg and value are scratch
   const ScanParams& params_;
-  const MatchFormatter& formatter_;
+  MatchFormatter formatter_;  // this worker's own copy
   HeaderMatcher matcher_;
   std::string prefix_;
   int64_t header_margin_;

@@ -92,7 +92,9 @@ bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& pa
 // the formatter turns a match into bytes (a report line, a table row) on a
 // worker thread, or drops it by returning false; the handler then gets those
 // bytes on the calling thread, in position order. The formatter runs on several
-// threads at once: it may touch nothing but its arguments.
+// threads at once: each worker calls its own copy of it, so it may keep
+// scratch state of its own (a mutable lambda), but must touch nothing shared
+// but its arguments and what stays unchanged during the scan.
 using MatchFormatter =
     std::function<bool(const Match& match, const ColumnList& columns, std::string& out)>;
 using FormattedHandler = std::function<void(int64_t position, std::string_view formatted)>;
