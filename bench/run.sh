@@ -15,8 +15,8 @@
 #   quarrow-cli find --ddl MV.ddl FILE /dev/null     (the 6 multi-value lines)
 #   quarrow-cli contacts --offset 0 FILE /dev/null   (address book only)
 # and prints each figure with its MB/s (10^6 bytes) and its ratio to cat, with
-# one- and two-thread rows, the cost of --details and the peak memory of
-# contacts. Targets: find (29 lines) within 3x cat on the address book and
+# one- and two-thread rows, the cost of --details, contacts in csv and jsonl
+# against tsv, and the peak memory of contacts. Targets: find (29 lines) within 3x cat on the address book and
 # 1.3x on random bytes; find (6 lines) within 10x; contacts within 10x and
 # 256 MiB. With --strict a missed target gives exit status 3.
 # Exit status 1 when a command fails. The temporary folder is removed at the
@@ -124,6 +124,7 @@ cat_file() { cat "$1" > /dev/null; }
 
 missed=0
 rows=()
+format_lines=()
 # row INPUT COMMAND SECONDS CAT_SECONDS TARGET(x, or -)
 row() {
   local input=$1 command=$2 secs=$3 cat_secs=$4 target=$5 line
@@ -161,6 +162,13 @@ for input in address-book random; do
     row "$input" "find (29), --details" "$best" "$cat_secs" "-"
     best_of "$input contacts" "$cli" contacts --offset 0 "$file" /dev/null
     row "$input" "contacts" "$best" "$cat_secs" "10"
+    tsv_secs=$best
+    for format in csv jsonl; do
+      best_of "$input contacts $format" "$cli" contacts --format "$format" "$file" /dev/null
+      row "$input" "contacts --format $format" "$best" "$cat_secs" "-"
+      [[ -n $best && -n $tsv_secs ]] && format_lines+=("$(awk -v f="$format" -v s="$best" -v t="$tsv_secs" \
+        'BEGIN { r = s / t; printf "contacts --format %s: %.2fx the tsv time (target <= 1.15x: %s)", f, r, (r <= 1.15) ? "met" : "MISSED" }')")
+    done
     best_of "$input contacts 1t" "$cli" contacts --threads 1 "$file" /dev/null
     row "$input" "contacts, 1 thread" "$best" "$cat_secs" "-"
     if [[ -x /usr/bin/time ]]; then
@@ -179,6 +187,7 @@ printf '%-13s %-24s %9s %10s %8s\n' "input" "command" "seconds" "MB/s" "x cat"
 printf '%s\n' "-------------------------------------------------------------------------"
 for line in "${rows[@]}"; do echo "$line"; done
 [[ -n ${rss_line:-} ]] && echo "$rss_line"
+for line in "${format_lines[@]}"; do echo "$line"; done
 
 if ((failed)); then exit 1; fi
 if ((strict && missed)); then exit 3; fi
