@@ -159,36 +159,26 @@ inline constexpr std::array<bool, 256> kCsvPlain = [] {
   return table;
 }();
 
-// The same sets as masks of a word's bytes that are not plain.
-struct JsonNotPlain {
+// The same sets as masks of a word's bytes that are not plain: control and
+// high bytes, and the format's two special characters.
+template <char kFirst, char kSecond>
+struct NotPlainBytes {
   uint64_t operator()(uint64_t word) const {
-    return ControlOrHighBytes(word) | BytesEqual(word, '"') | BytesEqual(word, '\\');
+    return ControlOrHighBytes(word) | BytesEqual(word, kFirst) | BytesEqual(word, kSecond);
   }
 #if defined(__SSE2__)
   uint32_t operator()(__m128i block) const {
     // Signed: the bytes from 0x80 on are below 0x20 too.
     const __m128i control_or_high = _mm_cmplt_epi8(block, _mm_set1_epi8(0x20));
-    const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
-    const __m128i backslash = _mm_cmpeq_epi8(block, _mm_set1_epi8('\\'));
+    const __m128i first = _mm_cmpeq_epi8(block, _mm_set1_epi8(kFirst));
+    const __m128i second = _mm_cmpeq_epi8(block, _mm_set1_epi8(kSecond));
     return static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(control_or_high, _mm_or_si128(quote, backslash))));
+        _mm_movemask_epi8(_mm_or_si128(control_or_high, _mm_or_si128(first, second))));
   }
 #endif
 };
-struct CsvNotPlain {
-  uint64_t operator()(uint64_t word) const {
-    return ControlOrHighBytes(word) | BytesEqual(word, ',') | BytesEqual(word, '"');
-  }
-#if defined(__SSE2__)
-  uint32_t operator()(__m128i block) const {
-    const __m128i control_or_high = _mm_cmplt_epi8(block, _mm_set1_epi8(0x20));
-    const __m128i comma = _mm_cmpeq_epi8(block, _mm_set1_epi8(','));
-    const __m128i quote = _mm_cmpeq_epi8(block, _mm_set1_epi8('"'));
-    return static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(control_or_high, _mm_or_si128(comma, quote))));
-  }
-#endif
-};
+using JsonNotPlain = NotPlainBytes<'"', '\\'>;
+using CsvNotPlain = NotPlainBytes<',', '"'>;
 
 }  // namespace byte_scan
 
