@@ -8,17 +8,28 @@
 
 #include "engine/byte_classes.h"
 
+// For the sweep's visitor: one call per candidate must not become a call.
+#if defined(__GNUC__)
+#define QUARROW_ALWAYS_INLINE __attribute__((always_inline))
+#else
+#define QUARROW_ALWAYS_INLINE
+#endif
+
 namespace quarrow {
 
 // Calls visit(j, classes) for every j in [from, to), in increasing order, where
 // bytes[j] is not 0 and, when `pair` is set, bytes[j + 1] is 0; `classes` are
 // those of the 64 bytes after j (where a header's serial types start), a
-// pointer valid during the call, or nullptr near the end of `bytes`, where
-// fewer follow. Needs to < bytes.size() when `pair` is set, so that bytes[j + 1]
-// exists. `visit` returns nothing.
+// pointer valid during the call, or nullptr where they were not worked out:
+// near the end of `bytes`, where fewer follow, and without `classify_lone`
+// for a block's lone candidate (in sparse bytes, such as random ones with one
+// candidate per four blocks, classifying two blocks costs more than a lone
+// candidate's byte-by-byte test). Needs to < bytes.size() when `pair` is set,
+// so that bytes[j + 1] exists. `visit` returns nothing. Returns the number of
+// 64-byte blocks that held more than one candidate.
 template <typename Visit>
-void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                                Visit&& visit);
+int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+                                   bool classify_lone, Visit&& visit);
 
 }  // namespace quarrow
 

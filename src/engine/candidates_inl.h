@@ -30,8 +30,9 @@ inline uint64_t ZeroMask(const uint8_t* at) {
 }
 
 template <typename Visit>
-void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                                Visit&& visit) {
+int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+                                   bool classify_lone, Visit&& visit) {
+  int64_t crowded_blocks = 0;
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   int64_t j = from;
   // A turn covers 64 candidates and needs the 64 bytes after them. Blocks are
@@ -48,6 +49,12 @@ void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to
     if (pair) mask &= (zeros_here >> 1) | (zeros_next << 63);
     zeros_here = zeros_next;
     if (mask == 0) continue;
+    const bool crowded = (mask & (mask - 1)) != 0;
+    crowded_blocks += crowded;
+    if (!crowded && !classify_lone) {
+      visit(j + std::countr_zero(mask), nullptr);
+      continue;
+    }
     here = next_at == j ? next : ClassifyBlock(data + j);
     next = ClassifyBlock(data + j + 64);
     next_at = j + 64;
@@ -61,6 +68,7 @@ void ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to
   for (; j < to; ++j) {
     if (data[j] != 0 && (!pair || data[j + 1] == 0)) visit(j, nullptr);
   }
+  return crowded_blocks;
 }
 
 }  // namespace quarrow
