@@ -8,7 +8,8 @@
 
 #include "engine/byte_classes.h"
 
-// For the sweep's visitor: one call per candidate must not become a call.
+// For the sweep and its visitor: one call per candidate must not become a
+// call, and the sweep belongs inside its caller's page loop.
 #if defined(__GNUC__)
 #define QUARROW_ALWAYS_INLINE __attribute__((always_inline))
 #else

@@ -30,7 +30,7 @@ inline uint64_t ZeroMask(const uint8_t* at) {
 }
 
 template <typename Visit>
-int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
+QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
                                    bool classify_lone, Visit&& visit) {
   int64_t crowded_blocks = 0;
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());

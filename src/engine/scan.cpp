@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/candidates.h"
+#include "engine/database_starts.h"
 #include "engine/values.h"
 
 namespace quarrow {
@@ -38,6 +39,20 @@ struct PageMatches {
   }
 };
 
+// Appends the database headers starting in [first, last) of a window that
+// holds buffer positions from `start` on, as buffer positions; the sectors
+// they open are counted from the file's start, `base` bytes before position 0.
+void AppendDatabaseStarts(std::string_view window, int64_t start, int64_t first, int64_t last,
+                          int64_t base, std::vector<int64_t>& starts) {
+  constexpr int64_t kMagicSize = 16;
+  const auto from = static_cast<size_t>(first - start);
+  const size_t length =
+      std::min(window.size() - from, static_cast<size_t>(last - first + kMagicSize - 1));
+  const size_t before = starts.size();
+  FindDatabaseStarts(base + first, window.substr(from, length), starts);
+  for (size_t k = before; k < starts.size(); ++k) starts[k] -= base;
+}
+
 class PageScanner {
  public:
   PageScanner(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
@@ -58,7 +73,9 @@ class PageScanner {
     matches.Clear();
     const auto* bytes = reinterpret_cast<const uint8_t*>(window_.data());
     const size_t size = window_.size();
-    if (params_.database_start) FindDatabaseStarts(start, first, last, matches);
+    if (params_.database_start)
+      AppendDatabaseStarts(window_, start, first, last, buffer_.start_offset(),
+                           matches.database_starts);
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
     const int64_t crowded_blocks = ForEachClassifiedCandidate(
@@ -82,20 +99,6 @@ class PageScanner {
   }
 
  private:
-  // Headers on 512-byte boundaries of the file, counted from the file's start.
-  void FindDatabaseStarts(int64_t start, int64_t first, int64_t last, PageMatches& out) {
-    static constexpr std::string_view kMagic{"SQLite format 3\0", 16};
-    constexpr int64_t kSector = 512;
-    const int64_t base = buffer_.start_offset();
-    int64_t p = first + (kSector - (base + first) % kSector) % kSector;
-    for (; p < last; p += kSector) {
-      const int64_t at = p - start;
-      if (at + 16 > static_cast<int64_t>(window_.size())) break;
-      if (std::string_view(window_).substr(static_cast<size_t>(at), 16) == kMagic)
-        out.database_starts.push_back(p);
-    }
-  }
-
   void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
                     PageMatches& out) {
     int64_t cursor = position + 1;

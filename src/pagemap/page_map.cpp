@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "engine/database_starts.h"
 #include "pagemap/overwritten_copy.h"
 #include "pagemap/sqlite_format.h"
 #include "text_rule/error.h"
@@ -13,7 +14,7 @@
 namespace quarrow {
 namespace {
 
-constexpr int64_t kBoundary = 512;
+constexpr int64_t kBoundary = kDatabaseSector;
 constexpr size_t kScanChunk = size_t{1} << 20;
 
 std::shared_ptr<const ByteSource> OpenCompanion(const std::string& path) {
@@ -436,19 +437,9 @@ bool PageMap::ForeignBytesOfRecord(const std::string& page, int64_t page_start,
   return true;
 }
 
-bool PageMap::IsDatabaseMagicAt(const uint8_t* p) {
-  return sqlite_format::IsDatabaseMagic(p);
-}
-
 void PageMap::FindDatabaseStarts(int64_t window_start, std::string_view window,
                                  std::vector<int64_t>& starts) {
-  const int64_t window_end = window_start + static_cast<int64_t>(window.size());
-  const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
-  for (int64_t at = (window_start + kBoundary - 1) / kBoundary * kBoundary;
-       at + sqlite_format::kDatabaseMagicSize <= window_end; at += kBoundary) {
-    const uint8_t* p = bytes + (at - window_start);
-    if (p[0] == 'S' && sqlite_format::IsDatabaseMagic(p)) starts.push_back(at);
-  }
+  quarrow::FindDatabaseStarts(window_start, window, starts);
 }
 
 // --- StatusCursor -------------------------------------------------------------

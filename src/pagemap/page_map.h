@@ -185,12 +185,9 @@ class PageMap {
 
   const PageMapSummary& summary() const { return summary_; }
 
-  // Returns true iff the 16 bytes at `p` open a database header (magic only:
-  // AddDatabaseAt checks the rest). For scans that report database starts.
-  static bool IsDatabaseMagicAt(const uint8_t* p);
   // Appends to `starts` every 512-byte-aligned offset in a window of the input
-  // ([window_start, window_start + window.size())) where a database header's
-  // magic lies whole inside the window.
+  // where a database header's magic lies whole inside the window (see
+  // engine/database_starts.h, which the scan uses too).
   static void FindDatabaseStarts(int64_t window_start, std::string_view window,
                                  std::vector<int64_t>& starts);
 
