@@ -53,16 +53,20 @@ void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
   }
 }
 
+// Copies a text's bytes to `out` (which may be `from` itself), control bytes
+// turned into spaces: they would break the tab-separated lines the value ends
+// up in. One comparison and an unconditional store a byte: vector code.
+char* CopyText(const uint8_t* from, size_t size, char* out) {
+  for (size_t i = 0; i < size; ++i) out[i] = from[i] < 0x20 ? ' ' : static_cast<char>(from[i]);
+  return out + size;
+}
+
 void RenderText(const BufferView& buffer, int64_t from, int64_t size,
                 std::string& value) {
   const size_t before = value.size();
   buffer.AppendTo(from, std::min(size, kMaxTextBytes), value);
-  // Control bytes would break the tab-separated lines the value ends up in.
-  // A plain pointer loop, one comparison and an unconditional store: vector
-  // code.
-  unsigned char* at = reinterpret_cast<unsigned char*>(value.data()) + before;
-  unsigned char* const end = reinterpret_cast<unsigned char*>(value.data()) + value.size();
-  for (; at < end; ++at) *at = *at < 0x20 ? ' ' : *at;
+  char* const text = value.data() + before;
+  CopyText(reinterpret_cast<const uint8_t*>(text), value.size() - before, text);
 }
 
 // A column of no declared type renders what the serial type holds; NULL
@@ -134,12 +138,6 @@ namespace {
 // The widest integer rendering: a double's "%.15g" ("-1.23456789012345e-308")
 // or a 64-bit decimal, with room to spare.
 constexpr size_t kMaxIntegerText = 32;
-
-// Control bytes become spaces, as RenderText turns them.
-char* CopyText(const uint8_t* from, size_t size, char* out) {
-  for (size_t i = 0; i < size; ++i) out[i] = from[i] < 0x20 ? ' ' : static_cast<char>(from[i]);
-  return out + size;
-}
 
 // The value rendered the general way and copied: fields cut by the window or
 // the buffer's end, and doubles, are rare.

@@ -46,7 +46,8 @@ char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM
 // that value is a plain decimal integer or empty (read as 0): an integer
 // column's value other than a double's, or an integer or NULL in a column of
 // no declared type. Returns false otherwise (texts, doubles, a field cut by the
-// buffer's end): the caller then renders the value.
+// buffer's end or lying outside the view's window): the caller then renders the
+// value.
 bool ReadIntegerValue(const BufferView& buffer, int64_t field_start, const TERM& column,
                       int64_t& value);
 
