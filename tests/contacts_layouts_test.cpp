@@ -39,11 +39,8 @@ struct Recovery {
 };
 
 Recovery Recover(const std::string& input, const std::string& output, RunOptions options = {}) {
-  LinesEditor editor;
-  NoView view;
-  ResultTable table;
-  RecoverContacts(input, "0", output, editor, view, table, nullptr, options);
-  return {ReadFile(output), editor.lines()};
+  std::vector<std::string> lines = testing::RecoverContactsInto(input, output, options);
+  return {ReadFile(output), std::move(lines)};
 }
 
 // Rows whose First and Last cells are these.

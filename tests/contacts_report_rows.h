@@ -1,5 +1,6 @@
 // Helpers for tests that read contacts reports: an output view that shows
-// nothing, and a report split into rows of cells.
+// nothing, a recovery run into a report file, and a report split into rows of
+// cells.
 #ifndef QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
 #define QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
 
@@ -7,7 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "contacts/contacts_recovery.h"
+#include "contacts/result_table.h"
 #include "engine/ports.h"
+#include "engine/run_options.h"
 
 namespace quarrow::testing {
 
@@ -17,6 +21,18 @@ class NoView : public OutputView {
   void AppendLine(std::string_view) override {}
   void LoadFile(const std::string&) override {}
 };
+
+// Recovers the contacts of `input` (from its first byte) into `output` with
+// `options`; returns the DDL editor's lines at the end.
+inline std::vector<std::string> RecoverContactsInto(const std::string& input,
+                                                    const std::string& output,
+                                                    const RunOptions& options = {}) {
+  LinesEditor editor;
+  NoView view;
+  ResultTable table;
+  RecoverContacts(input, "0", output, editor, view, table, nullptr, options);
+  return editor.lines();
+}
 
 // The report's rows (the header row first), each split at its TABs; the
 // byte-order mark and the CR LF line ends are dropped.

@@ -21,7 +21,6 @@ namespace {
 
 using fixtures::ReadFile;
 using fixtures::TempDir;
-using testing::NoView;
 using testing::ReportRows;
 
 constexpr int kFirst = 4, kLast = 5, kOffset = 46, kStatus = 47;
@@ -30,10 +29,7 @@ std::string Contacts(const std::string& book, const std::string& out, bool delet
   RunOptions options;
   options.details = true;
   options.deleted_only = deleted_only;
-  LinesEditor editor;
-  NoView view;
-  ResultTable table;
-  RecoverContacts(book, "0", out, editor, view, table, nullptr, options);
+  testing::RecoverContactsInto(book, out, options);
   return ReadFile(out);
 }
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "contacts/contacts_recovery.h"
 #include "contacts/contacts_report.h"
+#include "contacts_report_rows.h"
 #include "contacts/result_table.h"
 #include "engine/ports.h"
 #include "fixtures/sqlite_fixture.h"
@@ -175,13 +175,6 @@ for o in sorted(objects, key=lambda o: o['rowid']):
             "{'name': '62616420fffe206279746573'}\n");
 }
 
-class NoTextView : public OutputView {
- public:
-  void Clear() override {}
-  void AppendLine(std::string_view) override {}
-  void LoadFile(const std::string&) override {}
-};
-
 TEST(ContactsFormats, CsvAndJsonlCarryTheReportsColumns) {
   TempDir dir;
   ResultTable table;
@@ -198,7 +191,7 @@ TEST(ContactsFormats, CsvAndJsonlCarryTheReportsColumns) {
   std::string row;
   for (const std::string& cell : cells) row += (row.empty() ? "" : "\t") + cell;
   table.AddRowText(row);
-  NoTextView view;
+  testing::NoView view;
   RunOptions csv;
   csv.format = ReportFormat::kCsv;
   WriteContactsReport(table, dir.File("out.csv"), view, csv);
@@ -234,13 +227,9 @@ TEST(ContactsFormats, CsvAndJsonlRowsAreTheTsvReportsRows) {
       RunOptions options;
       options.format = format;
       options.threads = threads;
-      LinesEditor editor;
-      NoTextView view;
-      ResultTable table;
-      const char* name = format == ReportFormat::kTsv ? "/out.tsv"
-                         : format == ReportFormat::kCsv ? "/out.csv" : "/out.jsonl";
-      RecoverContacts(book, "0", dir.path().string() + name, editor, view, table, nullptr,
-                      options);
+      const char* name = format == ReportFormat::kTsv ? "out.tsv"
+                         : format == ReportFormat::kCsv ? "out.csv" : "out.jsonl";
+      testing::RecoverContactsInto(book, dir.File(name), options);
     }
     std::string printed = Python(dir, R"(
 import csv, json, sys
