@@ -28,6 +28,10 @@ struct PageMatches {
   std::string text;
   std::vector<size_t> ends;
   std::vector<int64_t> database_starts;
+  // The bytes the page's scan read, from window_start on (only when the
+  // caller asked for them: the scanner hands its buffer over instead of a copy).
+  std::string window;
+  int64_t window_start = 0;
 
   // Empties the lists but keeps their memory: pages recycle these, since fresh
   // allocations of this size cost more in page faults than the scan itself.
@@ -96,6 +100,10 @@ class PageScanner {
     // sixteen: sparse. Random bytes crowd in one in forty, database pages in
     // most.
     sparse_ = crowded_blocks * 64 * 16 < last - first;
+    if (params_.page_window) {
+      matches.window_start = start;
+      window_.swap(matches.window);
+    }
   }
 
  private:
@@ -140,6 +148,7 @@ class PageScanner {
 // database starts found in it.
 void Deliver(const PageMatches& matches, const ScanParams& params,
              const FormattedHandler& handler) {
+  if (params.page_window) params.page_window(matches.window_start, matches.window);
   for (int64_t start : matches.database_starts) params.database_start(start);
   std::string_view text(matches.text);
   size_t begin = 0;
@@ -314,6 +323,7 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
                         const ScanParams& params, const MatchFormatter& formatter,
                         const PageHandler& handler) {
   return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
+    if (params.page_window) params.page_window(matches.window_start, matches.window);
     if (params.database_start) {
       for (int64_t start : matches.database_starts) params.database_start(start);
     }
