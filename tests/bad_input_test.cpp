@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,7 @@
 #include "byte_helpers.h"
 #include "command_helpers.h"
 #include "contacts/contacts_recovery.h"
+#include "engine/file_io.h"
 #include "fixtures/sqlite_fixture.h"
 #include "search/find_data.h"
 #include "search/window_scan.h"
@@ -235,6 +237,52 @@ TEST(BadInput, FileThatShrinksWhileScannedStopsWithTheBytesNamed) {
         ScanFileWindow(input, std::to_string(int64_t{96} << 20), "0", editor, view, sink);
       },
       0, "scan");
+}
+
+// The scan reads mapped windows; a file cut under a window must neither kill
+// the process nor pass zeros off as its bytes, while a SIGBUS that no window
+// caused keeps its usual action.
+TEST(BadInput, MappedWindowOfAShrunkFileFaultsInsteadOfCrashing) {
+  TempDir dir;
+  const std::string input = dir.File("cut.bin");
+  WriteFile(input, std::string(1 << 20, 'x'));
+  const InputFile file(input);
+  {
+    const MappedWindow window = file.Map(4096, 512 * 1024);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window.bytes()[0], 'x');
+    EXPECT_FALSE(window.faulted());
+    std::filesystem::resize_file(input, 8192);
+    size_t seen = 0;
+    for (char byte : window.bytes()) seen += byte == 'x' ? 1 : 0;
+    EXPECT_TRUE(window.faulted());
+    EXPECT_LT(seen, window.bytes().size());
+    // While one window is held, a second is not guarded, so none is given.
+    EXPECT_FALSE(file.Map(0, 4096));
+  }
+  // The file's bytes past its new end cannot be mapped as file bytes, but the
+  // size taken at open still is what a copy must deliver: the copy names them.
+  EXPECT_TRUE(file.Map(0, 4096));
+  std::string copy(4096, '\0');
+  EXPECT_THROW(file.ReadAt(8192, copy.size(), copy.data()), Error);
+
+  // Killed by the signal, or by a sanitizer's report of it.
+  auto died = [](int status) { return !WIFEXITED(status) || WEXITSTATUS(status) != 0; };
+  EXPECT_EXIT(
+      {
+        (void)file.Map(0, 4096);  // the guard is installed
+        ::raise(SIGBUS);
+      },
+      died, "");
+  EXPECT_EXIT(
+      {
+        (void)file.Map(0, 4096);
+        const int fd = ::open(input.c_str(), O_RDONLY);
+        const auto* other = static_cast<const volatile char*>(
+            ::mmap(nullptr, 65536, PROT_READ, MAP_SHARED, fd, 0));
+        std::exit(other[32768] == 'x' ? 0 : 0);  // past the end: SIGBUS
+      },
+      died, "");
 }
 
 TEST(BadInput, ReadErrorNamesTheMissingRange) {

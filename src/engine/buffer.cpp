@@ -40,6 +40,11 @@ void Buffer::Read(int64_t p, size_t length, std::string& out) const {
   std::memset(data + head + got, 0, length - head - got);
 }
 
+MappedWindow Buffer::Map(int64_t p, size_t length) const {
+  if (p < 0 || p > length_ || static_cast<uint64_t>(length_ - p) < length) return {};
+  return source_->Map(start_offset_ + p, length);
+}
+
 namespace {
 
 void CheckStartOffset(int64_t start_offset) {

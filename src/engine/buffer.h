@@ -30,6 +30,9 @@ class ByteSource {
   // Reads up to `length` bytes at `offset` (0 <= offset); returns the count read,
   // fewer only past size(). Throws Error when bytes below size() cannot be read.
   virtual size_t ReadAt(int64_t offset, size_t length, char* out) const = 0;
+  // Maps bytes [offset, offset + length) for reading in place, where the
+  // source can; an empty window means: read them with ReadAt.
+  virtual MappedWindow Map(int64_t /*offset*/, size_t /*length*/) const { return {}; }
 };
 
 // Bytes held in memory: the one-buffer reference, and small inputs in tests.
@@ -51,6 +54,9 @@ class FileSource : public ByteSource {
   size_t ReadAt(int64_t offset, size_t length, char* out) const override {
     return file_.ReadAt(offset, length, out);
   }
+  MappedWindow Map(int64_t offset, size_t length) const override {
+    return file_.Map(offset, length);
+  }
 
  private:
   InputFile file_;
@@ -68,6 +74,10 @@ class Buffer {
   // Copies bytes [p, p + length) into `out` (resized to length); bytes outside
   // [0, size()) read as 0.
   void Read(int64_t p, size_t length, std::string& out) const;
+  // Maps bytes [p, p + length) for reading in place when they are all file
+  // bytes of a source that maps; else an empty window (use Read). A window
+  // that faulted() holds zeros where the file shrank: read it again with Read.
+  MappedWindow Map(int64_t p, size_t length) const;
 
  private:
   std::shared_ptr<const ByteSource> source_;

@@ -126,6 +126,8 @@ InputFile::InputFile(const std::string& path) : path_(path) {
 
 InputFile::~InputFile() { CloseHandle(AsHandle(handle_)); }
 
+MappedWindow InputFile::Map(int64_t, size_t) const { return {}; }
+
 size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
   size_t done = 0;
   while (done < length) {
@@ -209,6 +211,7 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (S_ISREG(info.st_mode)) {
     size_ = info.st_size;
+    mappable_ = true;
   } else {
     // A block device reports its size through seeking, not stat; a pipe cannot
     // be read by position at all, and would scan as empty without a word.
@@ -240,6 +243,13 @@ size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
   }
   RequireRead(offset, length, done, "");
   return done;
+}
+
+MappedWindow InputFile::Map(int64_t offset, size_t length) const {
+  if (!mappable_ || offset < 0 || offset > size_ ||
+      static_cast<uint64_t>(size_ - offset) < length)
+    return {};
+  return MappedWindow::Map(handle_, offset, length);
 }
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/mapped_window.h"
+
 namespace quarrow {
 
 // Returns true iff standard error is a terminal (progress is drawn only there).
@@ -49,6 +51,10 @@ class InputFile {
   // Bytes A to B could not be read: <reason>' when fewer bytes below size()
   // could be read.
   size_t ReadAt(int64_t offset, size_t length, char* out) const;
+  // Maps bytes [offset, offset + length) for reading in place; empty when the
+  // file is not a regular file, the bytes reach past size(), or the system
+  // refuses (see mapped_window.h for a window that faults).
+  MappedWindow Map(int64_t offset, size_t length) const;
 
  private:
   // Throws the read error when `done` bytes at `offset` are fewer than the
@@ -60,6 +66,7 @@ class InputFile {
   std::string path_;
   int64_t size_ = 0;
   intptr_t handle_ = -1;
+  bool mappable_ = false;
 };
 
 // An output file opened for writing and truncated in place (never deleted or
