@@ -156,6 +156,7 @@ void Deliver(const PageMatches& matches, const ScanParams& params,
     handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
     begin = matches.ends[m];
   }
+  if (params.page_window) params.page_window(matches.window_start, {});
 }
 
 // Pages are claimed by workers in order, at most `in_flight` ahead of the one
@@ -329,6 +330,7 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
     }
     if (!matches.positions.empty())
       handler(matches.text, static_cast<int64_t>(matches.positions.size()));
+    if (params.page_window) params.page_window(matches.window_start, {});
   });
 }
 

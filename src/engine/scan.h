@@ -58,8 +58,9 @@ struct ScanParams {
   std::function<void(int64_t position)> database_start;
   // When set, called on the calling thread before each page's database starts
   // and matches with the bytes its scan read (buffer positions from `position`
-  // on), valid until the page's last match has been handled: callers look at
-  // the bytes around their matches without reading them again.
+  // on), and again with no bytes once the page's last match has been handled,
+  // when they go: callers look at the bytes around their matches without
+  // reading them again.
   std::function<void(int64_t position, std::string_view bytes)> page_window;
 
   // The parameters every command chooses; the rest keep their defaults.
