@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <future>
 #include <random>
+#include <thread>
 
 #include "byte_helpers.h"
 #include "command_helpers.h"
@@ -257,8 +258,14 @@ TEST(BadInput, MappedWindowOfAShrunkFileFaultsInsteadOfCrashing) {
     for (char byte : window.bytes()) seen += byte == 'x' ? 1 : 0;
     EXPECT_TRUE(window.faulted());
     EXPECT_LT(seen, window.bytes().size());
-    // While one window is held, a second is not guarded, so none is given.
-    EXPECT_FALSE(file.Map(0, 4096));
+    // Another window, moved to another thread, is guarded there too.
+    std::thread([&] {
+      const MappedWindow other = file.Map(0, 65536);
+      ASSERT_TRUE(other);
+      EXPECT_EQ(other.bytes()[100], 'x');
+      EXPECT_EQ(other.bytes()[65535], '\0');
+      EXPECT_TRUE(other.faulted());
+    }).join();
   }
   // The file's bytes past its new end cannot be mapped as file bytes, but the
   // size taken at open still is what a copy must deliver: the copy names them.

@@ -1,5 +1,6 @@
 #include "engine/mapped_window.h"
 
+#include <atomic>
 #include <utility>
 
 #ifndef _WIN32
@@ -21,15 +22,17 @@ bool MappedWindow::faulted() const { return false; }
 
 namespace {
 
-// The window a thread is reading. A SIGBUS is delivered to the thread whose
-// read raised it, so the handler finds the window at fault here. The only
-// state outside the objects of a run; a signal handler can reach no other.
-struct ThreadWindow {
-  uintptr_t begin = 0;
-  uintptr_t end = 0;
-  volatile sig_atomic_t faulted = 0;
+// The windows mapped now, where the SIGBUS handler can find them: the only
+// state outside the objects of a run, since a signal handler can reach no
+// other. Lock-free atomics are safe to read in a handler.
+constexpr int kSlots = 64;
+struct GuardedRange {
+  std::atomic<bool> used{false};
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<int> faulted{0};
 };
-thread_local ThreadWindow current_window;
+GuardedRange guarded_ranges[kSlots];
 
 // Set once, before any handler can run, and only read after.
 struct BusErrorGuard {
@@ -53,15 +56,16 @@ void PassOn(int signal, siginfo_t* info, void* context) {
 }
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
-  ThreadWindow& window = current_window;
   const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
-  if (at >= window.begin && at < window.end) {
+  for (GuardedRange& range : guarded_ranges) {
+    const uintptr_t begin = range.begin.load();
+    if (begin == 0 || at < begin || at >= range.end.load()) continue;
     void* page = reinterpret_cast<void*>(at & ~(bus_error_guard.page_size - 1));
     if (::mmap(page, bus_error_guard.page_size, PROT_READ,
-               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-      window.faulted = 1;
-      return;
-    }
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED)
+      break;
+    range.faulted.store(1);
+    return;
   }
   PassOn(signal, info, context);
 }
@@ -75,33 +79,51 @@ bool InstallBusErrorGuard() {
   return ::sigaction(SIGBUS, &action, &bus_error_guard.before) == 0;
 }
 
+int ClaimSlot() {
+  for (int slot = 0; slot < kSlots; ++slot) {
+    bool expected = false;
+    if (guarded_ranges[slot].used.compare_exchange_strong(expected, true)) return slot;
+  }
+  return -1;
+}
+
 }  // namespace
 
 MappedWindow MappedWindow::Map(intptr_t handle, int64_t offset, size_t length) {
   static const bool guarded = InstallBusErrorGuard();
   MappedWindow window;
-  if (!guarded || length == 0 || offset < 0 || current_window.begin != 0) return window;
+  if (!guarded || length == 0 || offset < 0) return window;
+  const int slot = ClaimSlot();
+  if (slot < 0) return window;
   const auto lead = static_cast<size_t>(offset % static_cast<int64_t>(bus_error_guard.page_size));
   // Populated at once: one call maps the whole window instead of a fault per
   // few pages.
   void* base = ::mmap(nullptr, lead + length, PROT_READ, MAP_SHARED | MAP_POPULATE,
-                      static_cast<int>(handle), static_cast<off_t>(offset) - static_cast<off_t>(lead));
-  if (base == MAP_FAILED) return window;
+                      static_cast<int>(handle),
+                      static_cast<off_t>(offset) - static_cast<off_t>(lead));
+  GuardedRange& range = guarded_ranges[slot];
+  if (base == MAP_FAILED) {
+    range.used.store(false);
+    return window;
+  }
   window.base_ = base;
   window.mapped_ = lead + length;
+  window.slot_ = slot;
   window.bytes_ = std::string_view(static_cast<const char*>(base) + lead, length);
-  current_window.begin = reinterpret_cast<uintptr_t>(base);
-  current_window.end = current_window.begin + window.mapped_;
-  current_window.faulted = 0;
+  range.faulted.store(0);
+  range.end.store(reinterpret_cast<uintptr_t>(base) + window.mapped_);
+  range.begin.store(reinterpret_cast<uintptr_t>(base));
   return window;
 }
 
 void MappedWindow::Release() {
   if (base_ == nullptr) return;
-  if (current_window.begin == reinterpret_cast<uintptr_t>(base_)) {
-    current_window.begin = 0;
-    current_window.end = 0;
-  }
+  // Unguarded before unmapped: the address may be reused by a mapping that
+  // another slot guards.
+  GuardedRange& range = guarded_ranges[slot_];
+  range.begin.store(0);
+  range.end.store(0);
+  range.used.store(false);
   ::munmap(base_, mapped_);
   base_ = nullptr;
 }
@@ -109,20 +131,23 @@ void MappedWindow::Release() {
 MappedWindow::~MappedWindow() { Release(); }
 
 bool MappedWindow::faulted() const {
-  return base_ != nullptr && current_window.begin == reinterpret_cast<uintptr_t>(base_) &&
-         current_window.faulted != 0;
+  return base_ != nullptr && guarded_ranges[slot_].faulted.load() != 0;
 }
 
 #endif
 
 MappedWindow::MappedWindow(MappedWindow&& other) noexcept
-    : base_(std::exchange(other.base_, nullptr)), mapped_(other.mapped_), bytes_(other.bytes_) {}
+    : base_(std::exchange(other.base_, nullptr)),
+      mapped_(other.mapped_),
+      slot_(other.slot_),
+      bytes_(other.bytes_) {}
 
 MappedWindow& MappedWindow::operator=(MappedWindow&& other) noexcept {
   if (this != &other) {
     Release();
     base_ = std::exchange(other.base_, nullptr);
     mapped_ = other.mapped_;
+    slot_ = other.slot_;
     bytes_ = other.bytes_;
   }
   return *this;

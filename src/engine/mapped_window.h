@@ -3,17 +3,16 @@
 // copy was about a third of a scan of bytes with few candidates).
 //
 // The catch with a mapping is a file that shrinks while it is mapped: reading a
-// byte past its new end raises SIGBUS, which would kill the process. A window
-// therefore guards itself: a SIGBUS raised by a read inside the thread's
-// current window maps zeros over the page at fault, and the window reports
-// faulted(). Its bytes are then not the file's: the caller throws away what it
-// made of them and reads the window again with InputFile::ReadAt, which names
-// the bytes that could not be read. A SIGBUS anywhere else keeps its usual
-// action.
+// byte past its new end raises SIGBUS, which would kill the process. Windows
+// are therefore guarded: a SIGBUS raised by a read inside a window, on any
+// thread, maps zeros over the page at fault, and the window reports faulted().
+// Its bytes are then not the file's: the caller throws away what it made of
+// them and reads them again with InputFile::ReadAt, which names the bytes that
+// could not be read. A SIGBUS anywhere else keeps its usual action.
 //
-// One guarded window per thread at a time: while a thread holds one, mapping
-// another gives an empty window (read by copying instead). Only regular files
-// are mapped. Not copyable; movable within the thread that mapped it.
+// At most 64 windows are mapped at once; past that, Map gives an empty window
+// (read by copying instead). Only regular files are mapped. Movable, also to
+// another thread; not copyable.
 #ifndef QUARROW_ENGINE_MAPPED_WINDOW_H_
 #define QUARROW_ENGINE_MAPPED_WINDOW_H_
 
@@ -28,8 +27,8 @@ class MappedWindow {
   // An empty window: the caller reads by copying.
   MappedWindow() = default;
   // Maps `length` bytes at `offset` of the open file `handle` (a POSIX
-  // descriptor); empty when the platform or the system refuses, or when this
-  // thread already holds a window.
+  // descriptor); empty when the platform or the system refuses, or when 64
+  // windows are mapped already.
   static MappedWindow Map(intptr_t handle, int64_t offset, size_t length);
   ~MappedWindow();
   MappedWindow(MappedWindow&& other) noexcept;
@@ -48,6 +47,7 @@ class MappedWindow {
 
   void* base_ = nullptr;  // the mapping, from the page boundary below offset
   size_t mapped_ = 0;
+  int slot_ = -1;  // its guarded range
   std::string_view bytes_;
 };
 

@@ -29,9 +29,13 @@ struct PageMatches {
   std::vector<size_t> ends;
   std::vector<int64_t> database_starts;
   // The bytes the page's scan read, from window_start on (only when the
-  // caller asked for them: the scanner hands its buffer over instead of a copy).
+  // caller asked for them: the scanner hands its mapping or its buffer over
+  // instead of a copy).
+  MappedWindow mapped;
   std::string window;
   int64_t window_start = 0;
+
+  std::string_view Window() const { return mapped ? mapped.bytes() : std::string_view(window); }
 
   // Empties the lists but keeps their memory: pages recycle these, since fresh
   // allocations of this size cost more in page faults than the scan itself.
@@ -40,6 +44,7 @@ struct PageMatches {
     text.clear();
     ends.clear();
     database_starts.clear();
+    mapped = MappedWindow();
   }
 };
 
@@ -72,18 +77,36 @@ class PageScanner {
     int64_t start = std::max<int64_t>(first - kBackMargin, 0);
     int64_t body = std::min(kBodyMargin, params_.page_size);
     int64_t end = std::min(buffer_.size(), last + header_margin_ + body);
-    buffer_.Read(start, static_cast<size_t>(end - start), window_);
-    BufferView view(buffer_, start, window_);
+    const auto length = static_cast<size_t>(end - start);
+    matches.window_start = start;
+    if (MappedWindow mapped = buffer_.Map(start, length)) {
+      ScanWindow(mapped.bytes(), start, first, last, matches);
+      if (!mapped.faulted()) {
+        if (params_.page_window) matches.mapped = std::move(mapped);
+        return;
+      }
+    }
+    // Copied: the file cannot be mapped, or it shrank under the mapping and
+    // the read names the bytes it lost.
+    buffer_.Read(start, length, window_);
+    ScanWindow(window_, start, first, last, matches);
+    if (params_.page_window) window_.swap(matches.window);
+  }
+
+ private:
+  void ScanWindow(std::string_view window, int64_t start, int64_t first, int64_t last,
+                  PageMatches& matches) {
+    BufferView view(buffer_, start, window);
     matches.Clear();
-    const auto* bytes = reinterpret_cast<const uint8_t*>(window_.data());
-    const size_t size = window_.size();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
+    const size_t size = window.size();
     if (params_.database_start)
-      AppendDatabaseStarts(window_, start, first, last, buffer_.start_offset(),
+      AppendDatabaseStarts(window, start, first, last, buffer_.start_offset(),
                            matches.database_starts);
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
     const int64_t crowded_blocks = ForEachClassifiedCandidate(
-        window_, first - start, last - start, params_.rule == CandidateRule::kPair,
+        window, first - start, last - start, params_.rule == CandidateRule::kPair,
         !sparse_,
         [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
           ClassVerdict verdict;
@@ -100,13 +123,8 @@ class PageScanner {
     // sixteen: sparse. Random bytes crowd in one in forty, database pages in
     // most.
     sparse_ = crowded_blocks * 64 * 16 < last - first;
-    if (params_.page_window) {
-      matches.window_start = start;
-      window_.swap(matches.window);
-    }
   }
 
- private:
   void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
                     PageMatches& out) {
     int64_t cursor = position + 1;
@@ -148,7 +166,7 @@ class PageScanner {
 // database starts found in it.
 void Deliver(const PageMatches& matches, const ScanParams& params,
              const FormattedHandler& handler) {
-  if (params.page_window) params.page_window(matches.window_start, matches.window);
+  if (params.page_window) params.page_window(matches.window_start, matches.Window());
   for (int64_t start : matches.database_starts) params.database_start(start);
   std::string_view text(matches.text);
   size_t begin = 0;
@@ -187,6 +205,7 @@ class PagePipeline {
   }
 
   void Recycle(PageMatches matches) {
+    matches.mapped = MappedWindow();  // a spare page holds no mapping
     std::lock_guard lock(mutex_);
     spare_.push_back(std::move(matches));
   }
@@ -324,7 +343,7 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
                         const ScanParams& params, const MatchFormatter& formatter,
                         const PageHandler& handler) {
   return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
-    if (params.page_window) params.page_window(matches.window_start, matches.window);
+    if (params.page_window) params.page_window(matches.window_start, matches.Window());
     if (params.database_start) {
       for (int64_t start : matches.database_starts) params.database_start(start);
     }
