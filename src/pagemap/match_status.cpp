@@ -44,8 +44,14 @@ MatchStatus::~MatchStatus() = default;
 
 void MatchStatus::Attach(ScanParams& params) {
   if (!map_) return;
+  // Pages the scan holds in memory are read from there, not from the file.
+  params.page_window = [this](int64_t position, std::string_view bytes) {
+    window_start_ = Offset(position);
+    window_ = bytes;
+    map_->SetWindow(window_start_, bytes);
+  };
   params.database_start = [this](int64_t position) {
-    map_->AddDatabaseAt(Offset(position));
+    map_->AddDatabaseAt(Offset(position), window_start_, window_);
   };
 }
 

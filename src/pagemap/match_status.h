@@ -32,7 +32,8 @@ class MatchStatus {
   MatchStatus& operator=(const MatchStatus&) = delete;
 
   bool enabled() const { return map_ != nullptr; }
-  // Sets params.database_start so that databases inside an image get mapped.
+  // Sets params.database_start so that databases inside an image get mapped,
+  // and params.page_window so that the map reads pages the scan holds.
   void Attach(ScanParams& params);
 
   // The input offset of buffer position `position`.
@@ -56,6 +57,9 @@ class MatchStatus {
   const int64_t start_offset_;
   std::unique_ptr<PageMap> map_;
   std::string payload_;
+  // The bytes of the scan's page being delivered (ScanParams::page_window).
+  int64_t window_start_ = 0;
+  std::string_view window_;
 };
 
 // The payload size of a record whose serial types are `columns`' (after a

@@ -35,8 +35,11 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
 // The input, read from bytes the caller holds where they cover a read.
 class WindowedSource : public ByteSource {
  public:
+  // Bytes of the window past the file's end are not the file's: they are cut.
   WindowedSource(const ByteSource& file, int64_t start, std::string_view bytes)
-      : file_(file), start_(start), bytes_(bytes) {}
+      : file_(file), start_(start),
+        bytes_(bytes.substr(0, static_cast<size_t>(std::clamp<int64_t>(
+                                   file.size() - start, 0, static_cast<int64_t>(bytes.size()))))) {}
   int64_t size() const override { return file_.size(); }
   size_t ReadAt(int64_t offset, size_t length, char* out) const override {
     const int64_t into = offset - start_;
@@ -282,6 +285,11 @@ PageStatus PageMap::StatusAt(int64_t offset) {
   return cursor_->StatusAt(offset);
 }
 
+void PageMap::SetWindow(int64_t start, std::string_view bytes) {
+  if (!cursor_) cursor_ = std::make_unique<StatusCursor>(*this);
+  cursor_->SetWindow(start, bytes);
+}
+
 bool PageMap::IsCopyOfLiveCell(int64_t rowid, uint64_t payload_size,
                                std::string_view payload) const {
   if (cell_keys_.size() == 0) return false;
@@ -448,7 +456,10 @@ StatusCursor::StatusCursor(const PageMap& map) : map_(map) {}
 
 void StatusCursor::SetWindow(int64_t start, std::string_view bytes) {
   window_start_ = start;
-  window_ = bytes;
+  // Bytes past the file's end are the caller's zeros, not the file's.
+  window_ = bytes.substr(0, static_cast<size_t>(std::clamp<int64_t>(
+                                map_.input_->size() - start, 0,
+                                static_cast<int64_t>(bytes.size()))));
   if (in_btree_page_ && page_in_window_) range_end_ = range_begin_;  // its bytes go away
 }
 

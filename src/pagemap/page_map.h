@@ -144,6 +144,8 @@ class PageMap {
   // byte). Cheapest when calls come in increasing offset order, as they reuse
   // the last page read. Not thread-safe: it uses the map's own cursor.
   PageStatus StatusAt(int64_t offset);
+  // StatusCursor::SetWindow for the map's own cursor.
+  void SetWindow(int64_t start, std::string_view bytes);
 
   // Maps a database whose header the caller found at `offset`, a multiple of
   // 512 (for kReportedByCaller: every boundary holding "SQLite format 3\0").
