@@ -29,6 +29,9 @@ inline uint64_t ZeroMask(const uint8_t* at) {
   return mask;
 }
 
+// How far ahead of the sweep its bytes are fetched (measured: 2 to 8 KiB alike).
+constexpr int64_t kSweepPrefetchAhead = 4096;
+
 template <typename Visit>
 QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
                                    bool classify_lone, Visit&& visit) {
@@ -44,6 +47,9 @@ QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view
   // from this block's and the next one's.
   uint64_t zeros_here = j <= block_end ? ZeroMask(data + j) : 0;
   for (; j + 64 <= to && j <= block_end; j += 64) {
+    // The bytes are mapped, not copied: the first touch goes to memory, and
+    // the processor's own prefetch stops at each 4 KiB page.
+    __builtin_prefetch(data + j + kSweepPrefetchAhead);
     const uint64_t zeros_next = ZeroMask(data + j + 64);
     uint64_t mask = ~zeros_here;
     if (pair) mask &= (zeros_here >> 1) | (zeros_next << 63);
