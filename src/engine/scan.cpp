@@ -100,9 +100,6 @@ class PageScanner {
     matches.Clear();
     const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
     const size_t size = window.size();
-    if (params_.database_start)
-      AppendDatabaseStarts(window, start, first, last, buffer_.start_offset(),
-                           matches.database_starts);
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
     const int64_t crowded_blocks = ForEachClassifiedCandidate(
@@ -123,6 +120,11 @@ class PageScanner {
     // sixteen: sparse. Random bytes crowd in one in forty, database pages in
     // most.
     sparse_ = crowded_blocks * 64 * 16 < last - first;
+    // After the sweep, which streams the window into the cache: one byte in
+    // 512 read first would wait for memory at every sector.
+    if (params_.database_start)
+      AppendDatabaseStarts(window, start, first, last, buffer_.start_offset(),
+                           matches.database_starts);
   }
 
   void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
