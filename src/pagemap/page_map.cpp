@@ -1,6 +1,7 @@
 #include "pagemap/page_map.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <filesystem>
@@ -152,7 +153,7 @@ void PageMap::MapWalInput(const PageMapCompanions& companions) {
   wal_ = ReadWalIndex(*input_);
   summary_.wal_committed_frames = wal_.committed_frames;
   if (wal_.frames_known && input_->size() > kWalHeaderSize)
-    AssignSegment(0, input_->size(), Segment{0, RegionType::kWal, 0});
+    AssignSegment(0, input_->size(), Segment{.type = RegionType::kWal});
   if (options_.copy_index) {
     // With no database beside it, one living in its log alone is still read.
     const MemorySource empty{std::string()};
@@ -164,7 +165,7 @@ void PageMap::MapJournalInput(const PageMapCompanions& companions) {
   journal_ = ReadJournalIndex(*input_, companions.input_named_journal);
   if (!journal_.records.empty())
     AssignSegment(journal_.records.front().first, journal_.End(),
-                  Segment{0, RegionType::kJournal, 0});
+                  Segment{.type = RegionType::kJournal});
   if (options_.copy_index && companions.database)
     MapCompanionDatabase(*companions.database, nullptr);
 }
@@ -205,7 +206,8 @@ bool PageMap::AddDatabase(const MapDatabaseRequest& request, bool as_region) {
   region.kinds = std::move(mapped.kinds);
   databases_.push_back(std::move(region));
   AssignSegment(request.base, end,
-                Segment{0, RegionType::kDatabase, static_cast<uint32_t>(databases_.size() - 1)});
+                Segment{.type = RegionType::kDatabase,
+                        .index = static_cast<uint32_t>(databases_.size() - 1)});
   ++summary_.databases;
   return true;
 }
@@ -256,28 +258,32 @@ bool PageMap::AddDatabaseAt(int64_t offset, int64_t window_start, std::string_vi
 }
 
 void PageMap::AssignSegment(int64_t start, int64_t end, Segment segment) {
+  segment.start = start;
   segment.end = end;
-  auto it = segments_.lower_bound(start);
-  if (it != segments_.begin()) {
-    auto before = std::prev(it);
-    if (before->second.end > start) {
-      const Segment old = before->second;
-      before->second.end = start;
-      if (old.end > end) segments_[end] = old;
-    }
+  // Segments are disjoint, so their ends ascend too: [first, last) overlap it.
+  const auto first = std::partition_point(segments_.begin(), segments_.end(),
+                                          [start](const Segment& s) { return s.end <= start; });
+  auto last = first;
+  while (last != segments_.end() && last->start < end) ++last;
+  std::array<Segment, 3> pieces;
+  size_t count = 0;
+  if (first != last && first->start < start) {
+    pieces[count] = *first;
+    pieces[count++].end = start;
   }
-  it = segments_.lower_bound(start);
-  while (it != segments_.end() && it->first < end) {
-    if (it->second.end > end) {
-      const Segment rest = it->second;
-      segments_.erase(it);
-      segments_[end] = rest;
-      break;
-    }
-    it = segments_.erase(it);
+  pieces[count++] = segment;
+  if (first != last && std::prev(last)->end > end) {
+    pieces[count] = *std::prev(last);
+    pieces[count++].start = end;
   }
-  segments_[start] = segment;
+  const auto at = segments_.erase(first, last);
+  segments_.insert(at, pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(count));
   ++generation_;
+}
+
+std::vector<PageMap::Segment>::const_iterator PageMap::SegmentAfter(int64_t offset) const {
+  return std::upper_bound(segments_.begin(), segments_.end(), offset,
+                          [](int64_t o, const Segment& s) { return o < s.start; });
 }
 
 PageStatus PageMap::StatusAt(int64_t offset) {
@@ -315,10 +321,10 @@ bool PageMap::IsCopyOfLiveBody(uint64_t payload_size, std::string_view body) con
 
 bool PageMap::LocateDatabasePage(int64_t offset, int64_t& page_start,
                                  const DatabaseRegion*& region) const {
-  auto it = segments_.upper_bound(offset);
+  auto it = SegmentAfter(offset);
   if (it == segments_.begin()) return false;
-  --it;
-  const auto& [segment_start, segment] = *it;
+  const Segment& segment = *std::prev(it);
+  const int64_t segment_start = segment.start;
   if (offset >= segment.end || segment.type != RegionType::kDatabase) return false;
   region = &databases_[segment.index];
   const int64_t page_index = (offset - region->start) >> region->page_shift;
@@ -476,10 +482,11 @@ void StatusCursor::Refresh(int64_t offset) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
   if (offset < 0) return SetRange(kMin, 0, {});
   const auto& segments = map_.segments_;
-  auto it = segments.upper_bound(offset);
-  const int64_t next_start = it == segments.end() ? kMax : it->first;
+  auto it = map_.SegmentAfter(offset);
+  const int64_t next_start = it == segments.end() ? kMax : it->start;
   if (it == segments.begin()) return SetRange(0, next_start, {});
-  const auto& [start, segment] = *std::prev(it);
+  const PageMap::Segment& segment = *std::prev(it);
+  const int64_t start = segment.start;
   if (offset >= segment.end) return SetRange(segment.end, next_start, {});
   switch (segment.type) {
     case PageMap::RegionType::kDatabase:

@@ -70,7 +70,6 @@
 #define QUARROW_PAGEMAP_PAGE_MAP_H_
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -198,6 +197,7 @@ class PageMap {
 
   enum class RegionType : uint8_t { kDatabase, kWal, kJournal };
   struct Segment {
+    int64_t start = 0;
     int64_t end = 0;
     RegionType type = RegionType::kDatabase;
     uint32_t index = 0;  // into databases_ (kWal and kJournal have one each)
@@ -219,6 +219,8 @@ class PageMap {
   bool AddDatabase(const MapDatabaseRequest& request, bool as_region);
   // Gives [start, end) to one region, over whatever held it before.
   void AssignSegment(int64_t start, int64_t end, Segment segment);
+  // The first segment starting after `offset` (segments_.end() if none).
+  std::vector<Segment>::const_iterator SegmentAfter(int64_t offset) const;
   void AddCellHashes(std::vector<uint64_t>& hashes, uint32_t usable_size);
   // The database page of the input holding `offset` (a b-tree page, or a
   // superseded one) and the region it belongs to; false when there is none
@@ -244,7 +246,9 @@ class PageMap {
   std::shared_ptr<const ByteSource> own_wal_;  // applied to the database at offset 0
   PageMapOptions options_;
   WalkBudget budget_;
-  std::map<int64_t, Segment> segments_;  // by start; disjoint
+  // By start, disjoint. Databases are added in offset order, so changes
+  // fall at its end and a sorted array serves lookups best.
+  std::vector<Segment> segments_;
   uint64_t generation_ = 0;              // bumped whenever segments_ changes
   std::vector<DatabaseRegion> databases_;
   WalIndex wal_;           // when the input is a WAL

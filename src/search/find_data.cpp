@@ -52,31 +52,46 @@ MatchFormatter WithPrefixNumbers(MatchFormatter format) {
   };
 }
 
-// Adds a record's offset and status to its formatted line, as each format
-// carries them: two more tsv fields, two more csv fields, a jsonl "status"
-// (its "offset" is always there).
-void AppendWithDetails(std::string_view line, ReportFormat format, int64_t offset,
-                       std::string_view status, std::string& out) {
+// With details, a record's line carries its offset and status, as each format
+// does: two more tsv fields, two more csv fields, a jsonl "status" (its
+// "offset" is always there). The workers write the line up to the status
+// (DetailsHead), the calling thread the status and what follows it
+// (DetailsTail): only the status needs the map.
+void AppendDetailsHead(ReportFormat format, int64_t offset, std::string& line) {
+  line.resize(line.size() - 2);  // before the tsv and csv CR LF, the jsonl "}" and LF
   switch (format) {
     case ReportFormat::kTsv:
-    case ReportFormat::kCsv: {
-      const char separator = format == ReportFormat::kTsv ? '\t' : ',';
-      out.append(line.substr(0, line.size() - 2));  // before its CR LF
-      if (format == ReportFormat::kCsv) out += separator;
-      AppendDecimal(offset, out);
-      out += separator;
-      out += status;
-      if (format == ReportFormat::kTsv) out += separator;
-      out += "\r\n";
+      AppendDecimal(offset, line);
+      line += '\t';
       return;
-    }
+    case ReportFormat::kCsv:
+      line += ',';
+      AppendDecimal(offset, line);
+      line += ',';
+      return;
     case ReportFormat::kJsonl:
-      out.append(line.substr(0, line.size() - 2));  // before its closing "}" and LF
-      out += ",\"status\":\"";
-      out += status;
-      out += "\"}\n";
+      line += ",\"status\":\"";
       return;
   }
+}
+
+std::string_view DetailsTail(ReportFormat format) {
+  switch (format) {
+    case ReportFormat::kTsv: return "\t\r\n";
+    case ReportFormat::kCsv: return "\r\n";
+    case ReportFormat::kJsonl: return "\"}\n";
+  }
+  return "\r\n";
+}
+
+MatchFormatter WithDetailsHead(MatchFormatter format, ReportFormat report_format,
+                               int64_t start_offset) {
+  return [format = std::move(format), report_format, start_offset](
+             const Match& match, const ColumnList& columns, std::string& out) {
+    if (!format(match, columns, out)) return false;
+    AppendDetailsHead(report_format, start_offset + match.position, out);
+    return true;
+  };
 }
 
 // Calls `field` with each of a match's fields in turn: the prefix's three
@@ -177,9 +192,12 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);
   MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
+  if (options.details)
+    formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
-  std::string detailed, status_text;
+  const std::string_view details_tail = DetailsTail(options.format);
+  std::string status_text;
   // Plain reports take each page's lines in one write.
   bool finished = !status.enabled()
     ? ScanFormattedPages(buffer, columns, params, formatter,
@@ -203,11 +221,11 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
               return;
           }
           if (options.details) {
+            report.Write(line.data(), line.size());
             status_text.clear();
             AppendStatusText(where, status_text);
-            detailed.clear();
-            AppendWithDetails(line, options.format, status.Offset(position), status_text, detailed);
-            line = detailed;
+            status_text += details_tail;
+            line = status_text;
           }
         }
         report.Write(line.data(), line.size());
