@@ -178,6 +178,7 @@ TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
       ColumnList expected = LoadColumns(lines);
       ColumnList actual = expected, judged = expected;
       HeaderMatcher matcher(actual, threshold);
+      int64_t lead_refused = 0;
       for (int64_t p = 0; p <= static_cast<int64_t>(bytes.size()); ++p) {
         int64_t want = p, got = p, judged_end = p;
         bool fits = MatchHeader(whole.view, expected, threshold, want);
@@ -192,6 +193,14 @@ TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
           ASSERT_EQ(judged_fits, fits) << p << " of " << lines.size();
           ASSERT_EQ(judged_end, want) << p;
         }
+        // The block test of the candidate in front of p (its serial types
+        // start at p) never refuses a header that fits, and does refuse some.
+        if (p >= 1 && p + 127 <= static_cast<int64_t>(bytes.size())) {
+          const uint64_t kept = matcher.LeadFits(ClassifyBlock(data + p - 1),
+                                                 ClassifyBlock(data + p + 63));
+          if (fits) ASSERT_TRUE(kept & 1) << p << " of " << lines.size();
+          lead_refused += (kept & 1) == 0;
+        }
         if (!fits) continue;
         for (size_t k = 0; k < lines.size(); ++k) {
           ASSERT_EQ(actual[k].seg, expected[k].seg) << p;
@@ -201,6 +210,10 @@ TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
           ASSERT_EQ(judged[k].serial, expected[k].serial) << p;
         }
       }
+      // Lists whose first columns take anything leave nothing to refuse.
+      const bool typed = std::any_of(expected.begin(), expected.begin() + std::min<size_t>(3, expected.size()),
+                                     [](const TERM& c) { return c.tp != kAny; });
+      if (typed) EXPECT_GT(lead_refused, 0) << lines.size();
     }
   }
 }

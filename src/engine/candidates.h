@@ -27,10 +27,12 @@ namespace quarrow {
 // candidate per four blocks, classifying two blocks costs more than a lone
 // candidate's byte-by-byte test). Needs to < bytes.size() when `pair` is set,
 // so that bytes[j + 1] exists. `visit` returns nothing. Returns the number of
-// 64-byte blocks that held more than one candidate.
-template <typename Visit>
+// 64-byte blocks that held more than one candidate. Where a block's
+// candidates are classified, `keep(here, next)` (the classes of the block and
+// of the one after) may clear the bits of candidates not worth a visit.
+template <typename Keep, typename Visit>
 int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                                   bool classify_lone, Visit&& visit);
+                                   bool classify_lone, Keep&& keep, Visit&& visit);
 
 }  // namespace quarrow
 

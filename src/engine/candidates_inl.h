@@ -32,9 +32,9 @@ inline uint64_t ZeroMask(const uint8_t* at) {
 // How far ahead of the sweep its bytes are fetched (measured: 2 to 8 KiB alike).
 constexpr int64_t kSweepPrefetchAhead = 4096;
 
-template <typename Visit>
+template <typename Keep, typename Visit>
 QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view bytes, int64_t from, int64_t to, bool pair,
-                                   bool classify_lone, Visit&& visit) {
+                                   bool classify_lone, Keep&& keep, Visit&& visit) {
   int64_t crowded_blocks = 0;
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   int64_t j = from;
@@ -64,6 +64,7 @@ QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view
     here = next_at == j ? next : ClassifyBlock(data + j);
     next = ClassifyBlock(data + j + 64);
     next_at = j + 64;
+    mask &= keep(here, next);
     while (mask != 0) {
       const int i = std::countr_zero(mask);
       const ByteClasses after = i == 63 ? next : ShiftClasses(here, next, i + 1);

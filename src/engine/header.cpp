@@ -89,6 +89,12 @@ HeaderMatcher::HeaderMatcher(const ColumnList& columns, int threshold)
     if (kind == kText || kind == kAny) accept_text_ |= bit;
     if (kind == kBlob || kind == kAny) accept_blob_ |= bit;
   }
+  for (int k = 0; k < kLeadLanes && k < static_cast<int>(kinds_.size()); ++k) {
+    auto all_if = [](bool refuses) { return refuses ? ~uint64_t{0} : 0; };
+    lead_refuses_integer_[k] = all_if(((accept_integer_ >> k) & 1) == 0);
+    lead_refuses_text_[k] = all_if(((accept_text_ >> k) & 1) == 0);
+    lead_refuses_blob_[k] = all_if(((accept_blob_ >> k) & 1) == 0);
+  }
   lane_count_ = CountBits(lanes_);
   whole_in_lanes_ = kinds_.size() <= 64;
   while (!EnoughNonNull(min_non_null_)) ++min_non_null_;

@@ -85,6 +85,27 @@ class HeaderMatcher {
     return {true, known, CountBits(non_null & ((uint64_t{1} << known) - 1))};
   }
 
+  // Of the 64 candidates at the bytes `here` classifies (`next` the 64 bytes
+  // after), those whose header Judge may accept: bit i clear when the serial
+  // types from byte i + 1 on hold a misfit among their first three before any
+  // longer varint. Judges a whole block in a few operations, so that Judge
+  // itself sees only the candidates left; it never refuses one Judge accepts.
+  uint64_t LeadFits(const ByteClasses& here, const ByteClasses& next) const {
+    uint64_t refused = 0, open = ~uint64_t{0};
+    for (int k = 0; k < kLeadLanes; ++k) {
+      const int shift = k + 1;
+      auto lane = [shift](uint64_t low, uint64_t high) {
+        return (low >> shift) | (high << (64 - shift));
+      };
+      const uint64_t misfit = (lane(here.integer, next.integer) & lead_refuses_integer_[k]) |
+                              (lane(here.text, next.text) & lead_refuses_text_[k]) |
+                              (lane(here.blob, next.blob) & lead_refuses_blob_[k]);
+      refused |= open & misfit;
+      open &= ~(misfit | lane(here.high, next.high));
+    }
+    return ~refused;
+  }
+
   // A cheap first test of the two bytes at a cursor: returns false only when
   // Match would, because the first or second serial type is a one-byte one of
   // the wrong kind.
@@ -103,6 +124,12 @@ class HeaderMatcher {
   // Bit k: column k (of the first 64) takes a one-byte serial type of that class.
   uint64_t accept_integer_ = 0, accept_text_ = 0, accept_blob_ = 0;
   uint64_t lanes_ = 0;  // bit k: column k exists
+  // LeadFits' lanes: all ones where column k refuses one-byte serial types of
+  // that class (none for columns past the list's end).
+  static constexpr int kLeadLanes = 3;
+  uint64_t lead_refuses_integer_[kLeadLanes] = {};
+  uint64_t lead_refuses_text_[kLeadLanes] = {};
+  uint64_t lead_refuses_blob_[kLeadLanes] = {};
   int lane_count_ = 0;
   bool whole_in_lanes_ = true;  // no more than 64 columns
   int min_non_null_ = 0;  // the fewest non-NULL fields that fit

@@ -105,6 +105,9 @@ class PageScanner {
     const int64_t crowded_blocks = ForEachClassifiedCandidate(
         window, first - start, last - start, params_.rule == CandidateRule::kPair,
         !sparse_,
+        [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
+          return matcher_.LeadFits(here, next);
+        },
         [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
           ClassVerdict verdict;
           if (after != nullptr) {
