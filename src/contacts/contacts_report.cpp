@@ -1,5 +1,7 @@
 #include "contacts/contacts_report.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <set>
@@ -62,17 +64,23 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
   std::set<std::string> suppressed;
   for (const TERM& column : LoadColumns(SplitSchema(PersonSchema)))
     if (column.off) suppressed.insert(column.name);
-  cells_.resize(layout_.size());
   for (size_t col = 0; col < layout_.size(); ++col) {
     default_at_.push_back(defaults_.size());
     const bool integer = layout_.columns()[col].integer;
     const bool null = integer || suppressed.count(names[col]) > 0;
     defaults_ += null ? layout_.null_member(col) : layout_.empty_member(col);
-    // The cells whose member that is: see Kind.
-    default_cells_.push_back(integer ? kEmptyCell | kNullCell : null ? kNullCell : kEmptyCell);
+    // The cells whose member that is: see Kind. csv writes every cell as it
+    // is: only an empty one is a default.
+    const bool csv = options_.format == ReportFormat::kCsv;
+    default_cells_.push_back(csv       ? kEmptyCell
+                             : integer ? kEmptyCell | kNullCell
+                             : null    ? kNullCell
+                                       : kEmptyCell);
   }
   default_at_.push_back(defaults_.size());
   defaults_.append(LineBuffer::kSlack, '\0');
+  commas_.assign(layout_.size() + LineBuffer::kSlack, ',');
+  columns_ = layout_.size();
   for (size_t col = 0; col < layout_.size(); ++col) {
     kinds_.push_back(layout_.columns()[col].integer ? Kind::kInteger
                      : suppressed.count(names[col]) ? Kind::kSuppressed
@@ -93,22 +101,27 @@ std::string ContactsFormattedReport::Head() const {
   return head;
 }
 
-std::string_view ContactsFormattedReport::CsvLineOfCells(int64_t offset,
-                                                         std::string_view status) {
+template <typename ForEach>
+std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, int64_t offset,
+                                                    std::string_view status) {
   csv_.Begin();
   // Room for the whole row at once, and cells copied in whole blocks from
-  // their padded copies, as for jsonl.
-  char* out = csv_.MakeRoom(CsvLine::RoomFor(cells_size_) + 3 * cells_.size());
-  for (const Cell& cell : cells_) {
-    const std::string_view text = cell.text;
+  // their padded copies, as for jsonl. A run of empty cells is its commas.
+  char* out = csv_.MakeRoom(CsvLine::RoomFor(cells_size_) + 3 * columns_);
+  const char* commas = commas_.data();
+  size_t run = 0;  // the first column of the run of empty cells not written yet
+  for_each_written([&](size_t col, std::string_view cell, bool careful) {
+    out = CopyPadded({commas, col - run}, out);
+    run = col + 1;
     // Only a space at either end asks a plain cell for quotes.
-    if (cell.plain && (text.empty() || (text.front() != ' ' && text.back() != ' '))) {
+    if (!careful && cell.front() != ' ' && cell.back() != ' ') {
       *out = ',';
-      out = CopyPadded(text, out + 1);
+      out = CopyPadded(cell, out + 1);
     } else {
-      out = CsvLine::WriteField(text, out);
+      out = CsvLine::WriteField(cell, out);
     }
-  }
+  });
+  out = CopyPadded({commas, columns_ - run}, out);
   csv_.Commit(out);
   if (options_.details) {
     char digits[24];
@@ -118,40 +131,68 @@ std::string_view ContactsFormattedReport::CsvLineOfCells(int64_t offset,
   return csv_.Finish();
 }
 
-std::string_view ContactsFormattedReport::JsonlLineOfCells(int64_t offset,
-                                                           std::string_view status) {
+template <typename ForEach>
+std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written, int64_t offset,
+                                                      std::string_view status) {
   jsonl_.Begin();
   if (offset >= 0) jsonl_.Integer("offset", offset);
   if (options_.details) jsonl_.Text("status", status);
-  // Room for the whole row at once: no check per cell. The loop reads through
+  // Room for the whole row at once: no check per cell. The writes go through
   // locals: every byte written could alias a member, locals it cannot.
   char* out = jsonl_.MakeRoom(layout_.RoomForAll(cells_size_));
   const JsonlColumns& layout = layout_;
-  const Cell* cells = cells_.data();
   const Kind* kinds = kinds_.data();
   const char* defaults = defaults_.data();
   const size_t* default_at = default_at_.data();
-  const uint8_t* defaults_by = default_cells_.data();
+  JsonlLine& line = jsonl_;
   size_t run = 0;  // the first column of the run of default cells not written yet
-  const size_t columns = cells_.size();
-  for (size_t col = 0; col < columns; ++col) {
-    const std::string_view cell = cells[col].text;
-    const Kind kind = kinds[col];
-    if (defaults_by[col] & DefaultsOf(cell)) continue;
+  for_each_written([&](size_t col, std::string_view cell, bool careful) {
     out = CopyPadded({defaults + default_at[run], default_at[col] - default_at[run]}, out);
     run = col + 1;
     // Cells are read from row_, padded: whole blocks may be read past them.
-    if (kind == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
+    if (kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
       out = JsonlLine::WritePaddedNumber(layout, col, cell, out);
-    } else if (cells[col].plain) {
+    } else if (!careful) {
       out = JsonlLine::WritePaddedPlainText(layout, col, cell, out);
     } else {
-      out = jsonl_.WriteText(layout, col, cell, out);
+      out = line.WriteText(layout, col, cell, out);
     }
-  }
-  out = CopyPadded({defaults + default_at[run], default_at[columns] - default_at[run]}, out);
+  });
+  out = CopyPadded({defaults + default_at[run], default_at[columns_] - default_at[run]}, out);
   jsonl_.Commit(out);
   return jsonl_.Finish();
+}
+
+template <typename Write>
+void ContactsFormattedReport::ForEachWrittenCell(Write&& write) const {
+  const uint8_t* defaults_by = default_cells_.data();
+  for (size_t col = 0; col < columns_; ++col)
+    if (!(defaults_by[col] & DefaultsOf(cells_[col]))) write(col, cells_[col], true);
+}
+
+template <typename Write>
+void ContactsFormattedReport::ForEachWrittenJoinedCell(Write&& write) const {
+  // Through locals, as the line writers do.
+  const size_t columns = columns_;
+  const uint8_t* defaults_by = default_cells_.data();
+  const char* joined = joined_.data();
+  const uint32_t* ends = ends_.data();
+  const uint32_t* special = specials_.data();  // the first not behind the cell
+  const size_t joined_count = std::min(ends_.size(), columns);
+  size_t col = 0, start = 0;
+  for (; col < joined_count; ++col) {
+    const size_t end = ends[col];
+    const std::string_view cell(joined + start, end - start);
+    if (!(defaults_by[col] & DefaultsOf(cell))) {
+      while (*special < start) ++special;
+      write(col, cell, *special < end);
+    }
+    start = end + 1;
+  }
+  for (size_t k = 0; k < more_.size() && col < columns; ++k, ++col)
+    if (!(defaults_by[col] & DefaultsOf(more_[k]))) write(col, more_[k], !more_[k].empty());
+  for (; col < columns; ++col)
+    if (!(defaults_by[col] & kEmptyCell)) write(col, empty_, false);
 }
 
 std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
@@ -159,11 +200,13 @@ std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> 
   cells_size_ = 0;
   for (std::string_view cell : cells) cells_size_ += cell.size();
   char* at = StartCopy(cells_size_);
-  for (size_t col = 0; col < cells_.size(); ++col)
-    cells_[col] = {col < cells.size() ? KeepCopy(cells[col], at) : std::string_view(at, 0), false};
+  cells_.resize(columns_);
+  for (size_t col = 0; col < columns_; ++col)
+    cells_[col] = col < cells.size() ? KeepCopy(cells[col], at) : std::string_view(at, 0);
   EndCopy(at);
-  return options_.format == ReportFormat::kCsv ? CsvLineOfCells(offset, status)
-                                               : JsonlLineOfCells(offset, status);
+  auto for_each = [this](auto&& write) { ForEachWrittenCell(write); };
+  return options_.format == ReportFormat::kCsv ? CsvLineOf(for_each, offset, status)
+                                               : JsonlLineOf(for_each, offset, status);
 }
 
 char* ContactsFormattedReport::StartCopy(size_t size) {
@@ -183,45 +226,124 @@ void ContactsFormattedReport::EndCopy(char* at) {
 }
 
 template <typename Marks>
-void ContactsFormattedReport::SplitCells(std::string_view joined_cells,
-                                         std::span<const std::string_view> more_cells,
-                                         const std::array<bool, 256>& plain_bytes, Marks marks) {
-  cells_size_ = joined_cells.size();
-  for (std::string_view cell : more_cells) cells_size_ += cell.size();
+void ContactsFormattedReport::TakeJoinedRow(std::string_view joined_cells,
+                                            std::span<const std::string_view> more_cells,
+                                            Marks marks) {
+  size_t more_size = 0;
+  for (std::string_view cell : more_cells) more_size += cell.size();
+  cells_size_ = joined_cells.size() + more_size;
   char* at = StartCopy(cells_size_);
-  const std::string_view joined = KeepCopy(joined_cells, at);
-  const size_t columns = cells_.size();
-  Cell* cells = cells_.data();
-  size_t col = 0, start = 0;
-  bool plain = true;
-  // One pass over the joined cells finds both the TABs between them and the
-  // bytes that keep a cell from being copied as it is.
-  // Without a branch on what the byte is: the cell is stored either way and
-  // kept only at a TAB.
-  ForEachMarked(joined, plain_bytes, marks, [&](size_t at_byte) {
-    const bool tab = joined[at_byte] == '\t';
-    if (col < columns) cells[col] = {{joined.data() + start, at_byte - start}, plain};
-    col += tab;
-    start = tab ? at_byte + 1 : start;
-    plain = tab;
-  });
-  if (col < columns) cells[col++] = {joined.substr(start), plain};
-  for (size_t k = 0; k < more_cells.size() && col < columns; ++k, ++col)
-    cells[col] = {KeepCopy(more_cells[k], at), more_cells[k].empty()};
-  for (; col < columns; ++col) cells[col] = {std::string_view(at, 0), true};
+  joined_ = KeepCopy(joined_cells, at);
+  // Empty more cells are written as the cells past them are: no need to list
+  // them (the person rows' label cells mostly are).
+  more_.resize(more_size == 0 ? 0 : more_cells.size());
+  for (size_t k = 0; k < more_.size(); ++k) more_[k] = KeepCopy(more_cells[k], at);
+  empty_ = std::string_view(at, 0);
   EndCopy(at);
+  MarkBits(joined_, byte_scan::TabBytes(), tab_bits_);
+  MarkBits(joined_, marks, special_bits_);
+  tabs_ = 0;
+  for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
+}
+
+void ContactsFormattedReport::ListJoinedCells() {
+  // Grown, never shrunk: resizing up would zero the entries first.
+  if (ends_.size() < tabs_ + 1) ends_.resize(tabs_ + 1);
+  uint32_t* end = ends_.data();
+  for (size_t word = 0; word < tab_bits_.size(); ++word)
+    for (uint64_t bits = tab_bits_[word]; bits != 0; bits &= bits - 1)
+      *end++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+  *end = static_cast<uint32_t>(joined_.size());
+  specials_.clear();
+  for (size_t word = 0; word < special_bits_.size(); ++word)
+    for (uint64_t bits = special_bits_[word] & ~tab_bits_[word]; bits != 0; bits &= bits - 1)
+      specials_.push_back(static_cast<uint32_t>(word * 64 + std::countr_zero(bits)));
+  specials_.push_back(UINT32_MAX);
+}
+
+int64_t ContactsFormattedReport::TabBefore(size_t at) const {
+  size_t word = at / 64;
+  uint64_t bits = tab_bits_[word] & ((uint64_t{1} << (at % 64)) - 1);
+  while (bits == 0 && word > 0) bits = tab_bits_[--word];
+  return bits == 0 ? -1 : static_cast<int64_t>(word * 64 + 63 - std::countl_zero(bits));
+}
+
+size_t ContactsFormattedReport::TabFrom(size_t at) const {
+  size_t word = at / 64;
+  uint64_t bits = tab_bits_[word] & ~((uint64_t{1} << (at % 64)) - 1);
+  while (bits == 0 && ++word < tab_bits_.size()) bits = tab_bits_[word];
+  return bits == 0 ? joined_.size() : word * 64 + static_cast<size_t>(std::countr_zero(bits));
+}
+
+std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
+                                                          std::string_view status) {
+  const std::string_view joined = joined_;
+  const size_t size = joined.size();
+  const size_t words = tab_bits_.size();
+  // The bytes that ask their cell for care: special ones, and spaces that
+  // start or end a cell (after or before a TAB, or at either end of the row).
+  MarkBits(joined, byte_scan::SpaceBytes(), space_bits_);
+  for (size_t word = 0; word < words; ++word) {
+    const uint64_t tabs = tab_bits_[word];
+    const uint64_t starts = tabs << 1 | (word == 0 ? 1 : tab_bits_[word - 1] >> 63);
+    uint64_t lasts = tabs >> 1 | (word + 1 < words ? tab_bits_[word + 1] << 63 : 0);
+    if (word + 1 == words) lasts |= uint64_t{1} << ((size - 1) % 64);
+    special_bits_[word] = (special_bits_[word] & ~tabs) | (space_bits_[word] & (starts | lasts));
+  }
+  csv_.Begin();
+  char* out = csv_.MakeRoom(CsvLine::RoomFor(cells_size_) + 3 * columns_ + 1);
+  // The fields are the row with a comma before each cell: a comma, then the
+  // row with TABs made commas. `from` counts in those fields: 0 is the first
+  // comma, k + 1 the row's byte k.
+  size_t from = 0;
+  auto copy_to = [&](size_t to) {
+    if (from == 0 && to > 0) {
+      *out++ = ',';
+      from = 1;
+    }
+    if (to > from) out = CopyTabsAsCommas(joined.substr(from - 1, to - from), out);
+    from = std::max(from, to);
+  };
+  for (size_t word = 0; word < words; ++word) {
+    for (uint64_t bits = special_bits_[word]; bits != 0; bits &= bits - 1) {
+      const size_t at = word * 64 + static_cast<size_t>(std::countr_zero(bits));
+      if (at + 1 < from) continue;  // in a cell written already
+      const size_t start = static_cast<size_t>(TabBefore(at) + 1), end = TabFrom(at);
+      copy_to(start);  // up to the cell's comma, which WriteField writes
+      out = CsvLine::WriteField(joined.substr(start, end - start), out);
+      from = end + 1;
+    }
+  }
+  copy_to(size + 1);
+  size_t col = tabs_ + 1;
+  for (size_t k = 0; k < more_.size() && col < columns_; ++k, ++col) {
+    if (more_[k].empty()) *out++ = ',';
+    else out = CsvLine::WriteField(more_[k], out);
+  }
+  out = CopyPadded({commas_.data(), columns_ - col}, out);
+  csv_.Commit(out);
+  if (options_.details) {
+    char digits[24];
+    csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
+    csv_.Field(status);
+  }
+  return csv_.Finish();
 }
 
 std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
                                               std::span<const std::string_view> more_cells,
                                               int64_t offset, std::string_view status) {
   using namespace byte_scan;
+  auto for_each = [this](auto&& write) { ForEachWrittenJoinedCell(write); };
   if (options_.format == ReportFormat::kCsv) {
-    SplitCells(joined_cells, more_cells, kCsvPlain, CsvNotPlain());
-    return CsvLineOfCells(offset, status);
+    TakeJoinedRow(joined_cells, more_cells, CsvNotPlain());
+    if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
+    ListJoinedCells();  // more cells than columns: the ones past are left out
+    return CsvLineOf(for_each, offset, status);
   }
-  SplitCells(joined_cells, more_cells, kJsonPlain, JsonNotPlain());
-  return JsonlLineOfCells(offset, status);
+  TakeJoinedRow(joined_cells, more_cells, JsonNotPlain());
+  ListJoinedCells();
+  return JsonlLineOf(for_each, offset, status);
 }
 
 void WriteContactsReport(ResultTable& table, const std::string& output_path,

@@ -70,18 +70,33 @@ class ContactsFormattedReport {
   // How a column's cells are written: kInteger's integers are numbers and its
   // "null" or empty cell is null; kSuppressed's "null" is null.
   enum class Kind : uint8_t { kText, kSuppressed, kInteger };
-  // A row's cell: `plain` when it holds no byte that the format's plain scan
-  // (CsvPlainEnd, JsonPlainEnd) stops at.
-  struct Cell {
-    std::string_view text;
-    bool plain = false;
-  };
-  // Fills cells_ from a row given as Row takes it; `plain_bytes` and `marks`
-  // are the format's plain set (byte_scan.h).
+  // Copies a row given as Row takes it into row_ (joined_, more_, empty_) and
+  // marks its TABs (tab_bits_) and the bytes that the format's plain scan
+  // stops at (special_bits_, TABs included; `marks`, see byte_scan.h).
   template <typename Marks>
-  void SplitCells(std::string_view joined_cells, std::span<const std::string_view> more_cells,
-                  const std::array<bool, 256>& plain_bytes, Marks marks);
-  // What a cell is, as far as defaults_ goes: empty, "null", or neither (0).
+  void TakeJoinedRow(std::string_view joined_cells, std::span<const std::string_view> more_cells,
+                     Marks marks);
+  // Lists the row's cell ends (ends_: its TABs, then its end) and its special
+  // bytes other than TABs (specials_, then a position past any).
+  void ListJoinedCells();
+  // The csv line of the row taken, when its joined cells fit the columns: the
+  // row as it is but for TABs made commas, and the cells that need care (a
+  // special byte, a space at either end) written apart.
+  std::string_view CsvLineOfJoined(int64_t offset, std::string_view status);
+  // The position of the last TAB before `at` in the row (its first cell's
+  // start, -1, when none), and of the first from `at` on (its size when none).
+  int64_t TabBefore(size_t at) const;
+  size_t TabFrom(size_t at) const;
+  // Calls `write(col, cell, careful)` for each cell of the row taken that is
+  // not its column's default, in column order; `careful` is false when the
+  // cell holds no byte that the format's plain scan (CsvPlainEnd,
+  // JsonPlainEnd) stops at. The cells are in row_, padded.
+  template <typename Write>
+  void ForEachWrittenJoinedCell(Write&& write) const;
+  // The same for cells_, all taken as careful.
+  template <typename Write>
+  void ForEachWrittenCell(Write&& write) const;
+  // What a cell is, as far as defaults go: empty, "null", or neither (0).
   // Without a branch, for the cells are any mix: `cell` is in row_, padded.
   static constexpr uint8_t kEmptyCell = 1, kNullCell = 2;
   static uint8_t DefaultsOf(std::string_view cell) {
@@ -95,23 +110,40 @@ class ContactsFormattedReport {
   char* StartCopy(size_t size);
   static std::string_view KeepCopy(std::string_view cell, char*& at);
   void EndCopy(char* at);
-  // The line of cells_, with the row's offset and status.
-  std::string_view CsvLineOfCells(int64_t offset, std::string_view status);
-  std::string_view JsonlLineOfCells(int64_t offset, std::string_view status);
+  // The line of the cells that `for_each_written` (one of the ForEach above,
+  // taking the write) gives, with the row's offset and status.
+  template <typename ForEach>
+  std::string_view CsvLineOf(ForEach&& for_each_written, int64_t offset, std::string_view status);
+  template <typename ForEach>
+  std::string_view JsonlLineOf(ForEach&& for_each_written, int64_t offset,
+                               std::string_view status);
 
   RunOptions options_;
   JsonlColumns layout_;
   std::vector<Kind> kinds_;  // by column
-  std::vector<Cell> cells_;  // the row being written, by column
-  size_t cells_size_ = 0;    // their bytes in all
-  LineBuffer row_;           // where cells_ are
+  size_t columns_ = 0;                   // layout_.size()
+  std::vector<std::string_view> cells_;  // a row given as its cells, by column
+  // A row given joined: the joined cells, the more cells and an empty cell,
+  // copied; where the joined cells end (their TABs, then the end); where its
+  // special bytes are, then a position past any.
+  std::string_view joined_, empty_;
+  std::vector<std::string_view> more_;
+  std::vector<uint32_t> ends_, specials_;
+  // One bit per byte of joined_ (see MarkBits): its TABs, its special bytes
+  // and (for csv) its spaces.
+  std::vector<uint64_t> tab_bits_, special_bits_, space_bits_;
+  size_t tabs_ = 0;  // how many
+  size_t cells_size_ = 0;  // the row's bytes in all
+  LineBuffer row_;         // where the row's copies are
   // Each column's jsonl member for a default cell (an empty one, or "null"
   // where that is null), one after the other, so that a run of default cells
   // -- most cells are -- is copied in one go;
   // column k's starts at default_at_[k] (one more entry for the end).
   std::string defaults_;
   std::vector<size_t> default_at_;
-  std::vector<uint8_t> default_cells_;  // by column: the DefaultsOf its default cells
+  // By column: the DefaultsOf its default cells (csv: the empty cell only).
+  std::vector<uint8_t> default_cells_;
+  std::string commas_;  // csv's default cells: a comma each, then slack
   JsonlLine jsonl_;
   CsvLine csv_;
 };

@@ -1,7 +1,9 @@
 // Finds the end of a run of bytes a report copies as they are, eight bytes at
 // a time, or sixteen where the machine has SSE2 (most texts need neither
 // escapes nor quotes nor replacement, and one look at a word is cheaper than
-// eight at its bytes), for jsonl and for csv.
+// eight at its bytes), for jsonl and for csv; and marks a whole row's special
+// bytes (or TABs, or spaces) as bits, one per byte, so that a writer visits
+// the few marked ones instead of every byte.
 #ifndef QUARROW_REPORT_BYTE_SCAN_H_
 #define QUARROW_REPORT_BYTE_SCAN_H_
 
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,22 +53,10 @@ inline uint64_t Load(const char* bytes) {
 
 namespace byte_scan {
 
-// Calls `visit` with the position of each byte of the word at `at` that
-// `mask` marks, `bits` bits a byte (8: a byte's high bit; 1: one bit each).
-template <typename Visit>
-[[gnu::always_inline]] inline void VisitWord(size_t at, uint64_t mask, Visit& visit,
-                                             int bits = 8) {
-  for (; mask != 0; mask &= mask - 1) visit(at + std::countr_zero(mask) / bits);
-}
-
 #if defined(__SSE2__)
 // Sixteen bytes at a time where the machine has them: one bit per byte.
 inline __m128i LoadBlock(const char* bytes) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
-}
-template <typename Visit>
-[[gnu::always_inline]] inline void VisitBlock(size_t at, uint32_t bits, Visit& visit) {
-  for (; bits != 0; bits &= bits - 1) visit(at + std::countr_zero(bits));
 }
 #endif
 
@@ -104,40 +95,23 @@ template <typename Marks>
   return mask ? i + FirstMarked(mask) : size;
 }
 
-// Calls `visit` with the position of each byte of `bytes` that `marks` marks,
-// in order, from a single pass over the text's words. Inlined where it is
-// used, so that `visit` works on the caller's registers.
-template <typename Marks, typename Visit>
-[[gnu::always_inline]] inline void ForEachMarked(std::string_view bytes, const std::array<bool, 256>& plain, Marks marks,
-                   Visit visit) {
-  using namespace byte_scan;
+// Sets `bits` to one bit per byte of `bytes` -- bit i % 64 of word i / 64 --
+// set where `marks` (see NotPlainBytes) marks the byte. `bytes` must be
+// followed by 16 readable bytes: the last block is read whole. A row's special
+// bytes are rare, so callers visit the set bits instead of every byte.
+template <typename Marks>
+void MarkBits(std::string_view bytes, Marks marks, std::vector<uint64_t>& bits) {
   const size_t size = bytes.size();
-  if (size < 8) {
-    for (size_t i = 0; i < size; ++i)
-      if (!plain[static_cast<uint8_t>(bytes[i])]) visit(i);
-    return;
-  }
-  size_t i = 0;
+  bits.assign((size + 63) / 64, 0);
 #if defined(__SSE2__)
-  if (size >= 16) {
-    // Four blocks make one mask: one end of the loop over marks per 64 bytes.
-    for (; i + 64 <= size; i += 64) {
-      const char* at = bytes.data() + i;
-      VisitWord(i,
-                static_cast<uint64_t>(marks(LoadBlock(at))) |
-                    static_cast<uint64_t>(marks(LoadBlock(at + 16))) << 16 |
-                    static_cast<uint64_t>(marks(LoadBlock(at + 32))) << 32 |
-                    static_cast<uint64_t>(marks(LoadBlock(at + 48))) << 48,
-                visit, 1);
-    }
-    for (; i + 16 <= size; i += 16) VisitBlock(i, marks(LoadBlock(bytes.data() + i)), visit);
-    if (i < size)
-      VisitBlock(i, marks(LoadBlock(bytes.data() + size - 16)) >> (i - (size - 16)), visit);
-    return;
-  }
+  for (size_t i = 0; i < size; i += 16)
+    bits[i / 64] |= static_cast<uint64_t>(marks(byte_scan::LoadBlock(bytes.data() + i))) << (i % 64);
+  // The last block's bytes past the end are not the text's.
+  if (size % 64 != 0) bits.back() &= (uint64_t{1} << (size % 64)) - 1;
+#else
+  for (size_t i = 0; i < size; ++i)
+    bits[i / 64] |= static_cast<uint64_t>(marks(bytes[i])) << (i % 64);
 #endif
-  for (; i + 8 <= size; i += 8) VisitWord(i, marks(Load(bytes.data() + i)), visit);
-  if (i < size) VisitWord(i, marks(Load(bytes.data() + size - 8)) >> (8 * (i - (size - 8))), visit);
 }
 
 namespace byte_scan {
@@ -163,6 +137,10 @@ inline constexpr std::array<bool, 256> kCsvPlain = [] {
 // high bytes, and the format's two special characters.
 template <char kFirst, char kSecond>
 struct NotPlainBytes {
+  bool operator()(char byte) const {
+    const auto value = static_cast<uint8_t>(byte);
+    return value < 0x20 || value >= 0x80 || byte == kFirst || byte == kSecond;
+  }
   uint64_t operator()(uint64_t word) const {
     return ControlOrHighBytes(word) | BytesEqual(word, kFirst) | BytesEqual(word, kSecond);
   }
@@ -179,6 +157,20 @@ struct NotPlainBytes {
 };
 using JsonNotPlain = NotPlainBytes<'"', '\\'>;
 using CsvNotPlain = NotPlainBytes<',', '"'>;
+
+// One byte value: the TABs of a row whose cells are joined by them, its spaces.
+template <char kByte>
+struct ByteIs {
+  bool operator()(char byte) const { return byte == kByte; }
+  uint64_t operator()(uint64_t word) const { return BytesEqual(word, kByte); }
+#if defined(__SSE2__)
+  uint32_t operator()(__m128i block) const {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(kByte))));
+  }
+#endif
+};
+using TabBytes = ByteIs<'\t'>;
+using SpaceBytes = ByteIs<' '>;
 
 }  // namespace byte_scan
 

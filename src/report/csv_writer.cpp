@@ -1,5 +1,7 @@
 #include "report/csv_writer.h"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "report/byte_scan.h"
@@ -9,6 +11,13 @@ namespace quarrow {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// The bytes that ask a field for quotes.
+constexpr std::array<bool, 256> kQuoted = [] {
+  std::array<bool, 256> table{};
+  for (char c : {',', '"', '\r', '\n'}) table[static_cast<uint8_t>(c)] = true;
+  return table;
+}();
 
 // Writes `bytes` from `from` on, quoted when `quoted`, at `out` (room for
 // 3 bytes per byte and the quotes); returns the end.
@@ -43,7 +52,7 @@ char* WriteFieldAt(std::string_view bytes, char* out) {
   }
   bool quoted = spaced;
   for (size_t i = plain; i < bytes.size() && !quoted; ++i)
-    quoted = std::string_view(",\"\r\n").find(bytes[i]) != std::string_view::npos;
+    quoted = kQuoted[static_cast<uint8_t>(bytes[i])];
   return WriteCareful(bytes, plain, quoted, out);
 }
 
