@@ -69,6 +69,7 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
     const bool integer = layout_.columns()[col].integer;
     const bool null = integer || suppressed.count(names[col]) > 0;
     defaults_ += null ? layout_.null_member(col) : layout_.empty_member(col);
+    key_sizes_.push_back(layout_.key(col).size());
     // The cells whose member that is: see Kind. csv writes every cell as it
     // is: only an empty one is a default.
     const bool csv = options_.format == ReportFormat::kCsv;
@@ -144,16 +145,25 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
   const Kind* kinds = kinds_.data();
   const char* defaults = defaults_.data();
   const size_t* default_at = default_at_.data();
+  const size_t* key_sizes = key_sizes_.data();
   JsonlLine& line = jsonl_;
   size_t run = 0;  // the first column of the run of default cells not written yet
-  for_each_written([&](size_t col, std::string_view cell, bool careful) {
-    out = CopyPadded({defaults + default_at[run], default_at[col] - default_at[run]}, out);
-    run = col + 1;
+  for_each_written([&](size_t col, std::string_view cell, bool careful)
+                       __attribute__((always_inline)) {
     // Cells are read from row_, padded: whole blocks may be read past them.
-    if (kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
-      out = JsonlLine::WritePaddedNumber(layout, col, cell, out);
-    } else if (!careful) {
-      out = JsonlLine::WritePaddedPlainText(layout, col, cell, out);
+    const bool number = kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell);
+    const bool escaped = careful && !number;
+    // A column's key starts its default member: one copy takes the run of
+    // default members before the cell and the cell's key.
+    const size_t upto = default_at[col] + (escaped ? 0 : key_sizes[col]);
+    out = CopyPadded({defaults + default_at[run], upto - default_at[run]}, out);
+    run = col + 1;
+    if (number) {
+      out = CopyPadded(cell, out);
+    } else if (!escaped) {
+      *out++ = '"';
+      out = CopyPadded(cell, out);
+      *out++ = '"';
     } else {
       out = line.WriteText(layout, col, cell, out);
     }
@@ -172,23 +182,25 @@ void ContactsFormattedReport::ForEachWrittenCell(Write&& write) const {
 
 template <typename Write>
 void ContactsFormattedReport::ForEachWrittenJoinedCell(Write&& write) const {
-  // Through locals, as the line writers do.
+  // Through locals, as the line writers do; the cells end at the TABs' bits.
   const size_t columns = columns_;
   const uint8_t* defaults_by = default_cells_.data();
   const char* joined = joined_.data();
-  const uint32_t* ends = ends_.data();
   const uint32_t* special = specials_.data();  // the first not behind the cell
-  const size_t joined_count = std::min(ends_.size(), columns);
   size_t col = 0, start = 0;
-  for (; col < joined_count; ++col) {
-    const size_t end = ends[col];
+  auto cell_to = [&](size_t end) __attribute__((always_inline)) {
     const std::string_view cell(joined + start, end - start);
     if (!(defaults_by[col] & DefaultsOf(cell))) {
       while (*special < start) ++special;
       write(col, cell, *special < end);
     }
     start = end + 1;
-  }
+    ++col;
+  };
+  for (size_t word = 0; word < tab_bits_.size(); ++word)
+    for (uint64_t bits = tab_bits_[word]; bits != 0 && col < columns; bits &= bits - 1)
+      cell_to(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
+  if (col < columns) cell_to(joined_.size());
   for (size_t k = 0; k < more_.size() && col < columns; ++k, ++col)
     if (!(defaults_by[col] & DefaultsOf(more_[k]))) write(col, more_[k], !more_[k].empty());
   for (; col < columns; ++col)
@@ -204,7 +216,8 @@ std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> 
   for (size_t col = 0; col < columns_; ++col)
     cells_[col] = col < cells.size() ? KeepCopy(cells[col], at) : std::string_view(at, 0);
   EndCopy(at);
-  auto for_each = [this](auto&& write) { ForEachWrittenCell(write); };
+  auto for_each = [this](auto&& write)
+                      __attribute__((always_inline)) { ForEachWrittenCell(write); };
   return options_.format == ReportFormat::kCsv ? CsvLineOf(for_each, offset, status)
                                                : JsonlLineOf(for_each, offset, status);
 }
@@ -246,14 +259,7 @@ void ContactsFormattedReport::TakeJoinedRow(std::string_view joined_cells,
   for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
 }
 
-void ContactsFormattedReport::ListJoinedCells() {
-  // Grown, never shrunk: resizing up would zero the entries first.
-  if (ends_.size() < tabs_ + 1) ends_.resize(tabs_ + 1);
-  uint32_t* end = ends_.data();
-  for (size_t word = 0; word < tab_bits_.size(); ++word)
-    for (uint64_t bits = tab_bits_[word]; bits != 0; bits &= bits - 1)
-      *end++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
-  *end = static_cast<uint32_t>(joined_.size());
+void ContactsFormattedReport::ListSpecialBytes() {
   specials_.clear();
   for (size_t word = 0; word < special_bits_.size(); ++word)
     for (uint64_t bits = special_bits_[word] & ~tab_bits_[word]; bits != 0; bits &= bits - 1)
@@ -334,15 +340,16 @@ std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
                                               std::span<const std::string_view> more_cells,
                                               int64_t offset, std::string_view status) {
   using namespace byte_scan;
-  auto for_each = [this](auto&& write) { ForEachWrittenJoinedCell(write); };
+  auto for_each = [this](auto&& write)
+                      __attribute__((always_inline)) { ForEachWrittenJoinedCell(write); };
   if (options_.format == ReportFormat::kCsv) {
     TakeJoinedRow(joined_cells, more_cells, CsvNotPlain());
     if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
-    ListJoinedCells();  // more cells than columns: the ones past are left out
+    ListSpecialBytes();  // more cells than columns: the ones past are left out
     return CsvLineOf(for_each, offset, status);
   }
   TakeJoinedRow(joined_cells, more_cells, JsonNotPlain());
-  ListJoinedCells();
+  ListSpecialBytes();
   return JsonlLineOf(for_each, offset, status);
 }
 

@@ -76,9 +76,9 @@ class ContactsFormattedReport {
   template <typename Marks>
   void TakeJoinedRow(std::string_view joined_cells, std::span<const std::string_view> more_cells,
                      Marks marks);
-  // Lists the row's cell ends (ends_: its TABs, then its end) and its special
-  // bytes other than TABs (specials_, then a position past any).
-  void ListJoinedCells();
+  // Lists the row's special bytes other than TABs (specials_, then a position
+  // past any).
+  void ListSpecialBytes();
   // The csv line of the row taken, when its joined cells fit the columns: the
   // row as it is but for TABs made commas, and the cells that need care (a
   // special byte, a space at either end) written apart.
@@ -91,11 +91,12 @@ class ContactsFormattedReport {
   // not its column's default, in column order; `careful` is false when the
   // cell holds no byte that the format's plain scan (CsvPlainEnd,
   // JsonPlainEnd) stops at. The cells are in row_, padded.
+  // Inlined, as the writes are: they are most of a row's work.
   template <typename Write>
-  void ForEachWrittenJoinedCell(Write&& write) const;
+  [[gnu::always_inline]] inline void ForEachWrittenJoinedCell(Write&& write) const;
   // The same for cells_, all taken as careful.
   template <typename Write>
-  void ForEachWrittenCell(Write&& write) const;
+  [[gnu::always_inline]] inline void ForEachWrittenCell(Write&& write) const;
   // What a cell is, as far as defaults go: empty, "null", or neither (0).
   // Without a branch, for the cells are any mix: `cell` is in row_, padded.
   static constexpr uint8_t kEmptyCell = 1, kNullCell = 2;
@@ -124,11 +125,10 @@ class ContactsFormattedReport {
   size_t columns_ = 0;                   // layout_.size()
   std::vector<std::string_view> cells_;  // a row given as its cells, by column
   // A row given joined: the joined cells, the more cells and an empty cell,
-  // copied; where the joined cells end (their TABs, then the end); where its
-  // special bytes are, then a position past any.
+  // copied; where its special bytes are, then a position past any.
   std::string_view joined_, empty_;
   std::vector<std::string_view> more_;
-  std::vector<uint32_t> ends_, specials_;
+  std::vector<uint32_t> specials_;
   // One bit per byte of joined_ (see MarkBits): its TABs, its special bytes
   // and (for csv) its spaces.
   std::vector<uint64_t> tab_bits_, special_bits_, space_bits_;
@@ -141,6 +141,7 @@ class ContactsFormattedReport {
   // column k's starts at default_at_[k] (one more entry for the end).
   std::string defaults_;
   std::vector<size_t> default_at_;
+  std::vector<size_t> key_sizes_;  // by column: its key's, the start of its member
   // By column: the DefaultsOf its default cells (csv: the empty cell only).
   std::vector<uint8_t> default_cells_;
   std::string commas_;  // csv's default cells: a comma each, then slack
