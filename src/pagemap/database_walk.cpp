@@ -43,13 +43,19 @@ class PageReader {
     const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
     budget_.read_bytes -= cost;
     budget_.read_total += cost;
-    out.assign(length, '\0');
+    // A reused buffer is not cleared first: only what the file lacks is zeroed.
+    out.resize(length);
+    size_t got = 0;
     if (int64_t frame = wal_ != nullptr ? wal_->FrameOf(page) : 0; frame != 0) {
-      request_.wal->ReadAt(wal_->PageImageOffset(frame), length, out.data());
-      return true;
+      got = request_.wal->ReadAt(wal_->PageImageOffset(frame), length, out.data());
+    } else if (page <= file_pages_) {
+      got = request_.file->ReadAt(request_.base + int64_t{page - 1} * page_size_, length,
+                                  out.data());
+    } else {
+      std::fill(out.begin(), out.end(), '\0');
+      return false;
     }
-    if (page > file_pages_) return false;
-    request_.file->ReadAt(request_.base + int64_t{page - 1} * page_size_, length, out.data());
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(std::min(got, length)), out.end(), '\0');
     return true;
   }
 
@@ -186,7 +192,8 @@ class Walker {
   // leaves are claimed without being read unless leaves are to be read.
   void ClaimChildren(const BtreePageHeader& header, uint8_t family, bool read_leaves,
                      std::vector<uint32_t>& pending) {
-    std::vector<uint32_t> children;
+    std::vector<uint32_t>& children = children_;
+    children.clear();
     const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
     for (uint32_t i = 0; i < header.cell_count; ++i) {
       const uint32_t cell = Get16(p + header.pointers_begin + 2 * i);
@@ -199,9 +206,8 @@ class Walker {
       // A b-tree's leaves all lie at one depth: the first child tells.
       for (uint32_t child : children) {
         if (!reader_.InRange(child) || kinds_[child - 1] != kUnknownPage) continue;
-        std::string prefix;
-        if (reader_.Read(child, child == 1 ? 101 : 1, prefix))
-          leaves = sqlite_format::IsLeafPage(static_cast<PageType>(prefix.back()));
+        if (reader_.Read(child, child == 1 ? 101 : 1, probe_))
+          leaves = sqlite_format::IsLeafPage(static_cast<PageType>(probe_.back()));
         break;
       }
     }
@@ -288,6 +294,9 @@ class Walker {
   MappedDatabase& out_;
   std::vector<uint8_t>& kinds_;
   std::string page_;
+  // Scratch of ClaimChildren, kept for the next page.
+  std::vector<uint32_t> children_;
+  std::string probe_;
 };
 
 bool ReadHeaderAt(const ByteSource& source, int64_t offset, DatabaseHeader& header) {
