@@ -196,10 +196,11 @@ TEST(HeaderMatcher, AgreesWithMatchHeaderEverywhere) {
         // The block test of the candidate in front of p (its serial types
         // start at p) never refuses a header that fits, and does refuse some.
         if (p >= 1 && p + 127 <= static_cast<int64_t>(bytes.size())) {
-          const uint64_t kept = matcher.LeadFits(ClassifyBlock(data + p - 1),
-                                                 ClassifyBlock(data + p + 63));
+          const ByteClasses here = ClassifyBlock(data + p - 1), next = ClassifyBlock(data + p + 63);
+          const uint64_t kept = matcher.LeadFits<0>(here, next);
           if (fits) ASSERT_TRUE(kept & 1) << p << " of " << lines.size();
           lead_refused += (kept & 1) == 0;
+          if (data[p] == 0 && fits) ASSERT_TRUE(matcher.LeadFits<1>(here, next) & 1) << p;
         }
         if (!fits) continue;
         for (size_t k = 0; k < lines.size(); ++k) {

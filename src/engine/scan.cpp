@@ -102,11 +102,11 @@ class PageScanner {
     const size_t size = window.size();
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
+    const bool pair = params_.rule == CandidateRule::kPair;
     const int64_t crowded_blocks = ForEachClassifiedCandidate(
-        window, first - start, last - start, params_.rule == CandidateRule::kPair,
-        !sparse_,
+        window, first - start, last - start, pair, !sparse_,
         [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
-          return matcher_.LeadFits(here, next);
+          return pair ? matcher_.LeadFits<1>(here, next) : matcher_.LeadFits<0>(here, next);
         },
         [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
           ClassVerdict verdict;
