@@ -870,6 +870,94 @@ TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
   }
 }
 
+// A database an image holds inside another's extent takes its own extent
+// only: before and after it, the outer database's pages read as they did,
+// also where the inner one cuts an outer page in two.
+TEST(EmbeddedDatabase, AnInnerDatabaseTakesOnlyItsOwnExtent) {
+  TempDir dir;
+  SqliteDbOptions outer_options;
+  outer_options.page_size = 4096;
+  SqliteDb outer_db(dir.File("outer.db"), outer_options);
+  std::vector<Row> outer_rows = MakeRows(500);
+  CreateAndInsert(outer_db, outer_rows);
+  DeleteRows(outer_db, outer_rows, [](int64_t id) { return id % 9 == 4; });
+  outer_db.Close();
+  SqliteDbOptions inner_options;
+  inner_options.page_size = 512;
+  SqliteDb inner_db(dir.File("inner.db"), inner_options);
+  std::vector<Row> inner_rows = MakeRows(6, 5);
+  CreateAndInsert(inner_db, inner_rows);
+  inner_db.Close();
+  const std::string inner = ReadFile(dir.File("inner.db"));
+  std::string image = ReadFile(dir.File("outer.db"));
+  const int64_t inner_at = 3 * 4096 + 1024;  // on a sector, inside the outer page 4
+  const int64_t inner_end = inner_at + static_cast<int64_t>(inner.size());
+  ASSERT_LT(inner_end + 4 * 4096, static_cast<int64_t>(image.size()));
+  image.replace(static_cast<size_t>(inner_at), inner.size(), inner);
+  const auto size = static_cast<int64_t>(image.size());
+
+  PageMapOptions options;
+  options.embedded = EmbeddedDatabases::kReportedByCaller;
+  PageMap outer_only(Memory(image), {}, options);
+  const std::vector<PageStatus> outer_statuses = AllStatuses(outer_only, size);
+  PageMap both(Memory(image), {}, options);
+  ASSERT_TRUE(both.AddDatabaseAt(inner_at));
+  EXPECT_EQ(both.summary().databases, 2);
+  PageMap inner_alone(Memory(inner), {});
+  int inner_live = 0, outer_live_after = 0;
+  for (int64_t at = 0; at < size; ++at) {
+    const PageStatus status = both.StatusAt(at);
+    if (at >= inner_at && at < inner_end) {
+      ASSERT_EQ(status, inner_alone.StatusAt(at - inner_at)) << at;
+      inner_live += status == kLive ? 1 : 0;
+    } else {
+      ASSERT_EQ(status, outer_statuses[static_cast<size_t>(at)]) << at;
+      outer_live_after += at >= inner_end && status == kLive ? 1 : 0;
+    }
+  }
+  EXPECT_GT(inner_live, 0);
+  EXPECT_GT(outer_live_after, 1000);
+}
+
+// The scan's window holds zeros past the file's end (or whatever its caller
+// put there): those bytes are not the file's, so a header or page the file
+// cuts short reads as the file gives it, not as the window does.
+TEST(EmbeddedDatabase, WindowBytesPastTheFileEndAreNotTheFiles) {
+  TempDir dir;
+  SqliteDbOptions db_options;
+  db_options.page_size = 1024;
+  SqliteDb db(dir.File("cut.db"), db_options);
+  std::vector<Row> rows = MakeRows(120);
+  CreateAndInsert(db, rows);
+  db.Close();
+  const std::string database = ReadFile(dir.File("cut.db"));
+
+  // A header cut after 60 bytes at the image's end.
+  const std::string image = std::string(1024, 'x') + database.substr(0, 60);
+  PageMapOptions options;
+  options.embedded = EmbeddedDatabases::kReportedByCaller;
+  PageMap map(Memory(image), {}, options);
+  const std::string window = image + std::string(4096, '\0');
+  EXPECT_FALSE(map.AddDatabaseAt(1024, 0, window));
+  EXPECT_EQ(map.summary().databases, 0);
+
+  // A database cut inside its last b-tree page, and garbage past the end of
+  // the window: the cursor answers as file reads do.
+  const size_t cut = database.size() - 1024 + 700;
+  const std::string cut_database = database.substr(0, cut);
+  PageMap cut_map(Memory(cut_database), {});
+  StatusCursor cursor(cut_map);
+  const std::string with_garbage = cut_database + std::string(2048, '\x7f');
+  cursor.SetWindow(0, with_garbage);
+  int live = 0;
+  for (int64_t at = 0; at < static_cast<int64_t>(cut); ++at) {
+    const PageStatus status = cut_map.StatusAt(at);
+    ASSERT_EQ(cursor.StatusAt(at), status) << at;
+    live += at >= static_cast<int64_t>(cut) - 700 && status == kLive ? 1 : 0;
+  }
+  EXPECT_GT(live, 0);  // the cut page was read, and read the same
+}
+
 // --- hostile structure ----------------------------------------------------------
 
 // A small database with interior pages and a freelist, to corrupt by hand.
