@@ -100,34 +100,42 @@ class PageScanner {
     matches.Clear();
     const auto* bytes = reinterpret_cast<const uint8_t*>(window.data());
     const size_t size = window.size();
+    const bool pair = params_.rule == CandidateRule::kPair;
+    // Database headers are looked for in each stretch right after its sweep,
+    // while its bytes are in the nearest cache: read apart, one byte in 512
+    // waits for memory at every sector. Stretches are whole blocks, so the
+    // sweep sees the blocks it would see in one go.
+    constexpr int64_t kStartsStretch = 32 * 1024;
+    const int64_t stretch = params_.database_start ? kStartsStretch : last - first;
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
-    const bool pair = params_.rule == CandidateRule::kPair;
-    const int64_t crowded_blocks = ForEachClassifiedCandidate(
-        window, first - start, last - start, pair, !sparse_,
-        [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
-          return pair ? matcher_.LeadFits<1>(here, next) : matcher_.LeadFits<0>(here, next);
-        },
-        [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
-          ClassVerdict verdict;
-          if (after != nullptr) {
-            verdict = matcher_.Judge(*after);
-            if (!verdict.fits) return;
-          } else if (static_cast<size_t>(j) + 2 < size &&
-                     !matcher_.MayMatch(bytes[j + 1], bytes[j + 2])) {
-            return;  // bytes past the window are tested by Match itself
-          }
-          TryCandidate(view, start + j, verdict, matches);
-        });
+    int64_t crowded_blocks = 0;
+    for (int64_t from = first; from < last; from += stretch) {
+      const int64_t to = std::min(last, from + stretch);
+      crowded_blocks += ForEachClassifiedCandidate(
+          window, from - start, to - start, pair, !sparse_,
+          [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
+            return pair ? matcher_.LeadFits<1>(here, next) : matcher_.LeadFits<0>(here, next);
+          },
+          [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
+            ClassVerdict verdict;
+            if (after != nullptr) {
+              verdict = matcher_.Judge(*after);
+              if (!verdict.fits) return;
+            } else if (static_cast<size_t>(j) + 2 < size &&
+                       !matcher_.MayMatch(bytes[j + 1], bytes[j + 2])) {
+              return;  // bytes past the window are tested by Match itself
+            }
+            TryCandidate(view, start + j, verdict, matches);
+          });
+      if (params_.database_start)
+        AppendDatabaseStarts(window, start, from, to, buffer_.start_offset(),
+                             matches.database_starts);
+    }
     // Candidates crowd (two or more) in fewer than one block of 64 bytes in
     // sixteen: sparse. Random bytes crowd in one in forty, database pages in
     // most.
     sparse_ = crowded_blocks * 64 * 16 < last - first;
-    // After the sweep, which streams the window into the cache: one byte in
-    // 512 read first would wait for memory at every sector.
-    if (params_.database_start)
-      AppendDatabaseStarts(window, start, first, last, buffer_.start_offset(),
-                           matches.database_starts);
   }
 
   void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
