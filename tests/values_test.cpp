@@ -154,5 +154,31 @@ TEST(ReadIntegerValue, AgreesWithTheRenderedValueWhereItAnswers) {
   }
 }
 
+TEST(WriteColumnValue, WritesWhatAppendColumnValueRendersInsideTheWindowAndOutside) {
+  // Every serial type up to 17 under each kind, the body whole or cut, read
+  // through a window that holds the field (the inline paths) and through one
+  // that holds nothing (the buffer's reads).
+  const std::string body = Bytes({0xFF, 0x80, 0x01, 0x1F, 'a', 'b', 0x00, 0x7F, 0x09});
+  for (const char* kind : {"INTEGER", "ANY", "TEXT", "BLOB", "NONE"}) {
+    for (uint64_t serial = 0; serial < 18; ++serial) {
+      for (size_t cut : {body.size(), size_t{2}}) {
+        WholeView whole(body.substr(0, cut));
+        BufferView outside(whole.buffer, 1 << 20, {});
+        ColumnList columns = LoadColumns({std::string("c ") + kind});
+        columns[0].serial = serial;
+        columns[0].seg = SerialTypeKind(serial).size;
+        std::string rendered;
+        AppendColumnValue(whole.view, 0, columns[0], rendered);
+        for (const BufferView* view : {&whole.view, &outside}) {
+          std::string written(RenderedSizeBound(columns[0]), '?');
+          written.resize(static_cast<size_t>(
+              WriteColumnValue(*view, 0, columns[0], written.data()) - written.data()));
+          EXPECT_EQ(written, rendered) << kind << " " << serial << " cut " << cut;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quarrow

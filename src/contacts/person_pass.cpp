@@ -8,6 +8,7 @@
 
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
+#include "contacts/person_row_writer.h"
 #include "engine/header.h"
 #include "engine/values.h"
 #include "engine/scan.h"
@@ -65,32 +66,7 @@ bool FormatPersonRow(std::string_view prefix, const ColumnList& columns,
 
 bool FormatPersonRowFromMatch(const Match& match, const ColumnList& columns,
                               const std::vector<int>& person_cells, std::string& row) {
-  thread_local std::vector<int64_t> starts;
-  FieldStarts(*match.view, match.body_start, columns, starts);
-  // The row is sized once for its longest rendering and filled in place:
-  // appending cell by cell cost more than rendering them.
-  auto cell_column = [&](int cell) {
-    return cell >= 0 && static_cast<size_t>(cell) < columns.size();
-  };
-  size_t bound = match.prefix.size() + person_cells.size();
-  for (int cell : person_cells) {
-    if (cell == ContactsSchema::kNullCell) bound += 4;
-    else if (cell_column(cell)) bound += RenderedSizeBound(columns[cell]);
-  }
-  const size_t old_size = row.size();
-  row.resize(old_size + bound);
-  char* out = row.data() + old_size;
-  out = std::copy(match.prefix.begin(), match.prefix.end(), out);
-  for (size_t k = 0; k < person_cells.size(); ++k) {
-    if (k > 0) *out++ = '\t';
-    const int cell = person_cells[k];
-    if (cell == ContactsSchema::kNullCell) {
-      out = std::copy_n("null", 4, out);
-    } else if (cell_column(cell)) {
-      out = WriteColumnValue(*match.view, starts[cell], columns[cell], out);
-    }
-  }
-  row.resize(static_cast<size_t>(out - row.data()));
+  PersonRowWriter(person_cells, columns).Append(match, columns, row);
   return true;
 }
 
@@ -231,7 +207,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   const int64_t start_offset = buffer.start_offset();
   const bool finished = ScanFormatted(
       buffer, columns, params,
-      [&person_cells, sized, lines_on_workers, start_offset,
+      [sized, lines_on_workers, start_offset, rows = PersonRowWriter(person_cells, columns),
        lines = WorkerLines(writer.options(), writer.names())](
           const Match& match, const ColumnList& found, std::string& row) mutable {
         if (sized) {
@@ -239,7 +215,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           row += '\n';
         }
         const size_t row_at = row.size();
-        FormatPersonRowFromMatch(match, found, person_cells, row);
+        rows.Append(match, found, row);
         if (lines_on_workers)
           lines.AppendLine(std::string_view(row).substr(row_at), start_offset + match.position,
                            row);

@@ -53,14 +53,6 @@ void RenderInteger(const BufferView& buffer, int64_t from, const TERM& column,
   }
 }
 
-// Copies a text's bytes to `out` (which may be `from` itself), control bytes
-// turned into spaces: they would break the tab-separated lines the value ends
-// up in. One comparison and an unconditional store a byte: vector code.
-char* CopyText(const uint8_t* from, size_t size, char* out) {
-  for (size_t i = 0; i < size; ++i) out[i] = from[i] < 0x20 ? ' ' : static_cast<char>(from[i]);
-  return out + size;
-}
-
 void RenderText(const BufferView& buffer, int64_t from, int64_t size,
                 std::string& value) {
   const size_t before = value.size();
@@ -176,8 +168,8 @@ size_t RenderedSizeBound(const TERM& column) {
   }
 }
 
-char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
-                       char* out) {
+char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const TERM& column,
+                           char* out) {
   int32_t kind = column.tp;
   if (kind == kAny) {
     if (column.serial == 0) return out;  // NULL renders as nothing here

@@ -3,6 +3,8 @@
 #ifndef QUARROW_ENGINE_VALUES_H_
 #define QUARROW_ENGINE_VALUES_H_
 
+#include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -36,11 +38,41 @@ void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM
 // At most the bytes AppendColumnValue appends for `column` (as matched).
 size_t RenderedSizeBound(const TERM& column);
 
+// Copies a text's bytes to `out` (which may be `from` itself), control bytes
+// turned into spaces: they would break the tab-separated lines the value ends
+// up in. One comparison and an unconditional store a byte: vector code.
+inline char* CopyText(const uint8_t* from, size_t size, char* out) {
+  for (size_t i = 0; i < size; ++i) out[i] = from[i] < 0x20 ? ' ' : static_cast<char>(from[i]);
+  return out + size;
+}
+
+// WriteColumnValue for the values that need more than a copy or a plain
+// integer's digits, or whose field the view's window does not hold.
+char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const TERM& column,
+                           char* out);
+
 // Writes the column's value, as AppendColumnValue renders it, at `out`, which
 // has room for RenderedSizeBound(column) bytes; returns the end of what it
-// wrote. For formatters that size a whole line once and fill it in place.
-char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
-                       char* out);
+// wrote. For formatters that size a whole line once and fill it in place; the
+// common values (a text, an integer of 1 to 6 bytes, in the window) inline.
+inline char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                              char* out) {
+  if (column.tp == kText) {
+    const int64_t size = column.seg < kMaxTextBytes ? column.seg : kMaxTextBytes;
+    if (size <= 0) return out;
+    if (const uint8_t* bytes = buffer.Span(field_start, size))
+      return CopyText(bytes, static_cast<size_t>(size), out);
+  } else if (column.tp == kInteger && column.serial >= 1 && column.serial <= 6) {
+    if (const uint8_t* bytes = buffer.Span(field_start, column.seg)) {
+      uint64_t raw = 0;
+      for (int64_t i = 0; i < column.seg; ++i) raw = (raw << 8) | bytes[i];
+      const int shift = 64 - 8 * static_cast<int>(column.seg);
+      const int64_t value = static_cast<int64_t>(raw << shift) >> shift;
+      return std::to_chars(out, out + 20, value).ptr;
+    }
+  }
+  return WriteColumnValueSlow(buffer, field_start, column, out);
+}
 
 // Reads the number a column's value renders as, without rendering it, when
 // that value is a plain decimal integer or empty (read as 0): an integer
