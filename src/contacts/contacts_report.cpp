@@ -82,6 +82,10 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
   defaults_.append(LineBuffer::kSlack, '\0');
   commas_.assign(layout_.size() + LineBuffer::kSlack, ',');
   columns_ = layout_.size();
+  for (size_t col = 0; col < columns_ && col < 64; ++col) {
+    empty_defaults_ |= static_cast<uint64_t>((default_cells_[col] & kEmptyCell) != 0) << col;
+    null_defaults_ |= static_cast<uint64_t>((default_cells_[col] & kNullCell) != 0) << col;
+  }
   for (size_t col = 0; col < layout_.size(); ++col) {
     kinds_.push_back(layout_.columns()[col].integer ? Kind::kInteger
                      : suppressed.count(names[col]) ? Kind::kSuppressed
@@ -150,22 +154,20 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
   size_t run = 0;  // the first column of the run of default cells not written yet
   for_each_written([&](size_t col, std::string_view cell, bool careful)
                        __attribute__((always_inline)) {
-    // Cells are read from row_, padded: whole blocks may be read past them.
-    const bool number = kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell);
-    const bool escaped = careful && !number;
     // A column's key starts its default member: one copy takes the run of
     // default members before the cell and the cell's key.
-    const size_t upto = default_at[col] + (escaped ? 0 : key_sizes[col]);
-    out = CopyPadded({defaults + default_at[run], upto - default_at[run]}, out);
+    const size_t key_end = default_at[col] + key_sizes[col];
+    out = CopyPadded({defaults + default_at[run], key_end - default_at[run]}, out);
     run = col + 1;
-    if (number) {
+    // Cells are read from row_, padded: whole blocks may be read past them.
+    if (kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
       out = CopyPadded(cell, out);
-    } else if (!escaped) {
+    } else if (!careful) {
       *out++ = '"';
       out = CopyPadded(cell, out);
       *out++ = '"';
     } else {
-      out = line.WriteText(layout, col, cell, out);
+      out = line.WriteTextValue(layout, col, cell, out);
     }
   });
   out = CopyPadded({defaults + default_at[run], default_at[columns_] - default_at[run]}, out);
@@ -182,29 +184,78 @@ void ContactsFormattedReport::ForEachWrittenCell(Write&& write) const {
 
 template <typename Write>
 void ContactsFormattedReport::ForEachWrittenJoinedCell(Write&& write) const {
-  // Through locals, as the line writers do; the cells end at the TABs' bits.
+  // Through locals, as the line writers do.
   const size_t columns = columns_;
   const uint8_t* defaults_by = default_cells_.data();
   const char* joined = joined_.data();
+  const uint32_t* ends = ends_.data() + 1;     // ends[-1] is the TAB before the first cell
   const uint32_t* special = specials_.data();  // the first not behind the cell
-  size_t col = 0, start = 0;
-  auto cell_to = [&](size_t end) __attribute__((always_inline)) {
-    const std::string_view cell(joined + start, end - start);
-    if (!(defaults_by[col] & DefaultsOf(cell))) {
-      while (*special < start) ++special;
-      write(col, cell, *special < end);
-    }
-    start = end + 1;
-    ++col;
+  const size_t count = std::min(ends_count_, columns);
+  auto write_cell = [&](size_t col) __attribute__((always_inline)) {
+    const uint32_t start = ends[col - 1] + 1, end = ends[col];
+    while (*special < start) ++special;
+    write(col, std::string_view(joined + start, end - start), *special < end);
   };
-  for (size_t word = 0; word < tab_bits_.size(); ++word)
-    for (uint64_t bits = tab_bits_[word]; bits != 0 && col < columns; bits &= bits - 1)
-      cell_to(word * 64 + static_cast<size_t>(std::countr_zero(bits)));
-  if (col < columns) cell_to(joined_.size());
+  if (columns <= 64) {
+    // Most cells are defaults: only the others are visited.
+    for (uint64_t bits = WrittenJoinedCells(count); bits != 0; bits &= bits - 1)
+      write_cell(static_cast<size_t>(std::countr_zero(bits)));
+  } else {
+    for (size_t col = 0; col < count; ++col) {
+      const uint32_t start = ends[col - 1] + 1;
+      if (!(defaults_by[col] & DefaultsOf({joined + start, ends[col] - start}))) write_cell(col);
+    }
+  }
+  size_t col = count;
   for (size_t k = 0; k < more_.size() && col < columns; ++k, ++col)
     if (!(defaults_by[col] & DefaultsOf(more_[k]))) write(col, more_[k], !more_[k].empty());
+  if (columns <= 64) {
+    const uint64_t rest = col == 64 ? 0 : ~uint64_t{0} << col;
+    const uint64_t all = columns == 64 ? ~uint64_t{0} : (uint64_t{1} << columns) - 1;
+    for (uint64_t bits = rest & all & ~empty_defaults_; bits != 0; bits &= bits - 1)
+      write(static_cast<size_t>(std::countr_zero(bits)), empty_, false);
+    return;
+  }
   for (; col < columns; ++col)
     if (!(defaults_by[col] & kEmptyCell)) write(col, empty_, false);
+}
+
+uint64_t ContactsFormattedReport::WrittenJoinedCells(size_t count) const {
+  const uint32_t* ends = ends_.data() + 1;
+  // Cell k is empty when its end follows the TAB before it, 4 bytes long when
+  // it ends 5 bytes after it. ends_ has room for the blocks read past `count`;
+  // the cells past it are dropped at the end.
+  uint64_t empty = 0, four = 0;
+#if defined(__SSE2__)
+  const __m128i one = _mm_set1_epi32(1), five = _mm_set1_epi32(5);
+  for (size_t k = 0; k < count; k += 4) {
+    const __m128i end = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ends + k));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ends + k - 1));
+    const __m128i length_and_one = _mm_sub_epi32(end, before);
+    empty |= static_cast<uint64_t>(
+                 _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(length_and_one, one))))
+             << k;
+    four |= static_cast<uint64_t>(
+                _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(length_and_one, five))))
+            << k;
+  }
+#else
+  for (size_t k = 0; k < count; ++k) {
+    empty |= static_cast<uint64_t>(ends[k] - ends[k - 1] == 1) << k;
+    four |= static_cast<uint64_t>(ends[k] - ends[k - 1] == 5) << k;
+  }
+#endif
+  const uint64_t cells = count == 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1;
+  uint64_t nulls = 0;
+  uint32_t null;
+  std::memcpy(&null, "null", 4);
+  for (uint64_t bits = four & null_defaults_ & cells; bits != 0; bits &= bits - 1) {
+    const size_t k = static_cast<size_t>(std::countr_zero(bits));
+    uint32_t head;
+    std::memcpy(&head, joined_.data() + static_cast<uint32_t>(ends[k - 1] + 1), 4);
+    nulls |= static_cast<uint64_t>(head == null) << k;
+  }
+  return cells & ~(empty & empty_defaults_) & ~nulls;
 }
 
 std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
@@ -253,18 +304,28 @@ void ContactsFormattedReport::TakeJoinedRow(std::string_view joined_cells,
   for (size_t k = 0; k < more_.size(); ++k) more_[k] = KeepCopy(more_cells[k], at);
   empty_ = std::string_view(at, 0);
   EndCopy(at);
-  MarkBits(joined_, byte_scan::TabBytes(), tab_bits_);
-  MarkBits(joined_, marks, special_bits_);
-  tabs_ = 0;
-  for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
+  MarkBits(joined_, byte_scan::TabBytes(), tab_bits_, marks, special_bits_);
+}
+
+void ContactsFormattedReport::ListCellEnds() {
+  // Room for WrittenJoinedCells' last block too.
+  if (ends_.size() < joined_.size() + 6) ends_.resize(joined_.size() + 6);
+  ends_[0] = UINT32_MAX;
+  uint32_t* end = ends_.data() + 1;
+  for (size_t word = 0; word < tab_bits_.size(); ++word)
+    for (uint64_t bits = tab_bits_[word]; bits != 0; bits &= bits - 1)
+      *end++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+  *end++ = static_cast<uint32_t>(joined_.size());
+  ends_count_ = static_cast<size_t>(end - ends_.data()) - 1;
 }
 
 void ContactsFormattedReport::ListSpecialBytes() {
-  specials_.clear();
+  if (specials_.size() < joined_.size() + 1) specials_.resize(joined_.size() + 1);
+  uint32_t* special = specials_.data();
   for (size_t word = 0; word < special_bits_.size(); ++word)
     for (uint64_t bits = special_bits_[word] & ~tab_bits_[word]; bits != 0; bits &= bits - 1)
-      specials_.push_back(static_cast<uint32_t>(word * 64 + std::countr_zero(bits)));
-  specials_.push_back(UINT32_MAX);
+      *special++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+  *special = UINT32_MAX;
 }
 
 int64_t ContactsFormattedReport::TabBefore(size_t at) const {
@@ -344,11 +405,16 @@ std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
                       __attribute__((always_inline)) { ForEachWrittenJoinedCell(write); };
   if (options_.format == ReportFormat::kCsv) {
     TakeJoinedRow(joined_cells, more_cells, CsvNotPlain());
+    tabs_ = 0;
+    for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
     if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
-    ListSpecialBytes();  // more cells than columns: the ones past are left out
+    // More cells than columns: the ones past are left out.
+    ListCellEnds();
+    ListSpecialBytes();
     return CsvLineOf(for_each, offset, status);
   }
   TakeJoinedRow(joined_cells, more_cells, JsonNotPlain());
+  ListCellEnds();
   ListSpecialBytes();
   return JsonlLineOf(for_each, offset, status);
 }

@@ -76,9 +76,16 @@ class ContactsFormattedReport {
   template <typename Marks>
   void TakeJoinedRow(std::string_view joined_cells, std::span<const std::string_view> more_cells,
                      Marks marks);
-  // Lists the row's special bytes other than TABs (specials_, then a position
+  // Lists the row's cell ends (ends_ from 1: its TABs, then its end;
+  // ends_count_ of them; ends_[0] is -1 as uint32_t, the TAB before the first
+  // cell) and its special bytes other than TABs (specials_, then a position
   // past any).
+  void ListCellEnds();
   void ListSpecialBytes();
+  // For a row of at most 64 columns: which of its first `count` joined cells
+  // are not their column's default, as bits (bit k for cell k). Judged from
+  // the cells' lengths in one tight pass; only cells of 4 bytes are read.
+  uint64_t WrittenJoinedCells(size_t count) const;
   // The csv line of the row taken, when its joined cells fit the columns: the
   // row as it is but for TABs made commas, and the cells that need care (a
   // special byte, a space at either end) written apart.
@@ -128,7 +135,9 @@ class ContactsFormattedReport {
   // copied; where its special bytes are, then a position past any.
   std::string_view joined_, empty_;
   std::vector<std::string_view> more_;
-  std::vector<uint32_t> specials_;
+  // Both grown, never shrunk: resizing up would zero the entries first.
+  std::vector<uint32_t> ends_, specials_;
+  size_t ends_count_ = 0;
   // One bit per byte of joined_ (see MarkBits): its TABs, its special bytes
   // and (for csv) its spaces.
   std::vector<uint64_t> tab_bits_, special_bits_, space_bits_;
@@ -144,6 +153,9 @@ class ContactsFormattedReport {
   std::vector<size_t> key_sizes_;  // by column: its key's, the start of its member
   // By column: the DefaultsOf its default cells (csv: the empty cell only).
   std::vector<uint8_t> default_cells_;
+  // The same for the first 64 columns as bits: where an empty cell is the
+  // default, where "null" is.
+  uint64_t empty_defaults_ = 0, null_defaults_ = 0;
   std::string commas_;  // csv's default cells: a comma each, then slack
   JsonlLine jsonl_;
   CsvLine csv_;

@@ -146,13 +146,24 @@ char* JsonlLine::WriteEscapedText(std::string_view key, std::string_view bytes, 
   std::memcpy(out, key.data(), key.size());
   bool valid = true;
   out = WriteJsonString(bytes, out + key.size(), valid);
-  if (valid) return out;
+  if (!valid) AddRaw(key, bytes);
+  return out;
+}
+
+char* JsonlLine::WriteTextValue(const JsonlColumns& layout, size_t index, std::string_view bytes,
+                                char* out) {
+  bool valid = true;
+  out = WriteJsonString(bytes, out, valid);
+  if (!valid) AddRaw(layout.key(index), bytes);
+  return out;
+}
+
+void JsonlLine::AddRaw(std::string_view key, std::string_view bytes) {
   raw_ += raw_.empty() ? '{' : ',';
   raw_ += key.substr(1);
   raw_ += '"';
   AppendHex(bytes, raw_);
   raw_ += '"';
-  return out;
 }
 
 std::string_view JsonlLine::Finish() {

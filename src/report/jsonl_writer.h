@@ -136,6 +136,9 @@ class JsonlLine {
     if (JsonPlainEnd(bytes, 0) == bytes.size()) return WritePlainText(layout, index, bytes, out);
     return WriteEscapedText(layout.key(index), bytes, out);
   }
+  // The same but for the key, which the caller wrote: only the JSON string.
+  char* WriteTextValue(const JsonlColumns& layout, size_t index, std::string_view bytes,
+                       char* out);
 
   // Adds "_raw" when needed and closes the object and the line. The line is
   // valid until the next Begin.
@@ -145,6 +148,8 @@ class JsonlLine {
   // `key` is ',' then the JSON key and ':'; `out` has room for it and
   // 6 bytes per byte of `bytes`, quotes around.
   char* WriteEscapedText(std::string_view key, std::string_view bytes, char* out);
+  // Adds the member of `key` (as above) with `bytes` in hex to "_raw".
+  void AddRaw(std::string_view key, std::string_view bytes);
 
   LineBuffer line_;
   std::string raw_;  // the "_raw" object's members so far
