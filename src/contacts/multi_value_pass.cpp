@@ -1,5 +1,7 @@
 #include "contacts/multi_value_pass.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -32,12 +34,28 @@ bool InRange(std::string_view text, size_t max_bytes, int32_t lo, int32_t hi) {
 
 }  // namespace
 
+namespace {
+
+// Per byte: 0 a byte no value holds, 2 one of 0x80 to 0xBF (a UTF-8
+// continuation), 1 any other value byte.
+constexpr std::array<uint8_t, 256> kValueByteKinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  for (int c = 0; c < 256; ++c) kinds[c] = ValueChars[c] ? 1 : (c >= 0x80 && c < 0xC0 ? 2 : 0);
+  return kinds;
+}();
+
+}  // namespace
+
 bool IsValueText(std::string_view value) {
-  bool all_high_are_letters = true;
+  // One lookup a byte, no branch: values are short and mostly pass.
+  uint8_t seen_bad = 0, seen_continuation = 0;
   for (unsigned char c : value) {
-    if (c < 0x80 && !ValueChars[c]) return false;
-    if (c >= 0x80 && c < 0xC0) all_high_are_letters = false;
+    const uint8_t kind = kValueByteKinds[c];
+    seen_bad |= kind == 0;
+    seen_continuation |= kind == 2;
   }
+  if (seen_bad) return false;
+  const bool all_high_are_letters = !seen_continuation;
   return all_high_are_letters ||
          AllUtf8(value, [](uint32_t point) { return point < 0x80 || point >= 0xA0; });
 }
@@ -143,10 +161,17 @@ bool InRange(std::optional<int32_t> n, int32_t lo, int32_t hi) {
 bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
                                const ContactsSchema& schema, std::string& out) {
   if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
-  thread_local std::vector<int64_t> starts;
   thread_local std::string scratch;
   const BufferView& view = *match.view;
-  FieldStarts(view, match.body_start, columns, starts);
+  // Where the fields up to the value start, as FieldStarts walks them.
+  int64_t starts[kValueColumn + 1];
+  const int64_t end = view.size();
+  int64_t from = std::clamp<int64_t>(match.body_start, 0, end);
+  for (int k = 0; k <= kValueColumn; ++k) {
+    starts[k] = from;
+    const int64_t seg = columns[k].seg;
+    from = seg >= end - from ? end : from + seg;
+  }
   // The cheap tests first, on the record's bytes: most records that get this
   // far fail on the id. Numbers in these ranges print in at most 4 and 3
   // digits, as the rendered test asks; other texts are rendered and tested.
@@ -172,7 +197,18 @@ bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
   out.append(reinterpret_cast<const char*>(&filed.id), sizeof filed.id);
   out.append(reinterpret_cast<const char*>(&filed.column), sizeof filed.column);
   const size_t value_at = out.size();
-  AppendColumnValue(view, starts[kValueColumn], columns[kValueColumn], out);
+  const TERM& value_column = columns[kValueColumn];
+  const int64_t text_size = std::min(value_column.seg, kMaxTextBytes);
+  const uint8_t* text = value_column.tp == kText && text_size > 0
+                            ? view.Span(starts[kValueColumn], text_size)
+                            : nullptr;
+  if (text != nullptr) {
+    // The usual value, a text the window holds: copied once.
+    out.resize(value_at + static_cast<size_t>(text_size));
+    CopyText(text, static_cast<size_t>(text_size), out.data() + value_at);
+  } else {
+    AppendColumnValue(view, starts[kValueColumn], value_column, out);
+  }
   const std::string_view value(out.data() + value_at, out.size() - value_at);
   return value.size() >= 3 && IsValueText(value);
 }

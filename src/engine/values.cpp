@@ -193,28 +193,6 @@ char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const 
   }
 }
 
-bool ReadIntegerValue(const BufferView& buffer, int64_t field_start, const TERM& column,
-                      int64_t& value) {
-  value = 0;
-  if (column.tp != kInteger && column.tp != kAny) return false;
-  const uint64_t serial = column.serial;
-  // NULL, 8, 10 and 11 have no content and render as 0; 9 is the value 1.
-  if (serial == 0 || serial == 8 || serial == 10 || serial == 11) return true;
-  if (serial == 9) {
-    value = 1;
-    return true;
-  }
-  if (serial == 7 || serial > 11) return false;
-  const int64_t size = column.seg;  // 1, 2, 3, 4, 6 or 8 bytes, big-endian
-  const uint8_t* bytes = buffer.Span(field_start, size);
-  if (bytes == nullptr) return false;
-  uint64_t raw = 0;
-  for (int64_t i = 0; i < size; ++i) raw = (raw << 8) | bytes[i];
-  const int shift = 64 - 8 * static_cast<int>(size);
-  value = static_cast<int64_t>(raw << shift) >> shift;
-  return true;
-}
-
 void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
                  std::vector<int64_t>& starts) {
   const int64_t end = buffer.size();
