@@ -8,6 +8,7 @@
 #include "engine/header.h"
 #include "engine/scan.h"
 #include "pagemap/match_status.h"
+#include "search/details_lines.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
 #include "text_rule/error.h"
@@ -196,8 +197,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
     formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
-  const std::string_view details_tail = DetailsTail(options.format);
-  std::string status_text;
+  DetailsLines details_lines(report, DetailsTail(options.format));
   // Plain reports take each page's lines in one write.
   bool finished = !status.enabled()
     ? ScanFormattedPages(buffer, columns, params, formatter,
@@ -221,16 +221,15 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
               return;
           }
           if (options.details) {
-            report.Write(line.data(), line.size());
-            status_text.clear();
-            AppendStatusText(where, status_text);
-            status_text += details_tail;
-            line = status_text;
+            details_lines.Append(line, where);
+            ++records;
+            return;
           }
         }
         report.Write(line.data(), line.size());
         ++records;
       });
+  details_lines.Flush();
   report.Close();
   if (!finished) {
     throw Error("Find data was cancelled: the report \"" + FullPath(output_path) +
