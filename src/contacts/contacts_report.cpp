@@ -22,6 +22,10 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::array<std::string_view, 3> kPrefixNames = {"NUM_0", "NUM_1", "NUM_2"};
 
+// The jsonl "offset" member up to its value, with the slack CopyPadded reads.
+constexpr char kPaddedOffsetKey[10 + LineBuffer::kSlack] = ",\"offset\":";
+constexpr std::string_view kOffsetKey(kPaddedOffsetKey, 10);
+
 }  // namespace
 
 void NameReportColumns(ResultTable& table) {
@@ -140,11 +144,14 @@ template <typename ForEach>
 std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written, int64_t offset,
                                                       std::string_view status) {
   jsonl_.Begin();
-  if (offset >= 0) jsonl_.Integer("offset", offset);
+  char* out = jsonl_.MakeRoom(kOffsetKey.size() + 20);
+  if (offset >= 0)
+    out = std::to_chars(CopyPadded(kOffsetKey, out), out + kOffsetKey.size() + 20, offset).ptr;
+  jsonl_.Commit(out);
   if (options_.details) jsonl_.Text("status", status);
   // Room for the whole row at once: no check per cell. The writes go through
   // locals: every byte written could alias a member, locals it cannot.
-  char* out = jsonl_.MakeRoom(layout_.RoomForAll(cells_size_));
+  out = jsonl_.MakeRoom(layout_.RoomForAll(cells_size_));
   const JsonlColumns& layout = layout_;
   const Kind* kinds = kinds_.data();
   const char* defaults = defaults_.data();
@@ -167,7 +174,7 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
       out = CopyPadded(cell, out);
       *out++ = '"';
     } else {
-      out = line.WriteTextValue(layout, col, cell, out);
+      out = line.WritePaddedTextValue(layout, col, cell, out);
     }
   });
   out = CopyPadded({defaults + default_at[run], default_at[columns_] - default_at[run]}, out);
@@ -307,24 +314,22 @@ void ContactsFormattedReport::TakeJoinedRow(std::string_view joined_cells,
   MarkBits(joined_, byte_scan::TabBytes(), tab_bits_, marks, special_bits_);
 }
 
-void ContactsFormattedReport::ListCellEnds() {
+void ContactsFormattedReport::ListCells() {
   // Room for WrittenJoinedCells' last block too.
   if (ends_.size() < joined_.size() + 6) ends_.resize(joined_.size() + 6);
+  if (specials_.size() < joined_.size() + 1) specials_.resize(joined_.size() + 1);
   ends_[0] = UINT32_MAX;
   uint32_t* end = ends_.data() + 1;
-  for (size_t word = 0; word < tab_bits_.size(); ++word)
-    for (uint64_t bits = tab_bits_[word]; bits != 0; bits &= bits - 1)
+  uint32_t* special = specials_.data();
+  for (size_t word = 0; word < tab_bits_.size(); ++word) {
+    const uint64_t tabs = tab_bits_[word];
+    for (uint64_t bits = tabs; bits != 0; bits &= bits - 1)
       *end++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+    for (uint64_t bits = special_bits_[word] & ~tabs; bits != 0; bits &= bits - 1)
+      *special++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+  }
   *end++ = static_cast<uint32_t>(joined_.size());
   ends_count_ = static_cast<size_t>(end - ends_.data()) - 1;
-}
-
-void ContactsFormattedReport::ListSpecialBytes() {
-  if (specials_.size() < joined_.size() + 1) specials_.resize(joined_.size() + 1);
-  uint32_t* special = specials_.data();
-  for (size_t word = 0; word < special_bits_.size(); ++word)
-    for (uint64_t bits = special_bits_[word] & ~tab_bits_[word]; bits != 0; bits &= bits - 1)
-      *special++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
   *special = UINT32_MAX;
 }
 
@@ -409,13 +414,11 @@ std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
     for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
     if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
     // More cells than columns: the ones past are left out.
-    ListCellEnds();
-    ListSpecialBytes();
+    ListCells();
     return CsvLineOf(for_each, offset, status);
   }
   TakeJoinedRow(joined_cells, more_cells, JsonNotPlain());
-  ListCellEnds();
-  ListSpecialBytes();
+  ListCells();
   return JsonlLineOf(for_each, offset, status);
 }
 

@@ -80,8 +80,7 @@ class ContactsFormattedReport {
   // ends_count_ of them; ends_[0] is -1 as uint32_t, the TAB before the first
   // cell) and its special bytes other than TABs (specials_, then a position
   // past any).
-  void ListCellEnds();
-  void ListSpecialBytes();
+  void ListCells();
   // For a row of at most 64 columns: which of its first `count` joined cells
   // are not their column's default, as bits (bit k for cell k). Judged from
   // the cells' lengths in one tight pass; only cells of 4 bytes are read.

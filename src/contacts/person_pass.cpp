@@ -156,8 +156,8 @@ class WorkerLines {
   // label cells, then its length, so that TakeLine finds it at the end.
   void AppendLine(std::string_view row, int64_t offset, std::string& out) {
     if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
-    static constexpr std::array<std::string_view, LabelCells::kCells> kNoLabels{};
-    const std::string_view line = report_->Row(row, kNoLabels, offset, "");
+    // No label cells given: the cells past the row's are empty.
+    const std::string_view line = report_->Row(row, {}, offset, "");
     out.append(line);
     const uint64_t size = line.size();
     out.append(reinterpret_cast<const char*>(&size), sizeof size);

@@ -1,5 +1,7 @@
 #include "report/jsonl_writer.h"
 
+#include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -63,13 +65,62 @@ char* WriteJsonString(std::string_view bytes, char* out, bool& valid) {
   return out;
 }
 
+// WriteJsonString for `bytes` followed by LineBuffer::kSlack readable bytes:
+// the bytes that need care are found sixteen at a time, as bits, and the runs
+// between them copied in whole blocks.
+char* WritePaddedJsonString(std::string_view bytes, char* out, bool& valid) {
+#if defined(__SSE2__)
+  *out++ = '"';
+  const size_t size = bytes.size();
+  size_t from = 0;  // the first byte not copied yet
+  size_t next = 0;  // the first byte not judged yet: past a valid sequence
+  const byte_scan::JsonNotPlain marks;
+  for (size_t block = 0; block < size; block += 16) {
+    uint32_t bits = marks(byte_scan::LoadBlock(bytes.data() + block));
+    if (size - block < 16) bits &= (uint32_t{1} << (size - block)) - 1;
+    for (; bits != 0; bits &= bits - 1) {
+      const size_t at = block + static_cast<size_t>(std::countr_zero(bits));
+      if (at < next) continue;
+      if (static_cast<uint8_t>(bytes[at]) < 0x80) {
+        out = WriteEscaped(bytes[at], CopyPadded(bytes.substr(from, at - from), out));
+        from = next = at + 1;
+        continue;
+      }
+      const Utf8Step step = NextUtf8Step(bytes.substr(at));
+      next = at + step.length;
+      if (step.valid) continue;  // copied with the run it belongs to
+      out = CopyPadded(bytes.substr(from, at - from), out);
+      std::memcpy(out, kReplacement.data(), kReplacement.size());
+      out += kReplacement.size();
+      valid = false;
+      from = next;
+    }
+  }
+  out = CopyPadded(bytes.substr(from), out);
+  *out++ = '"';
+  return out;
+#else
+  return WriteJsonString(bytes, out, valid);
+#endif
+}
+
+// Each byte's two lowercase hex digits.
+constexpr std::array<char, 512> kHexPairs = [] {
+  std::array<char, 512> pairs{};
+  for (int b = 0; b < 256; ++b) {
+    pairs[2 * b] = kHexDigits[b >> 4];
+    pairs[2 * b + 1] = kHexDigits[b & 15];
+  }
+  return pairs;
+}();
+
 void AppendHex(std::string_view bytes, std::string& out) {
-  size_t at = out.size();
+  const size_t at = out.size();
   out.resize(at + 2 * bytes.size());
+  char* hex = out.data() + at;
   for (char c : bytes) {
-    const uint8_t b = static_cast<uint8_t>(c);
-    out[at++] = kHexDigits[b >> 4];
-    out[at++] = kHexDigits[b & 15];
+    std::memcpy(hex, &kHexPairs[2 * static_cast<uint8_t>(c)], 2);
+    hex += 2;
   }
 }
 
@@ -150,10 +201,10 @@ char* JsonlLine::WriteEscapedText(std::string_view key, std::string_view bytes, 
   return out;
 }
 
-char* JsonlLine::WriteTextValue(const JsonlColumns& layout, size_t index, std::string_view bytes,
-                                char* out) {
+char* JsonlLine::WritePaddedTextValue(const JsonlColumns& layout, size_t index,
+                                      std::string_view bytes, char* out) {
   bool valid = true;
-  out = WriteJsonString(bytes, out, valid);
+  out = WritePaddedJsonString(bytes, out, valid);
   if (!valid) AddRaw(layout.key(index), bytes);
   return out;
 }

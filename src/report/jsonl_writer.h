@@ -136,9 +136,10 @@ class JsonlLine {
     if (JsonPlainEnd(bytes, 0) == bytes.size()) return WritePlainText(layout, index, bytes, out);
     return WriteEscapedText(layout.key(index), bytes, out);
   }
-  // The same but for the key, which the caller wrote: only the JSON string.
-  char* WriteTextValue(const JsonlColumns& layout, size_t index, std::string_view bytes,
-                       char* out);
+  // The same but for the key, which the caller wrote: only the JSON string,
+  // for `bytes` followed by LineBuffer::kSlack readable bytes.
+  char* WritePaddedTextValue(const JsonlColumns& layout, size_t index, std::string_view bytes,
+                             char* out);
 
   // Adds "_raw" when needed and closes the object and the line. The line is
   // valid until the next Begin.
