@@ -236,10 +236,14 @@ void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
   // Values are found newest first and printed oldest first.
   PrefixWalk walk;
   count = WalkCellPrefix(buffer, position, count, walk);
+  // Written into a local line and appended once: every match has a prefix.
+  char text[kMaxPrefixCount * 21];
+  char* end = text;
   for (int i = count - 1; i >= 0; --i) {
-    if (!walk.missing[i]) AppendDecimal(walk.values[i], out);
-    out += '\t';
+    if (!walk.missing[i]) end = std::to_chars(end, end + 20, walk.values[i]).ptr;
+    *end++ = '\t';
   }
+  out.append(text, end);
 }
 
 int64_t RecordBodyStart(const BufferView& buffer, int64_t position, int64_t cursor,

@@ -127,9 +127,6 @@ void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM
 
 namespace {
 
-// The widest integer rendering: a double's "%.15g" ("-1.23456789012345e-308")
-// or a 64-bit decimal, with room to spare.
-constexpr size_t kMaxIntegerText = 32;
 
 // The value rendered the general way and copied: fields cut by the window or
 // the buffer's end, and doubles, are rare.
@@ -151,22 +148,6 @@ char* WriteInteger(const BufferView& buffer, int64_t field_start, const TERM& co
 }
 
 }  // namespace
-
-size_t RenderedSizeBound(const TERM& column) {
-  const size_t text = static_cast<size_t>(std::min(std::max<int64_t>(column.seg, 0), kMaxTextBytes));
-  switch (column.tp) {
-    case kInteger:
-      return kMaxIntegerText;
-    case kBlob:
-      return 4;
-    case kText:
-      return text;
-    case kAny:
-      return std::max(text, kMaxIntegerText);
-    default:
-      return 0;
-  }
-}
 
 char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const TERM& column,
                            char* out) {

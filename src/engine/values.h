@@ -35,8 +35,27 @@ void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& col
 void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
                        std::string& out);
 
+// The widest integer rendering: a double's "%.15g" ("-1.23456789012345e-308")
+// or a 64-bit decimal, with room to spare.
+constexpr size_t kMaxIntegerText = 32;
+
 // At most the bytes AppendColumnValue appends for `column` (as matched).
-size_t RenderedSizeBound(const TERM& column);
+inline size_t RenderedSizeBound(const TERM& column) {
+  const int64_t seg = column.seg < 0 ? 0 : column.seg;
+  const auto text = static_cast<size_t>(seg < kMaxTextBytes ? seg : kMaxTextBytes);
+  switch (column.tp) {
+    case kInteger:
+      return kMaxIntegerText;
+    case kBlob:
+      return 4;
+    case kText:
+      return text;
+    case kAny:
+      return text > kMaxIntegerText ? text : kMaxIntegerText;
+    default:
+      return 0;
+  }
+}
 
 // Copies a text's bytes to `out` (which may be `from` itself), control bytes
 // turned into spaces: they would break the tab-separated lines the value ends
