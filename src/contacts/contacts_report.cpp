@@ -9,6 +9,7 @@
 
 #include "contacts/person_pass.h"
 #include "contacts/report_writer.h"
+#include "engine/byte_classes.h"
 #include "engine/columns.h"
 #include "engine/file_io.h"
 #include "report/csv_writer.h"
@@ -145,8 +146,7 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
                                                       std::string_view status) {
   jsonl_.Begin();
   char* out = jsonl_.MakeRoom(kOffsetKey.size() + 20);
-  if (offset >= 0)
-    out = std::to_chars(CopyPadded(kOffsetKey, out), out + kOffsetKey.size() + 20, offset).ptr;
+  if (offset >= 0) out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded(kOffsetKey, out));
   jsonl_.Commit(out);
   if (options_.details) jsonl_.Text("status", status);
   // Room for the whole row at once: no check per cell. The writes go through
@@ -323,10 +323,11 @@ void ContactsFormattedReport::ListCells() {
   uint32_t* special = specials_.data();
   for (size_t word = 0; word < tab_bits_.size(); ++word) {
     const uint64_t tabs = tab_bits_[word];
+    const uint32_t base = static_cast<uint32_t>(word * 64);
     for (uint64_t bits = tabs; bits != 0; bits &= bits - 1)
-      *end++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+      *end++ = base + static_cast<uint32_t>(std::countr_zero(bits));
     for (uint64_t bits = special_bits_[word] & ~tabs; bits != 0; bits &= bits - 1)
-      *special++ = static_cast<uint32_t>(word * 64 + std::countr_zero(bits));
+      *special++ = base + static_cast<uint32_t>(std::countr_zero(bits));
   }
   *end++ = static_cast<uint32_t>(joined_.size());
   ends_count_ = static_cast<size_t>(end - ends_.data()) - 1;
@@ -411,7 +412,7 @@ std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
   if (options_.format == ReportFormat::kCsv) {
     TakeJoinedRow(joined_cells, more_cells, CsvNotPlain());
     tabs_ = 0;
-    for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(std::popcount(bits));
+    for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(CountBits(bits));
     if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
     // More cells than columns: the ones past are left out.
     ListCells();

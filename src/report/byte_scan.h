@@ -122,7 +122,20 @@ void MarkBits(std::string_view bytes, Marks marks, std::vector<uint64_t>& bits,
   bits.assign((size + 63) / 64, 0);
   other_bits.assign(bits.size(), 0);
 #if defined(__SSE2__)
-  for (size_t i = 0; i < size; i += 16) {
+  // Whole words in registers; the last one block by block, so that no block
+  // starts past the end.
+  size_t i = 0;
+  for (; i + 64 <= size; i += 64) {
+    uint64_t word = 0, other_word = 0;
+    for (int part = 0; part < 4; ++part) {
+      const __m128i block = byte_scan::LoadBlock(bytes.data() + i + 16 * part);
+      word |= static_cast<uint64_t>(marks(block)) << (16 * part);
+      other_word |= static_cast<uint64_t>(other_marks(block)) << (16 * part);
+    }
+    bits[i / 64] = word;
+    other_bits[i / 64] = other_word;
+  }
+  for (; i < size; i += 16) {
     const __m128i block = byte_scan::LoadBlock(bytes.data() + i);
     bits[i / 64] |= static_cast<uint64_t>(marks(block)) << (i % 64);
     other_bits[i / 64] |= static_cast<uint64_t>(other_marks(block)) << (i % 64);

@@ -78,6 +78,30 @@ inline char* CopyBytes(std::string_view bytes, char* out) {
   return out + size;
 }
 
+// Writes `value` in decimal at `out`, which has room for 20 digits; returns
+// the end. Two digits a step, from a
+// table: a report writes an offset on every line.
+inline char* WriteDecimal(uint64_t value, char* out) {
+  static constexpr char kPairs[201] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  char digits[24];
+  char* at = digits + sizeof digits;
+  while (value >= 100) {
+    at -= 2;
+    std::memcpy(at, kPairs + 2 * (value % 100), 2);
+    value /= 100;
+  }
+  if (value >= 10) {
+    at -= 2;
+    std::memcpy(at, kPairs + 2 * value, 2);
+  } else {
+    *--at = static_cast<char>('0' + value);
+  }
+  return CopyBytes({at, static_cast<size_t>(digits + sizeof digits - at)}, out);
+}
+
 // Copies a fragment as CopyPadded does, with every TAB made a comma: a row of
 // cells joined by TABs becomes their csv fields, in whole blocks of 16 bytes.
 inline char* CopyTabsAsCommas(std::string_view fragment, char* out) {
