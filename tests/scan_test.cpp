@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
 #include <random>
 
 #include "byte_helpers.h"
@@ -291,6 +293,59 @@ TEST(ScanRecords, HandlerErrorsEndTheScanAndPropagate) {
                            }),
                std::runtime_error);
   EXPECT_EQ(calls, 5);
+}
+
+// Each page's bytes reach the calling thread before its matches, hold them
+// all, are the buffer's own, and are taken back (no bytes) after the page's
+// last match: from memory, and from a mapped file.
+TEST(ScanFormatted, PageWindowsHoldTheirMatchesUntilTakenBack) {
+  const std::string bytes = MixedBytes(30000, 6);
+  const std::string path = ::testing::TempDir() + "quarrow_page_windows.bin";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  const ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  const MatchFormatter formatter = [](const Match&, const ColumnList&, std::string& out) {
+    out += 'x';
+    return true;
+  };
+  for (const bool mapped : {false, true}) {
+    const Buffer buffer =
+        mapped ? LoadBuffer(path, [] { return BufferShape{}; }) : Buffer::FromBytes(bytes);
+    for (int threads : {1, 2}) {
+      int64_t window_start = -1, windows = 0, matches = 0;
+      std::string_view window;
+      ScanParams params = Params(CandidateRule::kPair, kLoose, 0, 4000, threads);
+      params.page_window = [&](int64_t position, std::string_view page_bytes) {
+        if (page_bytes.empty()) {
+          EXPECT_GE(window_start, 0) << "taken back twice";
+          window_start = -1;
+          return;
+        }
+        EXPECT_EQ(window_start, -1) << "a window before the last was taken back";
+        window_start = position;
+        window = page_bytes;
+        ++windows;
+        ASSERT_LE(position + static_cast<int64_t>(page_bytes.size()),
+                  static_cast<int64_t>(bytes.size()));
+        EXPECT_EQ(page_bytes, std::string_view(bytes).substr(static_cast<size_t>(position),
+                                                             page_bytes.size()));
+      };
+      ASSERT_TRUE(ScanFormatted(buffer, columns, params, formatter,
+                                [&](int64_t position, std::string_view) {
+                                  ASSERT_GE(window_start, 0);
+                                  EXPECT_GE(position, window_start);
+                                  EXPECT_LT(position + 2,
+                                            window_start + static_cast<int64_t>(window.size()));
+                                  ++matches;
+                                }));
+      EXPECT_EQ(window_start, -1) << "the last window was not taken back";
+      EXPECT_EQ(windows, (static_cast<int64_t>(bytes.size()) - 1 + 3999) / 4000);
+      EXPECT_GT(matches, 0);
+    }
+  }
+  std::remove(path.c_str());
 }
 
 }  // namespace
