@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -81,7 +82,12 @@ inline char* WriteColumnValue(const BufferView& buffer, int64_t field_start, con
     if (size <= 0) return out;
     if (const uint8_t* bytes = buffer.Span(field_start, size))
       return CopyText(bytes, static_cast<size_t>(size), out);
-  } else if (column.tp == kInteger && column.serial >= 1 && column.serial <= 6) {
+  } else if (column.tp == kInteger && column.serial <= 11 && column.serial != 7) {
+    // No content: NULL, 8, 10 and 11 are 0, and 9 is 1.
+    if (column.serial == 0 || column.serial >= 8) {
+      *out = column.serial == 9 ? '1' : '0';
+      return out + 1;
+    }
     if (const uint8_t* bytes = buffer.Span(field_start, column.seg)) {
       uint64_t raw = 0;
       for (int64_t i = 0; i < column.seg; ++i) raw = (raw << 8) | bytes[i];
