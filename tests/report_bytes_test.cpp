@@ -102,6 +102,38 @@ TEST(ByteScan, IntegersAreCheckedWordByWord) {
   }
 }
 
+// The padded writers find what needs care sixteen bytes at a time and copy
+// whole blocks: they must write what the byte-by-byte writers write.
+TEST(ByteScan, PaddedWritersWriteWhatTheCarefulOnesWrite) {
+  const JsonlColumns layout({{"t", false}});
+  JsonlLine careful, padded;
+  for (const std::string& text : TrickyTexts()) {
+    const std::string copy = text + std::string(LineBuffer::kSlack, '"');
+    const std::string_view bytes = std::string_view(copy).substr(0, text.size());
+    std::string expected(3 * text.size() + 3 + LineBuffer::kSlack, '#');
+    expected.resize(CsvLine::WriteField(text, expected.data()) - expected.data());
+    std::string field(3 * text.size() + 3 + LineBuffer::kSlack, '#');
+    field.resize(CsvLine::WritePaddedField(bytes, field.data()) - field.data());
+    ASSERT_EQ(field, expected) << text;
+
+    careful.Begin();
+    careful.Text(layout, 0, text);
+    padded.Begin();
+    char* out = padded.MakeRoom(layout.RoomFor(0, text.size()));
+    out = CopyPadded(layout.key(0), out);
+    padded.Commit(padded.WritePaddedTextValue(layout, 0, bytes, out));
+    ASSERT_EQ(std::string(padded.Finish()), std::string(careful.Finish())) << text;
+  }
+}
+
+TEST(ByteScan, DecimalsAreWrittenWhole) {
+  for (uint64_t value : {0ull, 7ull, 10ull, 99ull, 100ull, 4096ull, 123456789ull,
+                         18446744073709551615ull}) {
+    char out[24 + LineBuffer::kSlack];
+    EXPECT_EQ(std::string(out, WriteDecimal(value, out)), std::to_string(value));
+  }
+}
+
 // The report's 46 column names, as a contacts run names them.
 std::vector<std::string> ContactsNames() {
   std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};

@@ -128,7 +128,7 @@ std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, 
       *out = ',';
       out = CopyPadded(cell, out + 1);
     } else {
-      out = CsvLine::WriteField(cell, out);
+      out = CsvLine::WritePaddedField(cell, out);
     }
   });
   out = CopyPadded({commas, columns_ - run}, out);
@@ -311,7 +311,13 @@ void ContactsFormattedReport::TakeJoinedRow(std::string_view joined_cells,
   for (size_t k = 0; k < more_.size(); ++k) more_[k] = KeepCopy(more_cells[k], at);
   empty_ = std::string_view(at, 0);
   EndCopy(at);
-  MarkBits(joined_, byte_scan::TabBytes(), tab_bits_, marks, special_bits_);
+  using byte_scan::SpaceBytes, byte_scan::TabBytes;
+  if (options_.format == ReportFormat::kCsv) {
+    MarkBits(joined_, MarkSet<TabBytes>{{}, &tab_bits_}, MarkSet<Marks>{marks, &special_bits_},
+             MarkSet<SpaceBytes>{{}, &space_bits_});
+  } else {
+    MarkBits(joined_, MarkSet<TabBytes>{{}, &tab_bits_}, MarkSet<Marks>{marks, &special_bits_});
+  }
 }
 
 void ContactsFormattedReport::ListCells() {
@@ -355,7 +361,6 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
   const size_t words = tab_bits_.size();
   // The bytes that ask their cell for care: special ones, and spaces that
   // start or end a cell (after or before a TAB, or at either end of the row).
-  MarkBits(joined, byte_scan::SpaceBytes(), space_bits_);
   for (size_t word = 0; word < words; ++word) {
     const uint64_t tabs = tab_bits_[word];
     const uint64_t starts = tabs << 1 | (word == 0 ? 1 : tab_bits_[word - 1] >> 63);
@@ -383,7 +388,7 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
       if (at + 1 < from) continue;  // in a cell written already
       const size_t start = static_cast<size_t>(TabBefore(at) + 1), end = TabFrom(at);
       copy_to(start);  // up to the cell's comma, which WriteField writes
-      out = CsvLine::WriteField(joined.substr(start, end - start), out);
+      out = CsvLine::WritePaddedField(joined.substr(start, end - start), out);
       from = end + 1;
     }
   }
@@ -391,7 +396,7 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
   size_t col = tabs_ + 1;
   for (size_t k = 0; k < more_.size() && col < columns_; ++k, ++col) {
     if (more_[k].empty()) *out++ = ',';
-    else out = CsvLine::WriteField(more_[k], out);
+    else out = CsvLine::WritePaddedField(more_[k], out);
   }
   out = CopyPadded({commas_.data(), columns_ - col}, out);
   csv_.Commit(out);

@@ -71,8 +71,9 @@ class ContactsFormattedReport {
   // "null" or empty cell is null; kSuppressed's "null" is null.
   enum class Kind : uint8_t { kText, kSuppressed, kInteger };
   // Copies a row given as Row takes it into row_ (joined_, more_, empty_) and
-  // marks its TABs (tab_bits_) and the bytes that the format's plain scan
-  // stops at (special_bits_, TABs included; `marks`, see byte_scan.h).
+  // marks its TABs (tab_bits_), the bytes that the format's plain scan stops
+  // at (special_bits_, TABs included; `marks`, see byte_scan.h) and for csv
+  // its spaces (space_bits_).
   template <typename Marks>
   void TakeJoinedRow(std::string_view joined_cells, std::span<const std::string_view> more_cells,
                      Marks marks);

@@ -95,61 +95,54 @@ template <typename Marks>
   return mask ? i + FirstMarked(mask) : size;
 }
 
-// Sets `bits` to one bit per byte of `bytes` -- bit i % 64 of word i / 64 --
-// set where `marks` (see NotPlainBytes) marks the byte. `bytes` must be
-// followed by 16 readable bytes: the last block is read whole. A row's special
-// bytes are rare, so callers visit the set bits instead of every byte.
+// A set of bytes to mark (`marks`, see NotPlainBytes) and where its bits go.
 template <typename Marks>
-void MarkBits(std::string_view bytes, Marks marks, std::vector<uint64_t>& bits) {
-  const size_t size = bytes.size();
-  bits.assign((size + 63) / 64, 0);
-#if defined(__SSE2__)
-  for (size_t i = 0; i < size; i += 16)
-    bits[i / 64] |= static_cast<uint64_t>(marks(byte_scan::LoadBlock(bytes.data() + i))) << (i % 64);
-  // The last block's bytes past the end are not the text's.
-  if (size % 64 != 0) bits.back() &= (uint64_t{1} << (size % 64)) - 1;
-#else
-  for (size_t i = 0; i < size; ++i)
-    bits[i / 64] |= static_cast<uint64_t>(marks(bytes[i])) << (i % 64);
-#endif
-}
+struct MarkSet {
+  Marks marks;
+  std::vector<uint64_t>* bits;
+};
 
-// The same for two sets at once: one load of each block for both.
-template <typename Marks, typename OtherMarks>
-void MarkBits(std::string_view bytes, Marks marks, std::vector<uint64_t>& bits,
-              OtherMarks other_marks, std::vector<uint64_t>& other_bits) {
+// For each set, sets its bits to one bit per byte of `bytes` -- bit i % 64 of
+// word i / 64 -- set where the set's marks mark the byte. `bytes` must be
+// followed by 16 readable bytes: the last block is read whole. Each block is
+// loaded once for all the sets. A row's special bytes are rare, so callers
+// visit the set bits instead of every byte.
+template <typename... Marks>
+void MarkBits(std::string_view bytes, MarkSet<Marks>... sets) {
   const size_t size = bytes.size();
-  bits.assign((size + 63) / 64, 0);
-  other_bits.assign(bits.size(), 0);
+  (sets.bits->assign((size + 63) / 64, 0), ...);
 #if defined(__SSE2__)
   // Whole words in registers; the last one block by block, so that no block
   // starts past the end.
   size_t i = 0;
   for (; i + 64 <= size; i += 64) {
-    uint64_t word = 0, other_word = 0;
-    for (int part = 0; part < 4; ++part) {
-      const __m128i block = byte_scan::LoadBlock(bytes.data() + i + 16 * part);
-      word |= static_cast<uint64_t>(marks(block)) << (16 * part);
-      other_word |= static_cast<uint64_t>(other_marks(block)) << (16 * part);
-    }
-    bits[i / 64] = word;
-    other_bits[i / 64] = other_word;
+    __m128i blocks[4];
+    for (int part = 0; part < 4; ++part)
+      blocks[part] = byte_scan::LoadBlock(bytes.data() + i + 16 * part);
+    auto word = [&blocks](const auto& marks) {
+      uint64_t word = 0;
+      for (int part = 0; part < 4; ++part)
+        word |= static_cast<uint64_t>(marks(blocks[part])) << (16 * part);
+      return word;
+    };
+    (((*sets.bits)[i / 64] = word(sets.marks)), ...);
   }
   for (; i < size; i += 16) {
     const __m128i block = byte_scan::LoadBlock(bytes.data() + i);
-    bits[i / 64] |= static_cast<uint64_t>(marks(block)) << (i % 64);
-    other_bits[i / 64] |= static_cast<uint64_t>(other_marks(block)) << (i % 64);
+    (((*sets.bits)[i / 64] |= static_cast<uint64_t>(sets.marks(block)) << (i % 64)), ...);
   }
-  if (size % 64 != 0) {
-    bits.back() &= (uint64_t{1} << (size % 64)) - 1;
-    other_bits.back() &= (uint64_t{1} << (size % 64)) - 1;
-  }
+  // The last block's bytes past the end are not the text's.
+  if (size % 64 != 0) ((sets.bits->back() &= (uint64_t{1} << (size % 64)) - 1), ...);
 #else
-  for (size_t i = 0; i < size; ++i) {
-    bits[i / 64] |= static_cast<uint64_t>(marks(bytes[i])) << (i % 64);
-    other_bits[i / 64] |= static_cast<uint64_t>(other_marks(bytes[i])) << (i % 64);
-  }
+  for (size_t i = 0; i < size; ++i)
+    (((*sets.bits)[i / 64] |= static_cast<uint64_t>(sets.marks(bytes[i])) << (i % 64)), ...);
 #endif
+}
+
+// The same for one set.
+template <typename Marks>
+void MarkBits(std::string_view bytes, Marks marks, std::vector<uint64_t>& bits) {
+  MarkBits(bytes, MarkSet<Marks>{marks, &bits});
 }
 
 namespace byte_scan {

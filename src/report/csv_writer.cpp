@@ -1,6 +1,7 @@
 #include "report/csv_writer.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -70,6 +71,49 @@ void CsvLine::Field(std::string_view bytes) {
 char* CsvLine::WriteField(std::string_view bytes, char* out) {
   *out = ',';
   return WriteFieldAt(bytes, out + 1);
+}
+
+char* CsvLine::WritePaddedField(std::string_view bytes, char* out) {
+#if defined(__SSE2__)
+  const size_t size = bytes.size();
+  if (size > 64) return WriteField(bytes, out);  // rare: not worth a second way
+  uint64_t marks = 0;
+  for (size_t block = 0; block < size; block += 16)
+    marks |= static_cast<uint64_t>(byte_scan::CsvNotPlain()(byte_scan::LoadBlock(bytes.data() + block)))
+             << block;
+  if (size < 64) marks &= (uint64_t{1} << size) - 1;
+  bool quoted = size > 0 && (bytes.front() == ' ' || bytes.back() == ' ');
+  for (uint64_t bits = marks; bits != 0 && !quoted; bits &= bits - 1)
+    quoted = kQuoted[static_cast<uint8_t>(bytes[std::countr_zero(bits)])];
+  *out++ = ',';
+  if (quoted) *out++ = '"';
+  size_t from = 0;  // the first byte not copied yet
+  size_t next = 0;  // the first byte not judged yet: past a valid sequence
+  for (uint64_t bits = marks; bits != 0; bits &= bits - 1) {
+    const size_t at = static_cast<size_t>(std::countr_zero(bits));
+    if (at < next) continue;
+    if (static_cast<uint8_t>(bytes[at]) < 0x80) {
+      next = at + 1;
+      if (bytes[at] != '"') continue;  // copied with its run
+      out = CopyPadded(bytes.substr(from, next - from), out);
+      *out++ = '"';
+      from = next;
+      continue;
+    }
+    const Utf8Step step = NextUtf8Step(bytes.substr(at));
+    next = at + step.length;
+    if (step.valid) continue;
+    out = CopyPadded(bytes.substr(from, at - from), out);
+    std::memcpy(out, kReplacement.data(), kReplacement.size());
+    out += kReplacement.size();
+    from = next;
+  }
+  out = CopyPadded(bytes.substr(from), out);
+  if (quoted) *out++ = '"';
+  return out;
+#else
+  return WriteField(bytes, out);
+#endif
 }
 
 std::string_view CsvLine::Finish() {
