@@ -12,6 +12,9 @@
 #include "contacts/contacts_recovery.h"
 #include "pagemap/page_map.h"
 #include "sample_book.h"
+#include "engine/file_io.h"
+#include "pagemap/page_status.h"
+#include "search/details_lines.h"
 #include "search/find_data.h"
 #include "contacts_report_rows.h"
 #include "sqlite_fixture.h"
@@ -187,6 +190,39 @@ struct SplitRootBook {
     old_image = std::string("\x05\x00\x1d\x81\x05", 5) + "row-1001" + std::string(60, 'b');
   }
 };
+
+// Lines gathered in runs reach the report whole and in order: across runs, a
+// head too long for a run, every status and a WAL frame's number.
+TEST(FindDetails, GatheredLinesReachTheReportWholeAndInOrder) {
+  TempDir dir;
+  const std::string path = dir.File("lines.tsv");
+  std::string expected;
+  {
+    OutputFile report(path);
+    report.Write("TOP\r\n");
+    expected += "TOP\r\n";
+    DetailsLines lines(report, "\t\r\n");
+    const std::vector<PageStatus> statuses = {
+        {Status::kLive, 0},     {Status::kSuperseded, 0}, {Status::kFreeblock, 0},
+        {Status::kFreelist, 0}, {Status::kWal, 123456789}, {Status::kJournal, 0},
+        {Status::kUnknown, 0}};
+    for (int i = 0; i < 60000; ++i) {
+      // Heads of 1 to 400 bytes, and now and then one longer than a run.
+      std::string head = "r" + std::to_string(i) + "\t";
+      head.append(static_cast<size_t>(i % 400), static_cast<char>('a' + i % 26));
+      if (i % 20000 == 7) head.append(size_t{5} << 20, 'L');
+      const PageStatus& status = statuses[static_cast<size_t>(i) % statuses.size()];
+      lines.Append(head, status);
+      expected += head + StatusText(status) + "\t\r\n";
+    }
+    lines.Flush();
+    report.Close();
+  }
+  const std::string written = ReadFile(path);
+  ASSERT_EQ(written.size(), expected.size());
+  EXPECT_TRUE(written == expected);
+  EXPECT_NE(written.find("\twal:123456789\t\r\n"), std::string::npos);
+}
 
 TEST(DeletedOnly, OldImagesWithOverwrittenTailsGoUnlessTheRowChanged) {
   TempDir dir;
