@@ -74,7 +74,7 @@ ContactsFormattedReport::ContactsFormattedReport(const RunOptions& options,
     const bool integer = layout_.columns()[col].integer;
     const bool null = integer || suppressed.count(names[col]) > 0;
     defaults_ += null ? layout_.null_member(col) : layout_.empty_member(col);
-    key_sizes_.push_back(layout_.key(col).size());
+    key_ends_.push_back(default_at_.back() + layout_.key(col).size());
     // The cells whose member that is: see Kind. csv writes every cell as it
     // is: only an empty one is a default.
     const bool csv = options_.format == ReportFormat::kCsv;
@@ -156,16 +156,15 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
   const Kind* kinds = kinds_.data();
   const char* defaults = defaults_.data();
   const size_t* default_at = default_at_.data();
-  const size_t* key_sizes = key_sizes_.data();
+  const size_t* key_ends = key_ends_.data();
   JsonlLine& line = jsonl_;
-  size_t run = 0;  // the first column of the run of default cells not written yet
+  const char* run = defaults;  // the run of default members not written yet
   for_each_written([&](size_t col, std::string_view cell, bool careful)
                        __attribute__((always_inline)) {
     // A column's key starts its default member: one copy takes the run of
     // default members before the cell and the cell's key.
-    const size_t key_end = default_at[col] + key_sizes[col];
-    out = CopyPadded({defaults + default_at[run], key_end - default_at[run]}, out);
-    run = col + 1;
+    out = CopyPadded({run, static_cast<size_t>(defaults + key_ends[col] - run)}, out);
+    run = defaults + default_at[col + 1];
     // Cells are read from row_, padded: whole blocks may be read past them.
     if (kinds[col] == Kind::kInteger && IsDecimalIntegerPadded(cell)) {
       out = CopyPadded(cell, out);
@@ -177,7 +176,7 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
       out = line.WritePaddedTextValue(layout, col, cell, out);
     }
   });
-  out = CopyPadded({defaults + default_at[run], default_at[columns_] - default_at[run]}, out);
+  out = CopyPadded({run, static_cast<size_t>(defaults + default_at[columns_] - run)}, out);
   jsonl_.Commit(out);
   return jsonl_.Finish();
 }

@@ -150,7 +150,7 @@ class ContactsFormattedReport {
   // column k's starts at default_at_[k] (one more entry for the end).
   std::string defaults_;
   std::vector<size_t> default_at_;
-  std::vector<size_t> key_sizes_;  // by column: its key's, the start of its member
+  std::vector<size_t> key_ends_;  // by column: where its key, the start of its member, ends
   // By column: the DefaultsOf its default cells (csv: the empty cell only).
   std::vector<uint8_t> default_cells_;
   // The same for the first 64 columns as bits: where an empty cell is the
