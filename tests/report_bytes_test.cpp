@@ -48,11 +48,11 @@ size_t ReferenceEnd(std::string_view text, size_t from, std::string_view special
 }
 
 TEST(ByteScan, StopsAtTheFirstByteNeedingCareWhereverItIs) {
+  std::vector<uint64_t> bits;  // reused, as a report reuses it from row to row
   for (const std::string& text : TrickyTexts()) {
     // MarkBits reads whole blocks: the text is followed by bytes that would be
     // marked, were they read as the text's.
     const std::string padded = text + std::string(16, '"');
-    std::vector<uint64_t> bits;
     MarkBits(std::string_view(padded).substr(0, text.size()), byte_scan::JsonNotPlain(), bits);
     ASSERT_EQ(bits.size(), (text.size() + 63) / 64);
     std::vector<size_t> json_marks;

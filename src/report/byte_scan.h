@@ -7,6 +7,7 @@
 #ifndef QUARROW_REPORT_BYTE_SCAN_H_
 #define QUARROW_REPORT_BYTE_SCAN_H_
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -110,7 +111,7 @@ struct MarkSet {
 template <typename... Marks>
 void MarkBits(std::string_view bytes, MarkSet<Marks>... sets) {
   const size_t size = bytes.size();
-  (sets.bits->assign((size + 63) / 64, 0), ...);
+  (sets.bits->resize((size + 63) / 64), ...);
 #if defined(__SSE2__)
   // Whole words in registers; the last one block by block, so that no block
   // starts past the end.
@@ -127,6 +128,8 @@ void MarkBits(std::string_view bytes, MarkSet<Marks>... sets) {
     };
     (((*sets.bits)[i / 64] = word(sets.marks)), ...);
   }
+  // Whole words are assigned above: only the last one starts from zero.
+  if (i < size) (((*sets.bits)[i / 64] = 0), ...);
   for (; i < size; i += 16) {
     const __m128i block = byte_scan::LoadBlock(bytes.data() + i);
     (((*sets.bits)[i / 64] |= static_cast<uint64_t>(sets.marks(block)) << (i % 64)), ...);
@@ -134,6 +137,7 @@ void MarkBits(std::string_view bytes, MarkSet<Marks>... sets) {
   // The last block's bytes past the end are not the text's.
   if (size % 64 != 0) ((sets.bits->back() &= (uint64_t{1} << (size % 64)) - 1), ...);
 #else
+  (std::fill(sets.bits->begin(), sets.bits->end(), 0), ...);
   for (size_t i = 0; i < size; ++i)
     (((*sets.bits)[i / 64] |= static_cast<uint64_t>(sets.marks(bytes[i])) << (i % 64)), ...);
 #endif
