@@ -44,20 +44,32 @@ constexpr std::array<uint8_t, 256> kValueByteKinds = [] {
   return kinds;
 }();
 
+// What one look at each byte of a value found: a byte no value holds, a
+// UTF-8 continuation byte.
+struct ValueBytes {
+  uint8_t bad = 0;
+  uint8_t continuation = 0;
+
+  // One lookup a byte, no branch: values are short and mostly pass.
+  void Add(uint8_t c) {
+    const uint8_t kind = kValueByteKinds[c];
+    bad |= kind == 0;
+    continuation |= kind == 2;
+  }
+  // IsValueText's answer for `value`, the bytes added.
+  bool IsValueText(std::string_view value) const {
+    if (bad) return false;
+    return !continuation ||
+           AllUtf8(value, [](uint32_t point) { return point < 0x80 || point >= 0xA0; });
+  }
+};
+
 }  // namespace
 
 bool IsValueText(std::string_view value) {
-  // One lookup a byte, no branch: values are short and mostly pass.
-  uint8_t seen_bad = 0, seen_continuation = 0;
-  for (unsigned char c : value) {
-    const uint8_t kind = kValueByteKinds[c];
-    seen_bad |= kind == 0;
-    seen_continuation |= kind == 2;
-  }
-  if (seen_bad) return false;
-  const bool all_high_are_letters = !seen_continuation;
-  return all_high_are_letters ||
-         AllUtf8(value, [](uint32_t point) { return point < 0x80 || point >= 0xA0; });
+  ValueBytes bytes;
+  for (unsigned char c : value) bytes.Add(c);
+  return bytes.IsValueText(value);
 }
 
 bool IsValidMultiValue(const ColumnList& columns) {
@@ -202,15 +214,24 @@ bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
   const uint8_t* text = value_column.tp == kText && text_size > 0
                             ? view.Span(starts[kValueColumn], text_size)
                             : nullptr;
-  if (text != nullptr) {
-    // The usual value, a text the window holds: copied once.
-    out.resize(value_at + static_cast<size_t>(text_size));
-    CopyText(text, static_cast<size_t>(text_size), out.data() + value_at);
-  } else {
+  if (text == nullptr) {
     AppendColumnValue(view, starts[kValueColumn], value_column, out);
+    const std::string_view value(out.data() + value_at, out.size() - value_at);
+    return value.size() >= 3 && IsValueText(value);
   }
-  const std::string_view value(out.data() + value_at, out.size() - value_at);
-  return value.size() >= 3 && IsValueText(value);
+  // The usual value, a text the window holds: copied as CopyText copies it
+  // (control bytes turned into spaces) and looked at in the same pass.
+  if (text_size < 3) return false;
+  const auto size = static_cast<size_t>(text_size);
+  out.resize(value_at + size);
+  char* const copy = out.data() + value_at;
+  ValueBytes bytes;
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t c = text[i] < 0x20 ? ' ' : text[i];
+    copy[i] = static_cast<char>(c);
+    bytes.Add(c);
+  }
+  return bytes.IsValueText(std::string_view(copy, size));
 }
 
 FiledValue ReadFiledValue(std::string_view formatted) {
