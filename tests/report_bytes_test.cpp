@@ -249,8 +249,7 @@ TEST(ContactsReportBytes, RowsOfOtherLengthsKeepTheirColumns) {
 // A row given joined is written from its TABs and its marked bytes, a row
 // given as cells one cell at a time: both must give the same line, whatever
 // the cells hold and wherever they fall in the row's 64-byte words.
-TEST(ContactsReportBytes, JoinedRowsAreWrittenAsTheirCells) {
-  const std::vector<std::string> names = ContactsNames();
+void ExpectJoinedRowsWrittenAsTheirCells(const std::vector<std::string>& names) {
   const std::vector<std::string> pieces = {
       "", "", "", "", "null", "0", "-12", "007", "Ann", " lead", "trail ", " ", "a,b",
       "say \"hi\"", "back\\slash", "ctl\x01", "cr\rlf\n", "M\xC3\xBCller", "bad\xFF",
@@ -280,6 +279,14 @@ TEST(ContactsReportBytes, JoinedRowsAreWrittenAsTheirCells) {
       ASSERT_EQ(from_joined, std::string(report.Row(all, round, "live"))) << joined;
     }
   }
+}
+
+TEST(ContactsReportBytes, JoinedRowsAreWrittenAsTheirCells) {
+  ExpectJoinedRowsWrittenAsTheirCells(ContactsNames());
+  // Past 64 columns the cells are judged one by one, not as one word's bits.
+  std::vector<std::string> wide = ContactsNames();
+  for (int k = 0; wide.size() < 70; ++k) wide.push_back("extra_" + std::to_string(k));
+  ExpectJoinedRowsWrittenAsTheirCells(wide);
 }
 
 TEST(JsonlLine, LongAndEscapedTextsGrowTheLine) {
