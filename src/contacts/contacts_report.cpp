@@ -111,6 +111,15 @@ std::string ContactsFormattedReport::Head() const {
   return head;
 }
 
+std::string_view ContactsFormattedReport::FinishCsvLine(int64_t offset, std::string_view status) {
+  if (options_.details) {
+    char digits[24];
+    csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
+    csv_.Field(status);
+  }
+  return csv_.Finish();
+}
+
 template <typename ForEach>
 std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, int64_t offset,
                                                     std::string_view status) {
@@ -133,12 +142,7 @@ std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, 
   });
   out = CopyPadded({commas, columns_ - run}, out);
   csv_.Commit(out);
-  if (options_.details) {
-    char digits[24];
-    csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
-    csv_.Field(status);
-  }
-  return csv_.Finish();
+  return FinishCsvLine(offset, status);
 }
 
 template <typename ForEach>
@@ -399,12 +403,7 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
   }
   out = CopyPadded({commas_.data(), columns_ - col}, out);
   csv_.Commit(out);
-  if (options_.details) {
-    char digits[24];
-    csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
-    csv_.Field(status);
-  }
-  return csv_.Finish();
+  return FinishCsvLine(offset, status);
 }
 
 std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,

@@ -90,6 +90,9 @@ class ContactsFormattedReport {
   // row as it is but for TABs made commas, and the cells that need care (a
   // special byte, a space at either end) written apart.
   std::string_view CsvLineOfJoined(int64_t offset, std::string_view status);
+  // Ends a csv line whose cells are written: the offset and status fields
+  // when details are asked for, then the line end.
+  std::string_view FinishCsvLine(int64_t offset, std::string_view status);
   // The position of the last TAB before `at` in the row (its first cell's
   // start, -1, when none), and of the first from `at` on (its size when none).
   int64_t TabBefore(size_t at) const;
