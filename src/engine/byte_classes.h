@@ -13,7 +13,7 @@
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
-#define QUARROW_BYTE_CLASSES_SSE2 1
+#define QUARROW_HAVE_SSE2 1
 #endif
 
 namespace quarrow {
@@ -24,8 +24,6 @@ struct ByteClasses {
   uint64_t text = 0;
   uint64_t blob = 0;
   uint64_t high = 0;  // 0x80 or more: the first byte of a longer varint
-
-  uint64_t nonzero() const { return integer | text | blob | high; }
 };
 
 // The number of bits set. std::popcount is a library call unless the target
@@ -44,7 +42,7 @@ inline int CountBits(uint64_t x) {
 // Classifies the 64 bytes at `at`.
 inline ByteClasses ClassifyBlock(const uint8_t* at) {
   ByteClasses classes;
-#ifdef QUARROW_BYTE_CLASSES_SSE2
+#ifdef QUARROW_HAVE_SSE2
   const __m128i zero = _mm_setzero_si128();
   const __m128i twelve = _mm_set1_epi8(12);
   for (int part = 0; part < 4; ++part) {

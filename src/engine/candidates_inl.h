@@ -5,10 +5,7 @@
 
 #include <bit>
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define QUARROW_HAVE_SSE2 1
-#endif
+#include "engine/byte_classes.h"  // and with it SSE2, where it is there
 
 namespace quarrow {
 

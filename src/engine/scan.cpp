@@ -175,19 +175,30 @@ class PageScanner {
   std::string window_;
 };
 
-// Hands one page's kept matches to the handler, in position order, after the
-// database starts found in it.
+// Tells the caller's hooks about one page around `deliver_matches`: its
+// window and then its database starts before, the window's end after.
+template <typename DeliverMatches>
+void AnnouncePage(const PageMatches& matches, const ScanParams& params,
+                  DeliverMatches&& deliver_matches) {
+  if (params.page_window) params.page_window(matches.window_start, matches.Window());
+  if (params.database_start) {
+    for (int64_t start : matches.database_starts) params.database_start(start);
+  }
+  deliver_matches();
+  if (params.page_window) params.page_window(matches.window_start, {});
+}
+
+// Hands one page's kept matches to the handler, in position order.
 void Deliver(const PageMatches& matches, const ScanParams& params,
              const FormattedHandler& handler) {
-  if (params.page_window) params.page_window(matches.window_start, matches.Window());
-  for (int64_t start : matches.database_starts) params.database_start(start);
-  std::string_view text(matches.text);
-  size_t begin = 0;
-  for (size_t m = 0; m < matches.positions.size(); ++m) {
-    handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
-    begin = matches.ends[m];
-  }
-  if (params.page_window) params.page_window(matches.window_start, {});
+  AnnouncePage(matches, params, [&] {
+    std::string_view text(matches.text);
+    size_t begin = 0;
+    for (size_t m = 0; m < matches.positions.size(); ++m) {
+      handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
+      begin = matches.ends[m];
+    }
+  });
 }
 
 // Pages are claimed by workers in order, at most `in_flight` ahead of the one
@@ -356,13 +367,10 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
                         const ScanParams& params, const MatchFormatter& formatter,
                         const PageHandler& handler) {
   return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
-    if (params.page_window) params.page_window(matches.window_start, matches.Window());
-    if (params.database_start) {
-      for (int64_t start : matches.database_starts) params.database_start(start);
-    }
-    if (!matches.positions.empty())
-      handler(matches.text, static_cast<int64_t>(matches.positions.size()));
-    if (params.page_window) params.page_window(matches.window_start, {});
+    AnnouncePage(matches, params, [&] {
+      if (!matches.positions.empty())
+        handler(matches.text, static_cast<int64_t>(matches.positions.size()));
+    });
   });
 }
 

@@ -80,16 +80,6 @@ void RenderAny(const BufferView& buffer, int64_t from, const TERM& column,
   }
 }
 
-}  // namespace
-
-namespace {
-
-// Where the field after one of `seg` bytes at `from` starts. Sizes come from
-// stray bytes too: clamp instead of overflowing.
-int64_t NextField(int64_t from, int64_t seg, int64_t end) {
-  return seg >= end - from ? end : from + seg;
-}
-
 template <typename Wanted>
 void RenderColumns(const BufferView& buffer, int64_t body_start, ColumnList& columns,
                    Wanted&& wanted) {
@@ -99,7 +89,7 @@ void RenderColumns(const BufferView& buffer, int64_t body_start, ColumnList& col
     TERM& column = columns[k];
     column.value.clear();
     if (wanted(k)) AppendColumnValue(buffer, from, column, column.value);
-    from = NextField(from, column.seg, end);
+    from = NextFieldStart(from, column.seg, end);
   }
 }
 
@@ -126,7 +116,6 @@ void AppendColumnValue(const BufferView& buffer, int64_t field_start, const TERM
 }
 
 namespace {
-
 
 // The value rendered the general way and copied: fields cut by the window or
 // the buffer's end, and doubles, are rare.
@@ -176,13 +165,8 @@ char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const 
 
 void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
                  std::vector<int64_t>& starts) {
-  const int64_t end = buffer.size();
-  int64_t from = std::min(std::max<int64_t>(body_start, 0), end);
   starts.resize(columns.size());
-  for (size_t k = 0; k < columns.size(); ++k) {
-    starts[k] = from;
-    from = NextField(from, columns[k].seg, end);
-  }
+  FieldStarts(buffer, body_start, columns, columns.size(), starts.data());
 }
 
 void ExtractValues(const BufferView& buffer, int64_t body_start, ColumnList& columns) {

@@ -66,39 +66,6 @@ inline char* CopyText(const uint8_t* from, size_t size, char* out) {
   return out + size;
 }
 
-// WriteColumnValue for the values that need more than a copy or a plain
-// integer's digits, or whose field the view's window does not hold.
-char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const TERM& column,
-                           char* out);
-
-// Writes the column's value, as AppendColumnValue renders it, at `out`, which
-// has room for RenderedSizeBound(column) bytes; returns the end of what it
-// wrote. For formatters that size a whole line once and fill it in place; the
-// common values (a text, an integer of 1 to 6 bytes, in the window) inline.
-inline char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
-                              char* out) {
-  if (column.tp == kText) {
-    const int64_t size = column.seg < kMaxTextBytes ? column.seg : kMaxTextBytes;
-    if (size <= 0) return out;
-    if (const uint8_t* bytes = buffer.Span(field_start, size))
-      return CopyText(bytes, static_cast<size_t>(size), out);
-  } else if (column.tp == kInteger && column.serial <= 11 && column.serial != 7) {
-    // No content: NULL, 8, 10 and 11 are 0, and 9 is 1.
-    if (column.serial == 0 || column.serial >= 8) {
-      *out = column.serial == 9 ? '1' : '0';
-      return out + 1;
-    }
-    if (const uint8_t* bytes = buffer.Span(field_start, column.seg)) {
-      uint64_t raw = 0;
-      for (int64_t i = 0; i < column.seg; ++i) raw = (raw << 8) | bytes[i];
-      const int shift = 64 - 8 * static_cast<int>(column.seg);
-      const int64_t value = static_cast<int64_t>(raw << shift) >> shift;
-      return std::to_chars(out, out + 20, value).ptr;
-    }
-  }
-  return WriteColumnValueSlow(buffer, field_start, column, out);
-}
-
 // Reads the number a column's value renders as, without rendering it, when
 // that value is a plain decimal integer or empty (read as 0): an integer
 // column's value other than a double's, or an integer or NULL in a column of
@@ -127,8 +94,50 @@ inline bool ReadIntegerValue(const BufferView& buffer, int64_t field_start, cons
   return true;
 }
 
-// Where each column's field starts for a body at `body_start`, as
-// ExtractValues walks them.
+// WriteColumnValue for the values that need more than a copy or a plain
+// integer's digits, or whose field the view's window does not hold.
+char* WriteColumnValueSlow(const BufferView& buffer, int64_t field_start, const TERM& column,
+                           char* out);
+
+// Writes the column's value, as AppendColumnValue renders it, at `out`, which
+// has room for RenderedSizeBound(column) bytes; returns the end of what it
+// wrote. For formatters that size a whole line once and fill it in place; the
+// common values (a text, an integer of 1 to 6 bytes, in the window) inline.
+inline char* WriteColumnValue(const BufferView& buffer, int64_t field_start, const TERM& column,
+                              char* out) {
+  if (column.tp == kText) {
+    const int64_t size = column.seg < kMaxTextBytes ? column.seg : kMaxTextBytes;
+    if (size <= 0) return out;
+    if (const uint8_t* bytes = buffer.Span(field_start, size))
+      return CopyText(bytes, static_cast<size_t>(size), out);
+  } else if (column.tp == kInteger) {
+    int64_t value;
+    if (ReadIntegerValue(buffer, field_start, column, value))
+      return std::to_chars(out, out + kMaxIntegerText, value).ptr;
+  }
+  return WriteColumnValueSlow(buffer, field_start, column, out);
+}
+
+
+// Where the field after one of `seg` bytes at `from` starts, `end` being the
+// buffer's size. Sizes come from stray bytes too: clamped, never overflowing.
+inline int64_t NextFieldStart(int64_t from, int64_t seg, int64_t end) {
+  return seg >= end - from ? end : from + seg;
+}
+
+// Where each of the first `count` columns' fields starts for a body at
+// `body_start`, as ExtractValues walks them, into starts[0] to [count - 1].
+inline void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
+                        size_t count, int64_t* starts) {
+  const int64_t end = buffer.size();
+  int64_t from = body_start < 0 ? 0 : (body_start > end ? end : body_start);
+  for (size_t k = 0; k < count; ++k) {
+    starts[k] = from;
+    from = NextFieldStart(from, columns[k].seg, end);
+  }
+}
+
+// The same for every column.
 void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
                  std::vector<int64_t>& starts);
 
