@@ -17,16 +17,18 @@ void LabelCells::File(int id, int column, std::string_view raw, int64_t position
   std::string& cell = cells_[id][column - kFirstColumn];
   // Most values are already there (every copy of a record files it again):
   // the cell is then left as it is, without building a copy.
-  const std::string_view trimmed = Trim(raw);
-  if (!trimmed.empty() && cell.find(trimmed) != std::string::npos) return;
+  if (CellHolds(cell, raw)) return;
   cell = MergedCell(cell, raw);
 }
 
-std::string MergedCell(std::string_view cell, std::string_view raw) {
-  std::string_view trimmed = Trim(raw);
+bool CellHolds(std::string_view cell, std::string_view raw) {
+  const std::string_view trimmed = Trim(raw);
   // An empty value never counts as already there.
-  if (!trimmed.empty() && cell.find(trimmed) != std::string_view::npos)
-    return std::string(cell);
+  return !trimmed.empty() && cell.find(trimmed) != std::string_view::npos;
+}
+
+std::string MergedCell(std::string_view cell, std::string_view raw) {
+  if (CellHolds(cell, raw)) return std::string(cell);
   std::string merged(cell);
   if (!merged.empty()) merged += ", ";
   merged += ' ';

@@ -44,8 +44,10 @@ class LabelCells {
   std::vector<int> ids_in_order_;
 };
 
-// Merges `raw` into `cell`: nothing when its trimmed text is not empty and
-// already occurs in the cell; else ", " (when the cell holds text), a space
+// True when `raw`'s trimmed text is not empty and already occurs in `cell`.
+bool CellHolds(std::string_view cell, std::string_view raw);
+
+// Merges `raw` into `cell`: nothing when CellHolds; else ", " (when the cell holds text), a space
 // and `raw` are appended and the whole is trimmed. Returns the merged text.
 std::string MergedCell(std::string_view cell, std::string_view raw);
 

@@ -175,15 +175,8 @@ bool FormatMultiValueFromMatch(const Match& match, const ColumnList& columns,
   if (columns.size() <= static_cast<size_t>(kValueColumn)) return false;
   thread_local std::string scratch;
   const BufferView& view = *match.view;
-  // Where the fields up to the value start, as FieldStarts walks them.
-  int64_t starts[kValueColumn + 1];
-  const int64_t end = view.size();
-  int64_t from = std::clamp<int64_t>(match.body_start, 0, end);
-  for (int k = 0; k <= kValueColumn; ++k) {
-    starts[k] = from;
-    const int64_t seg = columns[k].seg;
-    from = seg >= end - from ? end : from + seg;
-  }
+  int64_t starts[kValueColumn + 1];  // the fields up to the value
+  FieldStarts(view, match.body_start, columns, kValueColumn + 1, starts);
   // The cheap tests first, on the record's bytes: most records that get this
   // far fail on the id. Numbers in these ranges print in at most 4 and 3
   // digits, as the rendered test asks; other texts are rendered and tested.

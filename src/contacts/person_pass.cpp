@@ -201,18 +201,16 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // line of its own: the copy test of a freed record needs it.
   const bool sized = status.enabled();
   // Without details a line's cells are known on the workers, but for the
-  // label cells of an id's first row.
-  const bool lines_on_workers =
-      writer.options().format != ReportFormat::kTsv && !writer.options().details;
-  // A tsv line is the row, its empty label cells and the line end: the
-  // workers add those, and the row is what comes before them.
-  const bool tsv_lines_on_workers =
-      writer.options().format == ReportFormat::kTsv && !writer.options().details;
+  // label cells of an id's first row. A tsv line is the row, its empty label
+  // cells and the line end: the workers add those after the row; a csv or
+  // jsonl line follows the row whole (see WorkerLines).
+  const bool lines_on_workers = !writer.options().details;
+  const bool tsv = writer.options().format == ReportFormat::kTsv;
   const std::string empty_labels = std::string(LabelCells::kCells + 1, '\t') + "\r\n";
   const int64_t start_offset = buffer.start_offset();
   const bool finished = ScanFormatted(
       buffer, columns, params,
-      [sized, lines_on_workers, tsv_lines_on_workers, start_offset, &empty_labels,
+      [sized, lines_on_workers, tsv, start_offset, &empty_labels,
        rows = PersonRowWriter(person_cells, columns),
        lines = WorkerLines(writer.options(), writer.names())](
           const Match& match, const ColumnList& found, std::string& row) mutable {
@@ -222,24 +220,27 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         }
         const size_t row_at = row.size();
         rows.Append(match, found, row);
-        if (lines_on_workers)
+        if (lines_on_workers && tsv) {
+          row += empty_labels;
+        } else if (lines_on_workers) {
           lines.AppendLine(std::string_view(row).substr(row_at), start_offset + match.position,
                            row);
-        if (tsv_lines_on_workers) row += empty_labels;
+        }
         return true;
       },
       [&](int64_t position, std::string_view row) {
-        std::string_view line =
-            lines_on_workers ? WorkerLines::TakeLine(row) : std::string_view();
         uint64_t record_size = 0;
         if (sized) {
           const size_t end = row.find('\n');
           ParsePrefixNumber(row.substr(0, end), record_size);
           row.remove_prefix(end + 1);
         }
-        if (tsv_lines_on_workers) {
+        std::string_view line;
+        if (lines_on_workers && tsv) {
           line = row;
           row.remove_suffix(empty_labels.size());
+        } else if (lines_on_workers) {
+          line = WorkerLines::TakeLine(row);
         }
         const std::string_view rowid = RowidCell(row);
         const int id = LabelIdOf(rowid);
@@ -250,7 +251,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
             status.IsLiveData(position, where, rowid, row.substr(0, row.find('\t')),
                               record_size))
           return;
-        if ((lines_on_workers || tsv_lines_on_workers) && !(first_of_id && labels.Has(id))) {
+        if (lines_on_workers && !(first_of_id && labels.Has(id))) {
           writer.FormattedRow(line);
           return;
         }

@@ -33,13 +33,7 @@ PersonRowWriter::PersonRowWriter(const std::vector<int>& person_cells,
 void PersonRowWriter::Append(const Match& match, const ColumnList& columns, std::string& row) {
   const BufferView& view = *match.view;
   const TERM* const column = columns.data();
-  const int64_t end = view.size();
-  int64_t from = std::clamp<int64_t>(match.body_start, 0, end);
-  for (size_t k = 0; k < columns_needed_; ++k) {
-    starts_[k] = from;
-    const int64_t seg = column[k].seg;
-    from = seg >= end - from ? end : from + seg;  // sizes from stray bytes: clamped
-  }
+  FieldStarts(view, match.body_start, columns, columns_needed_, starts_.data());
   // The row is sized once for its longest rendering and filled in place.
   size_t room = match.prefix.size() + fixed_room_;
   for (int32_t k : sized_columns_) room += RenderedSizeBound(column[k]);

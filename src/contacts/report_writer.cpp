@@ -35,13 +35,10 @@ void ContactsReportWriter::AppendCell(std::string_view cell) {
 
 void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t offset,
                                std::string_view status) {
+  if (options_.format != ReportFormat::kTsv)
+    return FormattedRow(formatted_.Row(cells, offset, status));
   line_.clear();
   ++rows_;
-  if (options_.format != ReportFormat::kTsv) {
-    const std::string_view line = formatted_.Row(cells, offset, status);
-    file_.Write(line.data(), line.size());
-    return;
-  }
   for (std::string_view cell : cells) AppendCell(cell);
   EndTsvRow(offset, status);
 }
@@ -59,12 +56,8 @@ void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status) {
 void ContactsReportWriter::Row(std::string_view joined_cells,
                                std::span<const std::string_view> more_cells, int64_t offset,
                                std::string_view status) {
-  if (options_.format != ReportFormat::kTsv) {
-    ++rows_;
-    const std::string_view line = formatted_.Row(joined_cells, more_cells, offset, status);
-    file_.Write(line.data(), line.size());
-    return;
-  }
+  if (options_.format != ReportFormat::kTsv)
+    return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status));
   // tsv takes the joined cells as they are: no need to split them.
   line_.clear();
   ++rows_;

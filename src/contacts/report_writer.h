@@ -37,7 +37,8 @@ class ContactsReportWriter {
   void Row(std::string_view joined_cells, std::span<const std::string_view> more_cells,
            int64_t offset, std::string_view status);
 
-  // A row whose line a LineFormatter made in full. Throws as Row does.
+  // A row whose whole line is made already (on a scan worker, or by the
+  // formatted report). Throws as Row does.
   void FormattedRow(std::string_view line) {
     ++rows_;
     file_.Write(line.data(), line.size());
