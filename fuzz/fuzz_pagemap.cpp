@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "engine/database_starts.h"
 #include "pagemap/page_map.h"
 #include "pagemap/page_status.h"
 
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   reported_options.embedded = EmbeddedDatabases::kReportedByCaller;
   PageMap reported(source, companions, reported_options);
   std::vector<int64_t> starts;
-  PageMap::FindDatabaseStarts(0, input, starts);
+  quarrow::FindDatabaseStarts(0, input, starts);
   // Half the starts read pages from the caller's bytes, half from the source.
   for (size_t i = 0; i < starts.size(); ++i) {
     if (i % 2 == 0)

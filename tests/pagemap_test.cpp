@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/buffer.h"
+#include "engine/database_starts.h"
 #include "pagemap/cell_key_set.h"
 #include "pagemap/cell_site_index.h"
 #include "pagemap/overwritten_copy.h"
@@ -856,7 +857,7 @@ TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
   for (size_t at = 0; at < image_.size(); at += window) {
     const std::string_view bytes = std::string_view(image_).substr(at, window + 15);
     const size_t seen = starts.size();
-    PageMap::FindDatabaseStarts(static_cast<int64_t>(at), bytes, starts);
+    FindDatabaseStarts(static_cast<int64_t>(at), bytes, starts);
     for (size_t i = seen; i < starts.size(); ++i)
       EXPECT_TRUE(map.AddDatabaseAt(starts[i], static_cast<int64_t>(at), bytes));
   }

@@ -33,14 +33,18 @@ bool EndsWith(const std::string& text, std::string_view suffix) {
          std::string_view(text).substr(text.size() - suffix.size()) == suffix;
 }
 
+// The part of a window of bytes from `start` on that is the file's: bytes past
+// the file's end are the caller's (zeros), not the file's.
+std::string_view FileBytesOf(std::string_view bytes, int64_t start, int64_t file_size) {
+  return bytes.substr(0, static_cast<size_t>(std::clamp<int64_t>(
+                             file_size - start, 0, static_cast<int64_t>(bytes.size()))));
+}
+
 // The input, read from bytes the caller holds where they cover a read.
 class WindowedSource : public ByteSource {
  public:
-  // Bytes of the window past the file's end are not the file's: they are cut.
   WindowedSource(const ByteSource& file, int64_t start, std::string_view bytes)
-      : file_(file), start_(start),
-        bytes_(bytes.substr(0, static_cast<size_t>(std::clamp<int64_t>(
-                                   file.size() - start, 0, static_cast<int64_t>(bytes.size()))))) {}
+      : file_(file), start_(start), bytes_(FileBytesOf(bytes, start, file.size())) {}
   int64_t size() const override { return file_.size(); }
   size_t ReadAt(int64_t offset, size_t length, char* out) const override {
     const int64_t into = offset - start_;
@@ -451,21 +455,13 @@ bool PageMap::ForeignBytesOfRecord(const std::string& page, int64_t page_start,
   return true;
 }
 
-void PageMap::FindDatabaseStarts(int64_t window_start, std::string_view window,
-                                 std::vector<int64_t>& starts) {
-  quarrow::FindDatabaseStarts(window_start, window, starts);
-}
-
 // --- StatusCursor -------------------------------------------------------------
 
 StatusCursor::StatusCursor(const PageMap& map) : map_(map) {}
 
 void StatusCursor::SetWindow(int64_t start, std::string_view bytes) {
   window_start_ = start;
-  // Bytes past the file's end are the caller's zeros, not the file's.
-  window_ = bytes.substr(0, static_cast<size_t>(std::clamp<int64_t>(
-                                map_.input_->size() - start, 0,
-                                static_cast<int64_t>(bytes.size()))));
+  window_ = FileBytesOf(bytes, start, map_.input_->size());
   if (in_btree_page_ && page_in_window_) range_end_ = range_begin_;  // its bytes go away
 }
 

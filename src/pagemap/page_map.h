@@ -50,7 +50,8 @@
 //   options.copy_index = deleted_only;  // only the copy test needs it
 //   options.embedded = EmbeddedDatabases::kReportedByCaller;
 //   PageMap map(input_path, options);
-//   // each scan window: PageMap::FindDatabaseStarts(start, bytes, starts);
+//   // each scan window: FindDatabaseStarts(start, bytes, starts)
+//   // (engine/database_starts.h, which the scan runs when asked);
 //   // in position order, before the matches at or past a start:
 //   //   map.AddDatabaseAt(start, window_start, window);
 //   // per match, at its header-length byte p:
@@ -186,11 +187,6 @@ class PageMap {
 
   const PageMapSummary& summary() const { return summary_; }
 
-  // Appends to `starts` every 512-byte-aligned offset in a window of the input
-  // where a database header's magic lies whole inside the window (see
-  // engine/database_starts.h, which the scan uses too).
-  static void FindDatabaseStarts(int64_t window_start, std::string_view window,
-                                 std::vector<int64_t>& starts);
 
  private:
   friend class StatusCursor;
