@@ -34,6 +34,7 @@ struct PageMatches {
   MappedWindow mapped;
   std::string window;
   int64_t window_start = 0;
+  int worker = 0;  // the scan worker that fills this page result
 
   std::string_view Window() const { return mapped ? mapped.bytes() : std::string_view(window); }
 
@@ -205,8 +206,8 @@ void Deliver(const PageMatches& matches, const ScanParams& params,
 // being delivered, so memory stays flat while both cores stay busy.
 class PagePipeline {
  public:
-  PagePipeline(int64_t page_count, int64_t in_flight)
-      : page_count_(page_count), in_flight_(in_flight) {}
+  PagePipeline(int64_t page_count, int64_t in_flight, int workers)
+      : spare_(static_cast<size_t>(workers)), page_count_(page_count), in_flight_(in_flight) {}
 
   // Returns the next page to scan, or -1 when there is none or work stopped.
   int64_t Claim() {
@@ -219,19 +220,25 @@ class PagePipeline {
     return next_claim_++;
   }
 
-  // A cleared-out page result to fill, recycled where one is free.
-  PageMatches Spare() {
+  // A cleared-out page result for `worker` to fill: one it filled before
+  // where one is free, so that the mapping such a page may still hold is
+  // released by the thread that made it, whose cache holds what the kernel
+  // touches to undo it, and off the thread that delivers the pages.
+  PageMatches Spare(int worker) {
     std::lock_guard lock(mutex_);
-    if (spare_.empty()) return PageMatches();
-    PageMatches matches = std::move(spare_.back());
-    spare_.pop_back();
+    std::vector<PageMatches>& spare = spare_[static_cast<size_t>(worker)];
+    PageMatches matches;
+    if (!spare.empty()) {
+      matches = std::move(spare.back());
+      spare.pop_back();
+    }
+    matches.worker = worker;
     return matches;
   }
 
   void Recycle(PageMatches matches) {
-    matches.mapped = MappedWindow();  // a spare page holds no mapping
     std::lock_guard lock(mutex_);
-    spare_.push_back(std::move(matches));
+    spare_[static_cast<size_t>(matches.worker)].push_back(std::move(matches));
   }
 
   void Finish(int64_t page, PageMatches matches) {
@@ -269,7 +276,7 @@ class PagePipeline {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<int64_t, PageMatches> done_;
-  std::vector<PageMatches> spare_;
+  std::vector<std::vector<PageMatches>> spare_;  // by worker
   const int64_t page_count_;
   const int64_t in_flight_;
   int64_t next_claim_ = 0;
@@ -318,15 +325,16 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
     return true;
   }
 
-  PagePipeline pipeline(page_count, 2 * static_cast<int64_t>(threads));
+  PagePipeline pipeline(page_count, 2 * static_cast<int64_t>(threads), threads);
   std::vector<std::thread> workers;
-  auto work = [&] {
+  auto work = [&](int worker) {
     try {
       // Each worker owns its scanner, and so its copy of the column list.
       PageScanner scanner(buffer, columns, params, formatter);
       for (int64_t page; (page = pipeline.Claim()) >= 0;) {
         auto [first, last] = page_bounds(page);
-        PageMatches matches = pipeline.Spare();
+        PageMatches matches = pipeline.Spare(worker);
+        matches.mapped = MappedWindow();  // before the next is mapped
         scanner.Scan(first, last, matches);
         pipeline.Finish(page, std::move(matches));
       }
@@ -342,7 +350,7 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
       for (std::thread& worker : workers) worker.join();
     }
   } join_all{pipeline, workers};
-  for (int t = 0; t < threads; ++t) workers.emplace_back(work);
+  for (int t = 0; t < threads; ++t) workers.emplace_back(work, t);
 
   for (int64_t page = 0; page < page_count; ++page) {
     PageMatches matches = pipeline.Take(page);

@@ -20,7 +20,7 @@ constexpr size_t kEndingRoom = sizeof(std::array<char, 32>);
 }  // namespace
 
 DetailsLines::DetailsLines(OutputFile& report, std::string_view tail)
-    : report_(report), tail_(tail), bytes_(kRun + kHeadRoom + kEndingRoom) {
+    : report_(report), tail_(tail), bytes_(new char[kRun + kHeadRoom + kEndingRoom]) {
   for (size_t s = 0; s < endings_.size(); ++s)
     endings_[s] = EndingOf(PageStatus{static_cast<Status>(s), 0});
 }
@@ -59,16 +59,16 @@ void DetailsLines::Append(std::string_view head, const PageStatus& status) {
       return;
     }
   }
-  std::memcpy(bytes_.data() + used_, head.data(), head.size());
+  std::memcpy(bytes_.get() + used_, head.data(), head.size());
   used_ += head.size();
-  std::memcpy(bytes_.data() + used_, ending->bytes.data(), kEndingRoom);
+  std::memcpy(bytes_.get() + used_, ending->bytes.data(), kEndingRoom);
   used_ += ending->size;
   if (used_ >= kRun) Flush();
 }
 
 void DetailsLines::Flush() {
   if (used_ == 0) return;
-  report_.Write(bytes_.data(), used_);
+  report_.Write(bytes_.get(), used_);
   used_ = 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -44,7 +45,8 @@ class DetailsLines {
   std::string_view tail_;
   std::array<Ending, 7> endings_;  // by Status; a WAL frame's is made per line
   Ending wal_;
-  std::vector<char> bytes_;
+  // Not zeroed first: a short run never touches most of it.
+  std::unique_ptr<char[]> bytes_;
   size_t used_ = 0;
 };
 
