@@ -66,10 +66,20 @@ class ContactsFormattedReport {
                        std::span<const std::string_view> more_cells, int64_t offset,
                        std::string_view status);
 
- private:
   // How a column's cells are written: kInteger's integers are numbers and its
   // "null" or empty cell is null; kSuppressed's "null" is null.
   enum class Kind : uint8_t { kText, kSuppressed, kInteger };
+  // What a writer that makes the same lines by other means (PersonLineWriter)
+  // needs: the columns' JSON texts, each column's kind, and its jsonl member
+  // for a default cell (see defaults_), which starts with its key.
+  const JsonlColumns& layout() const { return layout_; }
+  Kind kind(size_t col) const { return kinds_[col]; }
+  std::string_view default_member(size_t col) const {
+    return std::string_view(defaults_).substr(default_at_[col],
+                                              default_at_[col + 1] - default_at_[col]);
+  }
+
+ private:
   // Copies a row given as Row takes it into row_ (joined_, more_, empty_) and
   // marks its TABs (tab_bits_), the bytes that the format's plain scan stops
   // at (special_bits_, TABs included; `marks`, see byte_scan.h) and for csv

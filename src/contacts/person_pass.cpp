@@ -5,9 +5,11 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan.h"
+#include "contacts/person_line_writer.h"
 #include "contacts/person_row_writer.h"
 #include "engine/header.h"
 #include "engine/values.h"
@@ -143,39 +145,66 @@ void SetLabelCells(const LabelCells& labels, int id,
 // A csv or jsonl line made on a scan worker, for the rows whose label cells
 // are empty: all but the first row of each of at most 2,000 record ids. The
 // line is most of the report's work, and the calling thread alone could not
-// keep up with the workers. Each copy (one per worker) formats with report
-// scratch of its own.
+// keep up with the workers. Each copy (one per worker) formats with scratch
+// of its own.
 class WorkerLines {
  public:
-  WorkerLines(const RunOptions& options, const std::vector<std::string>& names)
-      : options_(options), names_(&names) {}
-  WorkerLines(const WorkerLines& other) : options_(other.options_), names_(other.names_) {}
+  // Where a line's label cells start when WithLabels cannot fill them.
+  static constexpr uint64_t kNoLabelsAt = UINT64_MAX;
+
+  WorkerLines(const RunOptions& options, const std::vector<std::string>& names,
+              const std::vector<int>& person_cells, const ColumnList& columns)
+      : options_(options), names_(&names), lines_(options, names, person_cells, columns) {}
+  WorkerLines(const WorkerLines& other)
+      : options_(other.options_), names_(other.names_), lines_(other.lines_) {}
   WorkerLines& operator=(const WorkerLines&) = delete;
 
-  // Appends the line of a person row (cells 0 to 31 joined by TABs) with empty
-  // label cells, then its length, so that TakeLine finds it at the end.
-  void AppendLine(std::string_view row, int64_t offset, std::string& out) {
-    if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
-    // No label cells given: the cells past the row's are empty.
-    const std::string_view line = report_->Row(row, {}, offset, "");
-    out.append(line);
-    const uint64_t size = line.size();
-    out.append(reinterpret_cast<const char*>(&size), sizeof size);
+  // Appends what the calling thread needs of `match`: the cells it reads
+  // (the match's cell prefix; the whole person row when the line cannot be
+  // written straight from the match), the line with empty label cells, then
+  // the line's size and where its label cells start, so that Take finds them
+  // at the end.
+  void Append(const Match& match, const ColumnList& found, int64_t offset,
+              PersonRowWriter& rows, std::string& out) {
+    uint64_t sizes[2];  // the line's, where its label cells start
+    const size_t row_at = out.size();
+    out.append(match.prefix);
+    const size_t line_at = out.size();
+    if (const std::optional<size_t> labels_at = lines_.Append(match, found, offset, out)) {
+      sizes[0] = out.size() - line_at;
+      sizes[1] = *labels_at;
+    } else {
+      out.resize(row_at);
+      rows.Append(match, found, out);
+      if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
+      // No label cells given: the cells past the row's are empty.
+      const std::string_view line =
+          report_->Row(std::string_view(out).substr(row_at), {}, offset, "");
+      out.append(line);
+      sizes[0] = line.size();
+      sizes[1] = kNoLabelsAt;
+    }
+    out.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
   }
 
-  // Splits what AppendLine added off the end of `formatted`.
-  static std::string_view TakeLine(std::string_view& formatted) {
-    uint64_t size;
-    std::memcpy(&size, formatted.data() + formatted.size() - sizeof size, sizeof size);
-    formatted.remove_suffix(sizeof size);
-    const std::string_view line = formatted.substr(formatted.size() - size);
-    formatted.remove_suffix(size);
-    return line;
+  struct Taken {
+    std::string_view cells, line;
+    uint64_t labels_at;
+  };
+  // Splits what Append added off `formatted` (all of it).
+  static Taken Take(std::string_view formatted) {
+    uint64_t sizes[2];
+    std::memcpy(sizes, formatted.data() + formatted.size() - sizeof sizes, sizeof sizes);
+    formatted.remove_suffix(sizeof sizes);
+    const std::string_view line = formatted.substr(formatted.size() - sizes[0]);
+    formatted.remove_suffix(sizes[0]);
+    return {formatted, line, sizes[1]};
   }
 
  private:
   RunOptions options_;
   const std::vector<std::string>* names_;
+  PersonLineWriter lines_;
   std::unique_ptr<ContactsFormattedReport> report_;
 };
 
@@ -208,24 +237,26 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   const bool tsv = writer.options().format == ReportFormat::kTsv;
   const std::string empty_labels = std::string(LabelCells::kCells + 1, '\t') + "\r\n";
   const int64_t start_offset = buffer.start_offset();
+  // Fills the label cells of the lines made on the workers.
+  std::optional<PersonLineWriter> label_lines;
+  if (lines_on_workers && !tsv)
+    label_lines.emplace(writer.options(), writer.names(), person_cells, columns);
   const bool finished = ScanFormatted(
       buffer, columns, params,
       [sized, lines_on_workers, tsv, start_offset, &empty_labels,
        rows = PersonRowWriter(person_cells, columns),
-       lines = WorkerLines(writer.options(), writer.names())](
+       lines = WorkerLines(writer.options(), writer.names(), person_cells, columns)](
           const Match& match, const ColumnList& found, std::string& row) mutable {
         if (sized) {
           AppendDecimal(RecordSizeOf(found), row);
           row += '\n';
         }
-        const size_t row_at = row.size();
-        rows.Append(match, found, row);
-        if (lines_on_workers && tsv) {
-          row += empty_labels;
-        } else if (lines_on_workers) {
-          lines.AppendLine(std::string_view(row).substr(row_at), start_offset + match.position,
-                           row);
+        if (lines_on_workers && !tsv) {
+          lines.Append(match, found, start_offset + match.position, rows, row);
+          return true;
         }
+        rows.Append(match, found, row);
+        if (lines_on_workers) row += empty_labels;
         return true;
       },
       [&](int64_t position, std::string_view row) {
@@ -236,11 +267,15 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           row.remove_prefix(end + 1);
         }
         std::string_view line;
+        uint64_t labels_at = WorkerLines::kNoLabelsAt;
         if (lines_on_workers && tsv) {
           line = row;
           row.remove_suffix(empty_labels.size());
         } else if (lines_on_workers) {
-          line = WorkerLines::TakeLine(row);
+          const WorkerLines::Taken taken = WorkerLines::Take(row);
+          row = taken.cells;
+          line = taken.line;
+          labels_at = taken.labels_at;
         }
         const std::string_view rowid = RowidCell(row);
         const int id = LabelIdOf(rowid);
@@ -256,6 +291,10 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           return;
         }
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
+        if (labels_at != WorkerLines::kNoLabelsAt) {
+          writer.FormattedRow(label_lines->WithLabels(line, labels_at, label_cells));
+          return;
+        }
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);
         writer.Row(row, label_cells, status.Offset(position), status_text);

@@ -217,9 +217,8 @@ void JsonlLine::AddRaw(std::string_view key, std::string_view bytes) {
   raw_ += '"';
 }
 
-std::string_view JsonlLine::Finish() {
+char* JsonlLine::WriteEnd(char* out) const {
   constexpr std::string_view kRawKey = ",\"_raw\":";
-  char* out = line_.Room(kRawKey.size() + raw_.size() + 4);
   if (!raw_.empty()) {
     std::memcpy(out, kRawKey.data(), kRawKey.size());
     out += kRawKey.size();
@@ -228,11 +227,15 @@ std::string_view JsonlLine::Finish() {
     *out++ = '}';
   }
   std::memcpy(out, "}\n", 2);
-  line_.SetEnd(out + 2);
+  return out + 2;
+}
+
+std::string_view JsonlLine::Finish() {
+  line_.SetEnd(WriteEnd(line_.Room(EndRoom())));
   // Every member was written after a comma: the first one's opens the object.
   if (line_.size() == 2) {  // no member
     line_.Clear();
-    out = line_.Room(3);
+    char* out = line_.Room(3);
     std::memcpy(out, "{}\n", 3);
     line_.SetEnd(out + 3);
   } else {

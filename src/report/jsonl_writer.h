@@ -145,6 +145,14 @@ class JsonlLine {
   // valid until the next Begin.
   std::string_view Finish();
 
+  // For writers that put the line elsewhere (PersonLineWriter), with Begin
+  // and WritePaddedTextValue: what Finish adds, written at `out` (which has
+  // room for EndRoom() bytes); returns its end. raw(): the "_raw" object so
+  // far without its closing brace, "" when nothing was replaced.
+  size_t EndRoom() const { return raw_.size() + 16; }
+  char* WriteEnd(char* out) const;
+  std::string_view raw() const { return raw_; }
+
  private:
   // `key` is ',' then the JSON key and ':'; `out` has room for it and
   // 6 bytes per byte of `bytes`, quotes around.

@@ -1,0 +1,130 @@
+// A person row's csv or jsonl line written straight from a match: byte for
+// byte the line ContactsFormattedReport writes for the row PersonRowWriter
+// makes of the same match, with empty label cells and without details, but
+// without making that row first. What each of the line's columns is filled
+// from, its kind and its member for a default cell are worked out once per
+// column list; a run of default cells (most of a row's 46) is one copy of
+// their precomputed members; only the values the record holds are rendered,
+// in place where the line has them, and looked at again only when they hold a
+// byte the format needs to take care of. A person pass writes millions of
+// lines per GiB. One per scan worker (it keeps scratch); copyable.
+#ifndef QUARROW_CONTACTS_PERSON_LINE_WRITER_H_
+#define QUARROW_CONTACTS_PERSON_LINE_WRITER_H_
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contacts/contacts_report.h"
+#include "engine/columns.h"
+#include "engine/run_options.h"
+#include "engine/scan.h"
+#include "report/jsonl_writer.h"
+#include "report/line_buffer.h"
+
+namespace quarrow {
+
+class PersonLineWriter {
+ public:
+  // `options` (csv or jsonl; details are not written) and `names` as for
+  // ContactsFormattedReport; `person_cells` and `columns` as for
+  // PersonRowWriter.
+  PersonLineWriter(const RunOptions& options, const std::vector<std::string>& names,
+                   const std::vector<int>& person_cells, const ColumnList& columns);
+  // A copy starts with scratch of its own.
+  PersonLineWriter(const PersonLineWriter& other)
+      : PersonLineWriter(other.options_, other.names_, other.person_cells_, other.list_) {}
+  PersonLineWriter& operator=(const PersonLineWriter&) = delete;
+
+  // Appends the line of `match`, whose record is at `offset` (0 or more) in
+  // the input, to `out`; returns where in the line its label cells start, for
+  // WithLabels. `columns` as for PersonRowWriter::Append. Returns nothing and
+  // appends nothing when the match's cell prefix has not three cells (near
+  // the buffer's start it may have fewer, which moves every cell after them)
+  // or the person cells are not cells 3 to 31: the caller then makes the line
+  // from the person row.
+  std::optional<size_t> Append(const Match& match, const ColumnList& columns, int64_t offset,
+                               std::string& out);
+
+  // A line Append made (`labels_at` as it returned) with the label cells
+  // `labels` (report columns 32 on; fewer are taken as empty, more are left
+  // out) in place of its empty ones. Valid until the next call.
+  std::string_view WithLabels(std::string_view line, size_t labels_at,
+                              std::span<const std::string_view> labels);
+
+ private:
+  using Kind = ContactsFormattedReport::Kind;
+  // How a column that is not always its default is filled: a text column
+  // into a text one, an integer column into an integer one, a prefix cell
+  // into an integer one; any other way (kGeneric) renders the cell as the
+  // person row has it and judges it after.
+  enum class Op : uint8_t { kText, kInteger, kPrefixInteger, kGeneric };
+  // The list's column `column`, else the prefix's cell `prefix_cell`, else
+  // `text` (a fixed cell).
+  struct Source {
+    size_t col = 0;  // the report column
+    Op op = Op::kGeneric;
+    int32_t column = -1;
+    int32_t prefix_cell = -1;
+    std::string text;
+  };
+  // The line being written and where the next byte goes.
+  struct Cursor {
+    std::string* line;
+    char* out;
+  };
+
+  size_t AppendJsonl(const Match& match, const ColumnList& columns, int64_t offset,
+                     std::string& out);
+  size_t AppendCsv(const Match& match, const ColumnList& columns, std::string& out);
+  // The cell of `source` for `match`, rendered at `at` (room for its bound);
+  // returns its end.
+  char* Render(const Source& source, const Match& match, const ColumnList& columns, char* at);
+  // jsonl: column `col`'s cell was rendered at [value, end), right after the
+  // key (integer columns) or after a byte left for the opening quote (the
+  // others). Finishes the member and returns its end, or returns the key's end
+  // when the cell is the column's default, and moves `run` past what it wrote.
+  char* FinishMember(size_t col, char* value, char* end, Cursor& cursor, const char*& run);
+  // jsonl: column `col`'s text cell rendered at [value, end), after a byte
+  // left for the opening quote, escaped or replaced where it needs it.
+  char* CarefulMember(size_t col, char* value, char* end, Cursor& cursor);
+  // csv: a field rendered at [value, end), after its comma; returns its end.
+  char* FinishField(char* value, char* end, Cursor& cursor);
+  // Makes room for `bytes` more bytes (and slack) at `cursor.out`, and for
+  // the rest of the line (line_room_).
+  void Ensure(Cursor& cursor, size_t bytes) const;
+  // The room a line needs in all, before its sized columns.
+  size_t FixedRoom() const;
+  // Copies [from, to) into scratch_, padded.
+  std::string_view Scratch(const char* from, const char* to);
+
+  RunOptions options_;
+  std::vector<std::string> names_;  // the arguments, for copies
+  std::vector<int> person_cells_;
+  ColumnList list_;
+  ContactsFormattedReport report_;  // the layout, kinds and default members
+  size_t columns_ = 0;
+  size_t first_label_ = 0;          // the first label column (the line's last run)
+  std::string defaults_;            // every column's default member (jsonl), then slack
+  std::vector<size_t> default_at_;  // column k's starts at default_at_[k]; one more: the end
+  std::vector<size_t> key_end_;     // where column k's key ends in defaults_
+  std::string commas_;              // csv: a comma per column, then slack
+  std::vector<Source> sources_;     // by column order: the columns rendered per line
+  std::vector<int32_t> sized_;      // list columns whose room depends on the match
+  size_t columns_needed_ = 0;       // one past the last list column read
+  size_t fixed_room_ = 0;           // the line's room but for sized columns
+  size_t line_room_ = 0;            // the line being written's room in all
+  bool fits_ = false;               // the person cells are cells 3 to 31
+  std::vector<int64_t> starts_;     // scratch: each field's start
+  std::string_view prefix_cells_[3];
+  LineBuffer scratch_, field_;
+  JsonlLine jsonl_;                 // its "_raw" members
+  std::string labelled_;            // WithLabels' line
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_PERSON_LINE_WRITER_H_
