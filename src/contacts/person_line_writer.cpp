@@ -116,60 +116,77 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
       person_cells_(person_cells),
       list_(columns),
       report_(options, names) {
+  const bool csv = options_.format == ReportFormat::kCsv;
   const JsonlColumns& layout = report_.layout();
   columns_ = layout.size();
   first_label_ = std::min<size_t>(kFirstLabelColumn, columns_);
-  for (size_t col = 0; col < columns_; ++col) {
-    default_at_.push_back(defaults_.size());
-    defaults_ += report_.default_member(col);
-    key_end_.push_back(default_at_.back() + layout.key(col).size());
-  }
-  default_at_.push_back(defaults_.size());
-  defaults_.append(LineBuffer::kSlack, '\0');
-  commas_.assign(columns_ + LineBuffer::kSlack, ',');
   fits_ = kPrefixCells + person_cells.size() == first_label_;
-  if (!fits_) return;
-  for (size_t col = 0; col < kPrefixCells; ++col) {
-    Source source;
-    source.col = col;
-    source.prefix_cell = static_cast<int32_t>(col);
-    if (report_.kind(col) == Kind::kInteger) source.op = Op::kPrefixInteger;
-    sources_.push_back(source);
-    fixed_room_ += kMaxPrefixCell + 2;
-  }
-  for (size_t k = 0; k < person_cells.size(); ++k) {
-    Source source;
-    source.col = kPrefixCells + k;
+  // The fixed cells: "null" for a suppressed column, empty for one the
+  // input's table lacks, empty labels.
+  std::vector<const char*> fixed(columns_, "");
+  for (size_t k = 0; fits_ && k < person_cells.size(); ++k) {
     const int cell = person_cells[k];
     if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
-      source.column = cell;
-      columns_needed_ = std::max(columns_needed_, static_cast<size_t>(cell) + 1);
-      const int32_t kind = columns[cell].tp;
-      const Kind report_kind = report_.kind(source.col);
-      if (kind == kText && report_kind == Kind::kText) source.op = Op::kText;
-      if (kind == kInteger && report_kind == Kind::kInteger) source.op = Op::kInteger;
-      if (kind == kText || kind == kAny) sized_.push_back(cell);
-      else fixed_room_ += RenderedSizeBound(columns[cell]) + 2;  // the same for every match
-    } else {
-      // As PersonRowWriter fills it; left out when it is the column's default.
-      source.text = cell == ContactsSchema::kNullCell ? "null" : "";
-      const Kind kind = report_.kind(source.col);
-      const bool is_default = options_.format == ReportFormat::kCsv ? source.text.empty()
-                              : kind == Kind::kInteger ? true
-                              : kind == Kind::kSuppressed ? IsNull(source.text)
-                                                          : source.text.empty();
-      if (is_default) continue;
-      fixed_room_ += source.text.size() + 2;
+      fixed[kPrefixCells + k] = nullptr;
+    } else if (cell == ContactsSchema::kNullCell) {
+      fixed[kPrefixCells + k] = "null";
     }
-    sources_.push_back(std::move(source));
+  }
+  for (size_t col = 0; col < kPrefixCells && fits_; ++col) fixed[col] = nullptr;
+  for (size_t col = 0; col < columns_; ++col) {
+    member_at_.push_back(members_.size());
+    // A cell filled per line has its column's default member here: written
+    // when the line's cell is the default.
+    const std::string_view text = fixed[col] ? fixed[col] : "";
+    if (csv) {
+      if (col > 0) members_ += ',';
+      value_at_.push_back(members_.size());
+      members_ += text;  // "null" and "" need no quotes
+      continue;
+    }
+    value_at_.push_back(members_.size() + layout.key(col).size());
+    const Kind kind = report_.kind(col);
+    const bool is_default = kind == Kind::kInteger      ? text.empty() || IsNull(text)
+                            : kind == Kind::kSuppressed ? IsNull(text)
+                                                        : text.empty();
+    if (is_default) {
+      members_ += report_.default_member(col);
+    } else {
+      members_ += layout.key(col);
+      members_ += '"';
+      members_ += text;  // "null" or "": nothing to escape
+      members_ += '"';
+    }
+  }
+  member_at_.push_back(members_.size());
+  members_.append(LineBuffer::kSlack, '\0');
+  if (!fits_) return;
+  fixed_room_ = 10 + 20 + members_.size() + kRoomSlack;  // the offset, the members
+  for (size_t col = 0; col < first_label_; ++col) {
+    if (fixed[col]) continue;
+    Source source;
+    source.col = col;
+    const Kind report_kind = report_.kind(col);
+    if (col < kPrefixCells) {
+      source.prefix_cell = static_cast<int32_t>(col);
+      if (csv || report_kind == Kind::kInteger) source.op = Op::kPrefixInteger;
+      fixed_room_ += kMaxPrefixCell + 2;
+      sources_.push_back(source);
+      continue;
+    }
+    const int cell = person_cells[col - kPrefixCells];
+    source.column = cell;
+    columns_needed_ = std::max(columns_needed_, static_cast<size_t>(cell) + 1);
+    const int32_t kind = columns[cell].tp;
+    if (kind == kText && (csv || report_kind == Kind::kText)) source.op = Op::kText;
+    if (kind == kInteger && (csv || report_kind == Kind::kInteger)) source.op = Op::kInteger;
+    // A text's room is its field's size: counted per line, for all at once.
+    fixed_room_ += kind == kText   ? 2
+                   : kind == kAny ? kMaxIntegerText + 2
+                                  : RenderedSizeBound(columns[cell]) + 2;
+    sources_.push_back(source);
   }
   starts_.resize(columns_needed_);
-}
-
-size_t PersonLineWriter::FixedRoom() const {
-  // The offset member, the defaults or commas, the sources' values and quotes.
-  const size_t runs = options_.format == ReportFormat::kCsv ? commas_.size() : defaults_.size();
-  return 10 + 20 + runs + fixed_room_ + kRoomSlack;
 }
 
 void PersonLineWriter::Ensure(Cursor& cursor, size_t bytes) const {
@@ -194,8 +211,7 @@ char* PersonLineWriter::Render(const Source& source, const Match& match,
                                const ColumnList& columns, char* at) {
   if (source.column >= 0)
     return WriteColumnValue(*match.view, starts_[source.column], columns[source.column], at);
-  if (source.prefix_cell >= 0) return CopyBytes(prefix_cells_[source.prefix_cell], at);
-  return CopyBytes(source.text, at);
+  return CopyBytes(prefix_cells_[source.prefix_cell], at);
 }
 
 char* PersonLineWriter::FinishMember(size_t col, char* value, char* end, Cursor& cursor,
@@ -209,10 +225,10 @@ char* PersonLineWriter::FinishMember(size_t col, char* value, char* end, Cursor&
                                                       : cell.empty();
   if (is_default) {
     // The default member's key is written: its value follows in the run.
-    run = defaults_.data() + key_end_[col];
+    run = members_.data() + value_at_[col];
     return key_end;
   }
-  run = defaults_.data() + default_at_[col + 1];
+  run = members_.data() + member_at_[col + 1];
   if (integer && IsDecimalIntegerPadded(cell)) return end;
   if (JsonStandsAsIs(cell)) {
     if (integer) {  // a text after all: room for its opening quote
@@ -223,8 +239,13 @@ char* PersonLineWriter::FinishMember(size_t col, char* value, char* end, Cursor&
     *end = '"';
     return end + 1;
   }
+  cursor.out = key_end + 1;
+  return CarefulMember(col, value, end, cursor);
+}
+
+char* PersonLineWriter::CarefulMember(size_t col, char* value, char* end, Cursor& cursor) {
   const std::string_view copy = Scratch(value, end);
-  cursor.out = key_end;
+  cursor.out -= 1;  // the opening quote's place
   Ensure(cursor, 6 * copy.size() + 2);
   return jsonl_.WritePaddedTextValue(report_.layout(), col, copy, cursor.out);
 }
@@ -256,38 +277,39 @@ std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnL
     from = at + 1;
   }
   if (!fits_ || cells != kPrefixCells || from != prefix.size()) return std::nullopt;
-  FieldStarts(*match.view, match.body_start, columns, columns_needed_, starts_.data());
-  line_room_ = FixedRoom();
-  for (int32_t k : sized_) line_room_ += RenderedSizeBound(columns[k]) + 2;
-  return options_.format == ReportFormat::kCsv ? AppendCsv(match, columns, out)
-                                               : AppendJsonl(match, columns, offset, out);
+  const BufferView& view = *match.view;
+  line_room_ = fixed_room_;
+  if (columns_needed_ > 0) {
+    FieldStarts(view, match.body_start, columns, columns_needed_, starts_.data());
+    // A text renders at most its field's bytes (a field cut by the buffer's
+    // end, the bytes there): the fields' span bounds them all.
+    const size_t last = columns_needed_ - 1;
+    line_room_ += static_cast<size_t>(
+        NextFieldStart(starts_[last], columns[last].seg, view.size()) - starts_[0]);
+  }
+  return options_.format == ReportFormat::kCsv ? AppendLine<false>(match, columns, offset, out)
+                                               : AppendLine<true>(match, columns, offset, out);
 }
 
-char* PersonLineWriter::CarefulMember(size_t col, char* value, char* end, Cursor& cursor) {
-  const std::string_view copy = Scratch(value, end);
-  cursor.out = value - 1;  // the opening quote's place
-  Ensure(cursor, 6 * copy.size() + 2);
-  return jsonl_.WritePaddedTextValue(report_.layout(), col, copy, cursor.out);
-}
-
-size_t PersonLineWriter::AppendJsonl(const Match& match, const ColumnList& columns,
-                                     int64_t offset, std::string& line) {
-  jsonl_.Begin();
+template <bool kJson>
+size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& columns,
+                                    int64_t offset, std::string& line) {
+  if (kJson) jsonl_.Begin();
   const size_t start = line.size();
   line.resize(start + line_room_);
   Cursor cursor{&line, line.data() + start};
-  char* out = CopyPadded({kPaddedOffsetKey, 10}, cursor.out);
-  out = WriteDecimal(static_cast<uint64_t>(offset), out);
+  char* out = cursor.out;
+  if (kJson) out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded({kPaddedOffsetKey, 10}, out));
   const BufferView& view = *match.view;
-  const char* const defaults = defaults_.data();
-  const size_t* const key_end = key_end_.data();
-  const size_t* const default_at = default_at_.data();
-  const char* run = defaults;  // the run of default members not written yet
-  // A column's key starts its default member: one copy takes the run before
-  // it and the key. A default cell is left in the run.
+  const char* const members = members_.data();
+  const size_t* const value_at = value_at_.data();
+  const size_t* const member_at = member_at_.data();
+  const char* run = members;  // the run of fixed and default members not written yet
+  // A column's member starts with its key (jsonl) or its comma (csv): one
+  // copy takes the run before it and that. A default cell is left in the run.
   auto open_member = [&](size_t col) __attribute__((always_inline)) {
-    out = CopyPadded({run, static_cast<size_t>(defaults + key_end[col] - run)}, out);
-    run = defaults + default_at[col + 1];
+    out = CopyPadded({run, static_cast<size_t>(members + value_at[col] - run)}, out);
+    run = members + member_at[col + 1];
   };
   for (const Source& source : sources_) {
     const size_t col = source.col;
@@ -298,17 +320,29 @@ size_t PersonLineWriter::AppendJsonl(const Match& match, const ColumnList& colum
         const uint8_t* bytes = BlockSpan(view, starts_[source.column], size);
         if (bytes == nullptr) break;
         open_member(col);
-        char* value = out + 1;
+        char* value = kJson ? out + 1 : out;
         char* end = value + size;
-        if (CopyTextBlocks<byte_scan::JsonNotPlain>(bytes, static_cast<size_t>(size), value) &&
-            !JsonStandsAsIs({value, static_cast<size_t>(size)})) {
-          cursor.out = out;
-          out = CarefulMember(col, value, end, cursor);
-          continue;
+        const std::string_view cell(value, static_cast<size_t>(size));
+        if (kJson) {
+          if (CopyTextBlocks<byte_scan::JsonNotPlain>(bytes, cell.size(), value) &&
+              !JsonStandsAsIs(cell)) {
+            cursor.out = value;
+            out = CarefulMember(col, value, end, cursor);
+            continue;
+          }
+          *out = '"';
+          *end = '"';
+          out = end + 1;
+        } else {
+          if ((CopyTextBlocks<byte_scan::CsvNotPlain>(bytes, cell.size(), value) ||
+               cell.front() == ' ' || cell.back() == ' ') &&
+              !CsvStandsAsIs(cell)) {
+            cursor.out = value;
+            out = FinishField(value, end, cursor);
+            continue;
+          }
+          out = end;
         }
-        *out = '"';
-        *end = '"';
-        out = end + 1;
         continue;
       }
       case Op::kInteger: {
@@ -320,7 +354,7 @@ size_t PersonLineWriter::AppendJsonl(const Match& match, const ColumnList& colum
       }
       case Op::kPrefixInteger: {
         const std::string_view cell = prefix_cells_[source.prefix_cell];
-        if (cell.empty()) continue;  // null
+        if (cell.empty()) continue;  // null, or an empty field
         if (!IsDecimalInteger(cell)) break;
         open_member(col);
         out = CopyBytes(cell, out);
@@ -330,83 +364,31 @@ size_t PersonLineWriter::AppendJsonl(const Match& match, const ColumnList& colum
         break;
     }
     // Rendered as the person row has it, then judged.
-    out = CopyPadded({run, static_cast<size_t>(defaults + key_end[col] - run)}, out);
-    char* value = report_.kind(col) == Kind::kInteger ? out : out + 1;
-    char* end = Render(source, match, columns, value);
-    cursor.out = out;
-    out = FinishMember(col, value, end, cursor, run);
-  }
-  const size_t labels_at = static_cast<size_t>(out - line.data()) - start +
-                           (default_at_[first_label_] - static_cast<size_t>(run - defaults));
-  out = CopyPadded({run, static_cast<size_t>(defaults + default_at_[columns_] - run)}, out);
-  cursor.out = out;
-  Ensure(cursor, jsonl_.EndRoom());
-  out = jsonl_.WriteEnd(cursor.out);
-  line.resize(static_cast<size_t>(out - line.data()));
-  return labels_at;
-}
-
-size_t PersonLineWriter::AppendCsv(const Match& match, const ColumnList& columns,
-                                   std::string& line) {
-  const size_t start = line.size();
-  line.resize(start + line_room_);
-  Cursor cursor{&line, line.data() + start};
-  char* out = cursor.out;
-  const BufferView& view = *match.view;
-  const char* const commas = commas_.data();
-  size_t separators = 0;  // the commas written: field k follows the k-th
-  auto open_field = [&](size_t col) __attribute__((always_inline)) {
-    out = CopyPadded({commas, col - separators}, out);
-    separators = col;
-  };
-  for (const Source& source : sources_) {
-    const size_t col = source.col;
-    switch (source.op) {
-      case Op::kText: {
-        const int64_t size = std::min(columns[source.column].seg, kMaxTextBytes);
-        if (size <= 0) continue;
-        const uint8_t* bytes = BlockSpan(view, starts_[source.column], size);
-        if (bytes == nullptr) break;
-        open_field(col);
-        char* end = out + size;
-        if ((CopyTextBlocks<byte_scan::CsvNotPlain>(bytes, static_cast<size_t>(size), out) ||
-             *out == ' ' || end[-1] == ' ') &&
-            !CsvStandsAsIs({out, static_cast<size_t>(size)})) {
-          cursor.out = out;
-          out = FinishField(out, end, cursor);
-          continue;
-        }
-        out = end;
-        continue;
-      }
-      case Op::kInteger: {
-        int64_t number;
-        if (!ReadIntegerValue(view, starts_[source.column], columns[source.column], number)) break;
-        open_field(col);
-        out = std::to_chars(out, out + kMaxIntegerText, number).ptr;
-        continue;
-      }
-      case Op::kPrefixInteger: {
-        const std::string_view cell = prefix_cells_[source.prefix_cell];
-        if (!IsDecimalInteger(cell)) break;
-        open_field(col);
-        out = CopyBytes(cell, out);
-        continue;
-      }
-      case Op::kGeneric:
-        break;
+    open_member(col);
+    if (kJson) {
+      char* value = report_.kind(col) == Kind::kInteger ? out : out + 1;
+      char* end = Render(source, match, columns, value);
+      cursor.out = out;
+      out = FinishMember(col, value, end, cursor, run);
+    } else {
+      char* end = Render(source, match, columns, out);
+      cursor.out = out;
+      out = FinishField(out, end, cursor);
     }
-    open_field(col);
-    char* end = Render(source, match, columns, out);
-    cursor.out = out;
-    out = FinishField(out, end, cursor);
   }
-  // Label fields start at the comma before the first.
+  // The label cells start with their first member.
   const size_t labels_at = static_cast<size_t>(out - line.data()) - start +
-                           (first_label_ - 1 - separators);
-  out = CopyPadded({commas, columns_ - 1 - separators}, out);
-  std::memcpy(out, "\r\n", 2);
-  line.resize(static_cast<size_t>(out + 2 - line.data()));
+                           (member_at_[first_label_] - static_cast<size_t>(run - members));
+  out = CopyPadded({run, static_cast<size_t>(members + member_at_[columns_] - run)}, out);
+  cursor.out = out;
+  if (kJson) {
+    Ensure(cursor, jsonl_.EndRoom());
+    out = jsonl_.WriteEnd(cursor.out);
+  } else {
+    std::memcpy(out, "\r\n", 2);
+    out += 2;
+  }
+  line.resize(static_cast<size_t>(out - line.data()));
   return labels_at;
 }
 
@@ -423,27 +405,27 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
     return labelled_;
   }
   jsonl_.Begin();
-  line_room_ = defaults_.size() + kRoomSlack;
+  line_room_ = members_.size() + kRoomSlack;
   for (size_t k = 0; k < count; ++k) line_room_ += labels[k].size() + 2;
   labelled_.resize(labels_at + line_room_);
   Cursor cursor{&labelled_, labelled_.data() + labels_at};
   char* out = cursor.out;
-  const char* const defaults = defaults_.data();
-  const char* run = defaults + default_at_[first_label_];
+  const char* const members = members_.data();
+  const char* run = members + member_at_[first_label_];
   for (size_t k = 0; k < count; ++k) {
     const size_t col = first_label_ + k;
-    out = CopyPadded({run, static_cast<size_t>(defaults + key_end_[col] - run)}, out);
+    out = CopyPadded({run, static_cast<size_t>(members + value_at_[col] - run)}, out);
     char* value = report_.kind(col) == Kind::kInteger ? out : out + 1;
     char* end = CopyBytes(labels[k], value);
     cursor.out = out;
     out = FinishMember(col, value, end, cursor, run);
   }
-  out = CopyPadded({run, static_cast<size_t>(defaults + default_at_[columns_] - run)}, out);
+  out = CopyPadded({run, static_cast<size_t>(members + member_at_[columns_] - run)}, out);
   labelled_.resize(static_cast<size_t>(out - labelled_.data()));
   // The line's end: "}\n", or its "_raw" object first; the labels' "_raw"
   // members go after the row's.
   const std::string_view end =
-      line.substr(labels_at + default_at_[columns_] - default_at_[first_label_]);
+      line.substr(labels_at + member_at_[columns_] - member_at_[first_label_]);
   const std::string_view raw = jsonl_.raw();
   if (raw.empty()) {
     labelled_ += end;

@@ -57,19 +57,18 @@ class PersonLineWriter {
 
  private:
   using Kind = ContactsFormattedReport::Kind;
-  // How a column that is not always its default is filled: a text column
-  // into a text one, an integer column into an integer one, a prefix cell
+  // How a cell filled per line is written: a text column into a text one
+  // (any one for csv), an integer column into an integer one, a prefix cell
   // into an integer one; any other way (kGeneric) renders the cell as the
   // person row has it and judges it after.
   enum class Op : uint8_t { kText, kInteger, kPrefixInteger, kGeneric };
-  // The list's column `column`, else the prefix's cell `prefix_cell`, else
-  // `text` (a fixed cell).
+  // A cell filled per line: from the list's column `column`, else from the
+  // prefix's cell `prefix_cell`.
   struct Source {
     size_t col = 0;  // the report column
     Op op = Op::kGeneric;
     int32_t column = -1;
     int32_t prefix_cell = -1;
-    std::string text;
   };
   // The line being written and where the next byte goes.
   struct Cursor {
@@ -77,9 +76,10 @@ class PersonLineWriter {
     char* out;
   };
 
-  size_t AppendJsonl(const Match& match, const ColumnList& columns, int64_t offset,
-                     std::string& out);
-  size_t AppendCsv(const Match& match, const ColumnList& columns, std::string& out);
+  // Append's line once the match's prefix is split and its room known.
+  template <bool kJson>
+  size_t AppendLine(const Match& match, const ColumnList& columns, int64_t offset,
+                    std::string& out);
   // The cell of `source` for `match`, rendered at `at` (room for its bound);
   // returns its end.
   char* Render(const Source& source, const Match& match, const ColumnList& columns, char* at);
@@ -89,15 +89,14 @@ class PersonLineWriter {
   // when the cell is the column's default, and moves `run` past what it wrote.
   char* FinishMember(size_t col, char* value, char* end, Cursor& cursor, const char*& run);
   // jsonl: column `col`'s text cell rendered at [value, end), after a byte
-  // left for the opening quote, escaped or replaced where it needs it.
+  // left for the opening quote (cursor.out is `value`), escaped or replaced
+  // where it needs it.
   char* CarefulMember(size_t col, char* value, char* end, Cursor& cursor);
   // csv: a field rendered at [value, end), after its comma; returns its end.
   char* FinishField(char* value, char* end, Cursor& cursor);
   // Makes room for `bytes` more bytes (and slack) at `cursor.out`, and for
   // the rest of the line (line_room_).
   void Ensure(Cursor& cursor, size_t bytes) const;
-  // The room a line needs in all, before its sized columns.
-  size_t FixedRoom() const;
   // Copies [from, to) into scratch_, padded.
   std::string_view Scratch(const char* from, const char* to);
 
@@ -107,18 +106,21 @@ class PersonLineWriter {
   ColumnList list_;
   ContactsFormattedReport report_;  // the layout, kinds and default members
   size_t columns_ = 0;
-  size_t first_label_ = 0;          // the first label column (the line's last run)
-  std::string defaults_;            // every column's default member (jsonl), then slack
-  std::vector<size_t> default_at_;  // column k's starts at default_at_[k]; one more: the end
-  std::vector<size_t> key_end_;     // where column k's key ends in defaults_
-  std::string commas_;              // csv: a comma per column, then slack
-  std::vector<Source> sources_;     // by column order: the columns rendered per line
-  std::vector<int32_t> sized_;      // list columns whose room depends on the match
-  size_t columns_needed_ = 0;       // one past the last list column read
-  size_t fixed_room_ = 0;           // the line's room but for sized columns
-  size_t line_room_ = 0;            // the line being written's room in all
-  bool fits_ = false;               // the person cells are cells 3 to 31
-  std::vector<int64_t> starts_;     // scratch: each field's start
+  size_t first_label_ = 0;  // the first label column (the line's last run)
+  // Each column's member when its cell is fixed ("null" for a suppressed
+  // column, empty for one the input's table lacks, an empty label) or the
+  // column's default, one after the other, then slack: a run of them is one
+  // copy. jsonl: the member, its key first. csv: a comma (but for the first)
+  // and the field. Column k's starts at member_at_[k] (one more entry: the
+  // end), its value at value_at_[k].
+  std::string members_;
+  std::vector<size_t> member_at_, value_at_;
+  std::vector<Source> sources_;   // the cells filled per line, in column order
+  size_t columns_needed_ = 0;     // one past the last list column read
+  size_t fixed_room_ = 0;         // a line's room but for its texts
+  size_t line_room_ = 0;          // the line being written's room in all
+  bool fits_ = false;             // the person cells are cells 3 to 31
+  std::vector<int64_t> starts_;   // scratch: each field's start
   std::string_view prefix_cells_[3];
   LineBuffer scratch_, field_;
   JsonlLine jsonl_;                 // its "_raw" members
