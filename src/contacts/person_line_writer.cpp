@@ -100,6 +100,39 @@ bool CopyTextBlocks(const uint8_t* from, size_t size, char* out) {
 #endif
 }
 
+// Writes `text` as a JSON string at `out` (room for twice its size and the
+// quotes) when it is ASCII whose only bytes that need care are quotes and
+// backslashes (a quoted tag, most often): each gets a backslash. Returns its
+// end, or nullptr for any other text.
+char* WriteBackslashed(std::string_view text, char* out) {
+  if (text.size() > 64) return nullptr;
+  char* at = out;
+  *at++ = '"';
+  for (char c : text) {
+    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) >= 0x80) return nullptr;
+    if (c == '"' || c == '\\') *at++ = '\\';
+    *at++ = c;
+  }
+  *at++ = '"';
+  return at;
+}
+
+// Writes `text` as a quoted csv field at `out` (room for twice its size and
+// the quotes) when it is ASCII without control bytes: its quotes doubled.
+// Returns its end, or nullptr for any other text.
+char* WriteQuoted(std::string_view text, char* out) {
+  if (text.size() > 64) return nullptr;
+  char* at = out;
+  *at++ = '"';
+  for (char c : text) {
+    if (static_cast<uint8_t>(c) < 0x20 || static_cast<uint8_t>(c) >= 0x80) return nullptr;
+    if (c == '"') *at++ = '"';
+    *at++ = c;
+  }
+  *at++ = '"';
+  return at;
+}
+
 // Where `size` bytes from `from` in the view can be read in whole blocks of
 // 16; nullptr when the window does not hold the last block.
 const uint8_t* BlockSpan(const BufferView& view, int64_t from, int64_t size) {
@@ -122,12 +155,14 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
   first_label_ = std::min<size_t>(kFirstLabelColumn, columns_);
   fits_ = kPrefixCells + person_cells.size() == first_label_;
   // The fixed cells: "null" for a suppressed column, empty for one the
-  // input's table lacks, empty labels.
+  // input's table lacks, empty labels; a BLOB column's value is always
+  // "BLOB", a column of no type's always empty.
   std::vector<const char*> fixed(columns_, "");
   for (size_t k = 0; fits_ && k < person_cells.size(); ++k) {
     const int cell = person_cells[k];
     if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) {
-      fixed[kPrefixCells + k] = nullptr;
+      const int32_t kind = columns[cell].tp;
+      fixed[kPrefixCells + k] = kind == kBlob ? "BLOB" : kind == kNone ? "" : nullptr;
     } else if (cell == ContactsSchema::kNullCell) {
       fixed[kPrefixCells + k] = "null";
     }
@@ -141,7 +176,7 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
     if (csv) {
       if (col > 0) members_ += ',';
       value_at_.push_back(members_.size());
-      members_ += text;  // "null" and "" need no quotes
+      members_ += text;  // "null", "BLOB" and "" need no quotes
       continue;
     }
     value_at_.push_back(members_.size() + layout.key(col).size());
@@ -154,7 +189,7 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
     } else {
       members_ += layout.key(col);
       members_ += '"';
-      members_ += text;  // "null" or "": nothing to escape
+      members_ += text;  // "null", "BLOB" or "": nothing to escape
       members_ += '"';
     }
   }
@@ -247,6 +282,7 @@ char* PersonLineWriter::CarefulMember(size_t col, char* value, char* end, Cursor
   const std::string_view copy = Scratch(value, end);
   cursor.out -= 1;  // the opening quote's place
   Ensure(cursor, 6 * copy.size() + 2);
+  if (char* escaped = WriteBackslashed(copy, cursor.out)) return escaped;
   return jsonl_.WritePaddedTextValue(report_.layout(), col, copy, cursor.out);
 }
 
@@ -256,10 +292,12 @@ char* PersonLineWriter::FinishField(char* value, char* end, Cursor& cursor) {
   // The careful writer writes the field after its comma: written apart, as
   // the first field has no comma.
   const std::string_view copy = Scratch(value, end);
+  cursor.out = value;
+  Ensure(cursor, 2 * copy.size() + 2);
+  if (char* quoted = WriteQuoted(copy, cursor.out)) return quoted;
   field_.Clear();
   char* field = field_.Room(CsvLine::RoomFor(copy.size()) + 1);
   const size_t size = static_cast<size_t>(CsvLine::WritePaddedField(copy, field) - field) - 1;
-  cursor.out = value;
   Ensure(cursor, size);
   std::memcpy(cursor.out, field + 1, size);
   return cursor.out + size;
