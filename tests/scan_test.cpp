@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "byte_helpers.h"
 #include "support.h"
@@ -293,6 +294,35 @@ TEST(ScanRecords, HandlerErrorsEndTheScanAndPropagate) {
                            }),
                std::runtime_error);
   EXPECT_EQ(calls, 5);
+}
+
+// Workers deliver the pages themselves: the handler must still see one call
+// at a time, in position order, with many workers and small pages.
+TEST(ScanFormatted, HandlerCallsNeverOverlapAndComeInOrder) {
+  Buffer buffer = Buffer::FromBytes(MixedBytes(40000, 6));
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  ScanParams params = Params(CandidateRule::kPair, kLoose, 0, 50, 4);
+  std::atomic<bool> inside{false};
+  int64_t last = -1, calls = 0;
+  bool overlapped = false, out_of_order = false;
+  ScanFormatted(
+      buffer, columns, params,
+      [](const Match&, const ColumnList&, std::string& out) {
+        out = "x";
+        return true;
+      },
+      [&](int64_t position, std::string_view) {
+        if (inside.exchange(true)) overlapped = true;
+        if (position <= last) out_of_order = true;
+        last = position;
+        ++calls;
+        std::this_thread::yield();  // widens the window for a second caller
+        inside = false;
+      });
+  EXPECT_FALSE(overlapped);
+  EXPECT_FALSE(out_of_order);
+  EXPECT_EQ(calls, static_cast<int64_t>(
+                       ScanLines(buffer, columns, OneBuffer(CandidateRule::kPair, kLoose, 0)).size()));
 }
 
 // Each page's bytes reach the calling thread before its matches, hold them

@@ -1,11 +1,13 @@
 #include "engine/scan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -254,16 +256,29 @@ class PagePipeline {
     changed_.notify_all();
   }
 
-  // Waits for `page` (pages are taken in order); rethrows a worker's failure.
-  PageMatches Take(int64_t page) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return error_ || done_.count(page) != 0; });
+  // Takes the next page in line when it is finished; false when it is not,
+  // or work stopped.
+  bool TakeNext(int64_t& page, PageMatches& matches) {
+    std::lock_guard lock(mutex_);
+    auto it = done_.find(next_deliver_);
+    if (stopped_ || it == done_.end()) return false;
+    page = next_deliver_++;
+    matches = std::move(it->second);
+    done_.erase(it);
+    changed_.notify_all();  // a claim may wait for this
+    return true;
+  }
+
+  bool NextFinished() {
+    std::lock_guard lock(mutex_);
+    return !stopped_ && done_.count(next_deliver_) != 0;
+  }
+
+  // After the workers: rethrows a failure; true when every page was delivered.
+  bool AllDelivered() {
+    std::lock_guard lock(mutex_);
     if (error_) std::rethrow_exception(error_);
-    PageMatches matches = std::move(done_.at(page));
-    done_.erase(page);
-    next_deliver_ = page + 1;
-    changed_.notify_all();
-    return matches;
+    return next_deliver_ == page_count_;
   }
 
   void Stop() {
@@ -326,6 +341,32 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
   }
 
   PagePipeline pipeline(page_count, 2 * static_cast<int64_t>(threads), threads);
+  // Pages are delivered by the workers themselves: whichever holds the
+  // delivery token hands every finished page in line to `deliver`, one thread
+  // at a time, in page order. A calling thread woken per page would be a third
+  // thread on the cores, taking them from the scan (and their caches) at each
+  // page. The token is tried, never waited for: its holder looks again once it
+  // lets go, so no finished page is left waiting.
+  std::mutex token;
+  std::atomic<bool> cancelled{false};
+  auto deliver_finished = [&] {
+    for (;;) {
+      std::unique_lock hold(token, std::try_to_lock);
+      if (!hold.owns_lock()) return;
+      int64_t page;
+      for (PageMatches matches; pipeline.TakeNext(page, matches);) {
+        deliver(matches);
+        pipeline.Recycle(std::move(matches));
+        if (!report(page)) {
+          cancelled = true;
+          pipeline.Stop();
+          return;
+        }
+      }
+      hold.unlock();
+      if (!pipeline.NextFinished()) return;
+    }
+  };
   std::vector<std::thread> workers;
   auto work = [&](int worker) {
     try {
@@ -337,27 +378,22 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
         matches.mapped = MappedWindow();  // before the next is mapped
         scanner.Scan(first, last, matches);
         pipeline.Finish(page, std::move(matches));
+        deliver_finished();
       }
     } catch (...) {
       pipeline.Fail(std::current_exception());
     }
   };
-  struct JoinAll {
-    PagePipeline& pipeline;
-    std::vector<std::thread>& workers;
-    ~JoinAll() {
-      pipeline.Stop();
-      for (std::thread& worker : workers) worker.join();
-    }
-  } join_all{pipeline, workers};
-  for (int t = 0; t < threads; ++t) workers.emplace_back(work, t);
-
-  for (int64_t page = 0; page < page_count; ++page) {
-    PageMatches matches = pipeline.Take(page);
-    deliver(matches);
-    pipeline.Recycle(std::move(matches));
-    if (!report(page)) return false;
+  try {
+    for (int t = 0; t < threads; ++t) workers.emplace_back(work, t);
+  } catch (...) {
+    pipeline.Stop();  // a thread could not start: the ones that did end early
+    for (std::thread& worker : workers) worker.join();
+    throw;
   }
+  for (std::thread& worker : workers) worker.join();
+  if (cancelled) return false;
+  if (!pipeline.AllDelivered()) throw std::logic_error("scan pages left undelivered");
   return true;
 }
 

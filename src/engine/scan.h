@@ -5,9 +5,12 @@
 // The buffer is walked in pages, each read with a margin that covers the
 // longest header the column list can need, so memory stays bounded whatever the
 // input's size; a page's candidates are found and rendered on worker threads,
-// each with its own copy of the column list, while the handler runs serially on
-// the calling thread. The result is byte for byte that of one buffer scanned
-// whole.
+// each with its own copy of the column list, while the handler runs serially:
+// one call at a time, in order, on whichever thread delivers the page (a
+// worker, or the calling thread when there is one thread), so the handler and
+// the hooks below need no locks but must not care which thread calls them.
+// The progress sink is called the same way. The result is byte for byte that
+// of one buffer scanned whole.
 #ifndef QUARROW_ENGINE_SCAN_H_
 #define QUARROW_ENGINE_SCAN_H_
 
@@ -51,12 +54,12 @@ struct ScanParams {
   // When set, no column is rendered and the values keep whatever they held:
   // for formatters that render from the match's bytes themselves.
   bool render_nothing = false;
-  // When set, called on the calling thread with the buffer position of every
+  // When set, called (as the handler is) with the buffer position of every
   // database header ("SQLite format 3" and a NUL) on a 512-byte boundary of the
   // file, in position order, before the matches of the page holding it. The
   // scan reads every byte anyway, so finding them costs next to nothing.
   std::function<void(int64_t position)> database_start;
-  // When set, called on the calling thread before each page's database starts
+  // When set, called (as the handler is) before each page's database starts
   // and matches with the bytes its scan read (buffer positions from `position`
   // on), and again with no bytes once the page's last match has been handled,
   // when they go: callers look at the bytes around their matches without
@@ -97,7 +100,7 @@ bool ScanRecords(const Buffer& buffer, ColumnList& columns, const ScanParams& pa
 // The same scan split in two, so that the work per match runs on the workers:
 // the formatter turns a match into bytes (a report line, a table row) on a
 // worker thread, or drops it by returning false; the handler then gets those
-// bytes on the calling thread, in position order. The formatter runs on several
+// bytes serially, in position order. The formatter runs on several
 // threads at once: each worker calls its own copy of it, so it may keep
 // scratch state of its own (a mutable lambda), but must touch nothing shared
 // but its arguments and what stays unchanged during the scan.

@@ -1,4 +1,4 @@
-// Find's details lines, written on the calling thread. Each line comes in two
+// Find's details lines, written where the scan delivers its matches. Each line comes in two
 // pieces: the line up to its status, made on the scan's workers, and the
 // status with the line's end, which needs the page map. Two writes a line cost
 // more than the map itself, so lines are gathered and go to the report in runs

@@ -56,7 +56,7 @@ MatchFormatter WithPrefixNumbers(MatchFormatter format) {
 // With details, a record's line carries its offset and status, as each format
 // does: two more tsv fields, two more csv fields, a jsonl "status" (its
 // "offset" is always there). The workers write the line up to the status
-// (DetailsHead), the calling thread the status and what follows it
+// (DetailsHead), the delivery the status and what follows it
 // (DetailsTail): only the status needs the map.
 void AppendDetailsHead(ReportFormat format, int64_t offset, std::string& line) {
   line.resize(line.size() - 2);  // before the tsv and csv CR LF, the jsonl "}" and LF
