@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstring>
 
 #include "contacts/contacts_schema.h"
@@ -225,12 +224,9 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
 }
 
 void PersonLineWriter::Ensure(Cursor& cursor, size_t bytes) const {
-  std::string& line = *cursor.line;
-  const size_t at = static_cast<size_t>(cursor.out - line.data());
-  const size_t needed = bytes + line_room_ + kRoomSlack;
-  if (line.size() - at >= needed) return;
-  line.resize(at + needed);
-  cursor.out = line.data() + at;
+  // Room() keeps the bytes up to the end set, and gives the place after them.
+  cursor.line->SetEnd(cursor.out);
+  cursor.out = cursor.line->Room(bytes + line_room_ + kRoomSlack);
 }
 
 std::string_view PersonLineWriter::Scratch(const char* from, const char* to) {
@@ -333,9 +329,10 @@ template <bool kJson>
 size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& columns,
                                     int64_t offset, std::string& line) {
   if (kJson) jsonl_.Begin();
-  const size_t start = line.size();
-  line.resize(start + line_room_);
-  Cursor cursor{&line, line.data() + start};
+  // Written in the writer's own buffer, which needs no zeroing first, and
+  // appended whole.
+  line_.Clear();
+  Cursor cursor{&line_, line_.Room(line_room_)};
   char* out = cursor.out;
   if (kJson) out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded({kPaddedOffsetKey, 10}, out));
   const BufferView& view = *match.view;
@@ -387,7 +384,7 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
         int64_t number;
         if (!ReadIntegerValue(view, starts_[source.column], columns[source.column], number)) break;
         open_member(col);
-        out = std::to_chars(out, out + kMaxIntegerText, number).ptr;
+        out = WriteSignedDecimal(number, out);
         continue;
       }
       case Op::kPrefixInteger: {
@@ -415,18 +412,19 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
     }
   }
   // The label cells start with their first member.
-  const size_t labels_at = static_cast<size_t>(out - line.data()) - start +
+  const size_t labels_at = static_cast<size_t>(out - line_.data()) +
                            (member_at_[first_label_] - static_cast<size_t>(run - members));
   out = CopyPadded({run, static_cast<size_t>(members + member_at_[columns_] - run)}, out);
-  cursor.out = out;
-  if (kJson) {
+  if (kJson && !jsonl_.raw().empty()) {
+    cursor.out = out;
     Ensure(cursor, jsonl_.EndRoom());
     out = jsonl_.WriteEnd(cursor.out);
   } else {
-    std::memcpy(out, "\r\n", 2);
+    // The room's slack holds the line end.
+    std::memcpy(out, kJson ? "}\n" : "\r\n", 2);
     out += 2;
   }
-  line.resize(static_cast<size_t>(out - line.data()));
+  line.append(line_.data(), static_cast<size_t>(out - line_.data()));
   return labels_at;
 }
 
@@ -445,8 +443,8 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
   jsonl_.Begin();
   line_room_ = members_.size() + kRoomSlack;
   for (size_t k = 0; k < count; ++k) line_room_ += labels[k].size() + 2;
-  labelled_.resize(labels_at + line_room_);
-  Cursor cursor{&labelled_, labelled_.data() + labels_at};
+  line_.Clear();
+  Cursor cursor{&line_, line_.Room(line_room_)};
   char* out = cursor.out;
   const char* const members = members_.data();
   const char* run = members + member_at_[first_label_];
@@ -459,7 +457,7 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
     out = FinishMember(col, value, end, cursor, run);
   }
   out = CopyPadded({run, static_cast<size_t>(members + member_at_[columns_] - run)}, out);
-  labelled_.resize(static_cast<size_t>(out - labelled_.data()));
+  labelled_.append(line_.data(), static_cast<size_t>(out - line_.data()));
   // The line's end: "}\n", or its "_raw" object first; the labels' "_raw"
   // members go after the row's.
   const std::string_view end =

@@ -72,7 +72,7 @@ class PersonLineWriter {
   };
   // The line being written and where the next byte goes.
   struct Cursor {
-    std::string* line;
+    LineBuffer* line;
     char* out;
   };
 
@@ -122,6 +122,7 @@ class PersonLineWriter {
   bool fits_ = false;             // the person cells are cells 3 to 31
   std::vector<int64_t> starts_;   // scratch: each field's start
   std::string_view prefix_cells_[3];
+  LineBuffer line_;  // the line being written
   LineBuffer scratch_, field_;
   JsonlLine jsonl_;                 // its "_raw" members
   std::string labelled_;            // WithLabels' line

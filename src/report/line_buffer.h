@@ -102,6 +102,18 @@ inline char* WriteDecimal(uint64_t value, char* out) {
   return CopyBytes({at, static_cast<size_t>(digits + sizeof digits - at)}, out);
 }
 
+// The same for any 64-bit integer, its sign first; room for 21 bytes. A
+// single digit, the most common value, takes no loop.
+inline char* WriteSignedDecimal(int64_t value, char* out) {
+  if (static_cast<uint64_t>(value) < 10) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
+  if (value >= 0) return WriteDecimal(static_cast<uint64_t>(value), out);
+  *out = '-';
+  return WriteDecimal(uint64_t{0} - static_cast<uint64_t>(value), out + 1);
+}
+
 // Copies a fragment as CopyPadded does, with every TAB made a comma: a row of
 // cells joined by TABs becomes their csv fields, in whole blocks of 16 bytes.
 inline char* CopyTabsAsCommas(std::string_view fragment, char* out) {
