@@ -183,7 +183,7 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
     const bool is_default = kind == Kind::kInteger      ? text.empty() || IsNull(text)
                             : kind == Kind::kSuppressed ? IsNull(text)
                                                         : text.empty();
-    if (is_default) {
+    if (!fixed[col] || is_default) {
       members_ += report_.default_member(col);
     } else {
       members_ += layout.key(col);
