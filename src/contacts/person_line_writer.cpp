@@ -132,6 +132,23 @@ char* WriteQuoted(std::string_view text, char* out) {
   return at;
 }
 
+// ReadIntegerValue for an integer column, its common stored sizes (1 to 4
+// and 6 bytes) read as one big-endian word when the window holds 8 bytes
+// there.
+bool ReadInteger(const BufferView& view, int64_t from, const TERM& column, int64_t& value) {
+  if (column.serial >= 1 && column.serial <= 5) {
+    if (const uint8_t* bytes = view.Span(from, 8)) {
+      uint64_t word;
+      std::memcpy(&word, bytes, 8);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+      const int shift = 64 - 8 * static_cast<int>(column.seg);
+      value = static_cast<int64_t>(word) >> shift;
+      return true;
+    }
+  }
+  return ReadIntegerValue(view, from, column, value);
+}
+
 // Where `size` bytes from `from` in the view can be read in whole blocks of
 // 16; nullptr when the window does not hold the last block.
 const uint8_t* BlockSpan(const BufferView& view, int64_t from, int64_t size) {
@@ -302,15 +319,14 @@ char* PersonLineWriter::FinishField(char* value, char* end, Cursor& cursor) {
 std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnList& columns,
                                                int64_t offset, std::string& out) {
   // The prefix's cells, each followed by a TAB.
-  const std::string_view prefix = match.prefix;
-  size_t from = 0, cells = 0;
-  for (size_t at = 0; at < prefix.size(); ++at) {
-    if (prefix[at] != '\t') continue;
-    if (cells == kPrefixCells) return std::nullopt;
-    prefix_cells_[cells++] = prefix.substr(from, at - from);
-    from = at + 1;
+  std::string_view prefix = match.prefix;
+  for (std::string_view& cell : prefix_cells_) {
+    const size_t tab = prefix.find('\t');
+    if (tab == std::string_view::npos) return std::nullopt;
+    cell = prefix.substr(0, tab);
+    prefix.remove_prefix(tab + 1);
   }
-  if (!fits_ || cells != kPrefixCells || from != prefix.size()) return std::nullopt;
+  if (!fits_ || !prefix.empty()) return std::nullopt;
   const BufferView& view = *match.view;
   line_room_ = fixed_room_;
   if (columns_needed_ > 0) {
@@ -382,7 +398,7 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
       }
       case Op::kInteger: {
         int64_t number;
-        if (!ReadIntegerValue(view, starts_[source.column], columns[source.column], number)) break;
+        if (!ReadInteger(view, starts_[source.column], columns[source.column], number)) break;
         open_member(col);
         out = WriteSignedDecimal(number, out);
         continue;

@@ -49,11 +49,11 @@ class LineBuffer {
 };
 
 // Copies a fragment whose storage holds LineBuffer::kSlack readable bytes
-// past its end in blocks of 32 and 16 bytes: no call, no branch per
-// byte. `out` needs the same slack.
+// past its end in blocks of 32 bytes: no call, no branch per byte. `out`
+// needs the same slack.
 inline char* CopyPadded(std::string_view fragment, char* out) {
   std::memcpy(out, fragment.data(), 32);  // most keys fit
-  for (size_t i = 32; i < fragment.size(); i += 16) std::memcpy(out + i, fragment.data() + i, 16);
+  for (size_t i = 32; i < fragment.size(); i += 32) std::memcpy(out + i, fragment.data() + i, 32);
   return out + fragment.size();
 }
 
