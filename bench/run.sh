@@ -16,12 +16,12 @@
 #   quarrow-cli contacts --offset 0 FILE /dev/null   (address book only)
 # and prints each figure with its MB/s (10^6 bytes) and its ratio to cat, with
 # one- and two-thread rows, the cost of --details, contacts in csv and jsonl,
-# and the peak memory of contacts; then the ratios with a few per cent of
-# target, each from the two commands run in turn: find --details against find,
-# find and contacts in csv and jsonl against tsv. Targets: find (29 lines) within 3x cat on the
-# address book and 1.3x on random bytes; find (6 lines) within 10x; contacts
-# within 10x and 256 MiB; --details under 5% of find; csv and jsonl within
-# 1.15x tsv. With --strict a missed target gives exit status 3.
+# and the peak memory of contacts; then the ratios whose targets are a few
+# per cent away, each from the two commands run in turn: find --details
+# against find, find and contacts in csv and jsonl against tsv. Targets: find
+# (29 lines) within 3x cat on the address book and 1.3x on random bytes; find
+# (6 lines) within 10x; contacts within 10x and 256 MiB; --details under 5% of
+# find; csv and jsonl within 1.15x tsv. With --strict a missed target gives exit status 3.
 # Exit status 1 when a command fails. The temporary folder is removed at the
 # end unless --keep is given. Run from anywhere; paths are the repository's.
 set -euo pipefail
