@@ -22,7 +22,9 @@ constexpr size_t kPrefixCells = 3;
 constexpr size_t kMaxPrefixCell = 21;  // a 64-bit decimal and its sign
 constexpr char kPaddedOffsetKey[10 + LineBuffer::kSlack] = "{\"offset\":";
 
-bool IsNull(std::string_view cell) { return cell.size() == 4 && std::memcmp(cell.data(), "null", 4) == 0; }
+bool IsNull(std::string_view cell) {
+  return cell.size() == 4 && std::memcmp(cell.data(), "null", 4) == 0;
+}
 
 // Whether `cell` (followed by 16 readable bytes) is written as it stands:
 // every byte that `Marks` marks is one that `plain_ascii` accepts or starts a
@@ -136,7 +138,7 @@ char* WriteQuoted(std::string_view text, char* out) {
 // and 6 bytes) read as one big-endian word when the window holds 8 bytes
 // there.
 bool ReadInteger(const BufferView& view, int64_t from, const TERM& column, int64_t& value) {
-  if (column.serial >= 1 && column.serial <= 5) {
+  if (column.serial >= 1 && column.serial <= 5 && column.seg >= 1 && column.seg <= 6) {
     if (const uint8_t* bytes = view.Span(from, 8)) {
       uint64_t word;
       std::memcpy(&word, bytes, 8);
@@ -350,7 +352,9 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
   line_.Clear();
   Cursor cursor{&line_, line_.Room(line_room_)};
   char* out = cursor.out;
-  if (kJson) out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded({kPaddedOffsetKey, 10}, out));
+  if (kJson) {
+    out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded({kPaddedOffsetKey, 10}, out));
+  }
   const BufferView& view = *match.view;
   const char* const members = members_.data();
   const size_t* const value_at = value_at_.data();
@@ -484,7 +488,8 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
   } else if (end.size() == 2) {
     const size_t at = labelled_.size();
     labelled_.resize(at + jsonl_.EndRoom());
-    labelled_.resize(static_cast<size_t>(jsonl_.WriteEnd(labelled_.data() + at) - labelled_.data()));
+    const char* finished = jsonl_.WriteEnd(labelled_.data() + at);
+    labelled_.resize(static_cast<size_t>(finished - labelled_.data()));
   } else {
     labelled_ += end.substr(0, end.size() - 3);  // without "}}\n"
     labelled_ += ',';
