@@ -5,6 +5,7 @@
 #ifndef QUARROW_REPORT_LINE_BUFFER_H_
 #define QUARROW_REPORT_LINE_BUFFER_H_
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -78,28 +79,54 @@ inline char* CopyBytes(std::string_view bytes, char* out) {
   return out + size;
 }
 
+// The number of decimal digits of `value`.
+inline int DecimalDigits(uint64_t value) {
+  static constexpr uint64_t kPowers[20] = {0,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+  // The bit length gives the count or one more: 1233 / 4096 is about log10(2).
+  const int guess = ((64 - std::countl_zero(value | 1)) * 1233) >> 12;
+  return guess + 1 - (value < kPowers[guess]);
+}
+
 // Writes `value` in decimal at `out`, which has room for 20 digits; returns
-// the end. Two digits a step, from a
-// table: a report writes an offset on every line.
+// the end. Its length known first, the digits go straight to their places,
+// two a step from a table: a report writes an offset on every line.
 inline char* WriteDecimal(uint64_t value, char* out) {
   static constexpr char kPairs[201] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
-  char digits[24];
-  char* at = digits + sizeof digits;
+  char* const end = out + DecimalDigits(value);
+  char* at = end;
   while (value >= 100) {
     at -= 2;
     std::memcpy(at, kPairs + 2 * (value % 100), 2);
     value /= 100;
   }
   if (value >= 10) {
-    at -= 2;
-    std::memcpy(at, kPairs + 2 * value, 2);
+    std::memcpy(at - 2, kPairs + 2 * value, 2);
   } else {
-    *--at = static_cast<char>('0' + value);
+    at[-1] = static_cast<char>('0' + value);
   }
-  return CopyBytes({at, static_cast<size_t>(digits + sizeof digits - at)}, out);
+  return end;
 }
 
 // The same for any 64-bit integer, its sign first; room for 21 bytes. A
