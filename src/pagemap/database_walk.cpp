@@ -59,6 +59,25 @@ class PageReader {
     return true;
   }
 
+  // The same as Read, but a page lying whole in the bytes the caller holds
+  // (MapDatabaseRequest::held) is viewed there instead of copied to `scratch`.
+  bool View(uint32_t page, size_t length, std::string& scratch, std::string_view& out) const {
+    const int64_t into = request_.base + int64_t{page - 1} * page_size_ - request_.held_start;
+    length = std::min<size_t>(length, page_size_);
+    if (InRange(page) && budget_.read_bytes > 0 && page <= file_pages_ &&
+        (wal_ == nullptr || wal_->FrameOf(page) == 0) && into >= 0 &&
+        into + static_cast<int64_t>(length) <= static_cast<int64_t>(request_.held.size())) {
+      const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
+      budget_.read_bytes -= cost;
+      budget_.read_total += cost;
+      out = request_.held.substr(static_cast<size_t>(into), length);
+      return true;
+    }
+    const bool read = Read(page, length, scratch);
+    out = scratch;
+    return read;
+  }
+
   // Where Read takes `page` from, as CellSite::where gives it.
   uint64_t Where(uint32_t page) const {
     if (int64_t frame = wal_ != nullptr ? wal_->FrameOf(page) : 0; frame != 0)
@@ -183,7 +202,7 @@ class Walker {
   }
 
   bool ReadBtreePage(uint32_t page, BtreePageHeader& header) {
-    return reader_.Read(page, usable_size_, page_) &&
+    return reader_.View(page, usable_size_, page_scratch_, page_) &&
            sqlite_format::ParseBtreePageHeader(page_, page == 1 ? 100 : 0, usable_size_,
                                                header);
   }
@@ -222,7 +241,7 @@ class Walker {
     const bool leaf_read = sqlite_format::IsLeafPage(header.type);
     if (header.type == PageType::kTableInterior) return;
     if (leaf_read && !read_leaves_ && roots == nullptr) return;
-    const std::string& page_bytes = page_;  // chain reads use their own buffer
+    const std::string_view page_bytes = page_;  // chain reads use their own buffer
     const auto* p = reinterpret_cast<const uint8_t*>(page_bytes.data());
     for (uint32_t i = 0; i < header.cell_count; ++i) {
       const uint32_t start = Get16(p + header.pointers_begin + 2 * i);
@@ -293,7 +312,8 @@ class Walker {
   WalkBudget& budget_;
   MappedDatabase& out_;
   std::vector<uint8_t>& kinds_;
-  std::string page_;
+  std::string_view page_;       // the page read last: in the held bytes, or page_scratch_
+  std::string page_scratch_;
   // Scratch of ClaimChildren, kept for the next page.
   std::vector<uint32_t> children_;
   std::string probe_;

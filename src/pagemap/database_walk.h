@@ -81,6 +81,11 @@ struct MapDatabaseRequest {
   bool whole_file = true;
   const ByteSource* wal = nullptr;   // its WAL, or null
   bool read_leaves = false;          // also hash live cells and map overflow chains
+  // Bytes of `file` from `held_start` on that the caller holds in memory (the
+  // file's own, none past its end): b-tree pages lying whole in them are read
+  // in place instead of copied. They need to live only for the call.
+  std::string_view held;
+  int64_t held_start = 0;
 };
 
 // Returns false when no valid database header lies at `base` (nothing mapped)

@@ -256,6 +256,8 @@ bool PageMap::AddDatabaseAt(int64_t offset, int64_t window_start, std::string_vi
   request.base = offset;
   request.whole_file = false;
   request.read_leaves = options_.copy_index;
+  request.held = FileBytesOf(window, window_start, input_->size());
+  request.held_start = window_start;
   const bool mapped = AddDatabase(request, /*as_region=*/true);
   summary_.bytes_read = budget_.read_total;
   return mapped;
