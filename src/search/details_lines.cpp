@@ -10,9 +10,10 @@ namespace quarrow {
 
 namespace {
 
-// Lines gather up to this much before a write: more than the report's own
-// buffer, so that it writes them as they are.
-constexpr size_t kRun = size_t{4} << 20;
+// Lines gather up to this much before a write: as much as the report's own
+// buffer, so that it writes them as they are, and no more, so that the run
+// stays in the cache it is written through.
+constexpr size_t kRun = size_t{1} << 20;
 // Room kept past a run for one more line's head; a longer head goes out alone.
 constexpr size_t kHeadRoom = size_t{64} << 10;
 constexpr size_t kEndingRoom = sizeof(std::array<char, 32>);

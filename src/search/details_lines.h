@@ -2,7 +2,7 @@
 // pieces: the line up to its status, made on the scan's workers, and the
 // status with the line's end, which needs the page map. Two writes a line cost
 // more than the map itself, so lines are gathered and go to the report in runs
-// of several MiB (which the report takes without copying them again), and each
+// of a MiB (which the report takes without copying them again), and each
 // status's text with the format's line end is made once, a fixed-size copy.
 #ifndef QUARROW_SEARCH_DETAILS_LINES_H_
 #define QUARROW_SEARCH_DETAILS_LINES_H_
