@@ -499,4 +499,49 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
   return labelled_;
 }
 
+std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t offset,
+                                               std::string_view status) {
+  char digits[24];
+  const std::string_view offset_text(digits, WriteDecimal(static_cast<uint64_t>(offset), digits));
+  if (options_.format == ReportFormat::kCsv) {
+    detailed_.assign(line.substr(0, line.size() - 2));  // without CR LF
+    detailed_ += ',';
+    detailed_ += offset_text;
+    detailed_ += ',';
+    AppendCsvField(status, detailed_);
+    detailed_ += "\r\n";
+    return detailed_;
+  }
+  // The status member follows the offset's, which opens the line.
+  constexpr std::string_view kOffsetKey = "{\"offset\":";
+  const size_t offset_end = kOffsetKey.size() + offset_text.size();
+  jsonl_.Begin();
+  jsonl_.Text("status", status);
+  const std::string_view member = jsonl_.Finish();  // {"status":...} and a line end
+  detailed_.assign(line.substr(0, offset_end));
+  detailed_ += ',';
+  const std::string_view raw = jsonl_.raw();
+  const std::string_view rest = line.substr(offset_end);
+  if (raw.empty()) {
+    detailed_ += member.substr(1, member.size() - 3);
+    detailed_ += rest;
+    return detailed_;
+  }
+  // Replaced bytes in the status: its raw bytes lead the "_raw" object.
+  constexpr std::string_view kRawKey = ",\"_raw\":{";
+  const std::string_view status_member = member.substr(1, member.find(kRawKey) - 1);
+  detailed_ += status_member;
+  const size_t raw_at = rest.rfind(kRawKey);
+  detailed_ += rest.substr(0, raw_at == std::string_view::npos ? rest.size() - 2 : raw_at);
+  detailed_ += kRawKey;
+  detailed_ += raw.substr(1);
+  if (raw_at != std::string_view::npos) {
+    detailed_ += ',';
+    detailed_ += rest.substr(raw_at + kRawKey.size());
+  } else {
+    detailed_ += "}}\n";
+  }
+  return detailed_;
+}
+
 }  // namespace quarrow

@@ -1,7 +1,7 @@
 // A person row's csv or jsonl line written straight from a match: byte for
 // byte the line ContactsFormattedReport writes for the row PersonRowWriter
-// makes of the same match, with empty label cells and without details, but
-// without making that row first. What each of the line's columns is filled
+// makes of the same match (with empty label cells; details, when the report
+// has them, added by WithDetails), but without making that row first. What each of the line's columns is filled
 // from, its kind and its member for a default cell are worked out once per
 // column list; a run of default cells (most of a row's 46) is one copy of
 // their precomputed members; only the values the record holds are rendered,
@@ -29,8 +29,7 @@ namespace quarrow {
 
 class PersonLineWriter {
  public:
-  // `options` (csv or jsonl; details are not written) and `names` as for
-  // ContactsFormattedReport; `person_cells` and `columns` as for
+  // `options` (csv or jsonl) and `names` as for ContactsFormattedReport; `person_cells` and `columns` as for
   // PersonRowWriter.
   PersonLineWriter(const RunOptions& options, const std::vector<std::string>& names,
                    const std::vector<int>& person_cells, const ColumnList& columns);
@@ -54,6 +53,11 @@ class PersonLineWriter {
   // out) in place of its empty ones. Valid until the next call.
   std::string_view WithLabels(std::string_view line, size_t labels_at,
                               std::span<const std::string_view> labels);
+
+  // A line Append made for `offset` (WithLabels' too) with the details the
+  // report asks for: the record's offset and `status` (csv: two more fields;
+  // jsonl: the "status" member after "offset"). Valid until the next call.
+  std::string_view WithDetails(std::string_view line, int64_t offset, std::string_view status);
 
  private:
   using Kind = ContactsFormattedReport::Kind;
@@ -126,6 +130,7 @@ class PersonLineWriter {
   LineBuffer scratch_, field_;
   JsonlLine jsonl_;                 // its "_raw" members
   std::string labelled_;            // WithLabels' line
+  std::string detailed_;            // WithDetails' line
 };
 
 }  // namespace quarrow

@@ -161,9 +161,9 @@ class WorkerLines {
 
   // Appends what the calling thread needs of `match`: the cells it reads
   // (the match's cell prefix; the whole person row when the line cannot be
-  // written straight from the match), the line with empty label cells, then
-  // the line's size and where its label cells start, so that Take finds them
-  // at the end.
+  // written straight from the match), the line with empty label cells and no
+  // details, then the line's size and where its label cells start, so that
+  // Take finds them at the end.
   void Append(const Match& match, const ColumnList& found, int64_t offset,
               PersonRowWriter& rows, std::string& out) {
     uint64_t sizes[2];  // the line's, where its label cells start
@@ -174,14 +174,19 @@ class WorkerLines {
       sizes[0] = out.size() - line_at;
       sizes[1] = *labels_at;
     } else {
+      // The calling thread writes this row from its cells; without details,
+      // as it stands when it has no label cells.
       out.resize(row_at);
       rows.Append(match, found, out);
-      if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
-      // No label cells given: the cells past the row's are empty.
-      const std::string_view line =
-          report_->Row(std::string_view(out).substr(row_at), {}, offset, "");
-      out.append(line);
-      sizes[0] = line.size();
+      sizes[0] = 0;
+      if (!options_.details) {
+        if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
+        // No label cells given: the cells past the row's are empty.
+        const std::string_view line =
+            report_->Row(std::string_view(out).substr(row_at), {}, offset, "");
+        out.append(line);
+        sizes[0] = line.size();
+      }
       sizes[1] = kNoLabelsAt;
     }
     out.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
@@ -229,12 +234,14 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // With a status, the record's size from its serial types goes first, on a
   // line of its own: the copy test of a freed record needs it.
   const bool sized = status.enabled();
-  // Without details a line's cells are known on the workers, but for the
-  // label cells of an id's first row. A tsv line is the row, its empty label
-  // cells and the line end: the workers add those after the row; a csv or
-  // jsonl line follows the row whole (see WorkerLines).
-  const bool lines_on_workers = !writer.options().details;
+  // A line's cells are known on the workers, but for the label cells of an
+  // id's first row and the details. A tsv line without details is the row,
+  // its empty label cells and the line end: the workers add those after the
+  // row. A csv or jsonl line is made whole (see WorkerLines); the calling
+  // thread adds label cells and details where the row has them.
+  const bool details = writer.options().details;
   const bool tsv = writer.options().format == ReportFormat::kTsv;
+  const bool lines_on_workers = !details || !tsv;
   const std::string empty_labels = std::string(LabelCells::kCells + 1, '\t') + "\r\n";
   const int64_t start_offset = buffer.start_offset();
   // Fills the label cells of the lines made on the workers.
@@ -286,17 +293,20 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
             status.IsLiveData(position, where, rowid, row.substr(0, row.find('\t')),
                               record_size))
           return;
-        if (lines_on_workers && !(first_of_id && labels.Has(id))) {
+        const bool with_labels = first_of_id && labels.Has(id);
+        if (lines_on_workers && !details && !with_labels) {
           writer.FormattedRow(line);
           return;
         }
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
-        if (labels_at != WorkerLines::kNoLabelsAt) {
-          writer.FormattedRow(label_lines->WithLabels(line, labels_at, label_cells));
-          return;
-        }
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);
+        if (labels_at != WorkerLines::kNoLabelsAt) {
+          if (with_labels) line = label_lines->WithLabels(line, labels_at, label_cells);
+          if (details) line = label_lines->WithDetails(line, status.Offset(position), status_text);
+          writer.FormattedRow(line);
+          return;
+        }
         writer.Row(row, label_cells, status.Offset(position), status_text);
       });
   if (!finished) return false;
