@@ -135,16 +135,18 @@ char* WriteQuoted(std::string_view text, char* out) {
 }
 
 // ReadIntegerValue for an integer column, its common stored sizes (1 to 4
-// and 6 bytes) read as one big-endian word when the window holds 8 bytes
-// there.
-bool ReadInteger(const BufferView& view, int64_t from, const TERM& column, int64_t& value) {
+// and 6 bytes) read as one big-endian word from `word` (8 readable bytes at
+// the field, or nullptr: then from the view when its window holds them).
+bool ReadInteger(const uint8_t* word, const BufferView& view, int64_t from, const TERM& column,
+                 int64_t& value) {
   if (column.serial >= 1 && column.serial <= 5 && column.seg >= 1 && column.seg <= 6) {
-    if (const uint8_t* bytes = view.Span(from, 8)) {
-      uint64_t word;
-      std::memcpy(&word, bytes, 8);
-      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+    if (word == nullptr) word = view.Span(from, 8);
+    if (word != nullptr) {
+      uint64_t bits;
+      std::memcpy(&bits, word, 8);
+      if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
       const int shift = 64 - 8 * static_cast<int>(column.seg);
-      value = static_cast<int64_t>(word) >> shift;
+      value = static_cast<int64_t>(bits) >> shift;
       return true;
     }
   }
@@ -331,13 +333,17 @@ std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnL
   if (!fits_ || !prefix.empty()) return std::nullopt;
   const BufferView& view = *match.view;
   line_room_ = fixed_room_;
+  fields_ = nullptr;
   if (columns_needed_ > 0) {
     FieldStarts(view, match.body_start, columns, columns_needed_, starts_.data());
     // A text renders at most its field's bytes (a field cut by the buffer's
     // end, the bytes there): the fields' span bounds them all.
     const size_t last = columns_needed_ - 1;
-    line_room_ += static_cast<size_t>(
-        NextFieldStart(starts_[last], columns[last].seg, view.size()) - starts_[0]);
+    fields_end_ = NextFieldStart(starts_[last], columns[last].seg, view.size());
+    line_room_ += static_cast<size_t>(fields_end_ - starts_[0]);
+    // The fields read in whole blocks, found once for all when the window
+    // holds them and a block past them.
+    fields_ = view.Span(starts_[0], fields_end_ - starts_[0] + 16);
   }
   return options_.format == ReportFormat::kCsv ? AppendLine<false>(match, columns, offset, out)
                                                : AppendLine<true>(match, columns, offset, out);
@@ -372,7 +378,10 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
       case Op::kText: {
         const int64_t size = std::min(columns[source.column].seg, kMaxTextBytes);
         if (size <= 0) continue;
-        const uint8_t* bytes = BlockSpan(view, starts_[source.column], size);
+        const int64_t start = starts_[source.column];
+        const uint8_t* bytes = fields_ != nullptr && start + size <= fields_end_
+                                   ? fields_ + (start - starts_[0])
+                                   : BlockSpan(view, start, size);
         if (bytes == nullptr) break;
         open_member(col);
         char* value = kJson ? out + 1 : out;
@@ -402,7 +411,12 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
       }
       case Op::kInteger: {
         int64_t number;
-        if (!ReadInteger(view, starts_[source.column], columns[source.column], number)) break;
+        const TERM& column = columns[source.column];
+        const int64_t start = starts_[source.column];
+        const uint8_t* word = fields_ != nullptr && start + column.seg <= fields_end_
+                                  ? fields_ + (start - starts_[0])
+                                  : nullptr;
+        if (!ReadInteger(word, view, start, column, number)) break;
         open_member(col);
         out = WriteSignedDecimal(number, out);
         continue;

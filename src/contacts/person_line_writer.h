@@ -125,6 +125,10 @@ class PersonLineWriter {
   size_t line_room_ = 0;          // the line being written's room in all
   bool fits_ = false;             // the person cells are cells 3 to 31
   std::vector<int64_t> starts_;   // scratch: each field's start
+  // Scratch: where the fields' bytes end in the buffer, and the bytes from
+  // the first field's start to 16 past that end when the window holds them.
+  int64_t fields_end_ = 0;
+  const uint8_t* fields_ = nullptr;
   std::string_view prefix_cells_[3];
   LineBuffer line_;  // the line being written
   LineBuffer scratch_, field_;
