@@ -1,8 +1,9 @@
 // The csv and jsonl person lines written straight from a match must be, byte
 // for byte, what the cell-based report writes for the person row of the same
-// match, with label cells and details added to them or not: on real SQLite records holding every serial type and the texts each
-// format must take care of, through the built-in column list and through
-// lists whose columns fill report columns of another kind.
+// match, with label cells and details added or not: on real SQLite records
+// holding every serial type and the texts each format must take care of,
+// through the built-in column list and through lists whose columns fill
+// report columns of another kind.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -1,13 +1,14 @@
 // A person row's csv or jsonl line written straight from a match: byte for
 // byte the line ContactsFormattedReport writes for the row PersonRowWriter
 // makes of the same match (with empty label cells; details, when the report
-// has them, added by WithDetails), but without making that row first. What each of the line's columns is filled
-// from, its kind and its member for a default cell are worked out once per
-// column list; a run of default cells (most of a row's 46) is one copy of
-// their precomputed members; only the values the record holds are rendered,
-// in place where the line has them, and looked at again only when they hold a
-// byte the format needs to take care of. A person pass writes millions of
-// lines per GiB. One per scan worker (it keeps scratch); copyable.
+// has them, added by WithDetails), but without making that row first. What
+// fills each of the line's columns, its kind and its member for a default
+// cell are worked out once per column list; a run of default and fixed cells
+// (most of a row's 46) is one copy of their precomputed members; only the
+// values the record holds are rendered, in place where the line has them,
+// and looked at again only when they hold a byte the format must take care
+// of. A person pass writes millions of lines per GiB. One per scan worker (it
+// keeps scratch); copyable.
 #ifndef QUARROW_CONTACTS_PERSON_LINE_WRITER_H_
 #define QUARROW_CONTACTS_PERSON_LINE_WRITER_H_
 
@@ -29,8 +30,8 @@ namespace quarrow {
 
 class PersonLineWriter {
  public:
-  // `options` (csv or jsonl) and `names` as for ContactsFormattedReport; `person_cells` and `columns` as for
-  // PersonRowWriter.
+  // `options` (csv or jsonl) and `names` as for ContactsFormattedReport;
+  // `person_cells` and `columns` as for PersonRowWriter.
   PersonLineWriter(const RunOptions& options, const std::vector<std::string>& names,
                    const std::vector<int>& person_cells, const ColumnList& columns);
   // A copy starts with scratch of its own.
