@@ -144,8 +144,9 @@ void SetLabelCells(const LabelCells& labels, int id,
 
 // A csv or jsonl line made on a scan worker, for the rows whose label cells
 // are empty: all but the first row of each of at most 2,000 record ids. The
-// line is most of the report's work, and the calling thread alone could not
-// keep up with the workers. Each copy (one per worker) formats with scratch
+// line is most of the report's work, and the one thread that writes the
+// report (whichever delivers the scan's pages) could not keep up with the
+// workers. Each copy (one per worker) formats with scratch
 // of its own.
 class WorkerLines {
  public:
@@ -159,7 +160,7 @@ class WorkerLines {
       : options_(other.options_), names_(other.names_), lines_(other.lines_) {}
   WorkerLines& operator=(const WorkerLines&) = delete;
 
-  // Appends what the calling thread needs of `match`: the cells it reads
+  // Appends what the report's writer needs of `match`: the cells it reads
   // (the match's cell prefix; the whole person row when the line cannot be
   // written straight from the match), the line with empty label cells and no
   // details, then the line's size and where its label cells start, so that
@@ -174,7 +175,7 @@ class WorkerLines {
       sizes[0] = out.size() - line_at;
       sizes[1] = *labels_at;
     } else {
-      // The calling thread writes this row from its cells; without details,
+      // The report's writer makes this row from its cells; without details,
       // as it stands when it has no label cells.
       out.resize(row_at);
       rows.Append(match, found, out);
