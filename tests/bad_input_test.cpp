@@ -355,6 +355,36 @@ std::vector<std::string> ReportLines(const std::string& report, size_t tabs) {
   return lines;
 }
 
+// Gathered writes go out in order after what was buffered, in batches when
+// there are more pieces than one system call takes, and fail as writes do.
+TEST(BadInput, GatheredWritesKeepTheirOrderAndReportFailures) {
+  TempDir dir;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 2500; ++i) texts.push_back(i % 7 == 0 ? "" : std::to_string(i) + ",");
+  const std::vector<std::string_view> pieces(texts.begin(), texts.end());
+  std::string expected = "head|";
+  for (const std::string& text : texts) expected += text;
+  expected += "|tail";
+  {
+    OutputFile out(dir.File("out"));
+    out.Write("head|", 5);
+    out.WriteGathered(pieces);
+    out.Write("|tail", 5);
+    EXPECT_EQ(out.written(), static_cast<int64_t>(expected.size()));
+    out.Close();
+  }
+  EXPECT_EQ(ReadFile(dir.File("out")), expected);
+  if (std::filesystem::exists("/dev/full")) {
+    OutputFile full("/dev/full");
+    try {
+      full.WriteGathered(pieces);
+      FAIL() << "a gathered write to a full device raised no error";
+    } catch (const Error& error) {
+      EXPECT_TRUE(Contains(error.what(), "No space left on device")) << error.what();
+    }
+  }
+}
+
 TEST(BadInput, OddDdlFilesGiveWellFormedReports) {
   TempDir dir;
   WriteFile(dir.File("in.db"), kCell + kCell);

@@ -249,6 +249,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   std::optional<PersonLineWriter> label_lines;
   if (lines_on_workers && !tsv)
     label_lines.emplace(writer.options(), writer.names(), person_cells, columns);
+  params.page_done = [&writer] { writer.EndPage(); };
   const bool finished = ScanFormatted(
       buffer, columns, params,
       [sized, lines_on_workers, tsv, start_offset, &empty_labels,
@@ -296,7 +297,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           return;
         const bool with_labels = first_of_id && labels.Has(id);
         if (lines_on_workers && !details && !with_labels) {
-          writer.FormattedRow(line);
+          writer.PageRow(line);  // `line` lies in the page's formatted bytes
           return;
         }
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);

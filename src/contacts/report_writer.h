@@ -40,8 +40,25 @@ class ContactsReportWriter {
   // A row whose whole line is made already (on a scan worker, or by the
   // formatted report). Throws as Row does.
   void FormattedRow(std::string_view line) {
+    EndPage();
     ++rows_;
     file_.Write(line.data(), line.size());
+  }
+
+  // The same for a line that lies in the scan page being delivered: the
+  // page's such lines go out together at EndPage, uncopied (a jsonl report
+  // is several times the input's size: a copy of it is a cost of its own).
+  void PageRow(std::string_view line) {
+    ++rows_;
+    page_rows_.push_back(line);
+  }
+  // Writes the lines PageRow took; call before the page's bytes go. Every
+  // other write calls it first, so that lines keep their order. Throws as
+  // Row does.
+  void EndPage() {
+    if (page_rows_.empty()) return;
+    file_.WriteGathered(page_rows_);
+    page_rows_.clear();
   }
 
   int64_t rows() const { return rows_; }
@@ -49,7 +66,10 @@ class ContactsReportWriter {
   // The report's 46 column names.
   const std::vector<std::string>& names() const { return names_; }
   // Flushes and closes; throws as Row does. Idempotent.
-  void Close() { file_.Close(); }
+  void Close() {
+    EndPage();
+    file_.Close();
+  }
 
  private:
   void AppendCell(std::string_view cell);
@@ -61,6 +81,7 @@ class ContactsReportWriter {
   std::vector<std::string> names_;
   ContactsFormattedReport formatted_;
   std::string line_;
+  std::vector<std::string_view> page_rows_;  // see PageRow
   int64_t rows_ = 0;
 };
 

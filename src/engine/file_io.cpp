@@ -2,6 +2,7 @@
 #include "engine/file_io.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -175,6 +177,10 @@ void OutputFile::WriteAll(const char* data, size_t size) {
   }
 }
 
+void OutputFile::WriteGathered(std::span<const std::string_view> pieces) {
+  for (std::string_view piece : pieces) Write(piece.data(), piece.size());
+}
+
 namespace {
 
 // Closes an output handle; returns the system's reason when that fails.
@@ -274,6 +280,42 @@ void OutputFile::WriteAll(const char* data, size_t size) {
       ThrowFileError("Cannot write file", path_, reason);
     }
     done += static_cast<size_t>(wrote);
+  }
+}
+
+void OutputFile::WriteGathered(std::span<const std::string_view> pieces) {
+  Flush();
+  // A batch at most the system's limit of pieces per call.
+  constexpr size_t kBatch = 1024;
+  std::array<iovec, kBatch> batch;
+  for (size_t first = 0; first < pieces.size(); first += kBatch) {
+    const size_t count = std::min(kBatch, pieces.size() - first);
+    for (size_t k = 0; k < count; ++k) {
+      batch[k].iov_base = const_cast<char*>(pieces[first + k].data());
+      batch[k].iov_len = pieces[first + k].size();
+      written_ += static_cast<int64_t>(pieces[first + k].size());
+    }
+    // A call may write less than it was given (a pipe, a signal): the rest
+    // goes in the next, from where it stopped.
+    iovec* next = batch.data();
+    iovec* const end = batch.data() + count;
+    while (next != end) {
+      const ssize_t wrote = ::writev(static_cast<int>(handle_), next, static_cast<int>(end - next));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) {
+        // Nothing to write is not a failure: a batch of empty pieces.
+        if (wrote == 0 && std::all_of(next, end, [](const iovec& v) { return v.iov_len == 0; }))
+          break;
+        std::string reason = wrote < 0 ? LastReason() : std::strerror(ENOSPC);
+        ThrowFileError("Cannot write file", path_, reason);
+      }
+      auto left = static_cast<size_t>(wrote);
+      while (next != end && left >= next->iov_len) left -= (next++)->iov_len;
+      if (next != end) {
+        next->iov_base = static_cast<char*>(next->iov_base) + left;
+        next->iov_len -= left;
+      }
+    }
   }
 }
 

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "engine/mapped_window.h"
 
@@ -85,6 +87,10 @@ class OutputFile {
   // standard output. <reason>' for "-").
   void Write(const char* data, size_t length);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
+  // Writes `pieces` in order, after what was written before, without copying
+  // them into the buffer first: one gathered write for many pieces where the
+  // system has one. Throws as Write does.
+  void WriteGathered(std::span<const std::string_view> pieces);
   // Flushes and closes; throws as Write does. Idempotent.
   void Close();
   // Bytes accepted so far.

@@ -188,6 +188,7 @@ void AnnouncePage(const PageMatches& matches, const ScanParams& params,
     for (int64_t start : matches.database_starts) params.database_start(start);
   }
   deliver_matches();
+  if (params.page_done) params.page_done();
   if (params.page_window) params.page_window(matches.window_start, {});
 }
 

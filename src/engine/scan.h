@@ -65,6 +65,10 @@ struct ScanParams {
   // when they go: callers look at the bytes around their matches without
   // reading them again.
   std::function<void(int64_t position, std::string_view bytes)> page_window;
+  // When set, called (as the handler is) once each page's matches have all
+  // been handled, before the page's bytes (and the formatted bytes the
+  // handler was given) go: a handler may keep views of those until then.
+  std::function<void()> page_done;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,
