@@ -91,6 +91,30 @@ TEST(JsonlWriter, IntegersAreNumbersAndInvalidTextKeepsItsBytes) {
                   "\"_raw\":{\"bad\":\"61ff\"}}\n");
 }
 
+// The raw bytes of a text that is not UTF-8 are kept as hex, every byte value
+// and every length (the hex is written in blocks and a tail).
+TEST(JsonlWriter, RawBytesAreHexOfEveryByteValue) {
+  std::string all;
+  for (int round = 0; round < 2; ++round)
+    for (int b = 255; b >= 0; --b) all += static_cast<char>(b);
+  const std::vector<ReportColumn> columns = {{"t", false}};
+  for (size_t length : {1, 15, 16, 17, 31, 33, 300, 512}) {
+    const std::string text = "\xFF" + all.substr(0, length);  // never valid UTF-8
+    std::string expected_hex;
+    for (unsigned char c : text) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", c);
+      expected_hex += pair;
+    }
+    std::string line;
+    const std::vector<ReportField> fields = {ReportField{text}};
+    AppendJsonlRecord(JsonlColumns(columns), fields, 0, line);
+    const std::string raw = "\"_raw\":{\"t\":\"" + expected_hex + "\"}}\n";
+    ASSERT_GE(line.size(), raw.size());
+    EXPECT_EQ(line.substr(line.size() - raw.size()), raw) << length;
+  }
+}
+
 // Runs python3 on `script` with `argument`; returns what it printed.
 std::string Python(const TempDir& dir, const std::string& script, const std::string& argument) {
   WriteFile(dir.File("check.py"), script);

@@ -5,6 +5,10 @@
 #include <charconv>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "report/byte_scan.h"
 
 namespace quarrow {
@@ -118,10 +122,25 @@ void AppendHex(std::string_view bytes, std::string& out) {
   const size_t at = out.size();
   out.resize(at + 2 * bytes.size());
   char* hex = out.data() + at;
-  for (char c : bytes) {
-    std::memcpy(hex, &kHexPairs[2 * static_cast<uint8_t>(c)], 2);
-    hex += 2;
+  size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: carved text that is not UTF-8 is often long.
+  const __m128i low_nibble = _mm_set1_epi8(0x0f), nine = _mm_set1_epi8(9);
+  const __m128i zero_char = _mm_set1_epi8('0'), letter_step = _mm_set1_epi8('a' - '0' - 10);
+  auto digits = [&](__m128i nibbles) {
+    const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, nine), letter_step);
+    return _mm_add_epi8(_mm_add_epi8(nibbles, zero_char), letters);
+  };
+  for (; i + 16 <= bytes.size(); i += 16, hex += 32) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(block, 4), low_nibble);
+    const __m128i low = _mm_and_si128(block, low_nibble);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(hex), digits(_mm_unpacklo_epi8(high, low)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(hex + 16), digits(_mm_unpackhi_epi8(high, low)));
   }
+#endif
+  for (; i < bytes.size(); ++i, hex += 2)
+    std::memcpy(hex, &kHexPairs[2 * static_cast<uint8_t>(bytes[i])], 2);
 }
 
 // ',' "name" ':' -- the comma is dropped before an object's first member.
