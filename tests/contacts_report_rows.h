@@ -1,6 +1,6 @@
-// Helpers for tests that read contacts reports: an output view that shows
-// nothing, a recovery run into a report file, and a report split into rows of
-// cells.
+// Helpers for tests that read contacts reports: the report's column names, an
+// output view that shows nothing, a recovery run into a report file, and a
+// report split into rows of cells.
 #ifndef QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
 #define QUARROW_TESTS_CONTACTS_REPORT_ROWS_H_
 
@@ -9,11 +9,23 @@
 #include <vector>
 
 #include "contacts/contacts_recovery.h"
+#include "contacts/contacts_report.h"
+#include "contacts/person_pass.h"
 #include "contacts/result_table.h"
+#include "engine/columns.h"
 #include "engine/ports.h"
 #include "engine/run_options.h"
 
 namespace quarrow::testing {
+
+// The report's 46 column names, as a contacts run names them.
+inline std::vector<std::string> ContactsReportNames() {
+  std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};
+  const ColumnList person = LoadColumns(SplitSchema(PersonSchema));
+  for (int k = 0; k < kPersonColumnsKept; ++k) names.push_back(person[k].name);
+  for (std::string_view label : LabelNames) names.emplace_back(label);
+  return names;
+}
 
 class NoView : public OutputView {
  public:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "contacts/contacts_report.h"
+#include "contacts_report_rows.h"
 #include "contacts/contacts_scan.h"
 #include "contacts/contacts_schema.h"
 #include "contacts/person_line_writer.h"
@@ -30,15 +31,6 @@ namespace {
 using fixtures::SqliteDb;
 using fixtures::SqlParam;
 using fixtures::TempDir;
-
-// The report's 46 column names, as a contacts run names them.
-std::vector<std::string> ReportNames() {
-  std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};
-  const ColumnList person = LoadColumns(SplitSchema(PersonSchema));
-  for (int k = 0; k < kPersonColumnsKept; ++k) names.push_back(person[k].name);
-  for (std::string_view label : LabelNames) names.emplace_back(label);
-  return names;
-}
 
 // Texts each format tells apart: quotes, backslashes, commas, control bytes
 // (rendered as spaces), spaces at either end, invalid and valid UTF-8, "null",
@@ -127,7 +119,7 @@ struct LazyReport {
 Compared CompareLines(const std::string& bytes, const ColumnList& columns,
                       const std::vector<int>& person_cells, ReportFormat format,
                       bool details = false) {
-  const std::vector<std::string> names = ReportNames();
+  const std::vector<std::string> names = testing::ContactsReportNames();
   RunOptions options;
   options.format = format;
   options.details = details;

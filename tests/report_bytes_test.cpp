@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "contacts/contacts_report.h"
+#include "contacts_report_rows.h"
 #include "contacts/person_pass.h"
 #include "engine/columns.h"
 #include "report/byte_scan.h"
@@ -134,15 +135,6 @@ TEST(ByteScan, DecimalsAreWrittenWhole) {
   }
 }
 
-// The report's 46 column names, as a contacts run names them.
-std::vector<std::string> ContactsNames() {
-  std::vector<std::string> names = {"NUM_0", "NUM_1", "NUM_2"};
-  const ColumnList person = LoadColumns(SplitSchema(PersonSchema));
-  for (int k = 0; k < kPersonColumnsKept; ++k) names.push_back(person[k].name);
-  for (std::string_view label : LabelNames) names.emplace_back(label);
-  return names;
-}
-
 // One row with a cell of each kind the report tells apart: cells 0 to 31 as
 // the person pass joins them, then the 14 label cells.
 struct SampleRow {
@@ -194,7 +186,7 @@ TEST(ContactsReportBytes, JsonlRowIsPinned) {
   RunOptions options;
   options.format = ReportFormat::kJsonl;
   options.details = true;
-  const std::vector<std::string> names = ContactsNames();
+  const std::vector<std::string> names = testing::ContactsReportNames();
   ContactsFormattedReport report(options, names);
   const std::string line(report.Row(row.Joined(), row.Labels(), 4096, "freed"));
   const std::string members = Expected(
@@ -215,7 +207,7 @@ TEST(ContactsReportBytes, CsvRowIsPinned) {
   const SampleRow row;
   RunOptions options;
   options.format = ReportFormat::kCsv;
-  const std::vector<std::string> names = ContactsNames();
+  const std::vector<std::string> names = testing::ContactsReportNames();
   ContactsFormattedReport report(options, names);
   const std::string line(report.Row(row.Joined(), row.Labels(), -1, ""));
   std::vector<std::pair<int, std::string>> values;
@@ -231,7 +223,7 @@ TEST(ContactsReportBytes, CsvRowIsPinned) {
 TEST(ContactsReportBytes, RowsOfOtherLengthsKeepTheirColumns) {
   RunOptions options;
   options.format = ReportFormat::kJsonl;
-  const std::vector<std::string> names = ContactsNames();
+  const std::vector<std::string> names = testing::ContactsReportNames();
   ContactsFormattedReport report(options, names);
   // Cells missing at the end are empty; cells past the 46th are left out.
   std::string joined = "1\t2\t3";
@@ -282,9 +274,9 @@ void ExpectJoinedRowsWrittenAsTheirCells(const std::vector<std::string>& names) 
 }
 
 TEST(ContactsReportBytes, JoinedRowsAreWrittenAsTheirCells) {
-  ExpectJoinedRowsWrittenAsTheirCells(ContactsNames());
+  ExpectJoinedRowsWrittenAsTheirCells(testing::ContactsReportNames());
   // Past 64 columns the cells are judged one by one, not as one word's bits.
-  std::vector<std::string> wide = ContactsNames();
+  std::vector<std::string> wide = testing::ContactsReportNames();
   for (int k = 0; wide.size() < 70; ++k) wide.push_back("extra_" + std::to_string(k));
   ExpectJoinedRowsWrittenAsTheirCells(wide);
 }
