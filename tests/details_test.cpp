@@ -3,6 +3,7 @@
 // of live and deleted persons on real address books.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <set>
 #include <string>
@@ -191,8 +192,9 @@ struct SplitRootBook {
   }
 };
 
-// Lines gathered in runs reach the report whole and in order: across runs, a
-// head too long for a run, every status and a WAL frame's number.
+// Lines gathered by page reach the report whole and in order: after what the
+// report holds, across pages, with long heads, every status and a WAL frame's
+// number.
 TEST(FindDetails, GatheredLinesReachTheReportWholeAndInOrder) {
   TempDir dir;
   const std::string path = dir.File("lines.tsv");
@@ -206,22 +208,30 @@ TEST(FindDetails, GatheredLinesReachTheReportWholeAndInOrder) {
         {Status::kLive, 0},     {Status::kSuperseded, 0}, {Status::kFreeblock, 0},
         {Status::kFreelist, 0}, {Status::kWal, 123456789}, {Status::kJournal, 0},
         {Status::kUnknown, 0}};
+    std::deque<std::string> page;  // the heads live until their page ends
     for (int i = 0; i < 60000; ++i) {
-      // Heads of 1 to 400 bytes, and now and then one longer than a run.
-      std::string head = "r" + std::to_string(i) + "\t";
+      // Heads of 1 to 400 bytes, and now and then a long one.
+      std::string& head = page.emplace_back("r" + std::to_string(i) + "\t");
       head.append(static_cast<size_t>(i % 400), static_cast<char>('a' + i % 26));
       if (i % 20000 == 7) head.append(size_t{5} << 20, 'L');
-      const PageStatus& status = statuses[static_cast<size_t>(i) % statuses.size()];
+      const PageStatus status = {statuses[static_cast<size_t>(i) % statuses.size()].status,
+                                 i % 7 == 4 ? i : 0};
       lines.Append(head, status);
       expected += head + StatusText(status) + "\t\r\n";
+      if (i % 1500 == 1499) {
+        lines.EndPage();
+        page.clear();
+      }
     }
-    lines.Flush();
+    lines.EndPage();
     report.Close();
   }
   const std::string written = ReadFile(path);
   ASSERT_EQ(written.size(), expected.size());
   EXPECT_TRUE(written == expected);
-  EXPECT_NE(written.find("\twal:123456789\t\r\n"), std::string::npos);
+  // Heads 1,600 and 57,600 end in a TAB, and their lines hold WAL frames.
+  EXPECT_NE(written.find("r1600\twal:1600\t\r\n"), std::string::npos);
+  EXPECT_NE(written.find("r57600\twal:57600\t\r\n"), std::string::npos);
 }
 
 TEST(DeletedOnly, OldImagesWithOverwrittenTailsGoUnlessTheRowChanged) {

@@ -1,15 +1,16 @@
-// Find's details lines, written where the scan delivers its matches. Each line comes in two
-// pieces: the line up to its status, made on the scan's workers, and the
-// status with the line's end, which needs the page map. Two writes a line cost
-// more than the map itself, so lines are gathered and go to the report in runs
-// of a MiB (which the report takes without copying them again), and each
-// status's text with the format's line end is made once, a fixed-size copy.
+// Find's details lines, written where the scan delivers its matches. Each line
+// comes in two pieces: the line up to its status, made on the scan's workers,
+// and the status with the line's end, which needs the page map. Two writes a
+// line cost more than the map itself, and a copy of every line costs as much,
+// so a page's lines are gathered as pieces (the heads where the scan holds
+// them, each status's text with the format's line end made once) and go to
+// the report in one gathered write at the page's end.
 #ifndef QUARROW_SEARCH_DETAILS_LINES_H_
 #define QUARROW_SEARCH_DETAILS_LINES_H_
 
 #include <array>
-#include <cstddef>
-#include <memory>
+#include <deque>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,34 +21,27 @@ namespace quarrow {
 
 class DetailsLines {
  public:
-  // `tail`: what follows the status on a line (at most 8 bytes).
+  // `tail`: what follows the status on a line.
   DetailsLines(OutputFile& report, std::string_view tail);
-  // Writes what is gathered, as the report's own end does; errors at this
-  // point are lost, so call Flush().
-  ~DetailsLines();
   DetailsLines(const DetailsLines&) = delete;
   DetailsLines& operator=(const DetailsLines&) = delete;
 
-  // Adds `head`, then `status`'s text and the tail.
+  // Adds `head`, then `status`'s text and the tail. `head` must stay as it is
+  // until the next EndPage.
   void Append(std::string_view head, const PageStatus& status);
-  // Writes what is gathered to the report; call before closing it.
-  void Flush();
+  // Writes the lines appended since the last call to the report (before the
+  // heads' bytes go: at each page's end, and before closing the report).
+  // Throws as the report's writes do.
+  void EndPage();
 
  private:
-  // A status's text and the tail, padded so that it is copied in one move.
-  struct Ending {
-    std::array<char, 32> bytes{};
-    size_t size = 0;
-  };
-  Ending EndingOf(const PageStatus& status) const;
+  std::string EndingOf(const PageStatus& status) const;
 
   OutputFile& report_;
   std::string_view tail_;
-  std::array<Ending, 7> endings_;  // by Status; a WAL frame's is made per line
-  Ending wal_;
-  // Not zeroed first: a short run never touches most of it.
-  std::unique_ptr<char[]> bytes_;
-  size_t used_ = 0;
+  std::array<std::string, 7> endings_;  // by Status; a WAL frame's is made per line
+  std::deque<std::string> wal_endings_;  // this page's: their places stay put
+  std::vector<std::string_view> pieces_;
 };
 
 }  // namespace quarrow

@@ -198,6 +198,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
   DetailsLines details_lines(report, DetailsTail(options.format));
+  // A page's details lines point into its formatted bytes until written.
+  if (options.details) params.page_done = [&details_lines] { details_lines.EndPage(); };
   // Plain reports take each page's lines in one write, as they lie: not
   // copied into the report's buffer first (a jsonl page is several times the
   // tsv one).
@@ -231,7 +233,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
         report.Write(line.data(), line.size());
         ++records;
       });
-  details_lines.Flush();
+  details_lines.EndPage();
   report.Close();
   if (!finished) {
     throw Error("Find data was cancelled: the report \"" + FullPath(output_path) +
