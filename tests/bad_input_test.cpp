@@ -355,9 +355,9 @@ std::vector<std::string> ReportLines(const std::string& report, size_t tabs) {
   return lines;
 }
 
-// Gathered writes go out in order after what was buffered, in batches when
-// there are more pieces than one system call takes, and fail as writes do.
-TEST(BadInput, GatheredWritesKeepTheirOrderAndReportFailures) {
+// Held bytes go out in order after what was buffered, in batches when there
+// are more pieces than one system call takes, and fail as writes do.
+TEST(BadInput, HeldBytesKeepTheirOrderAndReportFailures) {
   TempDir dir;
   std::vector<std::string> texts;
   for (int i = 0; i < 2500; ++i) texts.push_back(i % 7 == 0 ? "" : std::to_string(i) + ",");
@@ -368,8 +368,8 @@ TEST(BadInput, GatheredWritesKeepTheirOrderAndReportFailures) {
   {
     OutputFile out(dir.File("out"));
     out.Write("head|", 5);
-    out.WriteGathered(pieces);
-    out.Write("|tail", 5);
+    for (std::string_view piece : pieces) out.Hold(piece);
+    out.Write("|tail", 5);  // writes what is held first
     EXPECT_EQ(out.written(), static_cast<int64_t>(expected.size()));
     out.Close();
   }
@@ -377,7 +377,8 @@ TEST(BadInput, GatheredWritesKeepTheirOrderAndReportFailures) {
   if (std::filesystem::exists("/dev/full")) {
     OutputFile full("/dev/full");
     try {
-      full.WriteGathered(pieces);
+      for (std::string_view piece : pieces) full.Hold(piece);
+      full.WriteHeld();
       FAIL() << "a gathered write to a full device raised no error";
     } catch (const Error& error) {
       EXPECT_TRUE(Contains(error.what(), "No space left on device")) << error.what();

@@ -35,7 +35,6 @@ void ContactsReportWriter::AppendCell(std::string_view cell) {
 
 void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t offset,
                                std::string_view status) {
-  EndPage();
   if (options_.format != ReportFormat::kTsv)
     return FormattedRow(formatted_.Row(cells, offset, status));
   line_.clear();
@@ -57,7 +56,6 @@ void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status) {
 void ContactsReportWriter::Row(std::string_view joined_cells,
                                std::span<const std::string_view> more_cells, int64_t offset,
                                std::string_view status) {
-  EndPage();
   if (options_.format != ReportFormat::kTsv)
     return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status));
   // tsv takes the joined cells as they are: no need to split them.

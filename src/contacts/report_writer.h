@@ -40,36 +40,26 @@ class ContactsReportWriter {
   // A row whose whole line is made already (on a scan worker, or by the
   // formatted report). Throws as Row does.
   void FormattedRow(std::string_view line) {
-    EndPage();
     ++rows_;
     file_.Write(line.data(), line.size());
   }
 
-  // The same for a line that lies in the scan page being delivered: the
-  // page's such lines go out together at EndPage, uncopied (a jsonl report
-  // is several times the input's size: a copy of it is a cost of its own).
+  // The same for a line that lies in the scan page being delivered: it is
+  // held, not copied (a jsonl report is several times the input's size: a
+  // copy of it is a cost of its own), and goes out with the next write or at
+  // EndPage, which must come before the page's bytes go.
   void PageRow(std::string_view line) {
     ++rows_;
-    page_rows_.push_back(line);
+    file_.Hold(line);
   }
-  // Writes the lines PageRow took; call before the page's bytes go. Every
-  // other write calls it first, so that lines keep their order. Throws as
-  // Row does.
-  void EndPage() {
-    if (page_rows_.empty()) return;
-    file_.WriteGathered(page_rows_);
-    page_rows_.clear();
-  }
+  void EndPage() { file_.WriteHeld(); }
 
   int64_t rows() const { return rows_; }
   const RunOptions& options() const { return options_; }
   // The report's 46 column names.
   const std::vector<std::string>& names() const { return names_; }
   // Flushes and closes; throws as Row does. Idempotent.
-  void Close() {
-    EndPage();
-    file_.Close();
-  }
+  void Close() { file_.Close(); }
 
  private:
   void AppendCell(std::string_view cell);
@@ -81,7 +71,6 @@ class ContactsReportWriter {
   std::vector<std::string> names_;
   ContactsFormattedReport formatted_;
   std::string line_;
-  std::vector<std::string_view> page_rows_;  // see PageRow
   int64_t rows_ = 0;
 };
 

@@ -177,8 +177,9 @@ void OutputFile::WriteAll(const char* data, size_t size) {
   }
 }
 
-void OutputFile::WriteGathered(std::span<const std::string_view> pieces) {
-  for (std::string_view piece : pieces) Write(piece.data(), piece.size());
+void OutputFile::WriteAllOf(std::span<const std::string_view> pieces) {
+  Flush();
+  for (std::string_view piece : pieces) WriteAll(piece.data(), piece.size());
 }
 
 namespace {
@@ -283,7 +284,7 @@ void OutputFile::WriteAll(const char* data, size_t size) {
   }
 }
 
-void OutputFile::WriteGathered(std::span<const std::string_view> pieces) {
+void OutputFile::WriteAllOf(std::span<const std::string_view> pieces) {
   Flush();
   // A batch at most the system's limit of pieces per call.
   constexpr size_t kBatch = 1024;
@@ -293,7 +294,6 @@ void OutputFile::WriteGathered(std::span<const std::string_view> pieces) {
     for (size_t k = 0; k < count; ++k) {
       batch[k].iov_base = const_cast<char*>(pieces[first + k].data());
       batch[k].iov_len = pieces[first + k].size();
-      written_ += static_cast<int64_t>(pieces[first + k].size());
     }
     // A call may write less than it was given (a pipe, a signal): the rest
     // goes in the next, from where it stopped.
@@ -337,6 +337,7 @@ void OutputFile::Close() {
   // The handle is closed on every path; a failed flush is the error to report.
   std::exception_ptr flush_error;
   try {
+    WriteHeld();
     Flush();
   } catch (...) {
     flush_error = std::current_exception();
@@ -353,7 +354,19 @@ void OutputFile::Flush() {
   buffer_.clear();
 }
 
+void OutputFile::WriteHeld() {
+  if (held_.empty()) return;
+  try {
+    WriteAllOf(held_);
+  } catch (...) {
+    held_.clear();  // as a failed flush drops the buffer
+    throw;
+  }
+  held_.clear();
+}
+
 void OutputFile::Write(const char* data, size_t length) {
+  WriteHeld();
   if (buffer_.capacity() < kOutputBufferBytes) buffer_.reserve(kOutputBufferBytes);
   if (buffer_.size() + length > kOutputBufferBytes) Flush();
   if (length >= kOutputBufferBytes) {
@@ -365,6 +378,7 @@ void OutputFile::Write(const char* data, size_t length) {
 }
 
 OutputFile::~OutputFile() {
+  held_.clear();
   try {
     Close();
   } catch (const Error&) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/mapped_window.h"
 
@@ -79,6 +80,8 @@ class OutputFile {
   // Throws Error 'Cannot create file "<full path>". <reason>'.
   explicit OutputFile(const std::string& path);
   // Flushes what is buffered; errors at this point are lost, so call Close().
+  // Bytes still held are dropped: unclosed, the file is being given up (an
+  // error unwinding), and what they pointed at may be gone.
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -87,10 +90,16 @@ class OutputFile {
   // standard output. <reason>' for "-").
   void Write(const char* data, size_t length);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
-  // Writes `pieces` in order, after what was written before, without copying
-  // them into the buffer first: one gathered write for many pieces where the
-  // system has one. Throws as Write does.
-  void WriteGathered(std::span<const std::string_view> pieces);
+  // Takes `bytes` to write after what was written before, without copying
+  // them: they must stay as they are until WriteHeld, the next Write or Close,
+  // each of which writes what is held first, in one gathered write where the
+  // system has one.
+  void Hold(std::string_view bytes) {
+    held_.push_back(bytes);
+    written_ += static_cast<int64_t>(bytes.size());
+  }
+  // Writes the bytes held. Throws as Write does.
+  void WriteHeld();
   // Flushes and closes; throws as Write does. Idempotent.
   void Close();
   // Bytes accepted so far.
@@ -100,8 +109,11 @@ class OutputFile {
   void Flush();
   // Writes all `size` bytes; throws Error naming the file on failure.
   void WriteAll(const char* data, size_t size);
+  // Flushes, then writes all of `pieces` in order; throws as WriteAll does.
+  void WriteAllOf(std::span<const std::string_view> pieces);
   std::string path_;
   std::string buffer_;
+  std::vector<std::string_view> held_;  // see Hold
   int64_t written_ = 0;
   intptr_t handle_ = -1;
   bool owns_handle_ = true;

@@ -16,19 +16,17 @@ std::string DetailsLines::EndingOf(const PageStatus& status) const {
 }
 
 void DetailsLines::Append(std::string_view head, const PageStatus& status) {
-  pieces_.push_back(head);
+  report_.Hold(head);
   const auto index = static_cast<size_t>(status.status);
   if (status.status == Status::kWal || index >= endings_.size()) {
-    pieces_.push_back(wal_endings_.emplace_back(EndingOf(status)));
+    report_.Hold(wal_endings_.emplace_back(EndingOf(status)));
   } else {
-    pieces_.push_back(endings_[index]);
+    report_.Hold(endings_[index]);
   }
 }
 
 void DetailsLines::EndPage() {
-  if (pieces_.empty()) return;
-  report_.WriteGathered(pieces_);
-  pieces_.clear();
+  report_.WriteHeld();
   wal_endings_.clear();
 }
 

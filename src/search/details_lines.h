@@ -2,9 +2,9 @@
 // comes in two pieces: the line up to its status, made on the scan's workers,
 // and the status with the line's end, which needs the page map. Two writes a
 // line cost more than the map itself, and a copy of every line costs as much,
-// so a page's lines are gathered as pieces (the heads where the scan holds
-// them, each status's text with the format's line end made once) and go to
-// the report in one gathered write at the page's end.
+// so the report holds a page's lines as pieces (the heads where the scan
+// holds them, each status's text with the format's line end made once) and
+// writes them in one gathered write at the page's end.
 #ifndef QUARROW_SEARCH_DETAILS_LINES_H_
 #define QUARROW_SEARCH_DETAILS_LINES_H_
 
@@ -12,7 +12,6 @@
 #include <deque>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "engine/file_io.h"
 #include "pagemap/page_status.h"
@@ -41,7 +40,6 @@ class DetailsLines {
   std::string_view tail_;
   std::array<std::string, 7> endings_;  // by Status; a WAL frame's is made per line
   std::deque<std::string> wal_endings_;  // this page's: their places stay put
-  std::vector<std::string_view> pieces_;
 };
 
 }  // namespace quarrow

@@ -206,7 +206,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   bool finished = !status.enabled()
     ? ScanFormattedPages(buffer, columns, params, formatter,
                          [&](std::string_view text, int64_t count) {
-                           report.WriteGathered({&text, 1});
+                           report.Hold(text);
+                           report.WriteHeld();
                            records += count;
                          })
     : ScanFormatted(
