@@ -37,12 +37,7 @@ class PageReader {
   // Reads the first `length` bytes of `page` (zeros past the file's end);
   // false when the page does not exist or the budget is spent.
   bool Read(uint32_t page, size_t length, std::string& out) const {
-    if (!InRange(page) || budget_.read_bytes <= 0) return false;
-    length = std::min<size_t>(length, page_size_);
-    // A read costs its bytes and a fixed share for the call itself.
-    const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
-    budget_.read_bytes -= cost;
-    budget_.read_total += cost;
+    if (!Charge(page, length)) return false;
     // A reused buffer is not cleared first: only what the file lacks is zeroed.
     out.resize(length);
     size_t got = 0;
@@ -63,13 +58,10 @@ class PageReader {
   // (MapDatabaseRequest::held) is viewed there instead of copied to `scratch`.
   bool View(uint32_t page, size_t length, std::string& scratch, std::string_view& out) const {
     const int64_t into = request_.base + int64_t{page - 1} * page_size_ - request_.held_start;
-    length = std::min<size_t>(length, page_size_);
-    if (InRange(page) && budget_.read_bytes > 0 && page <= file_pages_ &&
-        (wal_ == nullptr || wal_->FrameOf(page) == 0) && into >= 0 &&
-        into + static_cast<int64_t>(length) <= static_cast<int64_t>(request_.held.size())) {
-      const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
-      budget_.read_bytes -= cost;
-      budget_.read_total += cost;
+    const size_t held = std::min<size_t>(length, page_size_);
+    if (page <= file_pages_ && (wal_ == nullptr || wal_->FrameOf(page) == 0) && into >= 0 &&
+        into + static_cast<int64_t>(held) <= static_cast<int64_t>(request_.held.size())) {
+      if (!Charge(page, length)) return false;
       out = request_.held.substr(static_cast<size_t>(into), length);
       return true;
     }
@@ -86,6 +78,18 @@ class PageReader {
   }
 
  private:
+  // False when `page` does not exist or the budget is spent; else clamps
+  // `length` to the page and charges the read: its bytes and a fixed share
+  // for the call itself.
+  bool Charge(uint32_t page, size_t& length) const {
+    if (!InRange(page) || budget_.read_bytes <= 0) return false;
+    length = std::min<size_t>(length, page_size_);
+    const int64_t cost = static_cast<int64_t>(length) + kReadOverhead;
+    budget_.read_bytes -= cost;
+    budget_.read_total += cost;
+    return true;
+  }
+
   const MapDatabaseRequest& request_;
   const WalIndex* wal_;
   uint32_t page_size_;
