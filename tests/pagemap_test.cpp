@@ -462,6 +462,21 @@ TEST_P(RollbackDatabase, AnswersDoNotDependOnQueryOrder) {
 
 INSTANTIATE_TEST_SUITE_P(PageSizes, RollbackDatabase, ::testing::Values(512, 4096, 65536));
 
+// The bytes of a database file `name` in `dir` holding `rows` (as
+// CreateAndInsert writes them) in pages of `page_size` bytes, with the rows
+// `pick` chooses deleted (none without it).
+std::string DatabaseOf(const TempDir& dir, const std::string& name, int page_size,
+                       std::vector<Row>& rows,
+                       const std::function<bool(int64_t)>& pick = nullptr) {
+  SqliteDbOptions options;
+  options.page_size = page_size;
+  SqliteDb db(dir.File(name), options);
+  CreateAndInsert(db, rows);
+  if (pick) DeleteRows(db, rows, pick);
+  db.Close();
+  return ReadFile(dir.File(name));
+}
+
 TEST(PageMapOverflow, OverflowChainsAreLiveWithTheCopyIndex) {
   TempDir dir;
   const std::string path = dir.File("big.db");
@@ -793,15 +808,8 @@ TEST(PersistedJournal, AZeroedHeaderIsFoundFromTheRecords) {
 class DiskImage : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string path = dir_.File("part.db");
-    SqliteDbOptions options;
-    options.page_size = 2048;
-    SqliteDb db(path, options);
     rows_ = MakeRows(200);
-    CreateAndInsert(db, rows_);
-    DeleteRows(db, rows_, [](int64_t id) { return id % 5 == 0; });
-    db.Close();
-    database_ = ReadFile(path);
+    database_ = DatabaseOf(dir_, "part.db", 2048, rows_, [](int64_t id) { return id % 5 == 0; });
     // Aligned at 1536, again at an odd offset (not mapped), and last at a
     // 512-byte boundary after it.
     image_ = std::string(1536, 'x') + database_ + std::string(3, 'y') + database_;
@@ -876,21 +884,11 @@ TEST_F(DiskImage, CallerReportedStartsGiveTheSameMap) {
 // also where the inner one cuts an outer page in two.
 TEST(EmbeddedDatabase, AnInnerDatabaseTakesOnlyItsOwnExtent) {
   TempDir dir;
-  SqliteDbOptions outer_options;
-  outer_options.page_size = 4096;
-  SqliteDb outer_db(dir.File("outer.db"), outer_options);
   std::vector<Row> outer_rows = MakeRows(500);
-  CreateAndInsert(outer_db, outer_rows);
-  DeleteRows(outer_db, outer_rows, [](int64_t id) { return id % 9 == 4; });
-  outer_db.Close();
-  SqliteDbOptions inner_options;
-  inner_options.page_size = 512;
-  SqliteDb inner_db(dir.File("inner.db"), inner_options);
+  std::string image =
+      DatabaseOf(dir, "outer.db", 4096, outer_rows, [](int64_t id) { return id % 9 == 4; });
   std::vector<Row> inner_rows = MakeRows(6, 5);
-  CreateAndInsert(inner_db, inner_rows);
-  inner_db.Close();
-  const std::string inner = ReadFile(dir.File("inner.db"));
-  std::string image = ReadFile(dir.File("outer.db"));
+  const std::string inner = DatabaseOf(dir, "inner.db", 512, inner_rows);
   const int64_t inner_at = 3 * 4096 + 1024;  // on a sector, inside the outer page 4
   const int64_t inner_end = inner_at + static_cast<int64_t>(inner.size());
   ASSERT_LT(inner_end + 4 * 4096, static_cast<int64_t>(image.size()));
@@ -925,13 +923,8 @@ TEST(EmbeddedDatabase, AnInnerDatabaseTakesOnlyItsOwnExtent) {
 // cuts short reads as the file gives it, not as the window does.
 TEST(EmbeddedDatabase, WindowBytesPastTheFileEndAreNotTheFiles) {
   TempDir dir;
-  SqliteDbOptions db_options;
-  db_options.page_size = 1024;
-  SqliteDb db(dir.File("cut.db"), db_options);
   std::vector<Row> rows = MakeRows(120);
-  CreateAndInsert(db, rows);
-  db.Close();
-  const std::string database = ReadFile(dir.File("cut.db"));
+  const std::string database = DatabaseOf(dir, "cut.db", 1024, rows);
 
   // A header cut after 60 bytes at the image's end.
   const std::string image = std::string(1024, 'x') + database.substr(0, 60);
