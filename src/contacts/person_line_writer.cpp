@@ -320,23 +320,6 @@ char* PersonLineWriter::FinishField(char* value, char* end, Cursor& cursor) {
   return cursor.out + size;
 }
 
-void PersonLineWriter::FindFieldStarts(const BufferView& view, int64_t body_start,
-                                       const ColumnList& columns) {
-  // Most records lie whole in the buffer: their starts are plain sums, and
-  // the clamps FieldStarts makes at every field change nothing.
-  const int64_t end = view.size();
-  int64_t from = body_start;
-  uint64_t sizes = 0;  // every size's bits: a negative or huge one shows
-  for (size_t k = 0; k < columns_needed_; ++k) {
-    starts_[k] = from;
-    const int64_t seg = columns[k].seg;
-    sizes |= static_cast<uint64_t>(seg);
-    from += seg;
-  }
-  if (body_start >= 0 && sizes < (uint64_t{1} << 40) && from <= end) return;
-  FieldStarts(view, body_start, columns, columns_needed_, starts_.data());
-}
-
 std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnList& columns,
                                                int64_t offset, std::string& out) {
   // The prefix's cells, each followed by a TAB.
@@ -352,7 +335,7 @@ std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnL
   line_room_ = fixed_room_;
   fields_ = nullptr;
   if (columns_needed_ > 0) {
-    FindFieldStarts(view, match.body_start, columns);
+    FieldStarts(view, match.body_start, columns, columns_needed_, starts_.data());
     // A text renders at most its field's bytes (a field cut by the buffer's
     // end, the bytes there): the fields' span bounds them all.
     const size_t last = columns_needed_ - 1;

@@ -81,8 +81,6 @@ class PersonLineWriter {
     char* out;
   };
 
-  // FieldStarts of the first columns_needed_ columns into starts_.
-  void FindFieldStarts(const BufferView& view, int64_t body_start, const ColumnList& columns);
   // Append's line once the match's prefix is split and its room known.
   template <bool kJson>
   size_t AppendLine(const Match& match, const ColumnList& columns, int64_t offset,

@@ -130,6 +130,19 @@ inline int64_t NextFieldStart(int64_t from, int64_t seg, int64_t end) {
 inline void FieldStarts(const BufferView& buffer, int64_t body_start, const ColumnList& columns,
                         size_t count, int64_t* starts) {
   const int64_t end = buffer.size();
+  // Most records lie whole in the buffer: their starts are plain sums, and the
+  // clamps below would change nothing.
+  if (body_start >= 0) {
+    int64_t from = body_start;
+    uint64_t sizes = 0;  // every size's bits: a negative or huge one shows
+    for (size_t k = 0; k < count; ++k) {
+      starts[k] = from;
+      const int64_t seg = columns[k].seg;
+      sizes |= static_cast<uint64_t>(seg);
+      from += seg;
+    }
+    if (sizes < (uint64_t{1} << 40) && from <= end) return;
+  }
   int64_t from = body_start < 0 ? 0 : (body_start > end ? end : body_start);
   for (size_t k = 0; k < count; ++k) {
     starts[k] = from;
