@@ -26,6 +26,16 @@ bool IsNull(std::string_view cell) {
   return cell.size() == 4 && std::memcmp(cell.data(), "null", 4) == 0;
 }
 
+// Whether `cell` is the default of a jsonl column of `kind` (written as the
+// column's default member): empty or "null" for an integer column, "null"
+// for a suppressed one, empty for a text one.
+bool IsDefaultCell(ContactsFormattedReport::Kind kind, std::string_view cell) {
+  using Kind = ContactsFormattedReport::Kind;
+  return kind == Kind::kInteger      ? cell.empty() || IsNull(cell)
+         : kind == Kind::kSuppressed ? IsNull(cell)
+                                     : cell.empty();
+}
+
 // Whether `cell` (followed by 16 readable bytes) is written as it stands:
 // every byte that `Marks` marks is one that `plain_ascii` accepts or starts a
 // valid UTF-8 sequence. Most cells have no marked byte at all.
@@ -200,11 +210,7 @@ PersonLineWriter::PersonLineWriter(const RunOptions& options,
       continue;
     }
     value_at_.push_back(members_.size() + layout.key(col).size());
-    const Kind kind = report_.kind(col);
-    const bool is_default = kind == Kind::kInteger      ? text.empty() || IsNull(text)
-                            : kind == Kind::kSuppressed ? IsNull(text)
-                                                        : text.empty();
-    if (!fixed[col] || is_default) {
+    if (!fixed[col] || IsDefaultCell(report_.kind(col), text)) {
       members_ += report_.default_member(col);
     } else {
       members_ += layout.key(col);
@@ -272,10 +278,7 @@ char* PersonLineWriter::FinishMember(size_t col, char* value, char* end, Cursor&
   const Kind kind = report_.kind(col);
   const bool integer = kind == Kind::kInteger;
   char* const key_end = integer ? value : value - 1;
-  const bool is_default = integer                     ? cell.empty() || IsNull(cell)
-                          : kind == Kind::kSuppressed ? IsNull(cell)
-                                                      : cell.empty();
-  if (is_default) {
+  if (IsDefaultCell(kind, cell)) {
     // The default member's key is written: its value follows in the run.
     run = members_.data() + value_at_[col];
     return key_end;
