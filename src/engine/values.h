@@ -133,15 +133,17 @@ inline void FieldStarts(const BufferView& buffer, int64_t body_start, const Colu
   // Most records lie whole in the buffer: their starts are plain sums, and the
   // clamps below would change nothing.
   if (body_start >= 0) {
-    int64_t from = body_start;
+    // Summed unsigned: sizes from stray bytes may be huge, and a sum that
+    // wraps is thrown away below with them.
+    uint64_t from = static_cast<uint64_t>(body_start);
     uint64_t sizes = 0;  // every size's bits: a negative or huge one shows
     for (size_t k = 0; k < count; ++k) {
-      starts[k] = from;
-      const int64_t seg = columns[k].seg;
-      sizes |= static_cast<uint64_t>(seg);
+      starts[k] = static_cast<int64_t>(from);
+      const auto seg = static_cast<uint64_t>(columns[k].seg);
+      sizes |= seg;
       from += seg;
     }
-    if (sizes < (uint64_t{1} << 40) && from <= end) return;
+    if (sizes < (uint64_t{1} << 40) && from <= static_cast<uint64_t>(end)) return;
   }
   int64_t from = body_start < 0 ? 0 : (body_start > end ? end : body_start);
   for (size_t k = 0; k < count; ++k) {
