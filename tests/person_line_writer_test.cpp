@@ -153,9 +153,13 @@ Compared CompareLines(const std::string& bytes, const ColumnList& columns,
         out += '\0';
         out += report.made->Row(row, labels, offset, status);
         out += '\0';
-        std::string line;
-        const std::optional<size_t> labels_at = direct.Append(match, found, offset, line);
+        // Written where the person pass writes it: at the end of the page's
+        // bulk, after the page's lines before it.
+        LineBuffer& bulk = *match.bulk;
+        const size_t start = bulk.size();
+        const std::optional<size_t> labels_at = direct.Append(match, found, offset, bulk);
         if (!labels_at) return true;  // compared as unfit
+        const std::string line(bulk.view().substr(start));
         const std::string labelled(direct.WithLabels(line, *labels_at, labels));
         out += details ? direct.WithDetails(line, offset, status) : line;
         out += '\0';

@@ -16,7 +16,7 @@
 #include "report/byte_scan.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 
 namespace quarrow {
 namespace {

@@ -325,6 +325,57 @@ TEST(ScanFormatted, HandlerCallsNeverOverlapAndComeInOrder) {
                        ScanLines(buffer, columns, OneBuffer(CandidateRule::kPair, kLoose, 0)).size()));
 }
 
+// What formatters write to a page's bulk reaches the handler whole, with the
+// page's matches, on one thread or several: long entries (the bulk grows
+// while earlier lines stand in it), and what a formatter that drops its
+// match wrote is taken back.
+TEST(ScanFormatted, BulkBytesReachTheHandlerWithTheirPage) {
+  Buffer buffer = Buffer::FromBytes(MixedBytes(40000, 6));
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  const auto line_of = [](int64_t position) {
+    return std::to_string(position) + std::string(static_cast<size_t>(position % 700), '~');
+  };
+  const MatchFormatter formatter = [&](const Match& match, const ColumnList&, std::string& out) {
+    const std::string line = line_of(match.position);
+    LineBuffer& bulk = *match.bulk;
+    const size_t start = bulk.size();
+    bulk.Append(line);
+    if (match.position % 3 == 0) return false;  // its bytes must not stay
+    out += std::to_string(start) + ' ' + std::to_string(line.size());
+    return true;
+  };
+  const std::vector<std::string> all =
+      ScanLines(buffer, columns, OneBuffer(CandidateRule::kPair, kLoose, 0));
+  for (int threads : {1, 3}) {
+    ScanParams params = Params(CandidateRule::kPair, kLoose, 0, 3000, threads);
+    std::string_view bulk;
+    int64_t kept = 0, pages = 0;
+    size_t bulk_used = 0;  // up to the end of the page's last line
+    params.page_bulk = [&](std::string_view page_bulk) {
+      EXPECT_EQ(bulk_used, bulk.size()) << "bytes of a dropped match stayed";
+      bulk = page_bulk;
+      bulk_used = 0;
+      ++pages;
+    };
+    ASSERT_TRUE(ScanFormatted(buffer, columns, params, formatter,
+                              [&](int64_t position, std::string_view formatted) {
+                                const size_t space = formatted.find(' ');
+                                const size_t start = std::stoul(std::string(formatted.substr(0, space)));
+                                const size_t size = std::stoul(std::string(formatted.substr(space + 1)));
+                                ASSERT_LE(start + size, bulk.size());
+                                EXPECT_EQ(bulk.substr(start, size), line_of(position));
+                                EXPECT_NE(position % 3, 0);
+                                bulk_used = start + size;
+                                ++kept;
+                              }));
+    EXPECT_EQ(bulk_used, bulk.size());
+    EXPECT_EQ(pages, (static_cast<int64_t>(buffer.size()) - 1 + 2999) / 3000);
+    int64_t expected = 0;
+    for (const std::string& line : all) expected += std::stoll(line) % 3 != 0;
+    EXPECT_EQ(kept, expected);
+  }
+}
+
 // Each page's bytes reach the calling thread before its matches, hold them
 // all, are the buffer's own, and are taken back (no bytes) after the page's
 // last match: from memory, and from a mapped file.

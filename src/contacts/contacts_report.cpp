@@ -14,7 +14,7 @@
 #include "engine/file_io.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 
 namespace quarrow {
 

@@ -17,7 +17,7 @@
 #include "engine/run_options.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {

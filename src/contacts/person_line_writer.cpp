@@ -324,11 +324,11 @@ char* PersonLineWriter::FinishField(char* value, char* end, Cursor& cursor) {
 }
 
 std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnList& columns,
-                                               int64_t offset, std::string& out) {
+                                               int64_t offset, LineBuffer& out) {
   // The prefix's cells, each followed by a TAB.
   std::string_view prefix = match.prefix;
   for (std::string_view& cell : prefix_cells_) {
-    const size_t tab = prefix.find('\t');
+    const size_t tab = CellEnd(prefix, 0);
     if (tab == std::string_view::npos) return std::nullopt;
     cell = prefix.substr(0, tab);
     prefix.remove_prefix(tab + 1);
@@ -352,14 +352,13 @@ std::optional<size_t> PersonLineWriter::Append(const Match& match, const ColumnL
                                                : AppendLine<true>(match, columns, offset, out);
 }
 
+
 template <bool kJson>
 size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& columns,
-                                    int64_t offset, std::string& line) {
+                                    int64_t offset, LineBuffer& line) {
   if (kJson) jsonl_.Begin();
-  // Written in the writer's own buffer, which needs no zeroing first, and
-  // appended whole.
-  line_.Clear();
-  Cursor cursor{&line_, line_.Room(line_room_)};
+  const size_t line_start = line.size();
+  Cursor cursor{&line, line.Room(line_room_)};
   char* out = cursor.out;
   if (kJson) {
     out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded({kPaddedOffsetKey, 10}, out));
@@ -449,7 +448,7 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
     }
   }
   // The label cells start with their first member.
-  const size_t labels_at = static_cast<size_t>(out - line_.data()) +
+  const size_t labels_at = static_cast<size_t>(out - (line.data() + line_start)) +
                            (member_at_[first_label_] - static_cast<size_t>(run - members));
   out = CopyPadded({run, static_cast<size_t>(members + member_at_[columns_] - run)}, out);
   if (kJson && !jsonl_.raw().empty()) {
@@ -461,7 +460,7 @@ size_t PersonLineWriter::AppendLine(const Match& match, const ColumnList& column
     std::memcpy(out, kJson ? "}\n" : "\r\n", 2);
     out += 2;
   }
-  line.append(line_.data(), static_cast<size_t>(out - line_.data()));
+  line.SetEnd(out);
   return labels_at;
 }
 

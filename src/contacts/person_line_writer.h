@@ -24,7 +24,7 @@
 #include "engine/run_options.h"
 #include "engine/scan.h"
 #include "report/jsonl_writer.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 
 namespace quarrow {
 
@@ -40,14 +40,15 @@ class PersonLineWriter {
   PersonLineWriter& operator=(const PersonLineWriter&) = delete;
 
   // Appends the line of `match`, whose record is at `offset` (0 or more) in
-  // the input, to `out`; returns where in the line its label cells start, for
+  // the input, to `out` (a scan page's bulk: written in place, not copied
+  // there); returns where in the line its label cells start, for
   // WithLabels. `columns` as for PersonRowWriter::Append. Returns nothing and
   // appends nothing when the match's cell prefix has not three cells (near
   // the buffer's start it may have fewer, which moves every cell after them)
   // or the person cells are not cells 3 to 31: the caller then makes the line
   // from the person row.
   std::optional<size_t> Append(const Match& match, const ColumnList& columns, int64_t offset,
-                               std::string& out);
+                               LineBuffer& out);
 
   // A line Append made (`labels_at` as it returned) with the label cells
   // `labels` (report columns 32 on; fewer are taken as empty, more are left
@@ -84,7 +85,7 @@ class PersonLineWriter {
   // Append's line once the match's prefix is split and its room known.
   template <bool kJson>
   size_t AppendLine(const Match& match, const ColumnList& columns, int64_t offset,
-                    std::string& out);
+                    LineBuffer& out);
   // The cell of `source` for `match`, rendered at `at` (room for its bound);
   // returns its end.
   char* Render(const Source& source, const Match& match, const ColumnList& columns, char* at);
@@ -131,7 +132,7 @@ class PersonLineWriter {
   int64_t fields_end_ = 0;
   const uint8_t* fields_ = nullptr;
   std::string_view prefix_cells_[3];
-  LineBuffer line_;  // the line being written
+  LineBuffer line_;  // WithLabels' line being written
   LineBuffer scratch_, field_;
   JsonlLine jsonl_;                 // its "_raw" members
   std::string labelled_;            // WithLabels' line

@@ -130,9 +130,9 @@ constexpr int kPersonCells = kFirstPersonColumn + kPersonColumnsKept;  // 0 to 3
 
 // The rowid cell of a person row (cells 0 to 31 joined by TABs).
 std::string_view RowidCell(std::string_view row) {
-  const size_t first = row.find('\t');
+  const size_t first = CellEnd(row, 0);
   if (first == std::string_view::npos) return {};
-  const size_t second = row.find('\t', first + 1);
+  const size_t second = CellEnd(row, first + 1);
   return row.substr(first + 1, second - first - 1);
 }
 
@@ -160,51 +160,49 @@ class WorkerLines {
       : options_(other.options_), names_(other.names_), lines_(other.lines_) {}
   WorkerLines& operator=(const WorkerLines&) = delete;
 
-  // Appends what the report's writer needs of `match`: the cells it reads
-  // (the match's cell prefix; the whole person row when the line cannot be
-  // written straight from the match), the line with empty label cells and no
-  // details, then the line's size and where its label cells start, so that
-  // Take finds them at the end.
+  // Appends what the report's writer needs of `match`: where its line lies in
+  // the page's bulk and where the line's label cells start, then the cells
+  // it reads (the match's cell prefix; the whole person row when the line
+  // cannot be written straight from the match). The line, with empty label
+  // cells and no details, goes to the bulk: hundreds of bytes the writer
+  // passes on unread, kept apart so that what it does read lies close.
   void Append(const Match& match, const ColumnList& found, int64_t offset,
               PersonRowWriter& rows, std::string& out) {
-    uint64_t sizes[2];  // the line's, where its label cells start
+    LineBuffer& bulk = *match.bulk;
+    uint64_t where[3];  // the line's start in the bulk, its size, its label cells' start
+    const size_t where_at = out.size();
+    out.append(sizeof where, '\0');
     const size_t row_at = out.size();
     out.append(match.prefix);
-    const size_t line_at = out.size();
-    if (const std::optional<size_t> labels_at = lines_.Append(match, found, offset, out)) {
-      sizes[0] = out.size() - line_at;
-      sizes[1] = *labels_at;
+    where[0] = bulk.size();
+    if (const std::optional<size_t> labels_at = lines_.Append(match, found, offset, bulk)) {
+      where[2] = *labels_at;
     } else {
       // The report's writer makes this row from its cells; without details,
       // as it stands when it has no label cells.
       out.resize(row_at);
       rows.Append(match, found, out);
-      sizes[0] = 0;
       if (!options_.details) {
         if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
         // No label cells given: the cells past the row's are empty.
-        const std::string_view line =
-            report_->Row(std::string_view(out).substr(row_at), {}, offset, "");
-        out.append(line);
-        sizes[0] = line.size();
+        bulk.Append(report_->Row(std::string_view(out).substr(row_at), {}, offset, ""));
       }
-      sizes[1] = kNoLabelsAt;
+      where[2] = kNoLabelsAt;
     }
-    out.append(reinterpret_cast<const char*>(sizes), sizeof sizes);
+    where[1] = bulk.size() - where[0];
+    std::memcpy(out.data() + where_at, where, sizeof where);
   }
 
   struct Taken {
     std::string_view cells, line;
     uint64_t labels_at;
   };
-  // Splits what Append added off `formatted` (all of it).
-  static Taken Take(std::string_view formatted) {
-    uint64_t sizes[2];
-    std::memcpy(sizes, formatted.data() + formatted.size() - sizeof sizes, sizeof sizes);
-    formatted.remove_suffix(sizeof sizes);
-    const std::string_view line = formatted.substr(formatted.size() - sizes[0]);
-    formatted.remove_suffix(sizes[0]);
-    return {formatted, line, sizes[1]};
+  // Splits what Append added (all of `formatted`), its line in `bulk`.
+  static Taken Take(std::string_view formatted, std::string_view bulk) {
+    uint64_t where[3];
+    std::memcpy(where, formatted.data(), sizeof where);
+    formatted.remove_prefix(sizeof where);
+    return {formatted, bulk.substr(where[0], where[1]), where[2]};
   }
 
  private:
@@ -250,6 +248,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   if (lines_on_workers && !tsv)
     label_lines.emplace(writer.options(), writer.names(), person_cells, columns);
   params.page_done = [&writer] { writer.EndPage(); };
+  std::string_view bulk;  // the page's lines made on the workers
+  params.page_bulk = [&bulk](std::string_view page_bulk) { bulk = page_bulk; };
   const bool finished = ScanFormatted(
       buffer, columns, params,
       [sized, lines_on_workers, tsv, start_offset, &empty_labels,
@@ -281,7 +281,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           line = row;
           row.remove_suffix(empty_labels.size());
         } else if (lines_on_workers) {
-          const WorkerLines::Taken taken = WorkerLines::Take(row);
+          const WorkerLines::Taken taken = WorkerLines::Take(row, bulk);
           row = taken.cells;
           line = taken.line;
           labels_at = taken.labels_at;

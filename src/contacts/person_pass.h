@@ -39,6 +39,15 @@ inline constexpr std::string_view PersonSchema =
 inline constexpr int kFirstPersonColumn = 3;
 inline constexpr int kPersonColumnsKept = 29;
 
+// Where the cell at `from` in cells joined by TABs ends (at its TAB), or
+// npos. The prefix's cells are a few digits each, read millions of times per
+// GiB: a loop costs less than a call per cell.
+inline size_t CellEnd(std::string_view cells, size_t from) {
+  for (size_t at = from; at < cells.size(); ++at)
+    if (cells[at] == '\t') return at;
+  return std::string_view::npos;
+}
+
 // Appends the row of a person match to `row`, as cells joined by TABs: cells 0
 // to 2 from `prefix` (payload length, rowid, header length, each followed by a
 // TAB), then the kept columns' values, "null" for a suppressed one. Touches

@@ -29,6 +29,7 @@ struct PageMatches {
   std::vector<int64_t> positions;
   std::string text;
   std::vector<size_t> ends;
+  LineBuffer bulk;  // Match::bulk
   std::vector<int64_t> database_starts;
   // The bytes the page's scan read, from window_start on (only when the
   // caller asked for them: the scanner hands its mapping or its buffer over
@@ -46,6 +47,7 @@ struct PageMatches {
     positions.clear();
     text.clear();
     ends.clear();
+    bulk.Clear();
     database_starts.clear();
     mapped = MappedWindow();
   }
@@ -158,9 +160,10 @@ class PageScanner {
     if (params_.prefix_count > 0) {
       AppendCellPrefix(view, position, params_.prefix_count, prefix_);
     }
-    size_t before = out.text.size();
-    if (!formatter_(Match{position, prefix_, &view, body}, columns_, out.text)) {
+    const size_t before = out.text.size(), bulk_before = out.bulk.size();
+    if (!formatter_(Match{position, prefix_, &view, body, &out.bulk}, columns_, out.text)) {
       out.text.resize(before);
+      out.bulk.SetEnd(out.bulk.data() + bulk_before);
       return;
     }
     out.positions.push_back(position);
@@ -187,6 +190,7 @@ void AnnouncePage(const PageMatches& matches, const ScanParams& params,
   if (params.database_start) {
     for (int64_t start : matches.database_starts) params.database_start(start);
   }
+  if (params.page_bulk) params.page_bulk(matches.bulk.view());
   deliver_matches();
   if (params.page_done) params.page_done();
   if (params.page_window) params.page_window(matches.window_start, {});

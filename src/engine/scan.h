@@ -22,6 +22,7 @@
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
+#include "engine/line_buffer.h"
 #include "engine/header.h"
 #include "engine/ports.h"
 
@@ -69,6 +70,10 @@ struct ScanParams {
   // been handled, before the page's bytes (and the formatted bytes the
   // handler was given) go: a handler may keep views of those until then.
   std::function<void()> page_done;
+  // When set, called (as the handler is) before each page's matches with the
+  // bytes its formatters appended to Match::bulk, which stay until the page
+  // goes as the formatted bytes do.
+  std::function<void(std::string_view bulk)> page_bulk;
 
   // The parameters every command chooses; the rest keep their defaults.
   static ScanParams For(CandidateRule rule, int threshold, int prefix_count,
@@ -89,6 +94,13 @@ struct Match {
   // render columns themselves (AppendColumnValue); valid during the call.
   const BufferView* view = nullptr;
   int64_t body_start = 0;
+  // The page's bulk: where a formatter may write, in place, what the handler
+  // passes on without reading (a report line of hundreds of bytes), so that
+  // it is written once and the bytes the handler does read lie close
+  // together. The formatted bytes say where in the bulk theirs are; the
+  // handler sees the bulk through ScanParams::page_bulk. What a formatter
+  // that drops its match wrote there is taken back.
+  LineBuffer* bulk = nullptr;
 };
 
 // Called once per match; `columns` holds the record's seg, serial and value.

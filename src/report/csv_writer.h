@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "report/byte_scan.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {

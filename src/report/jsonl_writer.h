@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "report/byte_scan.h"
-#include "report/line_buffer.h"
+#include "engine/line_buffer.h"
 #include "report/report_fields.h"
 
 namespace quarrow {

@@ -1,9 +1,11 @@
 // A report line built in place: writers ask for room, write bytes through a
 // pointer and move the end. The bytes are kept from line to line, so a
 // line costs no allocation once the longest has been seen, and no check per
-// byte written. Not thread-safe; one per thread.
-#ifndef QUARROW_REPORT_LINE_BUFFER_H_
-#define QUARROW_REPORT_LINE_BUFFER_H_
+// byte written; nor is the room zeroed first, as a string's would be. Lines
+// can follow one another too (a scan page's bulk). Not thread-safe; one per
+// thread.
+#ifndef QUARROW_ENGINE_LINE_BUFFER_H_
+#define QUARROW_ENGINE_LINE_BUFFER_H_
 
 #include <bit>
 #include <cstdint>
@@ -30,6 +32,11 @@ class LineBuffer {
     return data_.get() + size_;
   }
   void SetEnd(const char* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  void Append(std::string_view bytes) {
+    char* at = Room(bytes.size());
+    std::memcpy(at, bytes.data(), bytes.size());
+    size_ += bytes.size();
+  }
   char* data() { return data_.get(); }
   size_t size() const { return size_; }
   std::string_view view() const { return {data_.get(), size_}; }
@@ -160,4 +167,4 @@ inline char* CopyTabsAsCommas(std::string_view fragment, char* out) {
 
 }  // namespace quarrow
 
-#endif  // QUARROW_REPORT_LINE_BUFFER_H_
+#endif  // QUARROW_ENGINE_LINE_BUFFER_H_
