@@ -95,12 +95,30 @@ TEST(ByteScan, IntegersAreCheckedWordByWord) {
   for (std::string_view text : {"/2345678", "1234567:", "12345678/", "1234567\xB9",
                                 "\xB0" "2345678", "123456781234567:", "00000000"})
     EXPECT_FALSE(IsDecimalInteger(text)) << text;
-  // Two-byte sequences take the short way, the rest the table: both agree.
-  for (std::string_view text : {"\xC3\xA9", "\xC3", "\xC3(", "\xC1\x81", "\xE2\x82\xAC"}) {
-    const Utf8Step fast = NextUtf8Step(text), slow = NextUtf8StepSlow(text);
-    EXPECT_EQ(fast.length, slow.length) << text;
-    EXPECT_EQ(fast.valid, slow.valid) << text;
+}
+
+// Bytes that start no sequence and two-byte sequences take the short way, the
+// rest the table: both agree for every lead byte from 0x80 on, alone, and
+// before every second byte (then a valid continuation, or none).
+TEST(ByteScan, Utf8StepsTakenShortAgreeWithTheTable) {
+  int differing = 0;
+  for (int lead = 0x80; lead <= 0xFF; ++lead) {
+    const std::string alone(1, static_cast<char>(lead));
+    std::vector<std::string> texts = {alone};
+    for (int second = 0; second <= 0xFF; ++second) {
+      const std::string pair = alone + static_cast<char>(second);
+      texts.push_back(pair);
+      texts.push_back(pair + "\x80\x80");
+    }
+    for (const std::string& text : texts) {
+      const Utf8Step fast = NextUtf8Step(text), slow = NextUtf8StepSlow(text);
+      if (fast.length != slow.length || fast.valid != slow.valid) ++differing;
+    }
   }
+  EXPECT_EQ(differing, 0);
+  EXPECT_TRUE(NextUtf8Step("\xC3\xA9").valid);
+  EXPECT_EQ(NextUtf8Step("\xE2\x82\xAC").length, 3u);
+  EXPECT_FALSE(NextUtf8Step("\xBF\x80").valid);
 }
 
 // The padded writers find what needs care sixteen bytes at a time and copy

@@ -71,11 +71,16 @@ struct Utf8Step {
 // NextUtf8Step by Unicode's table, for any sequence.
 Utf8Step NextUtf8StepSlow(std::string_view bytes);
 inline Utf8Step NextUtf8Step(std::string_view bytes) {
-  // Two-byte sequences (most accented letters) need no table.
   const auto lead = static_cast<unsigned char>(bytes[0]);
-  if (lead >= 0xC2 && lead <= 0xDF && bytes.size() >= 2 &&
-      (static_cast<unsigned char>(bytes[1]) & 0xC0) == 0x80)
-    return {2, true};
+  // A byte that starts no sequence is an invalid subpart of its own: most
+  // bytes from 0x80 on in carved text, which is stray bytes.
+  if (lead < 0xC2 || lead > 0xF4) return {1, false};
+  // Two-byte sequences (most accented letters) need no table either.
+  if (lead <= 0xDF) {
+    const bool valid =
+        bytes.size() >= 2 && (static_cast<unsigned char>(bytes[1]) & 0xC0) == 0x80;
+    return {valid ? size_t{2} : size_t{1}, valid};
+  }
   return NextUtf8StepSlow(bytes);
 }
 
