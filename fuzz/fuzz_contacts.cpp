@@ -1,11 +1,16 @@
 // Contacts recovery from end to end. Input: a byte choosing the start offset
-// (0 to 7), then the input file's bytes.
+// (0 to 7) and, in its bit 3, details for the csv and jsonl runs, then the
+// input file's bytes.
 //
 // What must hold: the command succeeds; the report holds the header line and
 // then whole lines (after the byte-order mark), each with the 46 fields; the
 // view shows exactly the report; the editor holds a multi-value column list; a
 // second run with the same table gives the same report (nothing of the first
-// run stays); the input file is left as it was.
+// run stays); the input file is left as it was. The csv and jsonl reports,
+// whose lines are made another way, hold the same number of rows: csv records
+// of one field count each under the header row, one JSON object per jsonl
+// line, all of it valid UTF-8.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +21,7 @@
 #include "contacts/result_table.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
+#include "engine/run_options.h"
 #include "support.h"
 
 namespace {
@@ -34,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quarrow;
   using namespace quarrow::fuzz;
   ByteReader in(data, size);
-  const std::string offset = std::to_string(in.Byte() % 8);
+  const uint8_t choice = in.Byte();
+  const std::string offset = std::to_string(choice % 8);
   const std::string bytes(in.Rest());
   const std::string input = TempFile("contacts.db");
   const std::string output = TempFile("contacts.tsv");
@@ -43,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LinesEditor editor;
   TextView view;
   ResultTable table;
-  RecoverContacts(input, offset, output, editor, view, table);
+  const int64_t rows = RecoverContacts(input, offset, output, editor, view, table);
   const std::string report = ReadWholeFile(output);
   QUARROW_FUZZ_CHECK(ReadWholeFile(input) == bytes, "the input file changed");
   QUARROW_FUZZ_CHECK(view.text == report, "the view does not show the report");
@@ -71,5 +78,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TextView again;
   RecoverContacts(input, offset, output, editor, again, table);
   QUARROW_FUZZ_CHECK(again.text == report, "a second run gave another report");
+
+  RunOptions options;
+  options.details = (choice & 8) != 0;
+  options.format = ReportFormat::kCsv;
+  TextView csv_view;
+  QUARROW_FUZZ_CHECK(RecoverContacts(input, offset, output, editor, csv_view, table, nullptr,
+                                     options) == rows,
+                     "csv counted other rows");
+  const std::string csv = ReadWholeFile(output);
+  std::vector<size_t> fields;
+  QUARROW_FUZZ_CHECK(CsvFieldCounts(csv, fields), "csv that RFC 4180 does not read");
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(fields.size()) == rows + 1,
+                     std::to_string(fields.size()) + " csv records for " + std::to_string(rows));
+  QUARROW_FUZZ_CHECK(std::count(fields.begin(), fields.end(), fields[0]) ==
+                         static_cast<std::ptrdiff_t>(fields.size()),
+                     "csv records of different field counts");
+  QUARROW_FUZZ_CHECK(IsUtf8(csv), "csv that is not UTF-8");
+
+  options.format = ReportFormat::kJsonl;
+  TextView jsonl_view;
+  QUARROW_FUZZ_CHECK(RecoverContacts(input, offset, output, editor, jsonl_view, table, nullptr,
+                                     options) == rows,
+                     "jsonl counted other rows");
+  const std::string jsonl = ReadWholeFile(output);
+  QUARROW_FUZZ_CHECK(IsUtf8(jsonl), "jsonl that is not UTF-8");
+  const std::vector<std::string> objects = SplitLines(jsonl);
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(objects.size()) == rows &&
+                         (jsonl.empty() || jsonl.back() == '\n'),
+                     std::to_string(objects.size()) + " jsonl lines for " + std::to_string(rows));
+  for (const std::string& object : objects)
+    QUARROW_FUZZ_CHECK(IsJsonObject(object), "a jsonl line that is no JSON object: " + object);
   return 0;
 }

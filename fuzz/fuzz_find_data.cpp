@@ -5,12 +5,16 @@
 // What must hold: the command succeeds; the report is the header line and then
 // one line per record it counts, each with one field per column (suppressed
 // ones "null") after the three prefix fields; it counts as many records as the
-// one-buffer reference scan finds; the input file is left as it was.
+// one-buffer reference scan finds; the input file is left as it was. The csv
+// and jsonl reports count the same records: csv records of one field count
+// each (the three numbers' and the columns') under the header row, one JSON
+// object per jsonl line, all of it valid UTF-8.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "engine/header.h"
+#include "engine/run_options.h"
 #include "engine/scan.h"
 #include "search/find_data.h"
 #include "support.h"
@@ -49,5 +53,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t expected = ReferenceScan(bytes, columns, CandidateRule::kPair, kLoose, 3).size();
   QUARROW_FUZZ_CHECK(static_cast<size_t>(records) == expected,
                      std::to_string(records) + " records, reference " + std::to_string(expected));
+
+  RunOptions options;
+  options.format = ReportFormat::kCsv;
+  QUARROW_FUZZ_CHECK(FindData(ddl, input, output, nullptr, options) == records,
+                     "csv counted other records");
+  const std::string csv = ReadWholeFile(output);
+  std::vector<size_t> fields;
+  QUARROW_FUZZ_CHECK(CsvFieldCounts(csv, fields), "csv that RFC 4180 does not read");
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(fields.size()) == records + 1,
+                     std::to_string(fields.size()) + " csv records for " + std::to_string(records));
+  for (size_t count : fields)
+    QUARROW_FUZZ_CHECK(count == 3 + columns.size(), "a csv record of a wrong field count");
+  QUARROW_FUZZ_CHECK(IsUtf8(csv), "csv that is not UTF-8");
+
+  options.format = ReportFormat::kJsonl;
+  QUARROW_FUZZ_CHECK(FindData(ddl, input, output, nullptr, options) == records,
+                     "jsonl counted other records");
+  const std::string jsonl = ReadWholeFile(output);
+  QUARROW_FUZZ_CHECK(IsUtf8(jsonl), "jsonl that is not UTF-8");
+  const std::vector<std::string> objects = SplitLines(jsonl);
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(objects.size()) == records,
+                     std::to_string(objects.size()) + " jsonl lines for " + std::to_string(records));
+  for (const std::string& object : objects)
+    QUARROW_FUZZ_CHECK(IsJsonObject(object), "a jsonl line that is no JSON object: " + object);
   return 0;
 }

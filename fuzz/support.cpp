@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "engine/buffer.h"
 #include "engine/header.h"
 #include "engine/values.h"
+#include "text_rule/utf8.h"
 
 #include <unistd.h>
 
@@ -135,6 +137,139 @@ std::string FirstDifference(const std::vector<std::string>& got,
 
 size_t Count(std::string_view text, char c) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), c));
+}
+
+bool IsUtf8(std::string_view text) {
+  return AllUtf8(text, [](uint32_t) { return true; });
+}
+
+namespace {
+
+// A recursive-descent reader of one JSON value at `at`; moves past it.
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+  bool Object(int depth) {
+    if (depth > 8 || !Take('{')) return false;
+    if (Take('}')) return true;
+    do {
+      if (!String() || !Take(':') || !Value(depth)) return false;
+    } while (Take(','));
+    return Take('}');
+  }
+  bool AtEnd() const { return at_ == text_.size(); }
+
+ private:
+  bool Take(char c) {
+    if (at_ < text_.size() && text_[at_] == c) {
+      ++at_;
+      return true;
+    }
+    return false;
+  }
+  bool Value(int depth) {
+    if (at_ >= text_.size()) return false;
+    const char c = text_[at_];
+    if (c == '{') return Object(depth + 1);
+    if (c == '"') return String();
+    if (c == '[') {
+      ++at_;
+      if (Take(']')) return true;
+      do {
+        if (!Value(depth + 1)) return false;
+      } while (Take(','));
+      return Take(']');
+    }
+    for (std::string_view literal : {"null", "true", "false"}) {
+      if (text_.substr(at_, literal.size()) == literal) {
+        at_ += literal.size();
+        return true;
+      }
+    }
+    return Number();
+  }
+  bool String() {
+    if (!Take('"')) return false;
+    while (at_ < text_.size()) {
+      const auto c = static_cast<uint8_t>(text_[at_++]);
+      if (c == '"') return true;
+      if (c < 0x20) return false;
+      if (c != '\\') continue;
+      if (at_ >= text_.size()) return false;
+      const char escape = text_[at_++];
+      if (escape == 'u') {
+        for (int k = 0; k < 4; ++k, ++at_)
+          if (at_ >= text_.size() || !std::isxdigit(static_cast<uint8_t>(text_[at_])))
+            return false;
+      } else if (std::string_view("\"\\/bfnrt").find(escape) == std::string_view::npos) {
+        return false;
+      }
+    }
+    return false;
+  }
+  bool Number() {
+    Take('-');
+    if (Take('0')) {
+      // no leading zeros
+    } else if (!Digits()) {
+      return false;
+    }
+    if (Take('.') && !Digits()) return false;
+    if (Take('e') || Take('E')) {
+      if (!Take('+')) Take('-');
+      if (!Digits()) return false;
+    }
+    return true;
+  }
+  bool Digits() {
+    const size_t from = at_;
+    while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') ++at_;
+    return at_ > from;
+  }
+
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+}  // namespace
+
+bool IsJsonObject(std::string_view text) {
+  JsonReader reader(text);
+  return reader.Object(0) && reader.AtEnd();
+}
+
+bool CsvFieldCounts(std::string_view text, std::vector<size_t>& counts) {
+  counts.clear();
+  size_t at = 0, fields = 1;
+  while (at < text.size()) {
+    if (text[at] == '"') {  // a quoted field: up to its closing quote
+      for (++at;; ++at) {
+        if (at >= text.size()) return counts.clear(), false;
+        if (text[at] != '"') continue;
+        if (at + 1 < text.size() && text[at + 1] == '"') {
+          ++at;
+          continue;
+        }
+        ++at;
+        break;
+      }
+    } else {  // a plain field: no quote in it
+      while (at < text.size() && text[at] != ',' && text[at] != '\r') {
+        if (text[at] == '"' || text[at] == '\n') return counts.clear(), false;
+        ++at;
+      }
+    }
+    if (at < text.size() && text[at] == ',') {
+      ++fields;
+      ++at;
+      continue;
+    }
+    if (text.substr(at, 2) != "\r\n") return counts.clear(), false;
+    counts.push_back(fields);
+    fields = 1;
+    at += 2;
+  }
+  return true;
 }
 
 }  // namespace quarrow::fuzz

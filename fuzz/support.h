@@ -69,6 +69,20 @@ std::string FirstDifference(const std::vector<std::string>& got,
 // The number of occurrences of `c` in `text`.
 size_t Count(std::string_view text, char c);
 
+// Whether `text` is valid UTF-8 (shortest forms, no surrogates).
+bool IsUtf8(std::string_view text);
+
+// Whether `text` is exactly one JSON object as RFC 8259 has it: members whose
+// values are strings (only the standard's escapes, no control byte), numbers,
+// literals, arrays or objects, and nothing after it.
+bool IsJsonObject(std::string_view text);
+
+// Reads `text` as RFC 4180 csv: records ended by CR LF, fields separated by
+// commas, a quoted field holding anything with its quotes doubled. Returns
+// each record's field count, or nothing (an empty list and false) when a
+// quote is misplaced or the text does not end with CR LF.
+bool CsvFieldCounts(std::string_view text, std::vector<size_t>& counts);
+
 }  // namespace quarrow::fuzz
 
 #endif  // QUARROW_FUZZ_SUPPORT_H_
