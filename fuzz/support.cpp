@@ -139,10 +139,6 @@ size_t Count(std::string_view text, char c) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), c));
 }
 
-bool IsUtf8(std::string_view text) {
-  return AllUtf8(text, [](uint32_t) { return true; });
-}
-
 namespace {
 
 // A recursive-descent reader of one JSON value at `at`; moves past it.
@@ -231,13 +227,17 @@ class JsonReader {
   size_t at_ = 0;
 };
 
-}  // namespace
-
 bool IsJsonObject(std::string_view text) {
   JsonReader reader(text);
   return reader.Object(0) && reader.AtEnd();
 }
 
+bool IsUtf8(std::string_view text) {
+  return AllUtf8(text, [](uint32_t) { return true; });
+}
+
+// Each record's field count of `text` read as RFC 4180 csv; false (and no
+// counts) when a quote is misplaced or the text does not end with CR LF.
 bool CsvFieldCounts(std::string_view text, std::vector<size_t>& counts) {
   counts.clear();
   size_t at = 0, fields = 1;
@@ -270,6 +270,32 @@ bool CsvFieldCounts(std::string_view text, std::vector<size_t>& counts) {
     at += 2;
   }
   return true;
+}
+
+}  // namespace
+
+void CheckCsvReport(std::string_view csv, int64_t records, size_t fields) {
+  std::vector<size_t> counts;
+  QUARROW_FUZZ_CHECK(CsvFieldCounts(csv, counts), "csv that RFC 4180 does not read");
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(counts.size()) == records + 1,
+                     std::to_string(counts.size()) + " csv records for " +
+                         std::to_string(records) + " and the header");
+  if (fields == 0) fields = counts[0];
+  for (size_t count : counts)
+    QUARROW_FUZZ_CHECK(count == fields, "a csv record of " + std::to_string(count) +
+                                            " fields, not " + std::to_string(fields));
+  QUARROW_FUZZ_CHECK(IsUtf8(csv), "csv that is not UTF-8");
+}
+
+void CheckJsonlReport(std::string_view jsonl, int64_t records) {
+  QUARROW_FUZZ_CHECK(IsUtf8(jsonl), "jsonl that is not UTF-8");
+  QUARROW_FUZZ_CHECK(jsonl.empty() || jsonl.back() == '\n', "a jsonl line without LF");
+  const std::vector<std::string> objects = SplitLines(jsonl);
+  QUARROW_FUZZ_CHECK(static_cast<int64_t>(objects.size()) == records,
+                     std::to_string(objects.size()) + " jsonl lines for " +
+                         std::to_string(records));
+  for (const std::string& object : objects)
+    QUARROW_FUZZ_CHECK(IsJsonObject(object), "a jsonl line that is no JSON object: " + object);
 }
 
 }  // namespace quarrow::fuzz

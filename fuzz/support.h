@@ -69,19 +69,18 @@ std::string FirstDifference(const std::vector<std::string>& got,
 // The number of occurrences of `c` in `text`.
 size_t Count(std::string_view text, char c);
 
-// Whether `text` is valid UTF-8 (shortest forms, no surrogates).
-bool IsUtf8(std::string_view text);
+// Checks a csv report (aborting as QUARROW_FUZZ_CHECK does): it reads as
+// RFC 4180 (records ended by CR LF, fields separated by commas, a quoted field
+// holding anything with its quotes doubled), holds the header row and
+// `records` records, each of `fields` fields (0: of the header row's count),
+// and is valid UTF-8.
+void CheckCsvReport(std::string_view csv, int64_t records, size_t fields);
 
-// Whether `text` is exactly one JSON object as RFC 8259 has it: members whose
-// values are strings (only the standard's escapes, no control byte), numbers,
-// literals, arrays or objects, and nothing after it.
-bool IsJsonObject(std::string_view text);
-
-// Reads `text` as RFC 4180 csv: records ended by CR LF, fields separated by
-// commas, a quoted field holding anything with its quotes doubled. Returns
-// each record's field count, or nothing (an empty list and false) when a
-// quote is misplaced or the text does not end with CR LF.
-bool CsvFieldCounts(std::string_view text, std::vector<size_t>& counts);
+// Checks a jsonl report: `records` lines, each ended by LF and exactly one
+// JSON object as RFC 8259 has it (members whose values are strings with only
+// the standard's escapes and no control byte, numbers, literals, arrays or
+// objects), and valid UTF-8.
+void CheckJsonlReport(std::string_view jsonl, int64_t records);
 
 }  // namespace quarrow::fuzz
 
