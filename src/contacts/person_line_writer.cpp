@@ -257,11 +257,8 @@ void PersonLineWriter::Ensure(Cursor& cursor, size_t bytes) const {
 }
 
 std::string_view PersonLineWriter::Scratch(const char* from, const char* to) {
-  const size_t size = static_cast<size_t>(to - from);
   scratch_.Clear();
-  char* at = scratch_.Room(size);
-  std::memcpy(at, from, size);
-  scratch_.SetEnd(at + size);
+  scratch_.Append({from, static_cast<size_t>(to - from)});
   return scratch_.view();
 }
 

@@ -236,8 +236,9 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // A line's cells are known on the workers, but for the label cells of an
   // id's first row and the details. A tsv line without details is the row,
   // its empty label cells and the line end: the workers add those after the
-  // row. A csv or jsonl line is made whole (see WorkerLines); the calling
-  // thread adds label cells and details where the row has them.
+  // row. A csv or jsonl line is made whole (see WorkerLines); the thread
+  // that delivers the page adds label cells and details where the row has
+  // them.
   const bool details = writer.options().details;
   const bool tsv = writer.options().format == ReportFormat::kTsv;
   const bool lines_on_workers = !details || !tsv;
@@ -297,7 +298,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           return;
         const bool with_labels = first_of_id && labels.Has(id);
         if (lines_on_workers && !details && !with_labels) {
-          writer.PageRow(line);  // `line` lies in the page's formatted bytes
+          writer.PageRow(line);  // `line` lies in the page's formatted bytes or bulk
           return;
         }
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
