@@ -1,0 +1,99 @@
+// The database an input holds or lies beside, read as SQLite itself reads it:
+// each page from the latest committed WAL frame holding it, else from the
+// database file. Gives pages, the schema table's rows, the live cells of a
+// table b-tree with their overflow chains assembled, and the freelist.
+//
+// Which database: the input itself when it starts with a database header
+// (with "<input>-wal" beside it applied, when valid); the database beside a
+// "-wal" input (with that WAL applied) or beside a "-journal" input. Companion
+// files are only read.
+//
+// Hostile structure: every page number, cell pointer and chain is checked
+// against the page and file limits before use; b-tree and chain walks keep a
+// visited set, so loops end; what cannot be read is skipped. Never throws for
+// bad structure. Immutable once built; const methods are thread-safe.
+#ifndef QUARROW_CARVE_DATABASE_IMAGE_H_
+#define QUARROW_CARVE_DATABASE_IMAGE_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "pagemap/wal_index.h"
+
+namespace quarrow {
+
+// One row of the schema table (sqlite_master).
+struct SchemaRow {
+  std::string type;  // "table", "index", "view", "trigger"
+  std::string name;
+  std::string table_name;
+  uint32_t root_page = 0;
+  std::string sql;
+};
+
+class DatabaseImage {
+ public:
+  // The database for the input at `input_path` (see above). Throws Error only
+  // when the input cannot be opened; no database gives !valid().
+  static std::unique_ptr<DatabaseImage> ForInput(const std::string& input_path);
+  // `database` from its offset 0, with `wal` (may be null) applied.
+  DatabaseImage(std::shared_ptr<const ByteSource> database,
+                std::shared_ptr<const ByteSource> wal);
+  DatabaseImage(const DatabaseImage&) = delete;
+  DatabaseImage& operator=(const DatabaseImage&) = delete;
+
+  // True iff a valid database header was read.
+  bool valid() const { return page_size_ != 0; }
+  uint32_t page_size() const { return page_size_; }
+  uint32_t usable_size() const { return usable_size_; }
+  // Pages of the database as it stands (the WAL's size after its last commit
+  // when one is applied).
+  uint32_t page_count() const { return page_count_; }
+  bool wal_applied() const { return wal_index_.committed_frames > 0; }
+
+  // Page `number` (1-based) as SQLite reads it. False when it is out of range
+  // or cannot be read whole.
+  bool ReadPage(uint32_t number, std::string& out) const;
+
+  // Calls `row` with the rowid and whole payload of each live cell of the
+  // table b-tree rooted at `root`, in rowid order. A payload whose overflow
+  // chain is broken is passed with what could be read. `pages`, when given,
+  // receives every b-tree page number visited.
+  void ForEachRow(uint32_t root,
+                  const std::function<void(int64_t rowid, std::string_view payload)>& row,
+                  std::vector<uint32_t>* pages = nullptr) const;
+
+  // The schema table's live rows.
+  std::vector<SchemaRow> Schema() const;
+
+  // Every page on the freelist, trunks and leaves (trunks flagged).
+  struct FreePage {
+    uint32_t number = 0;
+    bool trunk = false;
+  };
+  std::vector<FreePage> FreelistPages() const;
+
+  // Appends up to `need` bytes of the overflow chain starting at page `first`
+  // to `out`. Returns true iff all `need` bytes were read (the chain neither
+  // broke, looped nor left the database).
+  bool ReadOverflow(uint32_t first, uint64_t need, std::string& out) const;
+
+ private:
+  std::shared_ptr<const ByteSource> database_;
+  std::shared_ptr<const ByteSource> wal_;
+  WalIndex wal_index_;
+  uint32_t page_size_ = 0;
+  uint32_t usable_size_ = 0;
+  uint32_t page_count_ = 0;
+  uint32_t first_freelist_trunk_ = 0;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CARVE_DATABASE_IMAGE_H_

@@ -1,0 +1,77 @@
+#include "carve/live_rows.h"
+
+#include <functional>
+
+namespace quarrow {
+
+namespace {
+
+std::string FoldedName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
+}
+
+uint64_t Mix(uint64_t size, std::string_view bytes) {
+  const uint64_t h = std::hash<std::string_view>{}(bytes);
+  return h ^ (size * 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2));
+}
+
+// The record's length varint, with the payload's size in it.
+uint64_t HeaderSizeOf(std::string_view record) {
+  uint64_t value = 0;
+  for (size_t i = 0; i < record.size() && i < 9; ++i) {
+    const auto byte = static_cast<uint8_t>(record[i]);
+    value = (value << 7) | (byte & 0x7f);
+    if (!(byte & 0x80)) return value;
+  }
+  return 0;
+}
+
+}  // namespace
+
+LiveRows::LiveRows(const DatabaseImage& image) {
+  if (!image.valid()) return;
+  for (const SchemaRow& schema_row : image.Schema()) {
+    if (schema_row.type != "table" || schema_row.root_page == 0) continue;
+    Table& table = tables_[FoldedName(schema_row.name)];
+    image.ForEachRow(schema_row.root_page, [&](int64_t rowid, std::string_view payload) {
+      table.record_hash[rowid] = Mix(payload.size(), payload);
+      const uint64_t header_size = HeaderSizeOf(payload);
+      if (header_size <= payload.size())
+        table.body_hashes.insert(Mix(payload.size(), payload.substr(header_size)));
+      ++rows_;
+    });
+  }
+}
+
+LiveRows LiveRows::ForInput(const std::string& input_path) {
+  auto image = DatabaseImage::ForInput(input_path);
+  return LiveRows(*image);
+}
+
+const LiveRows::Table* LiveRows::Find(std::string_view table) const {
+  auto it = tables_.find(FoldedName(table));
+  return it == tables_.end() ? nullptr : &it->second;
+}
+
+bool LiveRows::Knows(std::string_view table) const { return Find(table) != nullptr; }
+
+RecordState LiveRows::StateOf(std::string_view table, std::optional<int64_t> rowid,
+                              std::string_view record) const {
+  const Table* live = Find(table);
+  if (!live || !rowid) return RecordState::kUnknown;
+  auto it = live->record_hash.find(*rowid);
+  if (it == live->record_hash.end()) return RecordState::kDeleted;
+  return it->second == Mix(record.size(), record) ? RecordState::kLive : RecordState::kPrior;
+}
+
+bool LiveRows::EqualsLiveBody(std::string_view table, std::string_view record,
+                              size_t header_size) const {
+  const Table* live = Find(table);
+  if (!live || header_size > record.size()) return false;
+  return live->body_hashes.count(Mix(record.size(), record.substr(header_size))) != 0;
+}
+
+}  // namespace quarrow
