@@ -111,6 +111,40 @@ bool StartsTableConstraint(const Token& token) {
   return std::find(std::begin(kWords), std::end(kWords), upper) != std::end(kWords);
 }
 
+// NOT NULL, PRIMARY KEY and a literal DEFAULT among a column's constraints.
+void ReadColumnConstraints(const std::vector<Token>& part, ColumnDefinition& column) {
+  for (size_t i = 1; i < part.size(); ++i) {
+    if (IsWord(part[i], "NOT") && i + 1 < part.size() && IsWord(part[i + 1], "NULL")) {
+      column.not_null = true;
+    } else if (IsWord(part[i], "PRIMARY") && i + 1 < part.size() && IsWord(part[i + 1], "KEY")) {
+      column.primary_key = true;
+    } else if (IsWord(part[i], "DEFAULT") && i + 1 < part.size()) {
+      size_t at = i + 1;
+      std::string sign;
+      if ((part[at].text == "-" || part[at].text == "+") && at + 1 < part.size()) {
+        sign = part[at].text == "-" ? "-" : "";
+        ++at;
+      }
+      const Token& value = part[at];
+      if (value.kind == Token::kString) {
+        column.default_value = value.text;
+        column.default_is_text = true;
+      } else if (value.kind == Token::kWord && !IsPunct(value, '(')) {
+        if (IsWord(value, "NULL")) continue;
+        if (IsWord(value, "TRUE") || IsWord(value, "FALSE")) {
+          column.default_value = IsWord(value, "TRUE") ? "1" : "0";
+        } else if (std::isdigit(static_cast<unsigned char>(value.text[0]))) {
+          std::string number = sign + value.text;
+          // "1.5" tokenizes as "1", ".", "5".
+          if (at + 2 < part.size() && IsPunct(part[at + 1], '.') && part[at + 2].kind == Token::kWord)
+            number += "." + part[at + 2].text;
+          column.default_value = number;
+        }
+      }
+    }
+  }
+}
+
 // One column definition from its tokens: the name, then type words and an
 // optional "(size)" up to the first constraint.
 std::optional<ColumnDefinition> ParseColumn(const std::vector<Token>& part) {
@@ -131,6 +165,7 @@ std::optional<ColumnDefinition> ParseColumn(const std::vector<Token>& part) {
     column.declared_type += token.text;
   }
   column.kind = KindOfDeclaredType(column.declared_type);
+  ReadColumnConstraints(part, column);
   return column;
 }
 
@@ -177,6 +212,20 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
   bool closed = false;
   auto finish_part = [&]() -> bool {
     if (part.empty()) return false;
+    if (part.size() > 3 && IsWord(part[0], "PRIMARY") && IsWord(part[1], "KEY") &&
+        IsPunct(part[2], '(')) {
+      // PRIMARY KEY(a, b): the named columns are the key.
+      int named = 0;
+      std::string name;
+      for (size_t k = 3; k < part.size() && !IsPunct(part[k], ')'); ++k)
+        if (IsName(part[k]) && !IsWord(part[k], "ASC") && !IsWord(part[k], "DESC")) {
+          ++named;
+          name = part[k].text;
+        }
+      for (ColumnDefinition& column : table.columns)
+        if (named == 1 && Upper(column.name) == Upper(name)) column.primary_key = true;
+      if (named > 1) table.composite_key = true;
+    }
     if (!StartsTableConstraint(part[0])) {
       std::optional<ColumnDefinition> column = ParseColumn(part);
       if (!column) return false;
@@ -202,7 +251,26 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
     part.push_back(t[i]);
   }
   if (!closed || !finish_part() || table.columns.empty()) return std::nullopt;
+  // WITHOUT ROWID follows the closing parenthesis, which Tokenize stops at.
+  const size_t close = sql.rfind(')');
+  if (close != std::string_view::npos) {
+    std::string tail = Upper(sql.substr(close + 1));
+    table.without_rowid = tail.find("WITHOUT") != std::string::npos &&
+                          tail.find("ROWID") != std::string::npos;
+  }
   return table;
+}
+
+int TableDefinition::RowidColumn() const {
+  if (without_rowid || composite_key) return -1;
+  int found = -1;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (!columns[i].primary_key) continue;
+    if (found >= 0) return -1;
+    found = static_cast<int>(i);
+  }
+  if (found >= 0 && Upper(columns[found].declared_type) != "INTEGER") return -1;
+  return found;
 }
 
 namespace {

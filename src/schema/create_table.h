@@ -19,11 +19,24 @@ struct ColumnDefinition {
   std::string name;           // unquoted
   std::string declared_type;  // as written, words joined by single spaces
   int32_t kind = kAny;        // ColumnKind by the declared type's affinity
+  bool not_null = false;      // NOT NULL
+  bool primary_key = false;   // PRIMARY KEY, on the column or in a table constraint
+  // The DEFAULT's literal as SQLite reads it back for rows written before an
+  // ADD COLUMN: a number or string literal (unquoted), NULL, TRUE or FALSE.
+  // Empty when there is none or it is an expression.
+  std::optional<std::string> default_value;
+  bool default_is_text = false;  // the literal was a quoted string
 };
 
 struct TableDefinition {
   std::string name;  // unquoted, without a schema prefix
   std::vector<ColumnDefinition> columns;
+  bool without_rowid = false;  // WITHOUT ROWID: rows are index records, no rowid
+  bool composite_key = false;  // PRIMARY KEY(a, b, ...) of several columns
+
+  // The column that aliases the rowid (a column declared "INTEGER PRIMARY
+  // KEY", alone in the key, of a rowid table), or -1.
+  int RowidColumn() const;
 };
 
 // The most columns a definition may have (SQLite's own hard limit).
