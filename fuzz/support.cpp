@@ -14,7 +14,11 @@
 #include "engine/values.h"
 #include "text_rule/utf8.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace quarrow::fuzz {
 
@@ -30,10 +34,19 @@ namespace {
 class ProcessFolder {
  public:
   ProcessFolder() {
+#ifdef _WIN32
+    // No mkdtemp: the process id names the folder, which must be new.
+    path_ = std::filesystem::temp_directory_path() /
+            ("quarrow-fuzz-" + std::to_string(_getpid()));
+    std::error_code error;
+    if (!std::filesystem::create_directory(path_, error))
+      Fail(__FILE__, __LINE__, "create_directory", path_.string());
+#else
     std::string pattern =
         (std::filesystem::temp_directory_path() / "quarrow-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) Fail(__FILE__, __LINE__, "mkdtemp", pattern);
     path_ = pattern;
+#endif
   }
   ~ProcessFolder() {
     std::error_code ignored;
