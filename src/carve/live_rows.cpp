@@ -29,6 +29,32 @@ uint64_t HeaderSizeOf(std::string_view record) {
   return 0;
 }
 
+// The serial types of a record's header, or nothing when it is no header.
+std::vector<uint64_t> TypesOf(std::string_view record, uint64_t header_size) {
+  std::vector<uint64_t> types;
+  size_t at = 0;
+  while (at < record.size() && (record[at] & 0x80)) ++at;
+  ++at;
+  while (at < header_size && at < record.size()) {
+    uint64_t type = 0;
+    int n = 0;
+    do {
+      type = (type << 7) | (record[at] & 0x7f);
+    } while ((record[at++] & 0x80) && ++n < 9 && at < record.size());
+    types.push_back(type);
+  }
+  return types;
+}
+
+uint64_t ShapeOf(const std::vector<uint64_t>& types) {
+  uint64_t shape = 0xcbf29ce484222325ull;
+  for (uint64_t type : types) {
+    const uint64_t kind = type == 0 ? 0 : type == 7 ? 2 : type < 12 ? 1 : (type & 1) ? 3 : 4;
+    shape = (shape ^ kind) * 0x100000001b3ull;
+  }
+  return shape;
+}
+
 }  // namespace
 
 LiveRows::LiveRows(const DatabaseImage& image) {
@@ -41,6 +67,10 @@ LiveRows::LiveRows(const DatabaseImage& image) {
       const uint64_t header_size = HeaderSizeOf(payload);
       if (header_size <= payload.size())
         table.body_hashes.insert(Mix(payload.size(), payload.substr(header_size)));
+      const std::vector<uint64_t> types = TypesOf(payload, header_size);
+      ++table.shapes[ShapeOf(types)];
+      if (table.fewest_columns == 0 || types.size() < table.fewest_columns)
+        table.fewest_columns = types.size();
       ++rows_;
     });
   }
@@ -72,6 +102,22 @@ bool LiveRows::EqualsLiveBody(std::string_view table, std::string_view record,
   const Table* live = Find(table);
   if (!live || header_size > record.size()) return false;
   return live->body_hashes.count(Mix(record.size(), record.substr(header_size))) != 0;
+}
+
+}  // namespace quarrow
+
+namespace quarrow {
+
+uint32_t LiveRows::ShapeCount(std::string_view table, const std::vector<uint64_t>& types) const {
+  const Table* live = Find(table);
+  if (!live) return 0;
+  auto it = live->shapes.find(ShapeOf(types));
+  return it == live->shapes.end() ? 0 : it->second;
+}
+
+size_t LiveRows::FewestColumns(std::string_view table) const {
+  const Table* live = Find(table);
+  return live ? live->fewest_columns : 0;
 }
 
 }  // namespace quarrow

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "carve/database_image.h"
 #include "carve/record_state.h"
@@ -47,6 +48,13 @@ class LiveRows {
   bool EqualsLiveBody(std::string_view table, std::string_view record,
                       size_t header_size) const;
 
+  // How many live rows of `table` have records whose serial types have the
+  // classes of `types` (NULL, integer, real, text, blob), column by column.
+  uint32_t ShapeCount(std::string_view table, const std::vector<uint64_t>& types) const;
+  // The fewest serial types a live row of `table` has (rows written before an
+  // ADD COLUMN have fewer), or 0 when the table has no live row.
+  size_t FewestColumns(std::string_view table) const;
+
   // Live rows known, over all tables.
   size_t size() const { return rows_; }
 
@@ -54,6 +62,8 @@ class LiveRows {
   struct Table {
     std::unordered_map<int64_t, uint64_t> record_hash;  // rowid -> RecordHash
     std::unordered_set<uint64_t> body_hashes;           // BodyHash of each live row
+    std::unordered_map<uint64_t, uint32_t> shapes;      // ShapeOf -> live rows
+    size_t fewest_columns = 0;
   };
   const Table* Find(std::string_view table) const;
 

@@ -7,7 +7,7 @@
 namespace quarrow {
 
 const char* const kCliUsage =
-    "usage: quarrow-cli find     [--ddl FILE | --table NAME] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
+    "usage: quarrow-cli find     [--ddl FILE | --table NAME | --all-tables] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli scan     [--offset N] [--length N] [--format F] INPUT\n"
     "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
@@ -33,8 +33,12 @@ constexpr const char* kFooter =
 
 constexpr const char* kFindHelp =
     "Carves every record that fits the column list (one DDL line per column: from\n"
-    "--ddl FILE, from the table --table NAME as the input or --schema-from\n"
-    "defines it, else the address book's 29 person columns) into a report.";
+    "--ddl FILE, else the address book's 29 person columns) into a report. With\n"
+    "--table NAME, carves that table by its own definition (as the input, live or\n"
+    "dropped, or --schema-from defines it: a database or a text of CREATE TABLE\n"
+    "statements): whole cells, freed cells rebuilt, overflow chains. With\n"
+    "--all-tables, every table into the folder OUTPUT, one report per table and\n"
+    "tables.tsv.";
 constexpr const char* kContactsHelp =
     "Recovers persons with their phone numbers and e-mail addresses from an\n"
     "address book, starting at byte N.";
@@ -63,9 +67,11 @@ void AddRecordOptions(CLI::App& command, CliRequest& request) {
                      "read table definitions from FILE instead of the input")
       ->type_name("FILE");
   command.add_flag("--details", request.options.details,
-                   "add each record's offset and status");
+                   "add each record's offset, status (where it lies), state (live, prior,\n"
+                   "deleted, unknown) and, for find, how it was recovered");
   command.add_flag("--deleted-only", request.options.deleted_only,
-                   "leave out live records and exact copies of them");
+                   "keep deleted records and those whose rowid was destroyed, less\n"
+                   "copies of live rows");
 }
 
 struct Grammar {
@@ -77,6 +83,7 @@ struct Grammar {
   std::string ddl, table, offset, length;
   CLI::Option* ddl_option = nullptr;
   CLI::Option* table_option = nullptr;
+  CLI::Option* all_tables_option = nullptr;
   CLI::Option* offset_options[2] = {};
   CLI::Option* length_option = nullptr;
 
@@ -93,6 +100,9 @@ struct Grammar {
     table_option =
         find->add_option("--table", table, "the column list of table NAME")->type_name("NAME");
     ddl_option->excludes(table_option);
+    all_tables_option = find->add_flag("--all-tables", request.all_tables,
+                                       "carve every table, live or dropped, into the folder OUTPUT");
+    all_tables_option->excludes(ddl_option)->excludes(table_option);
     AddRecordOptions(*find, request);
     AddReportOptions(*find, request, format);
     find->add_option("INPUT", request.input, "the file to search")->required();

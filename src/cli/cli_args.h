@@ -24,6 +24,7 @@ struct CliRequest {
   std::string output;   // "-" is standard output; scan has none
   std::optional<std::string> ddl;     // find --ddl FILE
   std::optional<std::string> table;   // find --table NAME
+  bool all_tables = false;            // find --all-tables: OUTPUT is a folder
   std::optional<std::string> offset;  // as typed
   std::optional<std::string> length;  // as typed
   RunOptions options;

@@ -17,6 +17,7 @@
 #include "engine/ports.h"
 #include "schema/table_definitions.h"
 #include "search/find_data.h"
+#include "search/find_table.h"
 #include "search/window_scan.h"
 #include "text_rule/error.h"
 #include "text_rule/text_rule.h"
@@ -115,11 +116,17 @@ std::string Destination(const std::string& output) {
 }
 
 Outcome RunFind(const CliRequest& request, const std::string& input, ProgressSink& progress) {
+  if (request.all_tables) {
+    int64_t records = FindAllTables(input, request.output, &progress, request.options);
+    return {records, "records", "\"" + FullPath(request.output) + "\""};
+  }
+  if (request.table) {
+    int64_t records = FindTable(input, *request.table, request.output, &progress, request.options);
+    return {records, "records", Destination(request.output)};
+  }
   std::vector<std::string> ddl_lines;
   if (request.ddl) {
     ddl_lines = ReadDdlFile(*request.ddl);
-  } else if (request.table) {
-    ddl_lines = TableDdlLines(input, *request.table, request.options.schema_from);
   } else {
     ddl_lines = InitialDdlLines();
   }

@@ -1,0 +1,352 @@
+#include "carve/freed_cell.h"
+
+#include <algorithm>
+
+#include "pagemap/sqlite_format.h"
+
+namespace quarrow {
+
+namespace sf = sqlite_format;
+
+namespace {
+
+const uint8_t* Bytes(std::string_view page) {
+  return reinterpret_cast<const uint8_t*>(page.data());
+}
+
+int VarintLength(uint64_t value) {
+  int n = 1;
+  while (value >= 0x80 && n < 9) value >>= 7, ++n;
+  return n;
+}
+
+// Where a cell of `payload_size` whose header starts at `header_at` ends, and
+// its local payload size; false when it cannot lie in `page`.
+bool PlaceCell(uint64_t payload_size, uint32_t header_at, uint32_t usable_size,
+               size_t page_size, uint64_t& local, uint64_t& end) {
+  local = payload_size;
+  end = header_at + payload_size;
+  if (usable_size != 0 && payload_size > usable_size - 35) {
+    local = sf::LocalPayloadSize(payload_size, usable_size, true);
+    end = header_at + local + 4;
+  }
+  // Without a page size, a record lies whole in its page: at most 65,501 bytes.
+  return end <= page_size && (usable_size != 0 || payload_size <= 65501);
+}
+
+uint64_t BodySize(const std::vector<uint64_t>& types) {
+  uint64_t size = 0;
+  for (uint64_t type : types) size += sf::SerialTypeSize(type);
+  return size;
+}
+
+// True iff the texts of a rebuilt record that lie on the page are valid
+// UTF-8: rebuilt readings carry less evidence than intact ones.
+bool TextsReadWell(std::string_view page, const PageCell& cell) {
+  uint64_t at = cell.header_at + cell.header.header_size;
+  const uint64_t stop = std::min<uint64_t>(cell.cut_at ? cell.cut_at : cell.end, page.size());
+  for (size_t i = 0; i < cell.header.types.size(); ++i) {
+    const uint64_t type = cell.header.types[i];
+    const uint64_t size = sf::SerialTypeSize(type);
+    if (type >= 13 && (type & 1) && !(i == 0 && cell.first_type_lost)) {
+      const uint64_t begin = std::min(at, stop), end = std::min(at + size, stop);
+      std::string_view text = page.substr(begin, end - begin);
+      for (size_t k = 0; k < text.size();) {
+        const auto c = static_cast<uint8_t>(text[k]);
+        if (c < 0x80) { ++k; continue; }
+        int n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+        if (n == 0) return false;
+        // A character cut by the region's end is not a fault of the reading.
+        for (int j = 1; j < n; ++j)
+          if (k + j < text.size() && (static_cast<uint8_t>(text[k + j]) & 0xC0) != 0x80)
+            return false;
+        k += n;
+      }
+    }
+    at += size;
+  }
+  return true;
+}
+
+// True iff an old freeblock header could start at `at` inside [.., limit):
+// its next pointer is 0 or further on, its size at least 4 and inside.
+bool StaleFreeblockAt(std::string_view page, uint32_t at, uint32_t limit) {
+  if (at + 4 > limit) return false;
+  const uint8_t* p = Bytes(page) + at;
+  const uint32_t next = sf::Get16(p), size = sf::Get16(p + 2);
+  return (next == 0 || (next > at && next < page.size())) && size >= 4 && at + size <= limit;
+}
+
+struct Reading {
+  PageCell cell;
+  int score = 0;  // 3: ends at the region's end; 2: at a whole cell; 1: at an old header or within 3 bytes
+};
+
+class Rebuilder {
+ public:
+  Rebuilder(std::string_view page, uint32_t start, uint32_t limit, const FitTable& table,
+            uint32_t usable_size)
+      : page_(page), start_(start), limit_(limit), table_(table), usable_(usable_size) {}
+
+  std::optional<PageCell> Run() {
+    for (uint32_t header_at = start_ + 2; header_at <= start_ + 12; ++header_at) {
+      if (header_at >= limit_) break;
+      if (!RowidBytesPlausible(header_at)) continue;
+      if (header_at >= start_ + 4) {
+        TryKnownHeaderLength(header_at);
+      } else {
+        TryLostHeaderLength(header_at, header_at == start_ + 2);
+      }
+    }
+    return Best();
+  }
+
+ private:
+  // The rowid's surviving bytes, between the overwritten four and the header:
+  // the last has its high bit clear, and at most one more (the payload
+  // length's last byte) does.
+  bool RowidBytesPlausible(uint32_t header_at) const {
+    if (header_at <= start_ + 4) return true;
+    const uint8_t* p = Bytes(page_);
+    if (p[header_at - 1] & 0x80) return false;
+    int clear = 0;
+    for (uint32_t at = start_ + 4; at + 1 < header_at; ++at) clear += !(p[at] & 0x80);
+    return clear <= 1;
+  }
+
+  void TryKnownHeaderLength(uint32_t header_at) {
+    FitHeader header;
+    const uint8_t* p = Bytes(page_);
+    if (!ReadFittingHeader(p + header_at, p + limit_, table_, header)) return;
+    if (header.types.size() < table_.min_columns) return;
+    Consider(header_at, header, false);
+  }
+
+  // The header-length byte (and with `first_lost` the first serial type) lay
+  // in the overwritten bytes: the types from start_ + 4 on are read for every
+  // column count.
+  void TryLostHeaderLength(uint32_t header_at, bool first_lost) {
+    const uint8_t* p = Bytes(page_);
+    const uint32_t types_at = start_ + 4;
+    if (first_lost && table_.columns.empty()) return;
+    FitHeader header;
+    header.types.clear();
+    if (first_lost) header.types.push_back(0);
+    uint32_t at = types_at;
+    const size_t first_column = first_lost ? 1 : 0;
+    for (size_t column = first_column; column < table_.columns.size(); ++column) {
+      if (at >= limit_) return;
+      uint64_t type = 0;
+      const int n = sf::GetVarint(p + at, p + limit_, type);
+      if (n == 0 || !SerialTypeFits(table_.columns[column], type)) return;
+      header.types.push_back(type);
+      at += n;
+      if (header.types.size() < table_.min_columns) continue;
+      header.header_size = at - header_at;
+      if (header.header_size >= 0x80) return;
+      header.body_size = BodySize(header.types);
+      Consider(header_at, header, first_lost);
+    }
+  }
+
+  // One reading: the header at `header_at` with `header`'s types; with
+  // `first_lost`, every type the first column may hold is tried by size.
+  void Consider(uint32_t header_at, FitHeader header, bool first_lost) {
+    if (!first_lost) return ConsiderWhole(header_at, header, false);
+    const FitColumn& column = table_.columns[0];
+    if (column.rowid_alias) {
+      header.types[0] = 0;
+      return ConsiderWhole(header_at, header, false);
+    }
+    // Every size the column's value may take; the types of that size that
+    // the value's own bytes cannot tell apart leave it lost.
+    const uint64_t known = header.body_size;
+    for (uint64_t size = 0; size <= 57; ++size) {
+      std::vector<uint64_t> fitting;
+      for (uint64_t type = 0; type <= 9; ++type)
+        if (sf::SerialTypeSize(type) == size && SerialTypeFits(column, type))
+          fitting.push_back(type);
+      for (uint64_t type : {12 + 2 * size, 13 + 2 * size})
+        if (SerialTypeFits(column, type)) fitting.push_back(type);
+      if (fitting.empty()) continue;
+      header.types[0] = fitting[0];
+      header.body_size = known + size;
+      const uint64_t value_at = header_at + header.header_size;
+      bool lost = fitting.size() > 1;
+      if (lost && value_at + size <= limit_) {
+        std::optional<uint64_t> chosen = TellApart(column, fitting, page_.substr(value_at, size));
+        if (chosen) header.types[0] = *chosen, lost = false;
+      }
+      ConsiderWhole(header_at, header, lost);
+    }
+  }
+
+  // Of several types of one size, the one a value's bytes show, if any: a
+  // text that reads as UTF-8 over a blob in a TEXT column; a double over an
+  // 8-byte integer in a REAL column unless the integer is small enough for
+  // SQLite to have stored it so.
+  static std::optional<uint64_t> TellApart(const FitColumn& column,
+                                           const std::vector<uint64_t>& types,
+                                           std::string_view bytes) {
+    if (types.size() == 2 && types[0] >= 12 && column.affinity == Affinity::kText) {
+      for (char c : bytes)
+        if (static_cast<uint8_t>(c) < 0x20) return types[0];  // control bytes: a blob
+      return types[1];
+    }
+    if (types.size() == 2 && types[0] == 6 && types[1] == 7 &&
+        column.affinity == Affinity::kReal) {
+      int64_t value = 0;
+      for (char c : bytes) value = static_cast<int64_t>((static_cast<uint64_t>(value) << 8) | static_cast<uint8_t>(c));
+      const int64_t limit = int64_t{1} << 51;
+      return value > -limit && value < limit ? 6 : 7;
+    }
+    return std::nullopt;
+  }
+
+  void ConsiderWhole(uint32_t header_at, const FitHeader& header, bool first_type_lost) {
+    PageCell cell;
+    cell.start = start_;
+    cell.header_at = header_at;
+    cell.header = header;
+    cell.first_type_lost = first_type_lost;
+    cell.rebuilt = true;
+    cell.payload_size = header.record_size();
+    const int prefix = VarintLength(cell.payload_size);
+    const int rowid_length = static_cast<int>(header_at - start_) - prefix;
+    if (rowid_length < 1 || rowid_length > 9) return;
+    uint64_t local = 0, end = 0;
+    const bool placed = PlaceCell(cell.payload_size, header_at, usable_, page_.size(), local, end);
+    cell.local_size = local;
+    if (placed && end <= limit_) {
+      cell.end = static_cast<uint32_t>(end);
+      const int score = EndScore(cell.end);
+      if (score > 0 && TextsReadWell(page_, cell)) readings_.push_back({cell, score});
+      return;
+    }
+    // A later insert took the region's end: keep what lies before it when
+    // the header survived whole and the cell's values start inside.
+    if (first_type_lost || header_at < start_ + 3 || header.types.size() < 3) return;
+    const uint64_t body_at = header_at + header.header_size;
+    if (body_at >= limit_) return;
+    cell.end = limit_;
+    cell.cut_at = limit_;
+    if (TextsReadWell(page_, cell)) cut_readings_.push_back({cell, 0});
+  }
+
+  int EndScore(uint32_t end) const {
+    if (end == limit_) return 3;
+    if (ReadWholeCell(page_, end, table_, usable_)) return 2;
+    if (StaleFreeblockAt(page_, end, limit_)) return 1;
+    return 0;
+  }
+
+  static bool SameValues(const PageCell& a, const PageCell& b) {
+    return a.header_at + a.header.header_size == b.header_at + b.header.header_size &&
+           a.header.types == b.header.types && a.end == b.end;
+  }
+
+  std::optional<PageCell> Best() const {
+    const std::vector<Reading>& pool = readings_.empty() ? cut_readings_ : readings_;
+    if (pool.empty()) return std::nullopt;
+    int top = -1;
+    for (const Reading& r : pool) top = std::max(top, r.score);
+    const Reading* best = nullptr;
+    for (const Reading& r : pool) {
+      if (r.score != top) continue;
+      if (best && !SameValues(best->cell, r.cell)) return std::nullopt;  // equally good, different
+      if (!best) best = &r;
+    }
+    return best->cell;
+  }
+
+  std::string_view page_;
+  uint32_t start_, limit_;
+  const FitTable& table_;
+  uint32_t usable_;
+  std::vector<Reading> readings_;
+  std::vector<Reading> cut_readings_;
+};
+
+}  // namespace
+
+std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
+                                      const FitTable& table, uint32_t usable_size) {
+  const uint8_t* p = Bytes(page);
+  const uint8_t* end = p + page.size();
+  if (start >= page.size()) return std::nullopt;
+  uint64_t payload = 0, rowid = 0;
+  const int a = sf::GetVarint(p + start, end, payload);
+  if (a == 0 || a > 4) return std::nullopt;
+  const int b = sf::GetVarint(p + start + a, end, rowid);
+  if (b == 0) return std::nullopt;
+  PageCell cell;
+  cell.start = start;
+  cell.header_at = start + a + b;
+  if (!ReadFittingHeader(p + cell.header_at, end, table, cell.header) ||
+      cell.header.types.size() < table.min_columns || cell.header.record_size() != payload)
+    return std::nullopt;
+  uint64_t local = 0, cell_end = 0;
+  if (!PlaceCell(payload, cell.header_at, usable_size, page.size(), local, cell_end))
+    return std::nullopt;
+  cell.end = static_cast<uint32_t>(cell_end);
+  cell.payload_size = payload;
+  cell.local_size = local;
+  cell.rowid = static_cast<int64_t>(rowid);
+  return cell;
+}
+
+std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
+                                         uint32_t limit, const FitTable& table,
+                                         uint32_t usable_size) {
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  if (start + 6 > limit) return std::nullopt;
+  return Rebuilder(page, start, limit, table, usable_size).Run();
+}
+
+std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
+                                        uint32_t limit, const FitTable& table,
+                                        uint32_t usable_size) {
+  std::vector<PageCell> cells;
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  uint32_t at = start;
+  // Each step moves forward by a cell's size (at least 4 bytes).
+  while (at + 4 <= limit) {
+    std::optional<PageCell> cell = ReadWholeCell(page, at, table, usable_size);
+    if (cell && cell->end > limit) cell.reset();
+    if (!cell) cell = RebuildFreedCell(page, at, limit, table, usable_size);
+    if (!cell || cell->end <= at) break;
+    cells.push_back(*cell);
+    if (cell->cut_at) break;
+    at = cell->end;
+  }
+  return cells;
+}
+
+std::vector<FreeRegion> FreeRegionsOf(std::string_view page, uint32_t header_offset,
+                                      uint32_t usable_size) {
+  std::vector<FreeRegion> regions;
+  sf::BtreePageHeader header;
+  if (!sf::ParseBtreePageHeader(page, header_offset, usable_size, header) ||
+      header.type != sf::PageType::kTableLeaf)
+    return regions;
+  const uint8_t* p = Bytes(page);
+  uint32_t content = sf::Get16(p + header_offset + 5);
+  if (content == 0) content = 65536;
+  if (content > header.pointers_end && content <= usable_size)
+    regions.push_back({header.pointers_end, content, false});
+  // Freeblocks lie in ascending order inside the content area; anything else
+  // ends the chain.
+  uint32_t at = sf::Get16(p + header_offset + 1);
+  uint32_t floor = content;
+  for (int steps = 0; at != 0 && steps < 16384; ++steps) {
+    if (at < floor || at + 4 > usable_size) break;
+    const uint32_t size = sf::Get16(p + at + 2);
+    if (size < 4 || at + size > usable_size) break;
+    regions.push_back({at, at + size, true});
+    floor = at + size;
+    at = sf::Get16(p + at);
+  }
+  return regions;
+}
+
+}  // namespace quarrow

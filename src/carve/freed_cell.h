@@ -1,0 +1,72 @@
+// Freed cells rebuilt. When SQLite frees a cell (secure_delete off) it writes
+// a freeblock header over the cell's first four bytes (next freeblock, size),
+// which destroys the payload length, the rowid, the header length and, when
+// those took only three bytes, the first serial type. The rest survives. A
+// cell is rebuilt from what does: the serial types after the overwritten
+// bytes, the column rules (record_fit.h), and where the cell must end: at the
+// freeblock's end, or where another cell or an old freeblock header starts
+// (adjacent freed cells merge into one freeblock). Every reading that fits is
+// tried; a rebuild is kept only when one reading fits best, and a first serial
+// type that several types of the same size could have been is reported lost.
+// The rowid is never invented. A cell whose end a later insert overwrote (the
+// freeblock shrank) is kept as partial only when its header survives whole.
+// Pure functions over one page's bytes; never reads outside them.
+#ifndef QUARROW_CARVE_FREED_CELL_H_
+#define QUARROW_CARVE_FREED_CELL_H_
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "carve/record_fit.h"
+
+namespace quarrow {
+
+// A cell as found in a page: intact or rebuilt.
+struct PageCell {
+  uint32_t start = 0;      // the cell's first byte in the page
+  uint32_t end = 0;        // one past its last local byte (overflow pointer included)
+  uint32_t header_at = 0;  // the record's header-length varint
+  FitHeader header;     // serial types (a lost first type is 0 with first_type_lost)
+  bool first_type_lost = false;
+  bool rebuilt = false;    // leading bytes inferred
+  uint32_t cut_at = 0;     // non-zero: bytes from here on were overwritten (partial)
+  uint64_t payload_size = 0;
+  uint64_t local_size = 0;  // payload bytes on the page; the rest overflows
+  std::optional<int64_t> rowid;
+};
+
+// Reads an intact table-leaf cell starting at `start` of `page` (varints:
+// payload length, rowid, then a fitting record whose size is the payload
+// length). `usable_size` 0 means no overflow is possible.
+std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
+                                      const FitTable& table, uint32_t usable_size);
+
+// Rebuilds the cell whose first four bytes at `start` a freeblock header
+// overwrote, inside the free region [start, limit) of `page`.
+std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
+                                         uint32_t limit, const FitTable& table,
+                                         uint32_t usable_size);
+
+// Every cell of `table` recoverable from the free region [start, limit) of a
+// table-leaf page: cells rebuilt at its start and after each cell found, and
+// intact cells, in order. A region ends where nothing fits.
+std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
+                                        uint32_t limit, const FitTable& table,
+                                        uint32_t usable_size);
+
+// The free regions of a table-leaf page: its freeblocks (chain followed in
+// ascending order, bounded) and the gap between the cell pointer array and
+// the cell content area. Empty when the page header is not a table leaf's.
+struct FreeRegion {
+  uint32_t start = 0;
+  uint32_t limit = 0;
+  bool freeblock = false;  // a freeblock (its first four bytes are its header)
+};
+std::vector<FreeRegion> FreeRegionsOf(std::string_view page, uint32_t header_offset,
+                                      uint32_t usable_size);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CARVE_FREED_CELL_H_

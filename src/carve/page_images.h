@@ -1,0 +1,32 @@
+// Where whole page images lie in an input, by what the input is: the pages of
+// a database file, the frames of a WAL file, the page records of a rollback
+// journal. The freed-cell rebuild reads each image's free regions. Plain
+// values; reads the input's structure once.
+#ifndef QUARROW_CARVE_PAGE_IMAGES_H_
+#define QUARROW_CARVE_PAGE_IMAGES_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/buffer.h"
+
+namespace quarrow {
+
+struct PageImage {
+  int64_t offset = 0;        // of the image's first byte in the input
+  uint32_t page_number = 0;  // in its database (0: not known)
+};
+
+struct PageImages {
+  uint32_t page_size = 0;    // 0: the input holds no page structure
+  uint32_t usable_size = 0;
+  std::vector<PageImage> images;
+};
+
+// The page images of `input`: a database at offset 0, a WAL, or a journal.
+// Never throws for bad structure (an input of none gives no images).
+PageImages FindPageImages(const ByteSource& input);
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CARVE_PAGE_IMAGES_H_

@@ -1,0 +1,95 @@
+#include "carve/record_values.h"
+
+#include <cstring>
+
+#include "pagemap/sqlite_format.h"
+
+namespace quarrow {
+
+namespace {
+
+int64_t SignedBigEndian(std::string_view bytes) {
+  uint64_t value = 0;
+  for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
+  const unsigned bits = static_cast<unsigned>(bytes.size() * 8);
+  if (bits > 0 && bits < 64 && (value >> (bits - 1)) & 1) value |= ~uint64_t{0} << bits;
+  return static_cast<int64_t>(value);
+}
+
+RecordValue StoredValue(uint64_t type, std::string_view bytes) {
+  RecordValue value;
+  if (type == 0) return value;
+  if (type == 8 || type == 9) {
+    value.kind = RecordValue::Kind::kInteger;
+    value.integer = type == 9;
+  } else if (type == 7) {
+    value.kind = RecordValue::Kind::kReal;
+    const uint64_t bits = static_cast<uint64_t>(SignedBigEndian(bytes));
+    std::memcpy(&value.real, &bits, sizeof bits);
+  } else if (type < 12) {
+    value.kind = RecordValue::Kind::kInteger;
+    value.integer = SignedBigEndian(bytes);
+  } else {
+    value.kind = (type & 1) ? RecordValue::Kind::kText : RecordValue::Kind::kBlob;
+    value.bytes = bytes;
+  }
+  return value;
+}
+
+RecordValue DefaultValue(const FitColumn& column) {
+  RecordValue value;
+  if (!column.default_value) return value;
+  const std::string& text = *column.default_value;
+  value.bytes = text;
+  value.kind = RecordValue::Kind::kText;
+  if (!column.default_is_text) {
+    char* end = nullptr;
+    const long long integer = std::strtoll(text.c_str(), &end, 10);
+    if (end && *end == '\0') {
+      value.kind = RecordValue::Kind::kInteger;
+      value.integer = integer;
+    } else {
+      value.kind = RecordValue::Kind::kReal;
+      value.real = std::strtod(text.c_str(), nullptr);
+    }
+  }
+  if (value.kind == RecordValue::Kind::kInteger && column.affinity == Affinity::kReal) {
+    value.kind = RecordValue::Kind::kReal;
+    value.real = static_cast<double>(value.integer);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable& table,
+                                      std::vector<std::string>&) {
+  std::vector<RecordValue> values(table.columns.size());
+  uint64_t at = record.header_size;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    if (i >= record.types.size()) {
+      values[i] = DefaultValue(table.columns[i]);
+      continue;
+    }
+    const uint64_t type = record.types[i];
+    const uint64_t size = sqlite_format::SerialTypeSize(type);
+    if (static_cast<int>(i) == table.rowid_column) {
+      values[i].kind = record.rowid ? RecordValue::Kind::kInteger : RecordValue::Kind::kLost;
+      values[i].integer = record.rowid.value_or(0);
+    } else if (record.lost[i] || at + size > record.record.size()) {
+      values[i].kind = RecordValue::Kind::kLost;
+    } else {
+      values[i] = StoredValue(type, std::string_view(record.record).substr(at, size));
+      // REAL affinity reads integers it stored as doubles.
+      if (table.columns[i].affinity == Affinity::kReal &&
+          values[i].kind == RecordValue::Kind::kInteger) {
+        values[i].kind = RecordValue::Kind::kReal;
+        values[i].real = static_cast<double>(values[i].integer);
+      }
+    }
+    at += size;
+  }
+  return values;
+}
+
+}  // namespace quarrow

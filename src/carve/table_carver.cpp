@@ -1,0 +1,274 @@
+#include "carve/table_carver.h"
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <future>
+
+#include "carve/freed_cell.h"
+#include "carve/page_images.h"
+#include "engine/file_io.h"
+#include "pagemap/sqlite_format.h"
+
+namespace quarrow {
+
+namespace sf = sqlite_format;
+
+namespace {
+
+// Bytes each pass-one chunk owns, and the bytes read around them: a cell's
+// prefix before its header, its local payload after.
+constexpr int64_t kChunkBytes = int64_t{8} << 20;
+constexpr int64_t kLookBehind = 32;
+constexpr int64_t kLookAhead = 65536 + 64;
+
+void AppendVarint(uint64_t value, std::string& out) {
+  uint8_t bytes[9];
+  out.append(reinterpret_cast<const char*>(bytes), sf::PutVarint(value, bytes));
+}
+
+// The first bytes a record header of `table` can start with, for the scan's
+// prefilter: the header-length byte, and the first serial type's byte.
+struct Prefilter {
+  std::array<bool, 256> length{};
+  std::array<bool, 256> first_type{};
+
+  explicit Prefilter(const FitTable& table) {
+    const uint64_t least = 1 + table.min_columns, most = MaxHeaderSize(table);
+    for (uint64_t b = 0; b < 0x80; ++b) length[b] = b >= least && b <= most;
+    // Two-byte header lengths, 128 to 383.
+    if (most >= 0x80) length[0x81] = length[0x82] = true;
+    for (uint64_t b = 0; b < 256; ++b) {
+      first_type[b] = b < 0x80 ? SerialTypeFits(table.columns[0], b)
+                               : table.columns[0].texts || table.columns[0].blobs;
+    }
+  }
+};
+
+// Where the rowid varint of the cell whose header-length byte is at `at` of
+// `bytes` starts: walking back over bytes with the high bit set from the
+// one before `at`, which ends it. -1 when there is none.
+int64_t RowidStartBefore(const uint8_t* bytes, int64_t at) {
+  int64_t k = at - 1;
+  if (k < 1 || (bytes[k] & 0x80)) return -1;
+  int64_t n = 1;
+  while (k - 1 >= 1 && (bytes[k - 1] & 0x80) && n < 9) --k, ++n;
+  return (bytes[k - 1] & 0x80) ? -1 : k;
+}
+
+}  // namespace
+
+// One carve of one table.
+class TableCarver::Run {
+ public:
+  Run(TableCarver& carver, const CarveTarget& target, const std::vector<CarveTarget>& others)
+      : carver_(carver), target_(target), others_(others), table_(target.table) {
+    const size_t fewest = carver.live_.FewestColumns(table_.name);
+    table_.min_columns = fewest ? fewest : table_.columns.size();
+    images_ = FindPageImages(*carver.input_);
+    usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
+  }
+
+  bool Deliver(const std::function<void(const CarvedRecord&)>& sink, ProgressSink* progress) {
+    std::vector<CarvedRecord> rebuilt = RebuildFreedCells();
+    size_t next_rebuilt = 0;
+    auto emit = [&](const CarvedRecord& record) {
+      while (next_rebuilt < rebuilt.size() && rebuilt[next_rebuilt].offset < record.offset)
+        sink(rebuilt[next_rebuilt++]);
+      // A cell found whole is not reported again as rebuilt.
+      if (next_rebuilt < rebuilt.size() && rebuilt[next_rebuilt].offset == record.offset)
+        ++next_rebuilt;
+      sink(record);
+    };
+    const int64_t size = carver_.input_->size();
+    std::deque<std::future<std::vector<CarvedRecord>>> in_flight;
+    const size_t most = static_cast<size_t>(std::max(1, carver_.threads_)) * 2;
+    int64_t next = 0, done = 0;
+    while (next < size || !in_flight.empty()) {
+      while (next < size && in_flight.size() < most) {
+        const int64_t begin = next;
+        next = std::min(size, next + kChunkBytes);
+        in_flight.push_back(std::async(std::launch::async, [this, begin, end = next] {
+          return ScanChunk(begin, end);
+        }));
+      }
+      for (const CarvedRecord& record : in_flight.front().get()) emit(record);
+      in_flight.pop_front();
+      done = std::min(size, done + kChunkBytes);
+      if (progress && !progress->Update(done, size)) {
+        for (auto& f : in_flight) f.wait();
+        return false;
+      }
+    }
+    while (next_rebuilt < rebuilt.size()) sink(rebuilt[next_rebuilt++]);
+    return true;
+  }
+
+ private:
+  // The live table whose b-tree holds the page image at `offset`, 0 when none
+  // (or the input has no page structure).
+  uint32_t OwnerAt(int64_t offset) const {
+    if (images_.page_size == 0 || images_.images.empty()) return 0;
+    auto it = std::upper_bound(images_.images.begin(), images_.images.end(), offset,
+                               [](int64_t at, const PageImage& image) { return at < image.offset; });
+    if (it == images_.images.begin()) return 0;
+    --it;
+    if (offset >= it->offset + images_.page_size) return 0;
+    auto owner = carver_.page_owner_.find(it->page_number);
+    return owner == carver_.page_owner_.end() ? 0 : owner->second;
+  }
+
+  // True iff the record is this table's: its page's, or, in a page no live
+  // table holds, no other table fits it with more live records of its shape.
+  bool Belongs(const CarvedRecord& record) const {
+    const uint32_t owner = OwnerAt(record.offset);
+    if (owner != 0) return owner == target_.root_page;
+    if (others_.empty()) return true;
+    const uint32_t mine = carver_.live_.ShapeCount(table_.name, record.types);
+    const auto* p = reinterpret_cast<const uint8_t*>(record.record.data());
+    for (const CarveTarget& other : others_) {
+      FitHeader header;
+      if (!ReadFittingHeader(p, p + record.record.size(), other.table, header)) continue;
+      if (carver_.live_.ShapeCount(other.table.name, record.types) > mine) return false;
+    }
+    return true;
+  }
+
+  // The record of `cell`, which lies in `bytes` (from input offset `base`).
+  CarvedRecord MakeRecord(std::string_view bytes, int64_t base, const PageCell& cell) const {
+    CarvedRecord record;
+    record.offset = base + cell.header_at;
+    record.rowid = cell.rowid;
+    record.payload_size = cell.payload_size;
+    record.header_size = cell.header.header_size;
+    record.types = cell.header.types;
+    record.lost.assign(record.types.size(), 0);
+    if (cell.first_type_lost) record.lost[0] = 1;
+    const uint64_t local_end = std::min<uint64_t>(cell.header_at + cell.local_size,
+                                                  cell.cut_at ? cell.cut_at : bytes.size());
+    if (cell.rebuilt && cell.header_at < cell.start + 4) {
+      // The header's length byte lay in the overwritten bytes: written anew.
+      AppendVarint(record.header_size, record.record);
+      for (uint64_t type : record.types) AppendVarint(type, record.record);
+      const uint64_t body_at = cell.header_at + record.header_size;
+      if (body_at < local_end) record.record.append(bytes.substr(body_at, local_end - body_at));
+    } else {
+      record.record.assign(bytes.substr(cell.header_at, local_end - cell.header_at));
+    }
+    bool whole = !cell.cut_at;
+    if (whole && cell.payload_size > cell.local_size) {
+      const uint64_t pointer_at = cell.header_at + cell.local_size;
+      const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pointer_at;
+      whole = pointer_at + 4 <= bytes.size() && carver_.image_->valid() &&
+              carver_.image_->ReadOverflow(sf::Get32(p), cell.payload_size - cell.local_size,
+                                           record.record);
+    }
+    MarkLostValues(record);
+    const bool any_lost = std::find(record.lost.begin(), record.lost.end(), 1) != record.lost.end();
+    record.recovery = any_lost ? Recovery::kPartial : cell.rebuilt ? Recovery::kRebuilt
+                                                                   : Recovery::kIntact;
+    (void)whole;
+    return record;
+  }
+
+  // Values whose bytes the record does not hold whole are lost.
+  static void MarkLostValues(CarvedRecord& record) {
+    uint64_t at = record.header_size;
+    for (size_t i = 0; i < record.types.size(); ++i) {
+      at += sf::SerialTypeSize(record.types[i]);
+      if (at > record.record.size()) record.lost[i] = 1;
+    }
+  }
+
+  std::vector<CarvedRecord> ScanChunk(int64_t begin, int64_t end) const {
+    std::vector<CarvedRecord> records;
+    const int64_t read_from = std::max<int64_t>(0, begin - kLookBehind);
+    const int64_t read_to = std::min(carver_.input_->size(), end + kLookAhead);
+    std::string bytes(static_cast<size_t>(read_to - read_from), '\0');
+    bytes.resize(carver_.input_->ReadAt(read_from, bytes.size(), bytes.data()));
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    const Prefilter filter(table_);
+    const int64_t first = begin - read_from, last = std::min<int64_t>(end - read_from, bytes.size() - 1);
+    for (int64_t at = std::max<int64_t>(first, 2); at < last; ++at) {
+      if (!filter.length[b[at]] || !filter.first_type[b[at + 1]]) continue;
+      const int64_t rowid_at = RowidStartBefore(b, at);
+      if (rowid_at < 0) continue;
+      // The payload length ends before the rowid; what comes before it may
+      // have its high bit set too, so each length it may have is tried.
+      std::optional<PageCell> cell;
+      for (int64_t start = rowid_at - 1; start >= 0 && start >= rowid_at - 3; --start) {
+        if (start < rowid_at - 1 && !(b[start] & 0x80)) break;
+        cell = ReadWholeCell(bytes, static_cast<uint32_t>(start), table_, usable_);
+        if (cell && cell->header_at == at) break;
+        cell.reset();
+      }
+      if (!cell) continue;
+      CarvedRecord record = MakeRecord(bytes, read_from, *cell);
+      if (Belongs(record)) records.push_back(std::move(record));
+    }
+    return records;
+  }
+
+  // Rebuilt cells of every page image's freeblocks, by offset.
+  std::vector<CarvedRecord> RebuildFreedCells() const {
+    std::vector<CarvedRecord> records;
+    if (images_.page_size == 0) return records;
+    std::string page(images_.page_size, '\0');
+    for (const PageImage& image : images_.images) {
+      if (carver_.input_->ReadAt(image.offset, page.size(), page.data()) != page.size()) continue;
+      const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
+      if (static_cast<uint8_t>(page[header_offset]) != 0x0D) continue;
+      const uint32_t owner = OwnerAt(image.offset);
+      if (owner != 0 && owner != target_.root_page) continue;
+      for (const FreeRegion& region : FreeRegionsOf(page, header_offset, images_.usable_size)) {
+        if (!region.freeblock) continue;
+        for (const PageCell& cell :
+             CellsInFreeRegion(page, region.start, region.limit, table_, usable_)) {
+          if (!cell.rebuilt) continue;
+          CarvedRecord record = MakeRecord(page, image.offset, cell);
+          if (Belongs(record)) records.push_back(std::move(record));
+        }
+      }
+    }
+    std::sort(records.begin(), records.end(),
+              [](const CarvedRecord& a, const CarvedRecord& b) { return a.offset < b.offset; });
+    return records;
+  }
+
+  TableCarver& carver_;
+  const CarveTarget& target_;
+  const std::vector<CarveTarget>& others_;
+  FitTable table_;
+  PageImages images_;
+  uint32_t usable_ = 0;
+};
+
+TableCarver::TableCarver(const std::string& input_path, int threads)
+    : input_(std::make_shared<FileSource>(input_path)),
+      image_(DatabaseImage::ForInput(input_path)),
+      live_(*image_),
+      threads_(threads > 0 ? threads : 2) {
+  if (!image_->valid()) return;
+  for (const SchemaRow& row : image_->Schema()) {
+    if (row.root_page == 0) continue;
+    std::vector<uint32_t> pages;
+    image_->ForEachRow(row.root_page, [](int64_t, std::string_view) {}, &pages);
+    for (uint32_t page : pages) page_owner_.emplace(page, row.root_page);
+  }
+  // The schema table's own pages.
+  std::vector<uint32_t> pages;
+  image_->ForEachRow(1, [](int64_t, std::string_view) {}, &pages);
+  for (uint32_t page : pages) page_owner_.emplace(page, 1);
+}
+
+TableCarver::~TableCarver() = default;
+
+bool TableCarver::Carve(const CarveTarget& target, const std::vector<CarveTarget>& others,
+                        const std::function<void(const CarvedRecord&)>& sink,
+                        ProgressSink* progress) {
+  if (target.table.columns.empty()) return true;
+  Run run(*this, target, others);
+  return run.Deliver(sink, progress);
+}
+
+}  // namespace quarrow

@@ -1,0 +1,136 @@
+#include "carve/table_catalog.h"
+
+#include <set>
+
+#include "carve/record_values.h"
+#include "engine/file_io.h"
+#include "schema/table_definitions.h"
+#include "text_rule/error.h"
+
+namespace quarrow {
+
+namespace {
+
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return folded;
+}
+
+bool Carvable(const TableDefinition& definition) {
+  return !definition.without_rowid && !definition.columns.empty();
+}
+
+CatalogTable Entry(const TableDefinition& definition, uint32_t root, bool live,
+                   std::string origin) {
+  return {{FitTableOf(definition), root, live}, std::move(origin)};
+}
+
+const FitTable& SchemaTable() {
+  static const FitTable table = FitTableOf(*ParseCreateTable(
+      "CREATE TABLE sqlite_master(type text, name text, tbl_name text, rootpage integer, "
+      "sql text)"));
+  return table;
+}
+
+// Tables whose schema rows were freed: each freed row of type "table" whose
+// name is no live table's, with its root page; the first found wins.
+void AddDroppedTables(TableCarver& carver, std::vector<CatalogTable>& catalog,
+                      ProgressSink* progress) {
+  std::set<std::string> known;
+  for (const CatalogTable& table : catalog) known.insert(Folded(table.target.table.name));
+  CarveTarget schema{SchemaTable(), 1, true};
+  std::vector<std::string> scratch;
+  carver.Carve(schema, {}, [&](const CarvedRecord& record) {
+    if (record.recovery == Recovery::kPartial) return;
+    std::vector<RecordValue> values = DecodeRecord(record, schema.table, scratch);
+    if (values.size() < 5 || values[0].kind != RecordValue::Kind::kText ||
+        values[0].bytes != "table" || values[4].kind != RecordValue::Kind::kText)
+      return;
+    std::optional<TableDefinition> definition = ParseCreateTable(values[4].bytes);
+    if (!definition || !Carvable(*definition) || known.count(Folded(definition->name))) return;
+    const uint32_t root = values[3].kind == RecordValue::Kind::kInteger &&
+                                  values[3].integer > 0 && values[3].integer <= UINT32_MAX
+                              ? static_cast<uint32_t>(values[3].integer)
+                              : 0;
+    known.insert(Folded(definition->name));
+    catalog.push_back(Entry(*definition, root, false, "dropped"));
+  }, progress);
+}
+
+bool IsDatabaseFile(const std::string& path) {
+  InputFile file(path);
+  char magic[16] = {};
+  return file.ReadAt(0, sizeof magic, magic) == sizeof magic &&
+         std::string_view(magic, 16) == std::string_view("SQLite format 3\0", 16);
+}
+
+std::vector<CatalogTable> CatalogFromFile(const std::string& path) {
+  std::vector<CatalogTable> catalog;
+  if (IsDatabaseFile(path)) {
+    for (const auto& [name, sql] : ReadInputSchema(path).tables)
+      if (auto definition = ParseCreateTable(sql); definition && Carvable(*definition))
+        catalog.push_back(Entry(*definition, 0, false, "schema file"));
+    return catalog;
+  }
+  InputFile file(path);
+  std::string text(static_cast<size_t>(file.size()), '\0');
+  text.resize(file.ReadAt(0, text.size(), text.data()));
+  for (const TableDefinition& definition : ParseSchemaText(text))
+    if (Carvable(definition)) catalog.push_back(Entry(definition, 0, false, "schema file"));
+  return catalog;
+}
+
+}  // namespace
+
+std::vector<TableDefinition> ParseSchemaText(std::string_view text) {
+  std::vector<TableDefinition> tables;
+  size_t at = 0;
+  while (at < text.size()) {
+    // Statements end at a ';' outside quotes.
+    size_t end = at;
+    char quote = 0;
+    for (; end < text.size(); ++end) {
+      const char c = text[end];
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (c == '\'' || c == '"' || c == '`' || c == '[') {
+        quote = c == '[' ? ']' : c;
+      } else if (c == ';') {
+        break;
+      }
+    }
+    if (auto table = ParseCreateTable(text.substr(at, end - at))) tables.push_back(*table);
+    at = end + 1;
+  }
+  return tables;
+}
+
+std::vector<CatalogTable> ReadCatalog(TableCarver& carver, const std::string& input_path,
+                                      const std::string& schema_from, ProgressSink* progress) {
+  if (!schema_from.empty()) return CatalogFromFile(schema_from);
+  std::vector<CatalogTable> catalog;
+  if (carver.image().valid()) {
+    for (const SchemaRow& row : carver.image().Schema()) {
+      if (row.type != "table") continue;
+      if (auto definition = ParseCreateTable(row.sql); definition && Carvable(*definition))
+        catalog.push_back(Entry(*definition, row.root_page, true, "database"));
+    }
+  } else {
+    for (const auto& [name, sql] : ReadInputSchema(input_path).tables)
+      if (auto definition = ParseCreateTable(sql); definition && Carvable(*definition))
+        catalog.push_back(Entry(*definition, 0, false, "carved"));
+  }
+  AddDroppedTables(carver, catalog, progress);
+  return catalog;
+}
+
+const CatalogTable* FindCatalogTable(const std::vector<CatalogTable>& catalog,
+                                     const std::string& name) {
+  for (const CatalogTable& table : catalog)
+    if (Folded(table.target.table.name) == Folded(name)) return &table;
+  return nullptr;
+}
+
+}  // namespace quarrow

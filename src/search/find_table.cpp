@@ -1,0 +1,397 @@
+#include "search/find_table.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "carve/record_values.h"
+#include "carve/table_catalog.h"
+#include "engine/file_io.h"
+#include "pagemap/page_map.h"
+#include "report/csv_writer.h"
+#include "report/jsonl_writer.h"
+#include "report/report_fields.h"
+#include "text_rule/error.h"
+
+namespace quarrow {
+
+namespace {
+
+constexpr const char* kMetaNames[] = {"offset", "status", "state", "recovery", "_raw"};
+
+void AppendInteger(int64_t value, std::string& out) {
+  char text[24];
+  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+void AppendReal(double value, std::string& out) {
+  if (std::isnan(value)) return out.append("nan"), void();
+  if (std::isinf(value)) return out.append(value < 0 ? "-inf" : "inf"), void();
+  char text[32];
+  out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+void AppendHex(std::string_view bytes, std::string& out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (char c : bytes) {
+    out += kDigits[static_cast<uint8_t>(c) >> 4];
+    out += kDigits[static_cast<uint8_t>(c) & 15];
+  }
+}
+
+// A value's text, as every format shows it (a tsv text has its control
+// bytes turned into spaces, so that it stays one field of one line).
+void AppendValueText(const RecordValue& value, bool tsv, std::string& out) {
+  switch (value.kind) {
+    case RecordValue::Kind::kNull:
+    case RecordValue::Kind::kLost:
+      return;
+    case RecordValue::Kind::kInteger:
+      return AppendInteger(value.integer, out);
+    case RecordValue::Kind::kReal:
+      return AppendReal(value.real, out);
+    case RecordValue::Kind::kBlob:
+      return AppendHex(value.bytes, out);
+    case RecordValue::Kind::kText:
+      if (!tsv) return out.append(value.bytes), void();
+      for (char c : value.bytes) out += static_cast<uint8_t>(c) < 0x20 ? ' ' : c;
+      return;
+  }
+}
+
+// Where a record lies and what it is, for --details and --deleted-only.
+class RecordJudge {
+ public:
+  RecordJudge(const std::string& input_path, const TableCarver& carver, bool with_status)
+      : live_(carver.live_rows()), database_(carver.image().valid()) {
+    if (!with_status) return;
+    try {
+      map_ = std::make_unique<PageMap>(input_path);
+    } catch (const Error&) {
+      map_.reset();  // no statuses: every record "unknown"
+    }
+  }
+
+  PageStatus StatusAt(int64_t offset) {
+    return map_ ? map_->StatusAt(offset) : PageStatus{};
+  }
+
+  RecordState StateOf(const CatalogTable& table, const CarvedRecord& record) const {
+    if (!table.target.live) {
+      // A dropped table's rows are deleted data, whatever their rowid.
+      return record.rowid && database_ ? RecordState::kDeleted : RecordState::kUnknown;
+    }
+    return live_.StateOf(table.target.table.name, record.rowid, record.record);
+  }
+
+  // --deleted-only: deleted records, and unknown ones that equal no live row.
+  bool Kept(const CatalogTable& table, const CarvedRecord& record, RecordState state) const {
+    if (state == RecordState::kDeleted) return true;
+    if (state != RecordState::kUnknown) return false;
+    return !live_.EqualsLiveBody(table.target.table.name, record.record, record.header_size);
+  }
+
+ private:
+  const LiveRows& live_;
+  bool database_;
+  std::unique_ptr<PageMap> map_;
+};
+
+// One table's report, in the format asked for.
+class TableReport {
+ public:
+  TableReport(const CatalogTable& table, const std::string& path, const RunOptions& options)
+      : table_(table), options_(options), file_(path) {
+    std::vector<ReportColumn> columns;
+    for (const char* name : {"payload_length", "rowid", "header_length"})
+      columns.push_back({name, true});
+    for (const FitColumn& column : table.target.table.columns)
+      columns.push_back({column.name, column.affinity == Affinity::kInteger});
+    std::vector<std::string> reserved(std::begin(kMetaNames), std::end(kMetaNames));
+    names_ = UniqueColumnNames(std::move(columns), reserved);
+    std::string head;
+    switch (options.format) {
+      case ReportFormat::kTsv:
+        head = "\xEF\xBB\xBFTABLE\r\n";
+        break;
+      case ReportFormat::kCsv: {
+        if (options.bom) head += kUtf8ByteOrderMark;
+        std::vector<ReportColumn> header = names_;
+        if (options.details)
+          for (const char* name : {"offset", "status", "state", "recovery"})
+            header.push_back({name, false});
+        AppendCsvHeader(header, head);
+        break;
+      }
+      case ReportFormat::kJsonl:
+        break;
+    }
+    file_.Write(head);
+  }
+
+  void Add(const CarvedRecord& record, const PageStatus& status, RecordState state) {
+    values_ = DecodeRecord(record, table_.target.table, scratch_);
+    line_.clear();
+    switch (options_.format) {
+      case ReportFormat::kTsv: Tsv(record, status, state); break;
+      case ReportFormat::kCsv: Csv(record, status, state); break;
+      case ReportFormat::kJsonl: Jsonl(record, status, state); break;
+    }
+    file_.Write(line_);
+    ++records_;
+  }
+
+  void Close() { file_.Close(); }
+  int64_t records() const { return records_; }
+
+ private:
+  // The three numbers in front of the values; the rowid empty when destroyed.
+  template <typename FieldFn>
+  void Numbers(const CarvedRecord& record, FieldFn field) {
+    text_.clear();
+    AppendInteger(static_cast<int64_t>(record.payload_size), text_);
+    field(text_, false);
+    text_.clear();
+    if (record.rowid) AppendInteger(*record.rowid, text_);
+    field(text_, !record.rowid);
+    text_.clear();
+    AppendInteger(static_cast<int64_t>(record.header_size), text_);
+    field(text_, false);
+  }
+
+  void Tsv(const CarvedRecord& record, const PageStatus& status, RecordState state) {
+    Numbers(record, [&](std::string_view text, bool) { line_.append(text) += '\t'; });
+    for (const RecordValue& value : values_) {
+      AppendValueText(value, true, line_);
+      line_ += '\t';
+    }
+    if (options_.details) {
+      AppendInteger(record.offset, line_);
+      line_ += '\t';
+      AppendStatusText(status, line_);
+      line_.append("\t").append(RecordStateText(state)).append("\t");
+      line_.append(RecoveryText(record.recovery)).append("\t");
+    }
+    line_ += "\r\n";
+  }
+
+  void Csv(const CarvedRecord& record, const PageStatus& status, RecordState state) {
+    bool first = true;
+    auto field = [&](std::string_view text) {
+      if (!first) line_ += ',';
+      first = false;
+      AppendCsvField(text, line_);
+    };
+    Numbers(record, [&](std::string_view text, bool) { field(text); });
+    for (const RecordValue& value : values_) {
+      text_.clear();
+      AppendValueText(value, false, text_);
+      field(text_);
+    }
+    if (options_.details) {
+      text_.clear();
+      AppendInteger(record.offset, text_);
+      field(text_);
+      field(StatusText(status));
+      field(RecordStateText(state));
+      field(RecoveryText(record.recovery));
+    }
+    line_ += "\r\n";
+  }
+
+  void Jsonl(const CarvedRecord& record, const PageStatus& status, RecordState state) {
+    line_ += "{\"offset\":";
+    AppendInteger(record.offset, line_);
+    size_t index = 0;
+    auto key = [&] {
+      line_ += ',';
+      AppendJsonString(names_[index++].name, line_);
+      line_ += ':';
+    };
+    Numbers(record, [&](std::string_view text, bool empty) {
+      key();
+      line_.append(empty ? std::string_view("null") : text);
+    });
+    for (const RecordValue& value : values_) {
+      key();
+      switch (value.kind) {
+        case RecordValue::Kind::kNull:
+        case RecordValue::Kind::kLost:
+          line_ += "null";
+          break;
+        case RecordValue::Kind::kInteger:
+          AppendInteger(value.integer, line_);
+          break;
+        case RecordValue::Kind::kReal:
+          if (std::isfinite(value.real)) {
+            AppendReal(value.real, line_);
+          } else {
+            text_.clear();
+            AppendReal(value.real, text_);
+            AppendJsonString(text_, line_);
+          }
+          break;
+        case RecordValue::Kind::kText:
+          AppendJsonString(value.bytes, line_);
+          break;
+        case RecordValue::Kind::kBlob:
+          text_.clear();
+          AppendHex(value.bytes, text_);
+          AppendJsonString(text_, line_);
+          break;
+      }
+    }
+    if (options_.details) {
+      line_ += ",\"status\":\"";
+      AppendStatusText(status, line_);
+      line_.append("\",\"state\":\"").append(RecordStateText(state));
+      line_.append("\",\"recovery\":\"").append(RecoveryText(record.recovery)).append("\"");
+    }
+    line_ += "}\n";
+  }
+
+  const CatalogTable& table_;
+  const RunOptions& options_;
+  OutputFile file_;
+  std::vector<ReportColumn> names_;
+  std::vector<RecordValue> values_;
+  std::vector<std::string> scratch_;
+  std::string line_, text_;
+  int64_t records_ = 0;
+};
+
+// Counts by status, for tables.tsv.
+using StatusCounts = std::map<std::string, int64_t>;
+
+// Carves `table` into `report`. Returns false when cancelled.
+bool CarveInto(TableCarver& carver, const std::vector<CatalogTable>& catalog,
+               const CatalogTable& table, RecordJudge& judge, TableReport& report,
+               const RunOptions& options, ProgressSink* progress, StatusCounts* counts) {
+  std::vector<CarveTarget> others;
+  for (const CatalogTable& other : catalog)
+    if (&other != &table) others.push_back(other.target);
+  const bool need_status = options.details || counts;
+  return carver.Carve(table.target, others, [&](const CarvedRecord& record) {
+    const RecordState state = judge.StateOf(table, record);
+    if (options.deleted_only && !judge.Kept(table, record, state)) return;
+    const PageStatus status = need_status ? judge.StatusAt(record.offset) : PageStatus{};
+    if (counts) ++(*counts)[StatusText(status)];
+    report.Add(record, status, state);
+  }, progress);
+}
+
+std::string Extension(ReportFormat format) {
+  switch (format) {
+    case ReportFormat::kTsv: return ".tsv";
+    case ReportFormat::kCsv: return ".csv";
+    case ReportFormat::kJsonl: return ".jsonl";
+  }
+  return ".tsv";
+}
+
+std::string Folded(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+}  // namespace
+
+std::string SafeFileName(const std::string& name) {
+  std::string safe;
+  for (char c : name) {
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                      (c >= '0' && c <= '9') || c == '-' || c == '_';
+    safe += keep ? c : '_';
+  }
+  if (safe.size() > 200) safe.resize(200);
+  if (safe.empty()) return "_";
+  static constexpr const char* kDevices[] = {"con", "prn", "aux", "nul"};
+  const std::string folded = Folded(safe);
+  bool device = false;
+  for (const char* d : kDevices) device |= folded == d;
+  if (folded.size() == 4 && (folded.rfind("com", 0) == 0 || folded.rfind("lpt", 0) == 0) &&
+      folded[3] >= '0' && folded[3] <= '9')
+    device = true;
+  return device ? "_" + safe : safe;
+}
+
+int64_t FindTable(const std::string& input_path, const std::string& table_name,
+                  const std::string& output_path, ProgressSink* progress,
+                  const RunOptions& options) {
+  RequireOutputPath(output_path);
+  TableCarver carver(input_path, options.threads);
+  const std::vector<CatalogTable> catalog =
+      ReadCatalog(carver, input_path, options.schema_from, progress);
+  const CatalogTable* table = FindCatalogTable(catalog, table_name);
+  if (!table) {
+    const std::string& source = options.schema_from.empty() ? input_path : options.schema_from;
+    throw Error("No definition of table \"" + table_name + "\" was found in \"" +
+                FullPath(source) + "\"; give its columns with --ddl FILE");
+  }
+  RefuseOverwritingInput(input_path, output_path);
+  RecordJudge judge(input_path, carver, options.details);
+  TableReport report(*table, output_path, options);
+  const bool finished =
+      CarveInto(carver, catalog, *table, judge, report, options, progress, nullptr);
+  report.Close();
+  if (!finished) {
+    throw Error("Find data was cancelled: the report \"" + FullPath(output_path) +
+                "\" holds the " + std::to_string(report.records()) +
+                " records found before that, and is incomplete");
+  }
+  return report.records();
+}
+
+int64_t FindAllTables(const std::string& input_path, const std::string& output_dir,
+                      ProgressSink* progress, const RunOptions& options) {
+  RequireOutputPath(output_dir);
+  TableCarver carver(input_path, options.threads);
+  const std::vector<CatalogTable> catalog =
+      ReadCatalog(carver, input_path, options.schema_from, progress);
+  std::error_code error;
+  std::filesystem::create_directories(output_dir, error);
+  if (error || !std::filesystem::is_directory(output_dir))
+    throw Error("Cannot create folder \"" + FullPath(output_dir) + "\". " + error.message());
+  RecordJudge judge(input_path, carver, true);
+  std::string summary = "TABLE\tORIGIN\tCOLUMNS\tRECORDS\tBY STATUS\r\n";
+  std::set<std::string> taken = {"tables.tsv"};
+  int64_t total = 0;
+  for (const CatalogTable& table : catalog) {
+    std::string name = SafeFileName(table.target.table.name) + Extension(options.format);
+    for (int n = 2; taken.count(Folded(name)); ++n)
+      name = SafeFileName(table.target.table.name) + "-" + std::to_string(n) +
+             Extension(options.format);
+    taken.insert(Folded(name));
+    const std::string path = (std::filesystem::path(output_dir) / name).string();
+    TableReport report(table, path, options);
+    StatusCounts counts;
+    const bool finished =
+        CarveInto(carver, catalog, table, judge, report, options, progress, &counts);
+    report.Close();
+    total += report.records();
+    summary += table.target.table.name + "\t" + table.origin + "\t" +
+               std::to_string(table.target.table.columns.size()) + "\t" +
+               std::to_string(report.records()) + "\t";
+    bool first = true;
+    for (const auto& [status, count] : counts) {
+      summary += (first ? "" : " ") + status + "=" + std::to_string(count);
+      first = false;
+    }
+    summary += "\r\n";
+    if (!finished) {
+      throw Error("Find data was cancelled: the folder \"" + FullPath(output_dir) +
+                  "\" holds the " + std::to_string(total) +
+                  " records found before that, and is incomplete");
+    }
+  }
+  OutputFile tables((std::filesystem::path(output_dir) / "tables.tsv").string());
+  tables.Write(summary);
+  tables.Close();
+  return total;
+}
+
+}  // namespace quarrow
