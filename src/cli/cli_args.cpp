@@ -93,6 +93,9 @@ struct Grammar {
                          "print the version and exit");
     app.footer(kFooter);
     app.require_subcommand(1);
+    // "/data/x.db" is a path on Windows too, never an option (inherited by
+    // the commands).
+    app.allow_windows_style_options(false);
 
     find = app.add_subcommand("find", kFindHelp);
     ddl_option = find->add_option("--ddl", ddl, "the column list: one DDL line per column")
