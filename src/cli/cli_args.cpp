@@ -10,6 +10,7 @@ const char* const kCliUsage =
     "usage: quarrow-cli find     [--ddl FILE | --table NAME | --all-tables] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli scan     [--offset N] [--length N] [--format F] INPUT\n"
+    "       quarrow-cli map      INPUT OUTPUT.svg\n"
     "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
 
 namespace {
@@ -24,6 +25,7 @@ constexpr const char* kFooter =
     "  find      carve every record that fits a column list into a report\n"
     "  contacts  recover persons with their phone numbers and e-mail addresses\n"
     "  scan      list three-column multi-value records in a window of the file\n"
+    "  map       draw where the file's pages and recovered records lie (SVG)\n"
     "Run 'quarrow-cli COMMAND --help' for a command's options.\n"
     "\n"
     "INPUT - reads standard input: it is copied to a temporary file (the scan\n"
@@ -45,6 +47,11 @@ constexpr const char* kContactsHelp =
 constexpr const char* kScanHelp =
     "Lists the three-column multi-value records found in a window of the file\n"
     "on standard output, one per line.";
+constexpr const char* kMapHelp =
+    "Draws the input as a grid of its pages, each coloured by what it is (a\n"
+    "table's b-tree, an index, freelist, overflow, WAL frame, journal image,\n"
+    "unmapped), with the records contacts recovery finds marked by state, into\n"
+    "the SVG picture OUTPUT, titled with the input's name, size and SHA-256.";
 constexpr const char* kInputFooter =
     "INPUT - reads standard input (copied to a temporary file, removed afterwards);\n"
     "OUTPUT - writes to standard output. N: a number from 0 to 9223372036854775807.";
@@ -79,6 +86,7 @@ struct Grammar {
   CLI::App* find = nullptr;
   CLI::App* contacts = nullptr;
   CLI::App* scan = nullptr;
+  CLI::App* map = nullptr;
   std::string format = "tsv";
   std::string ddl, table, offset, length;
   CLI::Option* ddl_option = nullptr;
@@ -130,6 +138,16 @@ struct Grammar {
     AddReportOptions(*scan, request, format);
     scan->add_option("INPUT", request.input, "the file to search")->required();
     scan->footer(kInputFooter);
+
+    map = app.add_subcommand("map", kMapHelp);
+    map->add_option("--threads", request.options.threads,
+                    "scan workers (default 0: one per processor)")
+        ->check(CLI::Range(0, 1024))
+        ->type_name("N");
+    map->add_flag("--quiet", request.quiet, "no progress and no summary line");
+    map->add_option("INPUT", request.input, "the file to draw")->required();
+    map->add_option("OUTPUT", request.output, "the SVG picture to write")->required();
+    map->footer(kInputFooter);
   }
 };
 
@@ -142,7 +160,7 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
   try {
     command = app.get_subcommand(words[0]);
   } catch (const CLI::OptionNotFound&) {
-    throw UsageError("unknown command '" + words[0] + "' (the commands are find, contacts and scan)");
+    throw UsageError("unknown command '" + words[0] + "' (the commands are find, contacts, scan and map)");
   }
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -205,7 +223,7 @@ CliRequest ParseCommandLine(const std::vector<std::string>& args) {
 
 std::vector<std::string> CliHelpTexts() {
   std::vector<std::string> texts;
-  for (const char* command : {"", "find", "contacts", "scan"}) {
+  for (const char* command : {"", "find", "contacts", "scan", "map"}) {
     std::vector<std::string> args;
     if (*command) args.push_back(command);
     args.push_back("--help");

@@ -19,7 +19,7 @@ struct CliRequest {
   Kind kind = Kind::kRun;
   std::string help_text;  // for kHelp: the program's or one command's help
 
-  std::string command;  // "find", "contacts" or "scan"
+  std::string command;  // "find", "contacts", "scan" or "map"
   std::string input;    // "-" is standard input
   std::string output;   // "-" is standard output; scan has none
   std::optional<std::string> ddl;     // find --ddl FILE

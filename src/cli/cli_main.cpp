@@ -11,6 +11,7 @@
 
 #include "cli/cli_args.h"
 #include "cli/cli_platform.h"
+#include "cli/map_command.h"
 #include "cli/stdin_spool.h"
 #include "contacts/contacts_recovery.h"
 #include "engine/file_io.h"
@@ -174,6 +175,17 @@ Outcome RunScan(const CliRequest& request, const std::string& input, std::ostrea
   return {lines, "lines", "standard output"};
 }
 
+Outcome RunMap(const CliRequest& request, const std::string& input, ProgressSink& progress) {
+  MapRequest map;
+  map.input_path = input;
+  map.input_name = request.input == "-" ? "standard input" : request.input;
+  map.output_path = request.output;
+  map.command = "quarrow-cli map " + request.input + " " + request.output;
+  map.threads = request.options.threads;
+  const MapOutcome drawn = DrawEvidenceMap(map, &progress);
+  return {drawn.records, "records", Destination(request.output)};
+}
+
 std::string Elapsed(std::chrono::steady_clock::duration duration) {
   double seconds = std::chrono::duration<double>(duration).count();
   char text[32];
@@ -196,6 +208,7 @@ int Run(const CliContext& context, const CliRequest& request) {
     if (request.command == "find") outcome = RunFind(request, input, progress);
     if (request.command == "contacts") outcome = RunContacts(request, input, progress);
     if (request.command == "scan") outcome = RunScan(request, input, context.out, progress);
+    if (request.command == "map") outcome = RunMap(request, input, progress);
     progress.Wipe();
     if (on_terminal) {
       context.err << "quarrow-cli: " << outcome.count << ' ' << outcome.unit << " written to "

@@ -317,6 +317,9 @@ class PageLayout::Builder {
     request.base = base;
     request.whole_file = whole_file;
     request.wal = wal;
+    // Overflow chains are found only from the leaves' cells. The budget holds
+    // no copy-test entries, so reading leaves costs reads, not memory.
+    request.read_leaves = true;
     MappedDatabase mapped;
     if (!MapDatabase(request, budget_, mapped)) return false;
     const auto file_pages = static_cast<int64_t>(mapped.kinds.size());

@@ -16,9 +16,10 @@
 //
 // Cost: one read of the whole input (to find embedded databases; the caller
 // may look at every byte on the way, to hash it), the database walks the page
-// map makes, and one read of each interior b-tree page and of the schema
-// table's pages. Memory: three bytes per page of each database mapped, plus
-// the names of the schemas' tables and indexes.
+// map makes with leaves read (overflow chains start in leaf cells), and one
+// more read of each interior b-tree page and of the schema table's pages.
+// Memory: three bytes per page of each database mapped, plus the names of the
+// schemas' tables and indexes.
 //
 // Thread safety: a built PageLayout is immutable; its const methods may run
 // on several threads.
