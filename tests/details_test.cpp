@@ -138,7 +138,9 @@ TEST(FindDetails, EveryFormatCarriesOffsetAndStatus) {
   ASSERT_EQ(FindData(ddl, book, tsv_path, nullptr, details), records);
   const std::string plain = ReadFile(plain_path), tsv = ReadFile(tsv_path);
   ASSERT_EQ(tsv.substr(0, 10), "\xEF\xBB\xBFTABLE\r\n");
-  // Each line is the plain line with offset and status added, TAB after each.
+  // Each line is the plain line with offset, status, state and recovery
+  // added, TAB after each; a column list names no table, so the state is
+  // live where the record lies in a live cell, else unknown.
   size_t p = 10, d = 10, live = 0;
   for (int64_t k = 0; k < records; ++k) {
     size_t plain_end = plain.find("\r\n", p), end = tsv.find("\r\n", d);
@@ -149,7 +151,9 @@ TEST(FindDetails, EveryFormatCarriesOffsetAndStatus) {
     ASSERT_NE(tab, std::string::npos) << extra;
     EXPECT_FALSE(extra.substr(0, tab).empty());
     EXPECT_EQ(extra.back(), '\t');
-    live += extra.substr(tab + 1) == "live\t";
+    const std::string rest = extra.substr(tab + 1);
+    live += rest == "live\tlive\tintact\t";
+    if (rest.rfind("live\t", 0) != 0) EXPECT_EQ(rest.substr(rest.find('\t')), "\tunknown\tintact\t");
     p = plain_end + 2;
     d = end + 2;
   }
@@ -159,14 +163,15 @@ TEST(FindDetails, EveryFormatCarriesOffsetAndStatus) {
   FindData(ddl, book, dir.File("d.csv"), nullptr, details);
   const std::string csv = ReadFile(dir.File("d.csv"));
   const std::string head = csv.substr(0, csv.find("\r\n"));
-  EXPECT_EQ(head.substr(head.size() - 14), ",offset,status");
-  EXPECT_NE(csv.find(",live\r\n"), std::string::npos);
+  EXPECT_EQ(head.substr(head.size() - 29), ",offset,status,state,recovery");
+  EXPECT_NE(csv.find(",live,live,intact\r\n"), std::string::npos);
 
   details.format = ReportFormat::kJsonl;
   FindData(ddl, book, dir.File("d.jsonl"), nullptr, details);
   const std::string jsonl = ReadFile(dir.File("d.jsonl"));
-  EXPECT_NE(jsonl.find(",\"status\":\"live\"}\n"), std::string::npos);
-  EXPECT_EQ(jsonl.find("\"status\":\"live\"}{"), std::string::npos);
+  EXPECT_NE(jsonl.find(",\"status\":\"live\",\"state\":\"live\",\"recovery\":\"intact\"}\n"),
+            std::string::npos);
+  EXPECT_EQ(jsonl.find("}{"), std::string::npos);
 }
 
 // Rows inserted until the table's root page splits: the root becomes an
@@ -203,7 +208,9 @@ TEST(FindDetails, GatheredLinesReachTheReportWholeAndInOrder) {
     OutputFile report(path);
     report.Write("TOP\r\n");
     expected += "TOP\r\n";
-    DetailsLines lines(report, "\t\r\n");
+    DetailsLines lines(report, [](const PageStatus& status) {
+      return StatusText(status) + "\t\r\n";
+    });
     const std::vector<PageStatus> statuses = {
         {Status::kLive, 0},     {Status::kSuperseded, 0}, {Status::kFreeblock, 0},
         {Status::kFreelist, 0}, {Status::kWal, 123456789}, {Status::kJournal, 0},

@@ -322,6 +322,22 @@ std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
   return cells;
 }
 
+std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
+                                          uint32_t limit, const FitTable& table,
+                                          uint32_t usable_size) {
+  std::vector<PageCell> cells;
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  for (uint32_t at = start; at + 6 <= limit; ++at) {
+    if (!StaleFreeblockAt(page, at, limit)) continue;
+    const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
+    std::optional<PageCell> cell = RebuildFreedCell(page, at, end, table, usable_size);
+    if (!cell || cell->end != end || cell->cut_at) continue;
+    cells.push_back(*cell);
+    at = end - 1;
+  }
+  return cells;
+}
+
 std::vector<FreeRegion> FreeRegionsOf(std::string_view page, uint32_t header_offset,
                                       uint32_t usable_size) {
   std::vector<FreeRegion> regions;

@@ -56,6 +56,15 @@ std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
                                         uint32_t limit, const FitTable& table,
                                         uint32_t usable_size);
 
+// Cells rebuilt where an old freeblock header still lies in [start, limit) of
+// `page`, in space no live page structure describes (the unallocated gap, a
+// freelist trunk page whose header is gone): each position holding what reads
+// as a freeblock header (next 0 or further on, a size that stays inside) whose
+// rebuilt cell ends exactly where that size says.
+std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
+                                          uint32_t limit, const FitTable& table,
+                                          uint32_t usable_size);
+
 // The free regions of a table-leaf page: its freeblocks (chain followed in
 // ascending order, bounded) and the gap between the cell pointer array and
 // the cell content area. Empty when the page header is not a table leaf's.

@@ -118,6 +118,39 @@ class TableCarver::Run {
     return owner == carver_.page_owner_.end() ? 0 : owner->second;
   }
 
+  static bool LooksLikeBtreePage(std::string_view page, uint32_t header_offset) {
+    sf::BtreePageHeader header;
+    return sf::ParseBtreePageHeader(page, header_offset, static_cast<uint32_t>(page.size()),
+                                    header);
+  }
+
+  // True iff a cell at [start, end) of the input can lie where it does: a
+  // cell never crosses a page image's end, and lies in no b-tree page but a
+  // table leaf's, past its pointer array.
+  bool FitsItsPage(int64_t start, int64_t end) const {
+    if (images_.page_size == 0 || images_.images.empty()) return true;
+    auto it = std::upper_bound(images_.images.begin(), images_.images.end(), start,
+                               [](int64_t at, const PageImage& image) { return at < image.offset; });
+    if (it == images_.images.begin()) return true;
+    --it;
+    if (start >= it->offset + images_.page_size) return true;
+    if (end > it->offset + images_.page_size) return false;
+    const uint32_t header_offset = it->page_number == 1 ? 100 : 0;
+    char head[12];
+    if (carver_.input_->ReadAt(it->offset + header_offset, sizeof head, head) != sizeof head)
+      return true;
+    // Old cells survive in the free space of any b-tree page (a leaf that
+    // became an interior page keeps them), never in its header and pointers.
+    const auto* h = reinterpret_cast<const uint8_t*>(head);
+    if (h[0] == 0x02 || h[0] == 0x05 || h[0] == 0x0A || h[0] == 0x0D) {
+      const int64_t header_size = h[0] == 0x02 || h[0] == 0x05 ? 12 : 8;
+      const int64_t pointers_end =
+          it->offset + header_offset + header_size + 2 * int64_t{sf::Get16(h + 3)};
+      if (pointers_end <= it->offset + images_.page_size && start < pointers_end) return false;
+    }
+    return true;
+  }
+
   // True iff the record is this table's: its page's, or, in a page no live
   // table holds, no other table fits it with more live records of its shape.
   bool Belongs(const CarvedRecord& record) const {
@@ -171,6 +204,13 @@ class TableCarver::Run {
     return record;
   }
 
+  // A record worth reporting: one whose values did not all go.
+  static bool HoldsAValue(const CarvedRecord& record) {
+    for (size_t i = 0; i < record.lost.size(); ++i)
+      if (!record.lost[i] && record.types[i] != 0) return true;
+    return false;
+  }
+
   // Values whose bytes the record does not hold whole are lost.
   static void MarkLostValues(CarvedRecord& record) {
     uint64_t at = record.header_size;
@@ -202,7 +242,7 @@ class TableCarver::Run {
         if (cell && cell->header_at == at) break;
         cell.reset();
       }
-      if (!cell) continue;
+      if (!cell || !FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
       CarvedRecord record = MakeRecord(bytes, read_from, *cell);
       if (Belongs(record)) records.push_back(std::move(record));
     }
@@ -217,17 +257,28 @@ class TableCarver::Run {
     for (const PageImage& image : images_.images) {
       if (carver_.input_->ReadAt(image.offset, page.size(), page.data()) != page.size()) continue;
       const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
-      if (static_cast<uint8_t>(page[header_offset]) != 0x0D) continue;
       const uint32_t owner = OwnerAt(image.offset);
       if (owner != 0 && owner != target_.root_page) continue;
-      for (const FreeRegion& region : FreeRegionsOf(page, header_offset, images_.usable_size)) {
-        if (!region.freeblock) continue;
-        for (const PageCell& cell :
-             CellsInFreeRegion(page, region.start, region.limit, table_, usable_)) {
+      auto keep = [&](const std::vector<PageCell>& cells) {
+        for (const PageCell& cell : cells) {
           if (!cell.rebuilt) continue;
           CarvedRecord record = MakeRecord(page, image.offset, cell);
-          if (Belongs(record)) records.push_back(std::move(record));
+          if (HoldsAValue(record) && Belongs(record)) records.push_back(std::move(record));
         }
+      };
+      const std::vector<FreeRegion> regions =
+          FreeRegionsOf(page, header_offset, images_.usable_size);
+      if (regions.empty() && static_cast<uint8_t>(page[header_offset]) != 0x0D &&
+          !LooksLikeBtreePage(page, header_offset)) {
+        // A freelist trunk, or a page whose header is gone: old freeblock
+        // headers are all that mark its cells.
+        keep(CellsAtStaleHeaders(page, 8, images_.usable_size, table_, usable_));
+        continue;
+      }
+      for (const FreeRegion& region : regions) {
+        keep(region.freeblock
+                 ? CellsInFreeRegion(page, region.start, region.limit, table_, usable_)
+                 : CellsAtStaleHeaders(page, region.start, region.limit, table_, usable_));
       }
     }
     std::sort(records.begin(), records.end(),

@@ -2,17 +2,14 @@
 
 namespace quarrow {
 
-DetailsLines::DetailsLines(OutputFile& report, std::string_view tail)
-    : report_(report), tail_(tail) {
+DetailsLines::DetailsLines(OutputFile& report, Ending ending)
+    : report_(report), ending_(std::move(ending)) {
   for (size_t s = 0; s < endings_.size(); ++s)
     endings_[s] = EndingOf(PageStatus{static_cast<Status>(s), 0});
 }
 
 std::string DetailsLines::EndingOf(const PageStatus& status) const {
-  std::string text;
-  AppendStatusText(status, text);
-  text += tail_;
-  return text;
+  return ending_(status);
 }
 
 void DetailsLines::Append(std::string_view head, const PageStatus& status) {

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,12 +21,13 @@ namespace quarrow {
 
 class DetailsLines {
  public:
-  // `tail`: what follows the status on a line.
-  DetailsLines(OutputFile& report, std::string_view tail);
+  // `ending`: a line's status and what follows it, up to the line's end.
+  using Ending = std::function<std::string(const PageStatus&)>;
+  DetailsLines(OutputFile& report, Ending ending);
   DetailsLines(const DetailsLines&) = delete;
   DetailsLines& operator=(const DetailsLines&) = delete;
 
-  // Adds `head`, then `status`'s text and the tail. `head` must stay as it is
+  // Adds `head`, then `status`'s ending. `head` must stay as it is
   // until the next EndPage.
   void Append(std::string_view head, const PageStatus& status);
   // Writes the lines appended since the last call to the report (before the
@@ -37,7 +39,7 @@ class DetailsLines {
   std::string EndingOf(const PageStatus& status) const;
 
   OutputFile& report_;
-  std::string_view tail_;
+  Ending ending_;
   std::array<std::string, 7> endings_;  // by Status; a WAL frame's is made per line
   std::deque<std::string> wal_endings_;  // this page's: their places stay put
 };

@@ -33,8 +33,8 @@ std::vector<ReportColumn> ReportColumns(const ColumnList& columns) {
   std::vector<ReportColumn> report;
   for (const char* name : kFindNumberNames) report.push_back({name, true});
   for (const TERM& column : columns) report.push_back({column.name, column.tp == kInteger});
-  // "offset", "status" and "_raw" are the report's own keys.
-  return UniqueColumnNames(std::move(report), {"offset", "status", "_raw"});
+  // "offset", "status", "state", "recovery" and "_raw" are the report's own keys.
+  return UniqueColumnNames(std::move(report), {"offset", "status", "state", "recovery", "_raw"});
 }
 
 // With details or deleted-only, the formatter puts the payload length, the
@@ -57,7 +57,7 @@ MatchFormatter WithPrefixNumbers(MatchFormatter format) {
 // does: two more tsv fields, two more csv fields, a jsonl "status" (its
 // "offset" is always there). The workers write the line up to the status
 // (DetailsHead), the delivery the status and what follows it
-// (DetailsTail): only the status needs the map.
+// (DetailsEnding): only the status needs the map.
 void AppendDetailsHead(ReportFormat format, int64_t offset, std::string& line) {
   line.resize(line.size() - 2);  // before the tsv and csv CR LF, the jsonl "}" and LF
   switch (format) {
@@ -76,13 +76,22 @@ void AppendDetailsHead(ReportFormat format, int64_t offset, std::string& line) {
   }
 }
 
-std::string_view DetailsTail(ReportFormat format) {
+// A details line's status and what follows it: the STATE (a column list
+// names no table, so a record is live where the page map says it is, else
+// unknown), the RECOVERY (records are read as they lie: intact), the end.
+std::string DetailsEnding(ReportFormat format, const PageStatus& status) {
+  std::string text;
+  AppendStatusText(status, text);
+  const std::string_view state = status.status == Status::kLive ? "live" : "unknown";
   switch (format) {
-    case ReportFormat::kTsv: return "\t\r\n";
-    case ReportFormat::kCsv: return "\r\n";
-    case ReportFormat::kJsonl: return "\"}\n";
+    case ReportFormat::kTsv:
+      return text.append("\t").append(state).append("\tintact\t\r\n");
+    case ReportFormat::kCsv:
+      return text.append(",").append(state).append(",intact\r\n");
+    case ReportFormat::kJsonl:
+      return text.append("\",\"state\":\"").append(state).append("\",\"recovery\":\"intact\"}\n");
   }
-  return "\r\n";
+  return text;
 }
 
 MatchFormatter WithDetailsHead(MatchFormatter format, ReportFormat report_format,
@@ -183,6 +192,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   if (options.details) {
     head_columns.push_back({"offset", true});
     head_columns.push_back({"status", false});
+    head_columns.push_back({"state", false});
+    head_columns.push_back({"recovery", false});
   }
   report.Write(ReportHead(options, head_columns));
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
@@ -197,7 +208,9 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
     formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
-  DetailsLines details_lines(report, DetailsTail(options.format));
+  DetailsLines details_lines(report, [format = options.format](const PageStatus& status) {
+    return DetailsEnding(format, status);
+  });
   // A page's details lines point into its formatted bytes until written.
   if (options.details) params.page_done = [&details_lines] { details_lines.EndPage(); };
   // Plain reports take each page's lines in one write, as they lie: not
