@@ -6,14 +6,18 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli_main.h"
+#include "engine/file_io.h"
 #include "fixtures/sqlite_fixture.h"
 
 namespace quarrow::testing {
@@ -43,16 +47,33 @@ struct FileState {
 };
 using FolderSnapshot = std::map<std::string, FileState>;
 
+// The modification time of `path` (of a link itself, not its target) in
+// nanoseconds; 0 when it cannot be read.
+inline int64_t ModifiedNs(const std::filesystem::path& path) {
+#ifdef _WIN32
+  // No lstat here; the system keeps times in steps of 100 ns.
+  std::error_code error;
+  const auto time = std::filesystem::last_write_time(path, error);
+  return error ? 0
+               : std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch())
+                     .count();
+#else
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 0;
+  return int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+#endif
+}
+
 inline FolderSnapshot Snapshot(const std::filesystem::path& folder) {
   FolderSnapshot snapshot;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     FileState state;
-    struct stat info {};
-    if (::lstat(entry.path().c_str(), &info) == 0) {
-      state.mtime_ns = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
-      if (S_ISREG(info.st_mode)) state.bytes = fixtures::ReadFile(entry.path().string());
+    state.mtime_ns = ModifiedNs(entry.path());
+    if (entry.is_regular_file() && !entry.is_symlink()) {
+      std::ifstream in(entry.path(), std::ios::binary);  // the path's own encoding
+      state.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    snapshot[entry.path().filename().string()] = state;
+    snapshot[Utf8Path(entry.path().filename())] = state;
   }
   return snapshot;
 }

@@ -85,11 +85,7 @@ class EvidenceTest : public ::testing::Test {
     before_folder_time_ = FolderTime();
   }
 
-  int64_t FolderTime() const {
-    struct stat info {};
-    ::stat(evidence_dir_.c_str(), &info);
-    return int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
-  }
+  int64_t FolderTime() const { return testing::ModifiedNs(evidence_dir_); }
 
   void ExpectUntouched(const std::string& what) {
     FolderSnapshot after = Snapshot(evidence_dir_);

@@ -32,6 +32,9 @@ class BookReader {
  public:
   BookReader(const TempDir& dir, const std::string& book, const std::string& name = "copy.db") {
     path_ = dir.File(name);
+    // Removed first: GCC 12's copy_file for Windows cannot overwrite a file.
+    std::filesystem::remove(path_);
+    std::filesystem::remove(path_ + "-wal");
     std::filesystem::copy_file(book, path_, std::filesystem::copy_options::overwrite_existing);
     if (std::filesystem::exists(book + "-wal")) {
       std::filesystem::copy_file(book + "-wal", path_ + "-wal",
