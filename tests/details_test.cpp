@@ -27,7 +27,7 @@ using fixtures::ReadFile;
 using fixtures::TempDir;
 using testing::ReportRows;
 
-constexpr int kFirst = 4, kLast = 5, kOffset = 46, kStatus = 47;
+constexpr int kFirst = 4, kLast = 5, kOffset = 46, kStatus = 47, kState = 48;
 
 std::string Contacts(const std::string& book, const std::string& out, bool deleted_only) {
   RunOptions options;
@@ -37,13 +37,13 @@ std::string Contacts(const std::string& book, const std::string& out, bool delet
   return ReadFile(out);
 }
 
-// Persons by name: the statuses of their rows.
+// Persons by name: the statuses (or states) of their rows.
 std::map<std::pair<std::string, std::string>, std::set<std::string>> StatusesByName(
-    const std::string& report) {
+    const std::string& report, int column = kStatus) {
   std::map<std::pair<std::string, std::string>, std::set<std::string>> found;
   for (const auto& row : ReportRows(report)) {
-    if (row.size() <= kStatus) continue;
-    found[{row[kFirst], row[kLast]}].insert(row[kStatus]);
+    if (row.size() <= static_cast<size_t>(column)) continue;
+    found[{row[kFirst], row[kLast]}].insert(row[column]);
   }
   return found;
 }
@@ -66,14 +66,20 @@ TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
   const sample::SampleBook truth = sample::MakeSampleBook(book, options);
 
   const std::string plain = Contacts(book, dir.File("plain.txt"), false);
-  ASSERT_EQ(ReportRows(plain).front().size(), 48u);
+  ASSERT_EQ(ReportRows(plain).front().size(), 49u);
   EXPECT_EQ(ReportRows(plain).front()[kOffset], "OFFSET");
   EXPECT_EQ(ReportRows(plain).front()[kStatus], "STATUS");
+  EXPECT_EQ(ReportRows(plain).front()[kState], "STATE");
   const auto statuses = StatusesByName(plain);
-  const auto kept = StatusesByName(Contacts(book, dir.File("deleted.txt"), true));
+  const auto states = StatusesByName(plain, kState);
+  const std::string deleted_only = Contacts(book, dir.File("deleted.txt"), true);
+  const auto kept = StatusesByName(deleted_only);
   for (const sample::Person& person : truth.persons) {
     if (person.first.empty() && person.last.empty()) continue;
     auto found = statuses.find({person.first, person.last});
+    const auto states_found = states.find({person.first, person.last});
+    const std::set<std::string> state =
+        states_found == states.end() ? std::set<std::string>() : states_found->second;
     if (!person.deleted) {
       ASSERT_NE(found, statuses.end()) << person.first << " " << person.last;
       // A live cell in a page that the WAL beside rewrote lives on in the WAL:
@@ -82,14 +88,22 @@ TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
                              (journal == sample::Journal::kWal &&
                               found->second.count("superseded") == 1);
       EXPECT_TRUE(live_here) << person.first << " " << person.last;
+      // Whatever its status, its live cell or an exact image of it is live.
+      EXPECT_EQ(state.count("live"), 1u) << person.first << " " << person.last;
       continue;
     }
     if (found == statuses.end()) continue;  // not recovered at all
     EXPECT_EQ(found->second.count("live"), 0u) << person.first << " " << person.last;
+    EXPECT_EQ(state.count("live") + state.count("prior"), 0u)
+        << person.first << " " << person.last;
     // Deleted-only keeps every deleted person the plain report finds.
     EXPECT_EQ(kept.count({person.first, person.last}), 1u) << person.first << " " << person.last;
   }
   for (const auto& [name, set] : kept) EXPECT_EQ(set.count("live"), 0u) << name.first;
+  for (const auto& row : ReportRows(deleted_only)) {
+    if (row.size() <= kState || row[kState] == "STATE") continue;
+    EXPECT_TRUE(row[kState] == "deleted" || row[kState] == "unknown") << row[kState];
+  }
   // Nor is any other image of a live person deleted data: an old copy, exact
   // or with its last bytes overwritten since (names a deleted person shares
   // prove nothing).

@@ -143,15 +143,19 @@ Compared CompareLines(const std::string& bytes, const ColumnList& columns,
         std::vector<std::string_view> labels;
         for (size_t k = 0; k < LabelNames.size(); ++k)
           labels.push_back(Texts()[(match.position + 3 * k) % Texts().size()]);
-        // Statuses as the page map names them, and one no map gives, whose
-        // bytes need escapes and replacing.
+        // Statuses and states as the page map and the live rows name them, and
+        // ones they never give, whose bytes need escapes and replacing (in
+        // either or both).
         static const std::array<std::string, 4> kStatuses = {"live", "wal:12", "freeblock",
                                                              "st\"a\xFF"};
+        static const std::array<std::string, 3> kStates = {"prior", "unknown", "s\\t\xFE"};
         const std::string_view status =
             details ? std::string_view(kStatuses[match.position % 4]) : std::string_view();
-        out += report.made->Row(row, {}, offset, status);
+        const std::string_view state =
+            details ? std::string_view(kStates[match.position % 3]) : std::string_view();
+        out += report.made->Row(row, {}, offset, status, state);
         out += '\0';
-        out += report.made->Row(row, labels, offset, status);
+        out += report.made->Row(row, labels, offset, status, state);
         out += '\0';
         // Written where the person pass writes it: at the end of the page's
         // bulk, after the page's lines before it.
@@ -161,9 +165,9 @@ Compared CompareLines(const std::string& bytes, const ColumnList& columns,
         if (!labels_at) return true;  // compared as unfit
         const std::string line(bulk.view().substr(start));
         const std::string labelled(direct.WithLabels(line, *labels_at, labels));
-        out += details ? direct.WithDetails(line, offset, status) : line;
+        out += details ? direct.WithDetails(line, offset, status, state) : line;
         out += '\0';
-        out += details ? direct.WithDetails(labelled, offset, status) : labelled;
+        out += details ? direct.WithDetails(labelled, offset, status, state) : labelled;
         return true;
       },
       [&](int64_t, std::string_view formatted) {

@@ -206,7 +206,7 @@ TEST(ContactsReportBytes, JsonlRowIsPinned) {
   options.details = true;
   const std::vector<std::string> names = testing::ContactsReportNames();
   ContactsFormattedReport report(options, names);
-  const std::string line(report.Row(row.Joined(), row.Labels(), 4096, "freed"));
+  const std::string line(report.Row(row.Joined(), row.Labels(), 4096, "freed", "prior"));
   const std::string members = Expected(
       names,
       {{0, "12"}, {1, "-3"}, {4, "\"M\xC3\xBCller\""}, {5, "\"say \\\"hi\\\"\\\\\""},
@@ -215,10 +215,10 @@ TEST(ContactsReportBytes, JsonlRowIsPinned) {
        {28, "\"" + std::string(70, 'L') + "\""}, {32, "\"555 0150\""},
        {33, "\"caf\xC3\xA9\""}, {34, "\"a, b\""}, {41, "\" lead\""}},
       "\"\"", ",", true);
-  EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\"," + members +
+  EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\",\"state\":\"prior\"," + members +
                       ",\"_raw\":{\"Middle\":\"61ff62\"}}\n");
   // A row given as its cells apart is written the same way.
-  EXPECT_EQ(std::string(report.Row(row.All(), 4096, "freed")), line);
+  EXPECT_EQ(std::string(report.Row(row.All(), 4096, "freed", "prior")), line);
 }
 
 TEST(ContactsReportBytes, CsvRowIsPinned) {
@@ -227,7 +227,7 @@ TEST(ContactsReportBytes, CsvRowIsPinned) {
   options.format = ReportFormat::kCsv;
   const std::vector<std::string> names = testing::ContactsReportNames();
   ContactsFormattedReport report(options, names);
-  const std::string line(report.Row(row.Joined(), row.Labels(), -1, ""));
+  const std::string line(report.Row(row.Joined(), row.Labels(), -1, "", ""));
   std::vector<std::pair<int, std::string>> values;
   for (int col = 0; col < kReportColumns; ++col) values.push_back({col, row.cells[col]});
   values[5].second = "\"say \"\"hi\"\"\\\"";
@@ -235,7 +235,7 @@ TEST(ContactsReportBytes, CsvRowIsPinned) {
   values[34].second = "\"a, b\"";
   values[41].second = "\" lead\"";
   EXPECT_EQ(line, Expected(names, values, "", ",", false) + "\r\n");
-  EXPECT_EQ(std::string(report.Row(row.All(), -1, "")), line);
+  EXPECT_EQ(std::string(report.Row(row.All(), -1, "", "")), line);
 }
 
 TEST(ContactsReportBytes, RowsOfOtherLengthsKeepTheirColumns) {
@@ -245,13 +245,13 @@ TEST(ContactsReportBytes, RowsOfOtherLengthsKeepTheirColumns) {
   ContactsFormattedReport report(options, names);
   // Cells missing at the end are empty; cells past the 46th are left out.
   std::string joined = "1\t2\t3";
-  const std::string short_line(report.Row(joined, {}, -1, ""));
+  const std::string short_line(report.Row(joined, {}, -1, "", ""));
   EXPECT_EQ(short_line.rfind("{\"NUM_0\":1,\"NUM_1\":2,\"NUM_2\":3,\"ABPerson\":null,\"First\":\"\"", 0),
             0u);
   EXPECT_NE(short_line.find(",\"EMAIL_Unknown\":\"\"}\n"), std::string::npos);
   for (int k = 3; k < 50; ++k) joined += "\tv";
   const std::vector<std::string_view> labels(14, "label");
-  const std::string long_line(report.Row(joined, labels, -1, ""));
+  const std::string long_line(report.Row(joined, labels, -1, "", ""));
   EXPECT_NE(long_line.find(",\"EMAIL_Unknown\":\"v\"}\n"), std::string::npos);
   EXPECT_EQ(long_line.find("label"), std::string::npos);
 }
@@ -285,8 +285,8 @@ void ExpectJoinedRowsWrittenAsTheirCells(const std::vector<std::string>& names) 
       options.format = format;
       options.details = round % 2 == 0;
       ContactsFormattedReport report(options, names);
-      const std::string from_joined(report.Row(joined, label_views, round, "live"));
-      ASSERT_EQ(from_joined, std::string(report.Row(all, round, "live"))) << joined;
+      const std::string from_joined(report.Row(joined, label_views, round, "live", "deleted"));
+      ASSERT_EQ(from_joined, std::string(report.Row(all, round, "live", "deleted"))) << joined;
     }
   }
 }

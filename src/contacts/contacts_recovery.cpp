@@ -80,15 +80,17 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   // then person rows stream to the report, each first row of an id taking its
   // values, as the report of a table filled the other way round reads.
   MatchStatus status(input_path, buffer, options);
+  // What each record is (live, prior, deleted): judged only when asked for.
+  const std::unique_ptr<RecordStates> states = RecordStates::ForInput(input_path, options);
   LabelCells labels;
-  std::vector<PageStatus> value_status;
-  if (!FileMultiValues(buffer, schema, editor, labels, status, value_status,
+  std::vector<ValueOrigin> value_origins;
+  if (!FileMultiValues(buffer, schema, editor, labels, status, *states, value_origins,
                        progress ? &multi_value_progress : nullptr, options.threads))
     throw Error(kContactsCancelled);
   view.Clear();
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
   const bool finished =
-      StreamPersonRows(buffer, schema, editor, labels, writer, status, value_status,
+      StreamPersonRows(buffer, schema, editor, labels, writer, status, *states, value_origins,
                        options.deleted_only, progress ? &person_progress : nullptr,
                        options.threads);
   writer.Close();

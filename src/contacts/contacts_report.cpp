@@ -56,7 +56,10 @@ std::vector<ReportColumn> ReportColumns(const std::vector<std::string>& names,
   std::vector<ReportColumn> columns;
   for (const std::string& name : names) columns.push_back({name, integer_names.count(name) > 0});
   std::vector<std::string> reserved = {"_raw", "offset"};
-  if (details) reserved.push_back("status");
+  if (details) {
+    reserved.push_back("status");
+    reserved.push_back("state");
+  }
   return UniqueColumnNames(std::move(columns), reserved);
 }
 
@@ -106,23 +109,27 @@ std::string ContactsFormattedReport::Head() const {
   if (options_.details) {
     columns.push_back({"offset", true});
     columns.push_back({"status", false});
+    columns.push_back({"state", false});
   }
   AppendCsvHeader(columns, head);
   return head;
 }
 
-std::string_view ContactsFormattedReport::FinishCsvLine(int64_t offset, std::string_view status) {
+std::string_view ContactsFormattedReport::FinishCsvLine(int64_t offset, std::string_view status,
+                                                       std::string_view state) {
   if (options_.details) {
     char digits[24];
     csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
     csv_.Field(status);
+    csv_.Field(state);
   }
   return csv_.Finish();
 }
 
 template <typename ForEach>
 std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, int64_t offset,
-                                                    std::string_view status) {
+                                                    std::string_view status,
+                                                    std::string_view state) {
   csv_.Begin();
   // Room for the whole row at once, and cells copied in whole blocks from
   // their padded copies, as for jsonl. A run of empty cells is its commas.
@@ -142,17 +149,21 @@ std::string_view ContactsFormattedReport::CsvLineOf(ForEach&& for_each_written, 
   });
   out = CopyPadded({commas, columns_ - run}, out);
   csv_.Commit(out);
-  return FinishCsvLine(offset, status);
+  return FinishCsvLine(offset, status, state);
 }
 
 template <typename ForEach>
 std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written, int64_t offset,
-                                                      std::string_view status) {
+                                                      std::string_view status,
+                                                      std::string_view state) {
   jsonl_.Begin();
   char* out = jsonl_.MakeRoom(kOffsetKey.size() + 20);
   if (offset >= 0) out = WriteDecimal(static_cast<uint64_t>(offset), CopyPadded(kOffsetKey, out));
   jsonl_.Commit(out);
-  if (options_.details) jsonl_.Text("status", status);
+  if (options_.details) {
+    jsonl_.Text("status", status);
+    jsonl_.Text("state", state);
+  }
   // Room for the whole row at once: no check per cell. The writes go through
   // locals: every byte written could alias a member, locals it cannot.
   out = jsonl_.MakeRoom(layout_.RoomForAll(cells_size_));
@@ -269,7 +280,8 @@ uint64_t ContactsFormattedReport::WrittenJoinedCells(size_t count) const {
 }
 
 std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
-                                              int64_t offset, std::string_view status) {
+                                              int64_t offset, std::string_view status,
+                                              std::string_view state) {
   cells_size_ = 0;
   for (std::string_view cell : cells) cells_size_ += cell.size();
   char* at = StartCopy(cells_size_);
@@ -279,8 +291,8 @@ std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> 
   EndCopy(at);
   auto for_each = [this](auto&& write)
                       __attribute__((always_inline)) { ForEachWrittenCell(write); };
-  return options_.format == ReportFormat::kCsv ? CsvLineOf(for_each, offset, status)
-                                               : JsonlLineOf(for_each, offset, status);
+  return options_.format == ReportFormat::kCsv ? CsvLineOf(for_each, offset, status, state)
+                                               : JsonlLineOf(for_each, offset, status, state);
 }
 
 char* ContactsFormattedReport::StartCopy(size_t size) {
@@ -358,7 +370,8 @@ size_t ContactsFormattedReport::TabFrom(size_t at) const {
 }
 
 std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
-                                                          std::string_view status) {
+                                                          std::string_view status,
+                                                          std::string_view state) {
   const std::string_view joined = joined_;
   const size_t size = joined.size();
   const size_t words = tab_bits_.size();
@@ -403,12 +416,13 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
   }
   out = CopyPadded({commas_.data(), columns_ - col}, out);
   csv_.Commit(out);
-  return FinishCsvLine(offset, status);
+  return FinishCsvLine(offset, status, state);
 }
 
 std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
                                               std::span<const std::string_view> more_cells,
-                                              int64_t offset, std::string_view status) {
+                                              int64_t offset, std::string_view status,
+                                              std::string_view state) {
   using namespace byte_scan;
   auto for_each = [this](auto&& write)
                       __attribute__((always_inline)) { ForEachWrittenJoinedCell(write); };
@@ -416,14 +430,14 @@ std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
     TakeJoinedRow(joined_cells, more_cells, CsvNotPlain());
     tabs_ = 0;
     for (uint64_t bits : tab_bits_) tabs_ += static_cast<size_t>(CountBits(bits));
-    if (tabs_ < columns_) return CsvLineOfJoined(offset, status);
+    if (tabs_ < columns_) return CsvLineOfJoined(offset, status, state);
     // More cells than columns: the ones past are left out.
     ListCells();
-    return CsvLineOf(for_each, offset, status);
+    return CsvLineOf(for_each, offset, status, state);
   }
   TakeJoinedRow(joined_cells, more_cells, JsonNotPlain());
   ListCells();
-  return JsonlLineOf(for_each, offset, status);
+  return JsonlLineOf(for_each, offset, status, state);
 }
 
 void WriteContactsReport(ResultTable& table, const std::string& output_path,
@@ -436,7 +450,7 @@ void WriteContactsReport(ResultTable& table, const std::string& output_path,
   std::vector<std::string_view> cells(kReportColumns);
   for (int64_t row = 1; row <= table.LastRow(); ++row) {
     for (int col = 0; col < kReportColumns; ++col) cells[col] = table.Cell(row, col);
-    writer.Row(cells, -1, "");
+    writer.Row(cells, -1, "", "");
   }
   writer.Close();
   view.LoadFile(output_path);

@@ -49,8 +49,8 @@ void AppendReportLine(const ResultTable& table, int64_t row, std::string& out);
 // row of the names (a byte-order mark first with `options.bom`), then one row
 // per record, the cells as they are. jsonl: one object per row, "offset" (the
 // record's byte position in the input) first, then the cells by name. With
-// `options.details` both add the row's "offset" and "status" (csv as the last
-// two columns, jsonl "status" after "offset").
+// `options.details` both add the row's "offset", "status" and "state" (csv as
+// the last three columns, jsonl "status" and "state" after "offset").
 class ContactsFormattedReport {
  public:
   ContactsFormattedReport(const RunOptions& options, const std::vector<std::string>& names);
@@ -59,12 +59,12 @@ class ContactsFormattedReport {
   // One row of 46 cells (fewer are taken as empty, more are left out). The
   // line is valid until the next row.
   std::string_view Row(std::span<const std::string_view> cells, int64_t offset,
-                       std::string_view status);
+                       std::string_view status, std::string_view state);
   // The same for a row given as its first cells joined by TABs (no TAB at the
   // end) and its last cells apart, as person rows and label cells come.
   std::string_view Row(std::string_view joined_cells,
                        std::span<const std::string_view> more_cells, int64_t offset,
-                       std::string_view status);
+                       std::string_view status, std::string_view state);
 
   // How a column's cells are written: kInteger's integers are numbers and its
   // "null" or empty cell is null; kSuppressed's "null" is null.
@@ -99,10 +99,12 @@ class ContactsFormattedReport {
   // The csv line of the row taken, when its joined cells fit the columns: the
   // row as it is but for TABs made commas, and the cells that need care (a
   // special byte, a space at either end) written apart.
-  std::string_view CsvLineOfJoined(int64_t offset, std::string_view status);
-  // Ends a csv line whose cells are written: the offset and status fields
+  std::string_view CsvLineOfJoined(int64_t offset, std::string_view status,
+                                   std::string_view state);
+  // Ends a csv line whose cells are written: the offset, status and state fields
   // when details are asked for, then the line end.
-  std::string_view FinishCsvLine(int64_t offset, std::string_view status);
+  std::string_view FinishCsvLine(int64_t offset, std::string_view status,
+                                 std::string_view state);
   // The position of the last TAB before `at` in the row (its first cell's
   // start, -1, when none), and of the first from `at` on (its size when none).
   int64_t TabBefore(size_t at) const;
@@ -134,10 +136,11 @@ class ContactsFormattedReport {
   // The line of the cells that `for_each_written` (one of the ForEach above,
   // taking the write) gives, with the row's offset and status.
   template <typename ForEach>
-  std::string_view CsvLineOf(ForEach&& for_each_written, int64_t offset, std::string_view status);
+  std::string_view CsvLineOf(ForEach&& for_each_written, int64_t offset, std::string_view status,
+                             std::string_view state);
   template <typename ForEach>
   std::string_view JsonlLineOf(ForEach&& for_each_written, int64_t offset,
-                               std::string_view status);
+                               std::string_view status, std::string_view state);
 
   RunOptions options_;
   JsonlColumns layout_;

@@ -8,6 +8,10 @@ ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress) {
   return ScanParams::For(CandidateRule::kPair, kLoose, prefix_count, progress);
 }
 
+RecordShaper ContactsShaper(const ColumnList& columns, size_t shared) {
+  return RecordShaper(columns, shared == 0 ? columns.size() : shared, kLoose);
+}
+
 void ScanForContacts(const Buffer& buffer, const ColumnList& columns,
                      const ScanParams& params, const MatchFormatter& formatter,
                      const std::function<void(std::string_view)>& handler) {

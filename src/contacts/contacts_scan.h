@@ -6,6 +6,7 @@
 #include <functional>
 #include <string_view>
 
+#include "contacts/record_shape.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
@@ -20,6 +21,11 @@ inline constexpr const char* kContactsCancelled =
 // The scan both passes run: the pair rule at the loose threshold, with the
 // given prefix count and progress sink; callers may narrow it further.
 ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress);
+
+// The shaper of a pass whose definition is `columns`, of which every record
+// has the first `shared` (0: all; see ContactsSchema), at the scan's
+// threshold.
+RecordShaper ContactsShaper(const ColumnList& columns, size_t shared);
 
 // Runs ScanFormatted over the whole buffer: `formatter` on the scan's workers,
 // `handler` in position order with what it gave. Throws Error kContactsCancelled

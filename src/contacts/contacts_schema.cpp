@@ -35,6 +35,17 @@ bool SameColumns(const ColumnList& built_in, const ColumnList& input) {
   return true;
 }
 
+// How many columns `input` shares with the built-in list it grew from: all of
+// the built-in ones when it starts with them, else all of its own.
+size_t SharedColumns(const ColumnList& built_in, const ColumnList& input) {
+  if (input.size() <= built_in.size()) return input.size();
+  for (size_t k = 0; k < built_in.size(); ++k) {
+    if (built_in[k].tp != input[k].tp) return input.size();
+    if (k > 0 && !SameText(built_in[k].name, input[k].name)) return input.size();
+  }
+  return built_in.size();
+}
+
 int IndexOf(const ColumnList& columns, std::string_view name) {
   for (size_t k = 0; k < columns.size(); ++k)
     if (SameText(columns[k].name, name)) return static_cast<int>(k);
@@ -49,6 +60,7 @@ void UsePersonTable(const TableDefinition& table, ContactsSchema& schema) {
       IndexOf(input, "Last") < 0 || SameColumns(built_in, input))
     return;
   schema.person_lines = std::move(lines);
+  schema.person_shared = SharedColumns(built_in, input);
   for (int k = 0; k < kPersonColumnsKept; ++k) {
     // The built-in first line starts with the table's name: column 0 is the key.
     int index = k == 0 ? 0 : IndexOf(input, built_in[k].name);
@@ -68,6 +80,7 @@ void UseMultiValueTable(const TableDefinition& table, ContactsSchema& schema) {
       return;
   }
   schema.multi_value_lines = std::move(lines);
+  schema.multi_value_shared = SharedColumns(built_in, input);
 }
 
 }  // namespace
@@ -90,6 +103,8 @@ ContactsSchema BuiltInContactsSchema() {
   for (int k = 0; k < kPersonColumnsKept; ++k)
     schema.person_cells.push_back(columns[k].off ? ContactsSchema::kNullCell : k);
   schema.multi_value_lines = SplitSchema(MultiValueSchema);
+  schema.person_shared = columns.size();
+  schema.multi_value_shared = schema.multi_value_lines.size();
   return schema;
 }
 

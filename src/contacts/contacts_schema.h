@@ -26,6 +26,12 @@ struct ContactsSchema {
   // The multi-value pass's DDL lines: record id, property, label and value
   // are always at the built-in indexes.
   std::vector<std::string> multi_value_lines;
+  // How many of the person and multi-value columns every record of the table
+  // has: the built-in ones, when the input's definition grew from them
+  // (records written before it grew have only those; record_shape.h); else
+  // all of them.
+  size_t person_shared = 0;
+  size_t multi_value_shared = 0;
   // Label id to report column (32 to 38, phones' columns) when the input holds
   // a label table; empty: labels 1 to 6 are filed by the fixed rule.
   std::unordered_map<int64_t, int> label_columns;
@@ -42,7 +48,8 @@ ContactsSchema BuiltInContactsSchema();
 // when it parses and looks like the address book's table (the person table
 // names First and Last and has at most 1,000 columns; the multi-value table
 // has record_id, property, label and value at the built-in places); one that
-// has exactly the built-in columns keeps the built-in lines.
+// has exactly the built-in columns keeps the built-in lines. One that starts
+// with the built-in columns and has more shares those.
 ContactsSchema ChooseContactsSchema(const InputSchema& input);
 
 // The report column (32 to 38) of a label's text: "_$!<Mobile>!$_" and

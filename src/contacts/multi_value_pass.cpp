@@ -257,26 +257,44 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
                     ResultTable& table, ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
+  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared);
   // The plausibility test and the label's column run on the scan's workers:
   // most matches of six loose columns are chance bytes and never get further.
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
+  auto file = [&table](std::string_view formatted) { FileMultiValue(table, formatted); };
+  if (shaper.widens()) {
+    // Each match is read as its own header says, then rendered.
+    params.render_nothing = true;
+    ScanForContacts(
+        buffer, shaper.scan_columns(), params,
+        [&schema, &shaper, shaped = ColumnList()](const Match& match, const ColumnList& found,
+                                                  std::string& out) mutable {
+          ShapedRecord record;
+          if (!shaper.Shape(match, found, shaped, record)) return false;
+          ExtractValues(*match.view, record.body_start, shaped);
+          return FormatMultiValue(shaped, schema, out);
+        },
+        file);
+    return;
+  }
   ScanForContacts(
       buffer, columns, params,
       [&schema](const Match&, const ColumnList& found, std::string& out) {
         return FormatMultiValue(found, schema, out);
       },
-      [&table](std::string_view formatted) { FileMultiValue(table, formatted); });
+      file);
 }
 
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
-                     LabelCells& labels, MatchStatus& status,
-                     std::vector<PageStatus>& first_status, ProgressSink* progress,
+                     LabelCells& labels, MatchStatus& status, const RecordStates& states,
+                     std::vector<ValueOrigin>& first_values, ProgressSink* progress,
                      int threads) {
-  first_status.assign(LabelCells::kMaxId + 1, PageStatus{});
+  first_values.assign(LabelCells::kMaxId + 1, ValueOrigin{});
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
+  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared);
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
@@ -284,14 +302,41 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
   // The formatter renders the four columns it reads, and the value only for
   // a record whose id and property pass.
   params.render_nothing = true;
+  // With details or deleted data only, a value's facts follow it.
+  const bool judged = states.enabled();
+  const int64_t start_offset = buffer.start_offset();
   return ScanFormatted(
-      buffer, columns, params,
-      [&schema](const Match& match, const ColumnList& found, std::string& out) {
-        return FormatMultiValueFromMatch(match, found, schema, out);
+      buffer, shaper.scan_columns(), params,
+      [&schema, &shaper, &states, judged, start_offset, shaped = ColumnList()](
+          const Match& match, const ColumnList& found, std::string& out) mutable {
+        // A record of a grown table is read as its own header says.
+        Match record_match = match;
+        const ColumnList* record = &found;
+        ShapedRecord shape;
+        if (shaper.widens()) {
+          if (!shaper.Shape(match, found, shaped, shape)) return false;
+          record_match.body_start = shape.body_start;
+          record = &shaped;
+        }
+        if (!FormatMultiValueFromMatch(record_match, *record, schema, out)) return false;
+        if (judged) {
+          const RecordSizes sizes = shaper.widens() ? shape.sizes : SizesOf(found);
+          AppendRecordFacts(FindRecordFacts(states, kMultiValueTable, match,
+                                            start_offset + match.position, sizes),
+                            out);
+        }
+        return true;
       },
       [&](int64_t position, std::string_view formatted) {
+        const RecordFacts facts = judged ? TakeRecordFacts(formatted) : RecordFacts{};
         const FiledValue filed = ReadFiledValue(formatted);
-        if (!labels.Has(filed.id) && status.enabled()) first_status[filed.id] = status.At(position);
+        if (!labels.Has(filed.id) && judged) {
+          ValueOrigin& origin = first_values[filed.id];
+          origin.where = status.At(position);
+          origin.state = StateAt(origin.where, facts);
+          origin.kept_as_deleted =
+              KeptAsDeletedData(status, position, origin.where, origin.state, facts, "", "");
+        }
         labels.File(filed.id, filed.column, filed.value, position);
       });
 }

@@ -11,6 +11,8 @@
 
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
+#include "contacts/record_facts.h"
+#include "contacts/record_states.h"
 #include "pagemap/match_status.h"
 #include "contacts/result_table.h"
 #include "engine/buffer.h"
@@ -116,12 +118,14 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
 
 // The multi-value pass filing into label cells instead of a table: writes the
 // multi-value lines into `editor`, scans `buffer` and files every plausible
-// match under its record id, in position order; `first_status` (indexed by
-// record id) gets the status of each id's first value. Returns false when
-// `progress` cancelled.
+// match under its record id, in position order; with `states` enabled,
+// `first_values` (indexed by record id) gets where each id's first value lay,
+// its state and whether deleted data only keeps it (record_facts.h). A record
+// of a table that grew since it was written is read by its own header
+// (record_shape.h). Returns false when `progress` cancelled.
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
-                     LabelCells& labels, MatchStatus& status,
-                     std::vector<PageStatus>& first_status, ProgressSink* progress = nullptr,
+                     LabelCells& labels, MatchStatus& status, const RecordStates& states,
+                     std::vector<ValueOrigin>& first_values, ProgressSink* progress = nullptr,
                      int threads = 0);
 
 }  // namespace quarrow

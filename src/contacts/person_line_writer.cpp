@@ -513,7 +513,7 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
 }
 
 std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t offset,
-                                               std::string_view status) {
+                                               std::string_view status, std::string_view state) {
   char digits[24];
   const std::string_view offset_text(digits, WriteDecimal(static_cast<uint64_t>(offset), digits));
   if (options_.format == ReportFormat::kCsv) {
@@ -522,15 +522,18 @@ std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t of
     detailed_ += offset_text;
     detailed_ += ',';
     AppendCsvField(status, detailed_);
+    detailed_ += ',';
+    AppendCsvField(state, detailed_);
     detailed_ += "\r\n";
     return detailed_;
   }
-  // The status member follows the offset's, which opens the line.
+  // The status and state members follow the offset's, which opens the line.
   constexpr std::string_view kOffsetKey = "{\"offset\":";
   const size_t offset_end = kOffsetKey.size() + offset_text.size();
   jsonl_.Begin();
   jsonl_.Text("status", status);
-  const std::string_view member = jsonl_.Finish();  // {"status":...} and a line end
+  jsonl_.Text("state", state);
+  const std::string_view member = jsonl_.Finish();  // {"status":...,"state":...} and a line end
   detailed_.assign(line.substr(0, offset_end));
   detailed_ += ',';
   const std::string_view raw = jsonl_.raw();
@@ -540,7 +543,7 @@ std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t of
     detailed_ += rest;
     return detailed_;
   }
-  // Replaced bytes in the status: its raw bytes lead the "_raw" object.
+  // Replaced bytes in the status or state: their raw bytes lead the "_raw" object.
   constexpr std::string_view kRawKey = ",\"_raw\":{";
   const std::string_view status_member = member.substr(1, member.find(kRawKey) - 1);
   detailed_ += status_member;

@@ -57,9 +57,11 @@ class PersonLineWriter {
                               std::span<const std::string_view> labels);
 
   // A line Append made for `offset` (WithLabels' too) with the details the
-  // report asks for: the record's offset and `status` (csv: two more fields;
-  // jsonl: the "status" member after "offset"). Valid until the next call.
-  std::string_view WithDetails(std::string_view line, int64_t offset, std::string_view status);
+  // report asks for: the record's offset, `status` and `state` (csv: three
+  // more fields; jsonl: the "status" and "state" members after "offset").
+  // Valid until the next call.
+  std::string_view WithDetails(std::string_view line, int64_t offset, std::string_view status,
+                               std::string_view state);
 
  private:
   using Kind = ContactsFormattedReport::Kind;

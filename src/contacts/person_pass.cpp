@@ -11,6 +11,7 @@
 #include "contacts/contacts_scan.h"
 #include "contacts/person_line_writer.h"
 #include "contacts/person_row_writer.h"
+#include "contacts/record_facts.h"
 #include "engine/header.h"
 #include "engine/values.h"
 #include "engine/scan.h"
@@ -95,23 +96,42 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
   }
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
+  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared);
 
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
 
-  // Only the columns that fill a report cell are rendered.
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;
+  const std::vector<int>& cells = schema.person_cells;
+  auto add_row = [&table](std::string_view row) { table.AddRowText(row); };
+  if (shaper.widens()) {
+    // Each match is read as its own header says; the row is written from it.
+    params.render_nothing = true;
+    ScanForContacts(
+        buffer, shaper.scan_columns(), params,
+        [&shaper, shaped = ColumnList(), rows = PersonRowWriter(cells, columns)](
+            const Match& match, const ColumnList& found, std::string& row) mutable {
+          ShapedRecord record;
+          if (!shaper.Shape(match, found, shaped, record)) return false;
+          Match at = match;
+          at.body_start = record.body_start;
+          rows.Append(at, shaped, row);
+          return true;
+        },
+        add_row);
+    return buffer;
+  }
+  // Only the columns that fill a report cell are rendered.
   params.rendered.assign(columns.size(), 0);
   for (int cell : schema.person_cells) {
     if (cell >= 0 && static_cast<size_t>(cell) < columns.size()) params.rendered[cell] = 1;
   }
-  const std::vector<int>& cells = schema.person_cells;
   ScanForContacts(
       buffer, columns, params,
       [&cells](const Match& match, const ColumnList& found, std::string& row) {
         return FormatPersonRow(match.prefix, found, cells, row);
       },
-      [&table](std::string_view row) { table.AddRowText(row); });
+      add_row);
   return buffer;
 }
 
@@ -185,7 +205,7 @@ class WorkerLines {
       if (!options_.details) {
         if (!report_) report_ = std::make_unique<ContactsFormattedReport>(options_, *names_);
         // No label cells given: the cells past the row's are empty.
-        bulk.Append(report_->Row(std::string_view(out).substr(row_at), {}, offset, ""));
+        bulk.Append(report_->Row(std::string_view(out).substr(row_at), {}, offset, "", ""));
       }
       where[2] = kNoLabelsAt;
     }
@@ -216,10 +236,12 @@ class WorkerLines {
 
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
-                      MatchStatus& status, const std::vector<PageStatus>& value_status,
-                      bool deleted_only, ProgressSink* progress, int threads) {
+                      MatchStatus& status, const RecordStates& states,
+                      const std::vector<ValueOrigin>& value_origins, bool deleted_only,
+                      ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
+  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared);
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;
   status.Attach(params);
@@ -230,9 +252,9 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // Values go to the first row of their id, as a table finds it.
   std::vector<uint8_t> taken(LabelCells::kMaxId + 1, 0);
   std::array<std::string_view, LabelCells::kCells> label_cells{};
-  // With a status, the record's size from its serial types goes first, on a
-  // line of its own: the copy test of a freed record needs it.
-  const bool sized = status.enabled();
+  // With details or deleted data only, each record's facts follow its row:
+  // its size from its serial types (the copy tests need it) and its state.
+  const bool judged = states.enabled();
   // A line's cells are known on the workers, but for the label cells of an
   // id's first row and the details. A tsv line without details is the row,
   // its empty label cells and the line end: the workers add those after the
@@ -252,30 +274,36 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   std::string_view bulk;  // the page's lines made on the workers
   params.page_bulk = [&bulk](std::string_view page_bulk) { bulk = page_bulk; };
   const bool finished = ScanFormatted(
-      buffer, columns, params,
-      [sized, lines_on_workers, tsv, start_offset, &empty_labels,
-       rows = PersonRowWriter(person_cells, columns),
+      buffer, shaper.scan_columns(), params,
+      [judged, lines_on_workers, tsv, start_offset, &empty_labels, &shaper, &states,
+       shaped = ColumnList(), rows = PersonRowWriter(person_cells, columns),
        lines = WorkerLines(writer.options(), writer.names(), person_cells, columns)](
           const Match& match, const ColumnList& found, std::string& row) mutable {
-        if (sized) {
-          AppendDecimal(RecordSizeOf(found), row);
-          row += '\n';
+        // A record of a grown table is read as its own header says.
+        Match record_match = match;
+        const ColumnList* record = &found;
+        ShapedRecord shape;
+        if (shaper.widens()) {
+          if (!shaper.Shape(match, found, shaped, shape)) return false;
+          record_match.body_start = shape.body_start;
+          record = &shaped;
         }
         if (lines_on_workers && !tsv) {
-          lines.Append(match, found, start_offset + match.position, rows, row);
-          return true;
+          lines.Append(record_match, *record, start_offset + match.position, rows, row);
+        } else {
+          rows.Append(record_match, *record, row);
+          if (lines_on_workers) row += empty_labels;
         }
-        rows.Append(match, found, row);
-        if (lines_on_workers) row += empty_labels;
+        if (judged) {
+          const RecordSizes sizes = shaper.widens() ? shape.sizes : SizesOf(found);
+          AppendRecordFacts(
+              FindRecordFacts(states, kPersonTable, match, start_offset + match.position, sizes),
+              row);
+        }
         return true;
       },
       [&](int64_t position, std::string_view row) {
-        uint64_t record_size = 0;
-        if (sized) {
-          const size_t end = row.find('\n');
-          ParsePrefixNumber(row.substr(0, end), record_size);
-          row.remove_prefix(end + 1);
-        }
+        const RecordFacts facts = judged ? TakeRecordFacts(row) : RecordFacts{};
         std::string_view line;
         uint64_t labels_at = WorkerLines::kNoLabelsAt;
         if (lines_on_workers && tsv) {
@@ -292,9 +320,9 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         const bool first_of_id = id != 0 && !taken[id];
         if (first_of_id) taken[id] = 1;
         const PageStatus where = status.At(position);
-        if (deleted_only &&
-            status.IsLiveData(position, where, rowid, row.substr(0, row.find('\t')),
-                              record_size))
+        const RecordState state = StateAt(where, facts);
+        if (deleted_only && !KeptAsDeletedData(status, position, where, state, facts, rowid,
+                                                row.substr(0, row.find('\t'))))
           return;
         const bool with_labels = first_of_id && labels.Has(id);
         if (lines_on_workers && !details && !with_labels) {
@@ -304,26 +332,31 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);
+        const std::string_view state_text = RecordStateText(state);
         if (labels_at != WorkerLines::kNoLabelsAt) {
           if (with_labels) line = label_lines->WithLabels(line, labels_at, label_cells);
-          if (details) line = label_lines->WithDetails(line, status.Offset(position), status_text);
+          if (details)
+            line = label_lines->WithDetails(line, status.Offset(position), status_text, state_text);
           writer.FormattedRow(line);
           return;
         }
-        writer.Row(row, label_cells, status.Offset(position), status_text);
+        writer.Row(row, label_cells, status.Offset(position), status_text, state_text);
       });
   if (!finished) return false;
   std::string id_text;
   for (int id : labels.ids_in_order()) {
     if (taken[id]) continue;
-    const PageStatus& where = value_status[id];
-    if (deleted_only && where.status == Status::kLive) continue;
+    const ValueOrigin& origin = value_origins[id];
+    if (deleted_only && !origin.kept_as_deleted) continue;
     // Cells 0 to 31: only the id, in cell 1.
-    id_text = "\t" + std::to_string(id) + std::string(kPersonCells - 2, '\t');
+    id_text.assign(1, '\t');
+    id_text += std::to_string(id);
+    id_text.append(kPersonCells - 2, '\t');
     SetLabelCells(labels, id, label_cells);
     status_text.clear();
-    AppendStatusText(where, status_text);
-    writer.Row(id_text, label_cells, status.Offset(labels.FirstPosition(id)), status_text);
+    AppendStatusText(origin.where, status_text);
+    writer.Row(id_text, label_cells, status.Offset(labels.FirstPosition(id)), status_text,
+               RecordStateText(origin.state));
   }
   return true;
 }

@@ -10,6 +10,8 @@
 
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
+#include "contacts/record_facts.h"
+#include "contacts/record_states.h"
 #include "contacts/report_writer.h"
 #include "pagemap/match_status.h"
 #include "contacts/result_table.h"
@@ -92,14 +94,18 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 // position order, as the table's rows would be written: the first row of a
 // rowid that has values takes its label cells. Then the ids that have values
 // and no person row, in the order of their first value. Each row carries its
-// person record's offset and status (a row of values alone its first value's,
-// `value_status`); with `deleted_only`, rows of live data are left out (their
-// values still go to them, not to another row). Returns false when `progress`
-// cancelled (the rows so far are written).
+// person record's offset, status and state (`states`; a row of values alone
+// its first value's, `value_origins`, indexed by record id); with
+// `deleted_only`, only rows of deleted and unknown records are written, and
+// of the unknown ones only those that equal no live row (record_facts.h;
+// their values still go to them, not to another row). A record of a table
+// that grew since it was written is read by its own header (record_shape.h).
+// Returns false when `progress` cancelled (the rows so far are written).
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
-                      MatchStatus& status, const std::vector<PageStatus>& value_status,
-                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0);
+                      MatchStatus& status, const RecordStates& states,
+                      const std::vector<ValueOrigin>& value_origins, bool deleted_only,
+                      ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

@@ -23,6 +23,7 @@ ContactsReportWriter::ContactsReportWriter(const std::string& output_path,
   if (options_.details) {
     AppendCell("OFFSET");
     AppendCell("STATUS");
+    AppendCell("STATE");
   }
   line_ += "\r\n";
   file_.Write(line_);
@@ -34,20 +35,22 @@ void ContactsReportWriter::AppendCell(std::string_view cell) {
 }
 
 void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t offset,
-                               std::string_view status) {
+                               std::string_view status, std::string_view state) {
   if (options_.format != ReportFormat::kTsv)
-    return FormattedRow(formatted_.Row(cells, offset, status));
+    return FormattedRow(formatted_.Row(cells, offset, status, state));
   line_.clear();
   ++rows_;
   for (std::string_view cell : cells) AppendCell(cell);
-  EndTsvRow(offset, status);
+  EndTsvRow(offset, status, state);
 }
 
-void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status) {
+void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status,
+                                     std::string_view state) {
   if (options_.details) {
     AppendDecimal(offset, line_);
     line_ += '\t';
     AppendCell(status);
+    AppendCell(state);
   }
   line_ += "\r\n";
   file_.Write(line_);
@@ -55,15 +58,15 @@ void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status) {
 
 void ContactsReportWriter::Row(std::string_view joined_cells,
                                std::span<const std::string_view> more_cells, int64_t offset,
-                               std::string_view status) {
+                               std::string_view status, std::string_view state) {
   if (options_.format != ReportFormat::kTsv)
-    return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status));
+    return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status, state));
   // tsv takes the joined cells as they are: no need to split them.
   line_.clear();
   ++rows_;
   AppendCell(joined_cells);
   for (std::string_view cell : more_cells) AppendCell(cell);
-  EndTsvRow(offset, status);
+  EndTsvRow(offset, status, state);
 }
 
 }  // namespace quarrow

@@ -1,0 +1,319 @@
+#include "contacts/record_shape.h"
+
+#include <algorithm>
+
+#include "engine/header.h"
+#include "pagemap/sqlite_format.h"
+
+namespace quarrow {
+
+namespace {
+
+// A table grows by a few columns at a time; a header holding more than this
+// many serial types past the definition's is no record of it (decision 20's
+// bound).
+constexpr size_t kMaxExtraColumns = 2000;
+// No record of a person or a value is near this; a header claiming more is
+// stray bytes.
+constexpr uint64_t kMaxRecordSize = uint64_t{1} << 30;
+// The most cells a freeblock may have taken in after the freed one.
+constexpr int kMaxMergedCells = 32;
+// The freeblock header SQLite writes over a freed cell: 2 bytes to the next
+// freeblock, 2 bytes of size.
+constexpr int64_t kFreeblockHeader = 4;
+// A cell's payload length and rowid take 2 to 18 bytes; where a freeblock
+// header left the header length whole, they took 4 or more, and a rowid of
+// more than 3 bytes (over 2 million) is no person's or value's.
+constexpr int64_t kMaxCellPrefix = 6;
+
+// The varint at `at`, never past `end`; its length in `length` (0 when none
+// lies whole before `end`).
+uint64_t VarintAt(const BufferView& view, int64_t at, int64_t end, int& length) {
+  uint64_t value = 0;
+  for (int i = 0; i < 9; ++i) {
+    if (at + i >= end) {
+      length = 0;
+      return 0;
+    }
+    const uint8_t byte = view.At(at + i);
+    if (i == 8) {
+      length = 9;
+      return (value << 8) | byte;
+    }
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0) {
+      length = i + 1;
+      return value;
+    }
+  }
+  length = 0;
+  return 0;
+}
+
+// The varint whose last byte is at `last` (high bit clear), its earlier bytes
+// those before with the high bit set, as SQLite's varints lie; nothing when
+// `last` has the high bit set. `first` gets where it starts.
+std::optional<uint64_t> VarintEndingAt(const BufferView& view, int64_t last, int64_t& first) {
+  if (last < 0 || (view.At(last) & 0x80)) return std::nullopt;
+  first = last;
+  while (first > 0 && last - first < 8 && (view.At(first - 1) & 0x80)) --first;
+  uint64_t value = 0;
+  for (int64_t at = first; at <= last; ++at) value = (value << 7) | (view.At(at) & 0x7F);
+  return value;
+}
+
+int VarintLength(uint64_t value) {
+  int length = 1;
+  while (value >= 0x80 && length < 9) {
+    value >>= 7;
+    ++length;
+  }
+  return length;
+}
+
+bool EnoughNonNull(int64_t count, size_t width, int threshold) {
+  const int64_t n = static_cast<int64_t>(width) - 1;
+  return n <= 0 || 10 * count > threshold * n;
+}
+
+void SetType(TERM& column, uint64_t serial) {
+  column.serial = serial;
+  column.seg = SerialTypeKind(serial).size;
+}
+
+// The size of a whole cell starting at `at` (a cell freed after the one
+// before it and merged into its freeblock, left as it was): its payload
+// length and rowid, then a record whose header gives that payload length.
+std::optional<uint64_t> WholeCellSize(const BufferView& view, int64_t at) {
+  int payload_length = 0, rowid_length = 0;
+  const uint64_t payload = VarintAt(view, at, view.size(), payload_length);
+  if (payload_length == 0 || payload == 0 || payload > kMaxRecordSize) return std::nullopt;
+  VarintAt(view, at + payload_length, view.size(), rowid_length);
+  if (rowid_length == 0) return std::nullopt;
+  const int64_t header_start = at + payload_length + rowid_length;
+  int header_varint = 0;
+  const uint64_t header = VarintAt(view, header_start, view.size(), header_varint);
+  if (header_varint == 0 || header <= static_cast<uint64_t>(header_varint) || header > payload)
+    return std::nullopt;
+  const CellRecord cell = ReadCellRecord(view, header_start + header_varint - 1);
+  if (cell.header_size != header || cell.record_size != payload) return std::nullopt;
+  return static_cast<uint64_t>(payload_length + rowid_length) + payload;
+}
+
+}  // namespace
+
+CellRecord ReadCellRecord(const BufferView& view, int64_t position) {
+  CellRecord cell;
+  int64_t start = 0;
+  const std::optional<uint64_t> header_size = VarintEndingAt(view, position, start);
+  if (!header_size || *header_size <= static_cast<uint64_t>(position - start + 1) ||
+      *header_size > kMaxRecordSize)
+    return cell;
+  const int64_t end = start + static_cast<int64_t>(*header_size);
+  if (end > view.size()) return cell;
+  uint64_t record_size = *header_size;
+  size_t columns = 0;
+  for (int64_t at = position + 1; at < end; ++columns) {
+    const int64_t before = at;
+    const uint64_t serial = ReadVarint(view, at);
+    if (at == before || at > end) return cell;
+    record_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+    if (record_size > kMaxRecordSize) return cell;
+  }
+  cell.header_size = *header_size;
+  cell.record_size = record_size;
+  cell.header_start = start;
+  cell.columns = columns;
+  // The rowid's varint ends before the header's; the payload length before it
+  // is the record's size, written as SQLite writes it, or the cell is gone.
+  int64_t rowid_start = 0;
+  const std::optional<uint64_t> rowid = VarintEndingAt(view, start - 1, rowid_start);
+  if (!rowid || view.At(rowid_start) == 0x80) return cell;  // 0x80 first: not as written
+  uint8_t payload[9];
+  const int length = sqlite_format::PutVarint(record_size, payload);
+  if (rowid_start < length) return cell;
+  for (int i = 0; i < length; ++i)
+    if (view.At(rowid_start - length + i) != payload[i]) return cell;
+  cell.rowid = static_cast<int64_t>(*rowid);
+  return cell;
+}
+
+RecordSizes SizesOf(const ColumnList& columns) {
+  uint64_t types = 0, body = 0;
+  for (const TERM& column : columns) {
+    types += static_cast<uint64_t>(VarintLength(column.serial));
+    body += static_cast<uint64_t>(std::max<int64_t>(column.seg, 0));
+  }
+  RecordSizes sizes;
+  sizes.header_size = types + static_cast<uint64_t>(VarintLength(types + 1));
+  if (VarintLength(sizes.header_size) > VarintLength(types + 1)) ++sizes.header_size;
+  sizes.record_size = sizes.header_size + body;
+  return sizes;
+}
+
+RecordShaper::RecordShaper(const ColumnList& definition, size_t shared, int threshold)
+    : definition_(definition), threshold_(threshold) {
+  shared = std::min(shared, definition.size());
+  scan_.assign(definition.begin(), definition.begin() + static_cast<ptrdiff_t>(shared));
+  for (const TERM& column : definition) kinds_.push_back(column.tp);
+}
+
+bool RecordShaper::Fit(const ColumnList& shaped, size_t from, size_t to) const {
+  for (size_t k = from; k < to; ++k) {
+    if (shaped[k].serial == 0 || kinds_[k] == kAny) continue;
+    if (SerialTypeKind(shaped[k].serial).kind != kinds_[k]) return false;
+  }
+  return true;
+}
+
+RecordShaper::TypesRead RecordShaper::ReadTypes(const BufferView& view, int64_t from,
+                                                int64_t stop, size_t count,
+                                                ColumnList& shaped) const {
+  TypesRead read{0, from};
+  const int64_t end = std::min(stop, view.size());
+  while (read.count < count && read.end < end) {
+    int length = 0;
+    const uint64_t serial = VarintAt(view, read.end, end, length);
+    if (length == 0) break;
+    if (read.count < shaped.size()) SetType(shaped[read.count], serial);
+    read.body_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+    ++read.count;
+    read.end += length;
+  }
+  return read;
+}
+
+bool RecordShaper::Shape(const Match& match, const ColumnList& found, ColumnList& shaped,
+                         ShapedRecord& record) const {
+  if (shaped.size() != definition_.size()) shaped = definition_;
+  if (!widens()) {
+    for (size_t k = 0; k < found.size() && k < shaped.size(); ++k) {
+      shaped[k].serial = found[k].serial;
+      shaped[k].seg = found[k].seg;
+    }
+    record.body_start = match.body_start;
+    record.sizes = SizesOf(found);
+    return true;
+  }
+  return ByHeaderLength(match, shaped, record) || ByFreeblockSize(match, shaped, record) ||
+         ByDefinition(match, shaped, record);
+}
+
+uint64_t RecordShaper::FreeblockSizeAt(const BufferView& view, int64_t cell_start) {
+  return (uint64_t{view.At(cell_start + 2)} << 8) | view.At(cell_start + 3);
+}
+
+bool RecordShaper::ByHeaderLength(const Match& match, ColumnList& shaped,
+                                  ShapedRecord& record) const {
+  const BufferView& view = *match.view;
+  const CellRecord cell = ReadCellRecord(view, match.position);
+  const size_t most = shaped.size() + kMaxExtraColumns;
+  if (cell.header_size == 0 || cell.columns < scan_.size() || cell.columns > most) return false;
+  const int64_t end = cell.header_start + static_cast<int64_t>(cell.header_size);
+  const TypesRead read = ReadTypes(view, match.position + 1, end, most, shaped);
+  if (read.count != cell.columns) return false;
+  const size_t columns = std::min(read.count, shaped.size());
+  if (!Fit(shaped, scan_.size(), columns)) return false;
+  // A header length alone is one byte that chance bytes often fit: the cell
+  // must be whole (its payload length agrees), or lie freed under a
+  // freeblock header whose size is its own.
+  bool sound = cell.rowid.has_value();
+  for (int64_t prefix = kFreeblockHeader; !sound && prefix <= kMaxCellPrefix; ++prefix) {
+    const int64_t cell_start = cell.header_start - prefix;
+    sound = cell_start >= 0 &&
+            FreeblockHolds(view, cell_start, static_cast<uint64_t>(prefix) + cell.record_size,
+                           FreeblockSizeAt(view, cell_start));
+  }
+  if (!sound) return false;
+  for (size_t k = columns; k < shaped.size(); ++k) SetType(shaped[k], 0);
+  record.body_start = end;
+  record.sizes = {cell.header_size, cell.record_size};
+  return true;
+}
+
+bool RecordShaper::FreeblockHolds(const BufferView& view, int64_t cell_start,
+                                  uint64_t cell_size, uint64_t freeblock_size) {
+  if (freeblock_size < cell_size) return false;
+  uint64_t rest = freeblock_size - cell_size;
+  int64_t at = cell_start + static_cast<int64_t>(cell_size);
+  for (int merged = 0; merged <= kMaxMergedCells; ++merged) {
+    if (rest == 0) return true;
+    // What follows within 3 bytes (a fragment SQLite absorbs): a freeblock
+    // whose size is the rest, or a cell freed later, left whole.
+    bool next = false;
+    for (uint64_t gap = 0; gap <= 3 && gap < rest && !next; ++gap) {
+      const int64_t block = at + static_cast<int64_t>(gap);
+      if (block + kFreeblockHeader > view.size()) return false;
+      if (FreeblockSizeAt(view, block) == rest - gap) return true;
+      const std::optional<uint64_t> size = WholeCellSize(view, block);
+      if (!size || *size > rest - gap) continue;
+      rest -= gap + *size;
+      at = block + static_cast<int64_t>(*size);
+      next = true;
+    }
+    if (!next) return false;
+  }
+  return false;
+}
+
+bool RecordShaper::ByFreeblockSize(const Match& match, ColumnList& shaped,
+                                   ShapedRecord& record) const {
+  const BufferView& view = *match.view;
+  const int64_t position = match.position;
+  // The freeblock header covered the payload length and rowid (3 bytes
+  // together) and the header length: its size's two bytes end at the match.
+  if (position < kFreeblockHeader - 1) return false;
+  const int64_t cell_start = position - (kFreeblockHeader - 1);
+  const uint64_t freeblock_size = FreeblockSizeAt(view, cell_start);
+  const size_t width = shaped.size(), shared = scan_.size();
+  const int64_t types_start = position + 1;
+  int64_t at = types_start;
+  uint64_t body_size = 0;
+  size_t agreeing = width + 1;  // the column count that agrees, if one does
+  for (size_t k = 0; k < width; ++k) {
+    int length = 0;
+    const uint64_t serial = VarintAt(view, at, view.size(), length);
+    if (length == 0) return false;
+    SetType(shaped[k], serial);
+    if (k >= shared && !Fit(shaped, k, k + 1)) break;
+    at += length;
+    body_size += static_cast<uint64_t>(shaped[k].seg);
+    if (k + 1 < shared) continue;
+    // A header of k + 1 serial types, with its one-byte length.
+    const uint64_t header_length = static_cast<uint64_t>(at - types_start) + 1;
+    if (header_length >= 0x80) break;
+    const uint64_t record_size = header_length + body_size;
+    // The payload length and rowid took 3 bytes: the payload length 1 or 2.
+    if (VarintLength(record_size) > 2) break;
+    if (!FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size)) continue;
+    if (agreeing <= width) return false;  // two counts agree: neither is known
+    agreeing = k + 1;
+    record.body_start = at;
+    record.sizes = {header_length, record_size};
+  }
+  if (agreeing > width) return false;
+  // Read again: the loop read past the count that agreed.
+  const TypesRead read = ReadTypes(view, types_start, record.body_start, agreeing, shaped);
+  if (read.count != agreeing) return false;
+  for (size_t k = agreeing; k < width; ++k) SetType(shaped[k], 0);
+  return true;
+}
+
+bool RecordShaper::ByDefinition(const Match& match, ColumnList& shaped,
+                                ShapedRecord& record) const {
+  const BufferView& view = *match.view;
+  const TypesRead read =
+      ReadTypes(view, match.position + 1, view.size(), shaped.size(), shaped);
+  // Past the buffer's end serial types read as NULL, as MatchHeader reads them.
+  if (read.count < shaped.size() && read.end < view.size()) return false;
+  for (size_t k = read.count; k < shaped.size(); ++k) SetType(shaped[k], 0);
+  if (!Fit(shaped, scan_.size(), shaped.size())) return false;
+  int64_t non_null = 0;
+  for (const TERM& column : shaped) non_null += column.serial != 0;
+  if (!EnoughNonNull(non_null, shaped.size(), threshold_)) return false;
+  record.body_start = read.end;
+  record.sizes = SizesOf(shaped);
+  return true;
+}
+
+}  // namespace quarrow

@@ -1,0 +1,131 @@
+// A record read by its own header when its table has grown since it was
+// written. A phone's address book adds columns to its tables over the years
+// (34 person columns, then 36, then 38; 6 multi-value columns, then 7), and a
+// record written before that has fewer columns than the input's definition.
+// Scanned with the whole definition, such a record is either missed or read
+// with its first values taken for the missing serial types. So the scan
+// matches the columns every layout shares (the built-in ones), and each match
+// is then read as SQLite reads a record: its columns are the serial types its
+// header holds, the ones it lacks are NULL, its values start where its header
+// ends.
+//
+// How many columns a match has, in this order:
+// 1. Its header length, when its header holds whole serial types ending
+//    exactly there, at least the shared ones, and the cell around it is
+//    sound: whole (the payload length in front is the record's size), or
+//    freed, the freeblock header SQLite wrote over its payload length and
+//    rowid giving the cell's size.
+// 2. Where that freeblock header overwrote the header length too, its size,
+//    left in front of the serial types, tells the cell's size, which one
+//    column count gives.
+//    (A freeblock may have taken in the free space after the cell: a
+//    fragment, a freeblock or cells freed later, left whole.)
+// 3. Else the whole definition, as a scan with it would have read the match.
+// A match none of these fits is no record of the table. Columns the record has
+// beyond the definition are skipped.
+//
+// Immutable once built; Shape is const and thread-safe (the scan's workers
+// call it, each with its own output columns).
+#ifndef QUARROW_CONTACTS_RECORD_SHAPE_H_
+#define QUARROW_CONTACTS_RECORD_SHAPE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "engine/buffer.h"
+#include "engine/columns.h"
+#include "engine/scan.h"
+
+namespace quarrow {
+
+// A record's header size (its length varint included) and whole size.
+struct RecordSizes {
+  uint64_t header_size = 0;
+  uint64_t record_size = 0;
+};
+
+// The sizes of a record whose header holds the serial types of `columns`
+// (their serial and seg) after its own length varint, as SQLite writes it.
+RecordSizes SizesOf(const ColumnList& columns);
+
+// A record as its cell and header give it, at a match whose header-length
+// varint ends at `position`.
+struct CellRecord {
+  uint64_t header_size = 0;  // from the header-length varint; 0 when no header is there
+  uint64_t record_size = 0;  // the header plus the sizes of its serial types
+  int64_t header_start = 0;  // where the header-length varint starts
+  size_t columns = 0;        // its serial types
+  std::optional<int64_t> rowid;  // when the payload length in front agrees
+};
+
+// Reads the record at `position` of `view`: its header when whole serial types
+// end exactly at its length, and the rowid in front when the payload length
+// before it is the record's size, as SQLite writes it (SQLite overwrites both
+// with a freeblock header when it frees the cell).
+CellRecord ReadCellRecord(const BufferView& view, int64_t position);
+
+// A match read as a record: where its values start and its sizes.
+struct ShapedRecord {
+  int64_t body_start = 0;
+  RecordSizes sizes;
+};
+
+class RecordShaper {
+ public:
+  // `definition` is the table's column list as the input defines it (only its
+  // kinds are read); the scan matches its first `shared` columns (at most all
+  // of them), the ones every layout of the table has.
+  RecordShaper(const ColumnList& definition, size_t shared, int threshold);
+
+  // The column list the scan runs with: the definition's first `shared`.
+  const ColumnList& scan_columns() const { return scan_; }
+  // True iff the scan matches fewer columns than the definition has; when
+  // false, Shape passes matches through as they are.
+  bool widens() const { return scan_.size() < kinds_.size(); }
+
+  // Reads the match (`found`: the scan's columns, with their seg and serial)
+  // as a record of the definition: `shaped` gets the definition's columns
+  // (copied from it once; seg and serial set, NULL for the columns the record
+  // lacks) and `record` where its values start and its sizes (columns past
+  // the definition's counted). Returns false when the match is no record of
+  // the table (see above); `shaped` is undefined then.
+  bool Shape(const Match& match, const ColumnList& found, ColumnList& shaped,
+             ShapedRecord& record) const;
+
+ private:
+  // The serial types from `from` as they read up to `limit` varints, at most
+  // `count` of them; how many were read and where they end.
+  struct TypesRead {
+    size_t count = 0;
+    int64_t end = 0;
+    uint64_t body_size = 0;  // their sizes, summed
+  };
+  TypesRead ReadTypes(const BufferView& view, int64_t from, int64_t stop, size_t count,
+                      ColumnList& shaped) const;
+  // True iff the serial types of shaped[from, to) fit the definition's kinds.
+  bool Fit(const ColumnList& shaped, size_t from, size_t to) const;
+  // Rule 1: the columns and body start its header length gives, in a sound cell.
+  bool ByHeaderLength(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
+  // Rule 2: the one column count the freeblock's size agrees with.
+  bool ByFreeblockSize(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
+  // Rule 3: the whole definition, as MatchHeader reads it.
+  bool ByDefinition(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
+  // True iff a freed cell of `cell_size` bytes at `cell_start` accounts for
+  // `freeblock_size` bytes: alone, or with the free space and freed cells
+  // after it that SQLite merges into one freeblock.
+  static bool FreeblockHolds(const BufferView& view, int64_t cell_start, uint64_t cell_size,
+                             uint64_t freeblock_size);
+  // The size field of a freeblock header at `cell_start`.
+  static uint64_t FreeblockSizeAt(const BufferView& view, int64_t cell_start);
+
+  ColumnList definition_;
+  ColumnList scan_;
+  std::vector<int32_t> kinds_;
+  int threshold_;
+};
+
+}  // namespace quarrow
+
+#endif  // QUARROW_CONTACTS_RECORD_SHAPE_H_
