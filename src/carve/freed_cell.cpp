@@ -68,13 +68,16 @@ bool TextsReadWell(std::string_view page, const PageCell& cell) {
   return true;
 }
 
-// True iff an old freeblock header could start at `at` inside [.., limit):
-// its next pointer is 0 or further on, its size at least 4 and inside.
+// True iff an old freeblock header could start at `at` (before `limit`): its
+// next pointer is 0 or further on, its size at least 4 and inside the page.
+// An old header's size may reach past the region: the block it once headed
+// was merged with free space that later inserts took.
 bool StaleFreeblockAt(std::string_view page, uint32_t at, uint32_t limit) {
   if (at + 4 > limit) return false;
   const uint8_t* p = Bytes(page) + at;
   const uint32_t next = sf::Get16(p), size = sf::Get16(p + 2);
-  return (next == 0 || (next > at && next < page.size())) && size >= 4 && at + size <= limit;
+  return (next == 0 || (next > at && next < page.size())) && size >= 4 &&
+         at + size <= page.size();
 }
 
 struct Reading {
@@ -175,22 +178,26 @@ class Rebuilder {
       bool lost = fitting.size() > 1;
       if (lost && value_at + size <= limit_) {
         std::optional<uint64_t> chosen = TellApart(column, fitting, page_.substr(value_at, size));
+        if (chosen && *chosen == kNoReading) continue;
         if (chosen) header.types[0] = *chosen, lost = false;
       }
       ConsiderWhole(header_at, header, lost);
     }
   }
 
-  // Of several types of one size, the one a value's bytes show, if any: a
-  // text that reads as UTF-8 over a blob in a TEXT column; a double over an
-  // 8-byte integer in a REAL column unless the integer is small enough for
-  // SQLite to have stored it so.
+  static constexpr uint64_t kNoReading = ~uint64_t{0};
+
+  // Of several types of one size, the one a value's bytes show, if any: in a
+  // TEXT column, a text when the bytes read as one, else no reading at all (a
+  // blob there is rare, and bytes of other records read as one all too
+  // easily); a double over an 8-byte integer in a REAL column unless the
+  // integer is small enough for SQLite to have stored it so.
   static std::optional<uint64_t> TellApart(const FitColumn& column,
                                            const std::vector<uint64_t>& types,
                                            std::string_view bytes) {
     if (types.size() == 2 && types[0] >= 12 && column.affinity == Affinity::kText) {
       for (char c : bytes)
-        if (static_cast<uint8_t>(c) < 0x20) return types[0];  // control bytes: a blob
+        if (static_cast<uint8_t>(c) < 0x20) return kNoReading;
       return types[1];
     }
     if (types.size() == 2 && types[0] == 6 && types[1] == 7 &&

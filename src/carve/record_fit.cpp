@@ -1,5 +1,6 @@
 #include "carve/record_fit.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "pagemap/sqlite_format.h"
@@ -69,6 +70,7 @@ FitTable FitTableOf(const TableDefinition& definition) {
     SetTypes(column);
     table.columns.push_back(std::move(column));
   }
+  table.min_columns = std::max<size_t>(1, table.columns.size());
   return table;
 }
 

@@ -42,8 +42,8 @@ struct FitTable {
   std::string name;
   std::vector<FitColumn> columns;
   int rowid_column = -1;
-  // Serial types a record may have at least (columns SQLite always writes;
-  // a record may stop after any column, when the table grew later).
+  // Serial types a record has at least: every column, unless live rows show
+  // that the table grew after rows were written (ALTER TABLE ADD COLUMN).
   size_t min_columns = 1;
 };
 

@@ -76,6 +76,8 @@ std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable
     if (static_cast<int>(i) == table.rowid_column) {
       values[i].kind = record.rowid ? RecordValue::Kind::kInteger : RecordValue::Kind::kLost;
       values[i].integer = record.rowid.value_or(0);
+    } else if (record.lost[i] == 2 && at < record.record.size()) {
+      values[i] = StoredValue(type, std::string_view(record.record).substr(at));
     } else if (record.lost[i] || at + size > record.record.size()) {
       values[i].kind = RecordValue::Kind::kLost;
     } else {

@@ -4,6 +4,7 @@
 #include <array>
 #include <deque>
 #include <future>
+#include <set>
 
 #include "carve/freed_cell.h"
 #include "carve/page_images.h"
@@ -188,35 +189,58 @@ class TableCarver::Run {
     } else {
       record.record.assign(bytes.substr(cell.header_at, local_end - cell.header_at));
     }
-    bool whole = !cell.cut_at;
-    if (whole && cell.payload_size > cell.local_size) {
+    if (!cell.cut_at && cell.payload_size > cell.local_size) {
       const uint64_t pointer_at = cell.header_at + cell.local_size;
       const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pointer_at;
-      whole = pointer_at + 4 <= bytes.size() && carver_.image_->valid() &&
-              carver_.image_->ReadOverflow(sf::Get32(p), cell.payload_size - cell.local_size,
-                                           record.record);
+      if (pointer_at + 4 <= bytes.size())
+        ReadChain(sf::Get32(p), cell.payload_size - cell.local_size, record.record);
     }
     MarkLostValues(record);
-    const bool any_lost = std::find(record.lost.begin(), record.lost.end(), 1) != record.lost.end();
+    const bool any_lost =
+        std::any_of(record.lost.begin(), record.lost.end(), [](uint8_t lost) { return lost != 0; });
     record.recovery = any_lost ? Recovery::kPartial : cell.rebuilt ? Recovery::kRebuilt
                                                                    : Recovery::kIntact;
-    (void)whole;
     return record;
   }
 
   // A record worth reporting: one whose values did not all go.
   static bool HoldsAValue(const CarvedRecord& record) {
     for (size_t i = 0; i < record.lost.size(); ++i)
-      if (!record.lost[i] && record.types[i] != 0) return true;
+      if (record.lost[i] != 1 && record.types[i] != 0) return true;
     return false;
   }
 
-  // Values whose bytes the record does not hold whole are lost.
+  // Appends the overflow chain from page `first`, up to `need` bytes, while
+  // its pages can still be the record's: a page that a live b-tree now holds
+  // or that became a freelist trunk (whose first bytes SQLite overwrote)
+  // ends what can be read.
+  void ReadChain(uint32_t first, uint64_t need, std::string& out) const {
+    const DatabaseImage& image = *carver_.image_;
+    if (!image.valid()) return;
+    std::string page;
+    std::vector<uint32_t> seen;
+    for (uint32_t number = first; need > 0 && number != 0;) {
+      if (std::find(seen.begin(), seen.end(), number) != seen.end() ||
+          carver_.page_owner_.count(number) || carver_.free_trunks_.count(number) ||
+          !image.ReadPage(number, page))
+        return;
+      seen.push_back(number);
+      const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
+      out.append(page, 4, take);
+      need -= take;
+      number = sf::Get32(reinterpret_cast<const uint8_t*>(page.data()));
+    }
+  }
+
+  // Values whose bytes the record does not hold whole are lost; a text or
+  // blob cut short keeps the bytes that are there (2).
   static void MarkLostValues(CarvedRecord& record) {
     uint64_t at = record.header_size;
     for (size_t i = 0; i < record.types.size(); ++i) {
+      const uint64_t begin = at;
       at += sf::SerialTypeSize(record.types[i]);
-      if (at > record.record.size()) record.lost[i] = 1;
+      if (at <= record.record.size() || record.lost[i]) continue;
+      record.lost[i] = begin < record.record.size() && record.types[i] >= 12 ? 2 : 1;
     }
   }
 
@@ -310,6 +334,8 @@ TableCarver::TableCarver(const std::string& input_path, int threads)
   std::vector<uint32_t> pages;
   image_->ForEachRow(1, [](int64_t, std::string_view) {}, &pages);
   for (uint32_t page : pages) page_owner_.emplace(page, 1);
+  for (const DatabaseImage::FreePage& page : image_->FreelistPages())
+    if (page.trunk) free_trunks_.insert(page.number);
 }
 
 TableCarver::~TableCarver() = default;

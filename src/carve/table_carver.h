@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +44,9 @@ struct CarvedRecord {
   uint64_t payload_size = 0;
   uint64_t header_size = 0;
   std::vector<uint64_t> types;       // one per stored column
-  std::vector<uint8_t> lost;         // per stored column: 1 when its value was lost
+  // Per stored column: 1 when its value was lost, 2 when a text or blob was
+  // cut short (its first bytes kept).
+  std::vector<uint8_t> lost;
   std::string record;                // header and body as recovered (lost bytes zero)
   Recovery recovery = Recovery::kIntact;
 };
@@ -84,6 +87,7 @@ class TableCarver {
   int threads_ = 1;
   // Page number -> root page of the live b-tree holding it.
   std::map<uint32_t, uint32_t> page_owner_;
+  std::set<uint32_t> free_trunks_;
 };
 
 }  // namespace quarrow

@@ -272,7 +272,7 @@ bool CarveInto(TableCarver& carver, const std::vector<CatalogTable>& catalog,
                const RunOptions& options, ProgressSink* progress, StatusCounts* counts) {
   std::vector<CarveTarget> others;
   for (const CatalogTable& other : catalog)
-    if (&other != &table) others.push_back(other.target);
+    if (other.target.table.name != table.target.table.name) others.push_back(other.target);
   const bool need_status = options.details || counts;
   return carver.Carve(table.target, others, [&](const CarvedRecord& record) {
     const RecordState state = judge.StateOf(table, record);
@@ -333,10 +333,21 @@ int64_t FindTable(const std::string& input_path, const std::string& table_name,
                 FullPath(source) + "\"; give its columns with --ddl FILE");
   }
   RefuseOverwritingInput(input_path, output_path);
+  CatalogTable chosen = *table;
+  if (chosen.target.root_page == 0 && !options.schema_from.empty()) {
+    // A definition from another file: the input's own table of that name
+    // tells which pages are its and which rows are live.
+    for (const SchemaRow& row : carver.image().Schema()) {
+      if (row.type == "table" && FindCatalogTable({chosen}, row.name)) {
+        chosen.target.root_page = row.root_page;
+        chosen.target.live = true;
+      }
+    }
+  }
   RecordJudge judge(input_path, carver, options.details);
-  TableReport report(*table, output_path, options);
+  TableReport report(chosen, output_path, options);
   const bool finished =
-      CarveInto(carver, catalog, *table, judge, report, options, progress, nullptr);
+      CarveInto(carver, catalog, chosen, judge, report, options, progress, nullptr);
   report.Close();
   if (!finished) {
     throw Error("Find data was cancelled: the report \"" + FullPath(output_path) +
