@@ -556,6 +556,8 @@ TEST(CarveMeasure, CountsRightFalsePartialPriorAndLiveRowsClaimedDeleted) {
   EXPECT_EQ(m.right_surviving.of, 1);
   EXPECT_EQ(m.false_rows.count, 2);
   EXPECT_EQ(m.false_rows.of, 7);
+  EXPECT_EQ(m.false_row_indexes, (std::vector<size_t>{1, 6}));
+  EXPECT_EQ(report[6].line.substr(0, 22), R"({"offset":7,"rowid":9,)");
   EXPECT_EQ(m.live_under_deleted.count, 1);
   EXPECT_EQ(m.live_under_deleted.of, 2);
   EXPECT_EQ(m.prior_seen.count, 1);

@@ -174,6 +174,7 @@ std::vector<ReportRow> ParseReport(std::string_view text) {
     ++number;
     if (IsBlank(line)) continue;
     ReportRow row;
+    row.line = std::string(line);
     try {
       row.object = ParseJson(line);
     } catch (const std::exception& e) {
@@ -256,7 +257,8 @@ CarveMeasure MeasureCarve(const Truth& truth, const std::string& table_name,
     const bool claims_deleted = deleted_only_report || row.state == "deleted" || row.state == "unknown";
     if (version.fate == "live" && row.rowid && claims_deleted) live_claimed = true;
   };
-  for (const ReportRow& row : report) {
+  for (size_t r = 0; r < report.size(); ++r) {
+    const ReportRow& row = report[r];
     bool matched = false;
     bool live_claimed = false;
     if (row.rowid) {
@@ -265,9 +267,10 @@ CarveMeasure MeasureCarve(const Truth& truth, const std::string& table_name,
     } else {
       for (size_t i = 0; i < versions.size(); ++i) check(row, i, matched, live_claimed);
     }
-    if (!matched) ++m.false_rows.count;
+    if (!matched) m.false_row_indexes.push_back(r);
     if (live_claimed) ++m.live_under_deleted.count;
   }
+  m.false_rows.count = static_cast<int64_t>(m.false_row_indexes.size());
   m.false_rows.of = static_cast<int64_t>(report.size());
 
   for (size_t i = 0; i < versions.size(); ++i) {

@@ -60,6 +60,7 @@ struct Truth {
 Truth ParseTruth(std::string_view text);
 
 struct ReportRow {
+  std::string line;  // as the report has it
   JsonValue object;
   std::optional<int64_t> rowid;
   std::string state;     // "" when the report gives none
@@ -94,10 +95,12 @@ struct CarveMeasure {
   Score right_surviving;     // of the surviving deleted
   Score overflow_right;      // of the surviving deleted overflow rows
   Score dropped_right;       // of the surviving dropped rows
-  Score false_rows;          // report rows matching no version, of all report rows
+  Score false_rows;          // report rows matching no version of the table, of all
+                             // report rows (a row of another table is false too)
   Score live_under_deleted;  // report rows equal to a live row of the same rowid
                              // that claim deleted or unknown, of the live rows
   Score prior_seen;          // prior versions matched by a row with state prior
+  std::vector<size_t> false_row_indexes;  // into the report, ascending
 };
 
 // Measures `report` (rows carved for `table`) against the truth; `files` are

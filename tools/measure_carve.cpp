@@ -3,6 +3,7 @@
 //
 //   quarrow-measure-carve TRUTH REPORT --table NAME [--deleted-only-report]
 //                         [--database PATH] [--check] [--no-header]
+//                         [--show-false N]
 //   quarrow-measure-carve --tables TRUTH
 //
 // Exit status 0 on success (with --check: only when every target is met, 1
@@ -22,6 +23,7 @@ namespace {
 const char kUsage[] =
     "usage: quarrow-measure-carve TRUTH REPORT --table NAME [--deleted-only-report]\n"
     "                             [--database PATH] [--check] [--no-header]\n"
+    "                             [--show-false N]\n"
     "       quarrow-measure-carve --tables TRUTH\n"
     "\n"
     "Scores REPORT, the jsonl report of `quarrow-cli find --table NAME --format\n"
@@ -44,6 +46,7 @@ const char kUsage[] =
     "                         >= 95% of surviving dropped rows, no live row claimed\n"
     "                         deleted, false rows under 2% of the report\n"
     "  --no-header            leave out the table's header line\n"
+    "  --show-false N         print the first N false rows' lines on standard error\n"
     "  --tables TRUTH         print the truth's table names, one a line\n";
 
 std::string ReadWhole(const std::string& path) {
@@ -81,6 +84,7 @@ int main(int argc, char** argv) {
   bool deleted_only = false;
   bool check = false;
   bool header = true;
+  long show_false = 0;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -104,6 +108,13 @@ int main(int argc, char** argv) {
       check = true;
     } else if (arg == "--no-header") {
       header = false;
+    } else if (arg == "--show-false") {
+      std::string count;
+      if (!value(count) || count.find_first_not_of("0123456789") != std::string::npos ||
+          count.size() > 9) {
+        return Usage("--show-false needs a count");
+      }
+      show_false = std::stol(count);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + arg);
     } else {
@@ -131,6 +142,9 @@ int main(int argc, char** argv) {
     std::string text = sc::FormatMeasure(table, m);
     if (!header) text.erase(0, text.find('\n') + 1);
     std::cout << text;
+    for (size_t i = 0; i < m.false_row_indexes.size() && static_cast<long>(i) < show_false; ++i) {
+      std::cerr << "false row: " << report[m.false_row_indexes[i]].line << '\n';
+    }
     if (check && !sc::TargetsMet(m)) return 1;
   } catch (const std::exception& e) {
     std::cerr << "quarrow-measure-carve: " << e.what() << "\n";
