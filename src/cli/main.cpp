@@ -3,12 +3,15 @@
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <signal.h>
 #endif
 
 #include "cli/cli_main.h"
+#include "cli/cli_platform.h"
 #include "engine/file_io.h"
 
 namespace {
@@ -22,6 +25,7 @@ extern "C" void RequestCancel(int) { cancel_requested.store(true); }
 void InstallSignalHandlers() {
 #ifdef _WIN32
   std::signal(SIGINT, RequestCancel);
+  std::signal(SIGBREAK, RequestCancel);  // Ctrl-Break
   std::signal(SIGTERM, RequestCancel);
 #else
   // No SA_RESTART: a read of standard input that waits is interrupted, so the
@@ -44,12 +48,16 @@ void InstallSignalHandlers() {
 int main(int argc, char* argv[]) {
   static_assert(std::atomic<bool>::is_always_lock_free);
   InstallSignalHandlers();
+  quarrow::PrepareStandardStreams();
   int status = 1;
   try {
+    const std::vector<std::string> arguments = quarrow::Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
     status = quarrow::CliMain(
         quarrow::CliContext{std::cout, std::cerr, quarrow::StandardErrorIsTerminal(),
                             &cancel_requested},
-        argc, argv);
+        static_cast<int>(pointers.size()), pointers.data());
   } catch (const std::bad_alloc&) {
     std::cerr << "quarrow-cli: out of memory\n";
   } catch (const std::exception& error) {

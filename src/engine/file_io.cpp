@@ -27,16 +27,31 @@ namespace quarrow {
 
 bool StandardErrorIsTerminal() {
 #ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
+  // Only a console has a console mode; _isatty would count NUL as one too.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 #else
   return isatty(STDERR_FILENO) != 0;
 #endif
 }
 
+#ifdef _WIN32
+std::filesystem::path SystemPath(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+std::string Utf8Path(const std::filesystem::path& path) {
+  const std::u8string utf8 = path.u8string();
+  return std::string(utf8.begin(), utf8.end());
+}
+#else
+std::filesystem::path SystemPath(const std::string& path) { return path; }
+std::string Utf8Path(const std::filesystem::path& path) { return path.string(); }
+#endif
+
 std::string FullPath(const std::string& path) {
   std::error_code error;
-  std::filesystem::path full = std::filesystem::absolute(path, error);
-  return error ? path : full.string();
+  std::filesystem::path full = std::filesystem::absolute(SystemPath(path), error);
+  return error ? path : Utf8Path(full);
 }
 
 void RequireOutputPath(const std::string& output_path) {
@@ -45,11 +60,28 @@ void RequireOutputPath(const std::string& output_path) {
   }
 }
 
+namespace {
+
+// True iff two full paths name the same file by their spelling alone (for a
+// file that does not exist yet): Windows ignores the case of ASCII letters.
+bool SameSpelling(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return lower(x) == lower(y);
+  });
+#else
+  return a == b;
+#endif
+}
+
+}  // namespace
+
 void RefuseOverwritingInput(const std::string& input_path,
                             const std::string& output_path) {
   std::error_code error;
   if (output_path == "-") return;
-  if (std::filesystem::equivalent(input_path, output_path, error)) {
+  if (std::filesystem::equivalent(SystemPath(input_path), SystemPath(output_path), error)) {
     throw Error("The output file \"" + FullPath(output_path) +
                 "\" is the input file; choose another output file");
   }
@@ -57,8 +89,8 @@ void RefuseOverwritingInput(const std::string& input_path,
   // exist yet or not.
   for (const char* suffix : {"-wal", "-journal", "-shm"}) {
     const std::string companion = input_path + suffix;
-    if (std::filesystem::equivalent(companion, output_path, error) ||
-        FullPath(companion) == FullPath(output_path)) {
+    if (std::filesystem::equivalent(SystemPath(companion), SystemPath(output_path), error) ||
+        SameSpelling(FullPath(companion), FullPath(output_path))) {
       throw Error("The output file \"" + FullPath(output_path) + "\" is the input's " +
                   (suffix + 1) + " file; choose another output file");
     }
@@ -77,15 +109,49 @@ constexpr size_t kOutputBufferBytes = size_t{1} << 20;
 }
 
 #ifdef _WIN32
+// The reason for a failed call: for the failures Linux knows too, in Linux's
+// words, so that a message reads the same on both; otherwise the system's.
 std::string SystemReason(DWORD code) {
-  char text[512] = {};
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      text, sizeof text, nullptr);
-  std::string reason(text, length);
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return "No such file or directory";
+    case ERROR_ACCESS_DENIED:
+      return "Permission denied";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return "No space left on device";
+    case ERROR_WRITE_PROTECT:
+      return "Read-only file system";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return "Broken pipe";
+    default:
+      break;
+  }
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string reason =
+      length == 0 ? "Error " + std::to_string(code) : Utf8Path(std::wstring(text, length));
+  LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ' || reason.back() == '.'))
     reason.pop_back();
   return reason;
+}
+// The reason CreateFileW failed on `path`: a folder, which Windows refuses as
+// "access denied", is named as Linux names it.
+std::string OpenReason(DWORD code, const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(SystemPath(path).c_str());
+  if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return "Is a directory";
+  return SystemReason(code);
 }
 std::string LastReason() { return SystemReason(GetLastError()); }
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -111,16 +177,29 @@ void InputFile::RequireRead(int64_t offset, size_t length, size_t done,
 #ifdef _WIN32
 
 InputFile::InputFile(const std::string& path) : path_(path) {
-  // Opened without sharing: a file another program holds open is refused, as
-  // the user expects of a file that may still be changing.
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr,
+  // Shared with readers only: a file that another program holds open for
+  // writing is refused (it may be changing under the scan), and nothing can
+  // cut or change this one while it is read. SQLite's own read-only handle
+  // and a companion file's share alike.
+  HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) ThrowFileError("Cannot open file", path, LastReason());
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size)) {
-    std::string reason = LastReason();
+  if (handle == INVALID_HANDLE_VALUE) {
+    ThrowFileError("Cannot open file", path, OpenReason(GetLastError(), path));
+  }
+  auto refuse = [&](const std::string& reason) {
     CloseHandle(handle);
     ThrowFileError("Cannot open file", path, reason);
+  };
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_PIPE) {
+    refuse("It is a pipe or a socket, which cannot be read by position; "
+           "copy it into a file first");
+  }
+  LARGE_INTEGER size;
+  if (type != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+    refuse(type == FILE_TYPE_DISK ? LastReason()
+                                  : "It is a device, which cannot be read by position; "
+                                    "copy it into a file first");
   }
   size_ = size.QuadPart;
   handle_ = reinterpret_cast<intptr_t>(handle);
@@ -128,19 +207,26 @@ InputFile::InputFile(const std::string& path) : path_(path) {
 
 InputFile::~InputFile() { CloseHandle(AsHandle(handle_)); }
 
+// Not mapped on Windows: the guard that makes a mapped window safe against a
+// shrinking file is a POSIX signal handler, and reads by copying give the same
+// bytes.
 MappedWindow InputFile::Map(int64_t, size_t) const { return {}; }
 
 size_t InputFile::ReadAt(int64_t offset, size_t length, char* out) const {
   size_t done = 0;
   while (done < length) {
+    // Positioned through OVERLAPPED: the handle's own position is not used,
+    // so threads may read at once.
     OVERLAPPED at = {};
-    uint64_t position = static_cast<uint64_t>(offset) + done;
+    const uint64_t position = static_cast<uint64_t>(offset) + done;
     at.Offset = static_cast<DWORD>(position);
     at.OffsetHigh = static_cast<DWORD>(position >> 32);
-    DWORD want = static_cast<DWORD>(std::min<size_t>(length - done, 1u << 30));
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(length - done, size_t{1} << 30));
     DWORD got = 0;
     if (!ReadFile(AsHandle(handle_), out + done, want, &got, &at)) {
-      RequireRead(offset, length, done, LastReason());
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;  // as a read of 0 bytes on Linux
+      RequireRead(offset, length, done, SystemReason(code));
       return done;
     }
     if (got == 0) break;
@@ -156,10 +242,12 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     owns_handle_ = false;
     return;
   }
-  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE handle = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) ThrowFileError("Cannot create file", path, LastReason());
-  // Truncate in place; devices refuse and need nothing.
+  if (handle == INVALID_HANDLE_VALUE) {
+    ThrowFileError("Cannot create file", path, OpenReason(GetLastError(), path));
+  }
+  // Truncated in place; a device refuses and needs nothing.
   SetEndOfFile(handle);
   handle_ = reinterpret_cast<intptr_t>(handle);
 }
@@ -168,18 +256,29 @@ void OutputFile::WriteAll(const char* data, size_t size) {
   size_t done = 0;
   while (done < size) {
     DWORD wrote = 0;
-    DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
-    if (!WriteFile(AsHandle(handle_), data + done, want, &wrote, nullptr)) {
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, size_t{1} << 30));
+    const bool written = WriteFile(AsHandle(handle_), data + done, want, &wrote, nullptr);
+    if (!written || wrote == 0) {
+      const std::string reason = written ? SystemReason(ERROR_DISK_FULL) : LastReason();
       buffer_.clear();
-      ThrowFileError("Cannot write file", path_, LastReason());
+      ThrowFileError("Cannot write file", path_, reason);
     }
     done += wrote;
   }
 }
 
+// No gathered write for files here: the pieces (often single lines) are
+// copied into the buffer, so that the system sees large writes only.
 void OutputFile::WriteAllOf(std::span<const std::string_view> pieces) {
-  Flush();
-  for (std::string_view piece : pieces) WriteAll(piece.data(), piece.size());
+  if (buffer_.capacity() < kOutputBufferBytes) buffer_.reserve(kOutputBufferBytes);
+  for (std::string_view piece : pieces) {
+    if (buffer_.size() + piece.size() > kOutputBufferBytes) Flush();
+    if (piece.size() >= kOutputBufferBytes) {
+      WriteAll(piece.data(), piece.size());
+    } else {
+      buffer_.append(piece);
+    }
+  }
 }
 
 namespace {

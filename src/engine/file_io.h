@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,12 @@ namespace quarrow {
 
 // Returns true iff standard error is a terminal (progress is drawn only there).
 bool StandardErrorIsTerminal();
+
+// Paths are UTF-8 byte strings everywhere. These convert them to and from the
+// system's paths: as they are on POSIX; through UTF-16 on Windows, where a
+// narrow std::filesystem::path would take the bytes in the ANSI code page.
+std::filesystem::path SystemPath(const std::string& path);
+std::string Utf8Path(const std::filesystem::path& path);
 
 // Returns `path` made absolute (not resolving links), as error messages show it.
 std::string FullPath(const std::string& path);
@@ -36,7 +43,9 @@ void RefuseOverwritingInput(const std::string& input_path,
 // Its size is taken when it is opened, and every byte below that size must be
 // read: a file that shrinks while it is scanned, or a disk that fails, is an
 // error that stops the command (exit 1) and names the bytes that could not be
-// read, never a run of zeros scanned as if it were data.
+// read, never a run of zeros scanned as if it were data. On Windows the file
+// is shared with readers only: one that another program holds open for
+// writing is refused, and nothing can change or cut it while it is open.
 class InputFile {
  public:
   // Throws Error 'Cannot open file "<full path>". <reason>' when the file cannot

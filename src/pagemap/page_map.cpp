@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "engine/database_starts.h"
+#include "engine/file_io.h"
 #include "pagemap/overwritten_copy.h"
 #include "pagemap/sqlite_format.h"
 #include "text_rule/error.h"
@@ -20,7 +21,7 @@ constexpr size_t kScanChunk = size_t{1} << 20;
 
 std::shared_ptr<const ByteSource> OpenCompanion(const std::string& path) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return nullptr;
+  if (!std::filesystem::is_regular_file(SystemPath(path), error)) return nullptr;
   try {
     return std::make_shared<FileSource>(path);
   } catch (const Error&) {
