@@ -216,7 +216,13 @@ bool RowMatches(const ReportRow& row, const TruthTable& table, const TruthRow& v
     const JsonValue& value = ReportValue(row, table.columns[c]);
     const bool ipk = static_cast<int>(c) == table.ipk_column;
     if (value.is_null() && (ipk || partial)) continue;
-    if (!ValuesMatch(value, version.values[c])) return false;
+    // A partial row's text or blob may be cut where its bytes were lost.
+    const JsonValue& truth = version.values[c];
+    if (partial && value.kind == JsonValue::Kind::kString &&
+        truth.kind == JsonValue::Kind::kString && !value.text.empty() &&
+        truth.text.compare(0, value.text.size(), value.text) == 0)
+      continue;
+    if (!ValuesMatch(value, truth)) return false;
   }
   return true;
 }

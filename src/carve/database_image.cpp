@@ -86,12 +86,14 @@ bool DatabaseImage::ReadPage(uint32_t number, std::string& out) const {
   return database_->ReadAt(offset, page_size_, out.data()) == page_size_;
 }
 
-bool DatabaseImage::ReadOverflow(uint32_t first, uint64_t need, std::string& out) const {
+bool DatabaseImage::ReadOverflow(uint32_t first, uint64_t need, std::string& out,
+                                 std::vector<uint32_t>* pages) const {
   std::unordered_set<uint32_t> seen;
   std::string page;
   uint32_t number = first;
   while (need > 0) {
     if (!seen.insert(number).second || !ReadPage(number, page)) return false;
+    if (pages) pages->push_back(number);
     const auto* p = reinterpret_cast<const uint8_t*>(page.data());
     const uint64_t take = std::min<uint64_t>(need, usable_size_ - 4);
     out.append(page.data() + 4, take);
@@ -103,7 +105,8 @@ bool DatabaseImage::ReadOverflow(uint32_t first, uint64_t need, std::string& out
 
 void DatabaseImage::ForEachRow(uint32_t root,
                                const std::function<void(int64_t, std::string_view)>& row,
-                               std::vector<uint32_t>* pages) const {
+                               std::vector<uint32_t>* pages,
+                               std::vector<uint32_t>* overflow_pages) const {
   std::unordered_set<uint32_t> seen;
   std::string page, payload;
   // Depth-first, children in order, so rows come in rowid order.
@@ -130,7 +133,8 @@ void DatabaseImage::ForEachRow(uint32_t root,
       if (begin + cell.local_size > page.size()) continue;
       payload.assign(page, begin, cell.local_size);
       if (cell.payload_size > cell.local_size && cell.overflow_page != 0)
-        ReadOverflow(cell.overflow_page, cell.payload_size - cell.local_size, payload);
+        ReadOverflow(cell.overflow_page, cell.payload_size - cell.local_size, payload,
+                     overflow_pages);
       row(cell.rowid, payload);
     }
     if (header.type == sf::PageType::kTableInterior) {

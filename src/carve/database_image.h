@@ -64,10 +64,12 @@ class DatabaseImage {
   // Calls `row` with the rowid and whole payload of each live cell of the
   // table b-tree rooted at `root`, in rowid order. A payload whose overflow
   // chain is broken is passed with what could be read. `pages`, when given,
-  // receives every b-tree page number visited.
+  // receives every b-tree page number visited, and `overflow_pages` every
+  // page of the live cells' overflow chains.
   void ForEachRow(uint32_t root,
                   const std::function<void(int64_t rowid, std::string_view payload)>& row,
-                  std::vector<uint32_t>* pages = nullptr) const;
+                  std::vector<uint32_t>* pages = nullptr,
+                  std::vector<uint32_t>* overflow_pages = nullptr) const;
 
   // The schema table's live rows.
   std::vector<SchemaRow> Schema() const;
@@ -81,8 +83,10 @@ class DatabaseImage {
 
   // Appends up to `need` bytes of the overflow chain starting at page `first`
   // to `out`. Returns true iff all `need` bytes were read (the chain neither
-  // broke, looped nor left the database).
-  bool ReadOverflow(uint32_t first, uint64_t need, std::string& out) const;
+  // broke, looped nor left the database). `pages`, when given, receives the
+  // chain's page numbers.
+  bool ReadOverflow(uint32_t first, uint64_t need, std::string& out,
+                    std::vector<uint32_t>* pages = nullptr) const;
 
  private:
   std::shared_ptr<const ByteSource> database_;

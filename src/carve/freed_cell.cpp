@@ -44,7 +44,9 @@ uint64_t BodySize(const std::vector<uint64_t>& types) {
 // UTF-8: rebuilt readings carry less evidence than intact ones.
 bool TextsReadWell(std::string_view page, const PageCell& cell) {
   uint64_t at = cell.header_at + cell.header.header_size;
-  const uint64_t stop = std::min<uint64_t>(cell.cut_at ? cell.cut_at : cell.end, page.size());
+  // The local payload only: an overflow pointer follows it.
+  const uint64_t local_end = cell.header_at + cell.local_size;
+  const uint64_t stop = std::min<uint64_t>(cell.cut_at ? cell.cut_at : local_end, page.size());
   for (size_t i = 0; i < cell.header.types.size(); ++i) {
     const uint64_t type = cell.header.types[i];
     const uint64_t size = sf::SerialTypeSize(type);
@@ -88,8 +90,9 @@ struct Reading {
 class Rebuilder {
  public:
   Rebuilder(std::string_view page, uint32_t start, uint32_t limit, const FitTable& table,
-            uint32_t usable_size)
-      : page_(page), start_(start), limit_(limit), table_(table), usable_(usable_size) {}
+            uint32_t usable_size, uint32_t readable_end)
+      : page_(page), start_(start), limit_(limit), readable_(readable_end), table_(table),
+        usable_(usable_size) {}
 
   std::optional<PageCell> Run() {
     for (uint32_t header_at = start_ + 2; header_at <= start_ + 12; ++header_at) {
@@ -226,6 +229,7 @@ class Rebuilder {
     cell.local_size = local;
     if (placed && end <= limit_) {
       cell.end = static_cast<uint32_t>(end);
+      if (cell.end > readable_) cell.cut_at = readable_;
       const int score = EndScore(cell.end);
       if (score > 0 && TextsReadWell(page_, cell)) readings_.push_back({cell, score});
       return;
@@ -267,7 +271,7 @@ class Rebuilder {
   }
 
   std::string_view page_;
-  uint32_t start_, limit_;
+  uint32_t start_, limit_, readable_;
   const FitTable& table_;
   uint32_t usable_;
   std::vector<Reading> readings_;
@@ -304,10 +308,11 @@ std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
 
 std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
                                          uint32_t limit, const FitTable& table,
-                                         uint32_t usable_size) {
+                                         uint32_t usable_size, uint32_t readable_end) {
   limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
   if (start + 6 > limit) return std::nullopt;
-  return Rebuilder(page, start, limit, table, usable_size).Run();
+  if (readable_end == 0 || readable_end > limit) readable_end = limit;
+  return Rebuilder(page, start, limit, table, usable_size, readable_end).Run();
 }
 
 std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
@@ -336,11 +341,13 @@ std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
   limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
   for (uint32_t at = start; at + 6 <= limit; ++at) {
     if (!StaleFreeblockAt(page, at, limit)) continue;
+    // The old header's size gives the cell's end; live content may since
+    // have taken the bytes from `limit` on.
     const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
-    std::optional<PageCell> cell = RebuildFreedCell(page, at, end, table, usable_size);
-    if (!cell || cell->end != end || cell->cut_at) continue;
+    std::optional<PageCell> cell = RebuildFreedCell(page, at, end, table, usable_size, limit);
+    if (!cell || cell->end != end) continue;
     cells.push_back(*cell);
-    at = end - 1;
+    at = std::min(end, limit) - 1;
   }
   return cells;
 }

@@ -44,10 +44,12 @@ std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size);
 
 // Rebuilds the cell whose first four bytes at `start` a freeblock header
-// overwrote, inside the free region [start, limit) of `page`.
+// overwrote, inside the free region [start, limit) of `page`. Bytes from
+// `readable_end` on (when below `limit`) were overwritten since: a cell
+// reaching them is kept as partial, cut there.
 std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
                                          uint32_t limit, const FitTable& table,
-                                         uint32_t usable_size);
+                                         uint32_t usable_size, uint32_t readable_end = 0);
 
 // Every cell of `table` recoverable from the free region [start, limit) of a
 // table-leaf page: cells rebuilt at its start and after each cell found, and

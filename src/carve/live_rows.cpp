@@ -69,6 +69,12 @@ LiveRows::LiveRows(const DatabaseImage& image) {
         table.body_hashes.insert(Mix(payload.size(), payload.substr(header_size)));
       const std::vector<uint64_t> types = TypesOf(payload, header_size);
       ++table.shapes[ShapeOf(types)];
+      ++table.rows;
+      if (table.classes.size() < types.size()) table.classes.resize(types.size());
+      for (size_t i = 0; i < types.size(); ++i) {
+        const uint64_t type = types[i];
+        table.classes[i] |= type == 0 ? 1 : type == 7 ? 4 : type < 12 ? 2 : (type & 1) ? 8 : 16;
+      }
       if (table.fewest_columns == 0 || types.size() < table.fewest_columns)
         table.fewest_columns = types.size();
       ++rows_;
@@ -118,6 +124,20 @@ uint32_t LiveRows::ShapeCount(std::string_view table, const std::vector<uint64_t
 size_t LiveRows::FewestColumns(std::string_view table) const {
   const Table* live = Find(table);
   return live ? live->fewest_columns : 0;
+}
+
+}  // namespace quarrow
+
+namespace quarrow {
+
+uint8_t LiveRows::ClassesSeen(std::string_view table, size_t column) const {
+  const Table* live = Find(table);
+  return live && column < live->classes.size() ? live->classes[column] : 0;
+}
+
+size_t LiveRows::RowCount(std::string_view table) const {
+  const Table* live = Find(table);
+  return live ? live->rows : 0;
 }
 
 }  // namespace quarrow

@@ -55,6 +55,12 @@ class LiveRows {
   // ADD COLUMN have fewer), or 0 when the table has no live row.
   size_t FewestColumns(std::string_view table) const;
 
+  // For column `column` of `table`: a bit per value class its live rows hold
+  // (1 NULL, 2 integer, 4 real, 8 text, 16 blob), and how many live rows the
+  // table has. Zero for an unknown table or column.
+  uint8_t ClassesSeen(std::string_view table, size_t column) const;
+  size_t RowCount(std::string_view table) const;
+
   // Live rows known, over all tables.
   size_t size() const { return rows_; }
 
@@ -64,6 +70,8 @@ class LiveRows {
     std::unordered_set<uint64_t> body_hashes;           // BodyHash of each live row
     std::unordered_map<uint64_t, uint32_t> shapes;      // ShapeOf -> live rows
     size_t fewest_columns = 0;
+    size_t rows = 0;
+    std::vector<uint8_t> classes;  // per column
   };
   const Table* Find(std::string_view table) const;
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <deque>
 #include <future>
+#include <mutex>
 #include <set>
 
 #include "carve/freed_cell.h"
@@ -59,6 +60,35 @@ int64_t RowidStartBefore(const uint8_t* bytes, int64_t at) {
 
 }  // namespace
 
+// An INTEGER column holds a double only when a value with a fraction was
+// stored in it: where many live rows show none, a double there is taken for
+// another table's bytes.
+void NarrowByLiveRows(const LiveRows& live, FitTable& table) {
+  if (live.RowCount(table.name) < 20) return;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    FitColumn& column = table.columns[i];
+    if (column.affinity == Affinity::kInteger && !(live.ClassesSeen(table.name, i) & 4))
+      column.small_types &= ~uint16_t{1u << 7};
+  }
+}
+
+// SQLite never stores a NaN (it stores NULL) and real data holds no
+// subnormal doubles: either is bytes of something else read as a double.
+bool DoublesPlausible(const CarvedRecord& record) {
+  uint64_t at = record.header_size;
+  for (size_t i = 0; i < record.types.size(); ++i) {
+    const uint64_t type = record.types[i];
+    if (type == 7 && !record.lost[i] && at + 8 <= record.record.size()) {
+      uint64_t bits = 0;
+      for (int k = 0; k < 8; ++k) bits = (bits << 8) | static_cast<uint8_t>(record.record[at + k]);
+      const uint64_t exponent = (bits >> 52) & 0x7FF, fraction = bits & ((uint64_t{1} << 52) - 1);
+      if ((exponent == 0 && fraction != 0) || (exponent == 0x7FF && fraction != 0)) return false;
+    }
+    at += sf::SerialTypeSize(type);
+  }
+  return true;
+}
+
 // One carve of one table.
 class TableCarver::Run {
  public:
@@ -66,6 +96,7 @@ class TableCarver::Run {
       : carver_(carver), target_(target), others_(others), table_(target.table) {
     const size_t fewest = carver.live_.FewestColumns(table_.name);
     table_.min_columns = fewest ? fewest : table_.columns.size();
+    NarrowByLiveRows(carver.live_, table_);
     images_ = FindPageImages(*carver.input_);
     usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
   }
@@ -119,6 +150,63 @@ class TableCarver::Run {
     return owner == carver_.page_owner_.end() ? 0 : owner->second;
   }
 
+  const PageImage* ImageAt(int64_t offset) const {
+    if (images_.page_size == 0 || images_.images.empty()) return nullptr;
+    auto it = std::upper_bound(images_.images.begin(), images_.images.end(), offset,
+                               [](int64_t at, const PageImage& image) { return at < image.offset; });
+    if (it == images_.images.begin()) return nullptr;
+    --it;
+    return offset < it->offset + images_.page_size ? &*it : nullptr;
+  }
+
+  // Whose cells a table-leaf page that no live b-tree holds (a freed page)
+  // once held: every cell of a leaf is one table's. The table of which the
+  // page holds the most exact copies of live rows wins, then the one that
+  // fits the most of its cells. 1: the target's; 0: another's; -1: no page
+  // to judge by, or a tie.
+  int PageVerdict(const PageImage& image) const {
+    {
+      std::lock_guard<std::mutex> lock(verdicts_mutex_);
+      auto it = verdicts_.find(image.offset);
+      if (it != verdicts_.end()) return it->second;
+    }
+    const int verdict = JudgePage(image);
+    std::lock_guard<std::mutex> lock(verdicts_mutex_);
+    verdicts_[image.offset] = verdict;
+    return verdict;
+  }
+
+  int JudgePage(const PageImage& image) const {
+    std::string page(images_.page_size, '\0');
+    if (carver_.input_->ReadAt(image.offset, page.size(), page.data()) != page.size()) return -1;
+    const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
+    sf::BtreePageHeader header;
+    if (!sf::ParseBtreePageHeader(page, header_offset, images_.usable_size, header) ||
+        header.type != sf::PageType::kTableLeaf || header.cell_count == 0)
+      return -1;
+    const auto* p = reinterpret_cast<const uint8_t*>(page.data());
+    auto score = [&](const FitTable& table) {
+      int64_t total = 0;
+      for (uint32_t at = header.pointers_begin; at + 2 <= header.pointers_end; at += 2) {
+        std::optional<PageCell> cell = ReadWholeCell(page, sf::Get16(p + at), table, usable_);
+        if (!cell) continue;
+        total += 1;
+        if (cell->payload_size == cell->local_size && cell->rowid &&
+            carver_.live_.StateOf(table.name, cell->rowid,
+                                  std::string_view(page).substr(cell->header_at, cell->local_size)) ==
+                RecordState::kLive)
+          total += 1000;
+      }
+      return total;
+    };
+    const int64_t mine = score(table_);
+    int64_t best_other = 0;
+    for (const CarveTarget& other : others_) best_other = std::max(best_other, score(other.table));
+    if (mine == 0 && best_other == 0) return -1;
+    if (mine > best_other) return 1;
+    return mine < best_other ? 0 : -1;
+  }
+
   static bool LooksLikeBtreePage(std::string_view page, uint32_t header_offset) {
     sf::BtreePageHeader header;
     return sf::ParseBtreePageHeader(page, header_offset, static_cast<uint32_t>(page.size()),
@@ -158,6 +246,10 @@ class TableCarver::Run {
     const uint32_t owner = OwnerAt(record.offset);
     if (owner != 0) return owner == target_.root_page;
     if (others_.empty()) return true;
+    if (const PageImage* image = ImageAt(record.offset)) {
+      const int verdict = PageVerdict(*image);
+      if (verdict >= 0) return verdict == 1;
+    }
     const uint32_t mine = carver_.live_.ShapeCount(table_.name, record.types);
     const auto* p = reinterpret_cast<const uint8_t*>(record.record.data());
     for (const CarveTarget& other : others_) {
@@ -217,11 +309,16 @@ class TableCarver::Run {
   void ReadChain(uint32_t first, uint64_t need, std::string& out) const {
     const DatabaseImage& image = *carver_.image_;
     if (!image.valid()) return;
+    // An old copy of a live cell (a page's earlier image, a cell a balance
+    // moved) keeps the live cell's chain; a freed cell's chain lies in freed
+    // pages, and a live chain there is another record's.
+    const bool shares_live_chain = carver_.live_overflow_.count(first) != 0;
     std::string page;
     std::vector<uint32_t> seen;
     for (uint32_t number = first; need > 0 && number != 0;) {
       if (std::find(seen.begin(), seen.end(), number) != seen.end() ||
           carver_.page_owner_.count(number) || carver_.free_trunks_.count(number) ||
+          (carver_.live_overflow_.count(number) && !shares_live_chain) ||
           !image.ReadPage(number, page))
         return;
       seen.push_back(number);
@@ -268,7 +365,7 @@ class TableCarver::Run {
       }
       if (!cell || !FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
       CarvedRecord record = MakeRecord(bytes, read_from, *cell);
-      if (Belongs(record)) records.push_back(std::move(record));
+      if (DoublesPlausible(record) && Belongs(record)) records.push_back(std::move(record));
     }
     return records;
   }
@@ -287,7 +384,8 @@ class TableCarver::Run {
         for (const PageCell& cell : cells) {
           if (!cell.rebuilt) continue;
           CarvedRecord record = MakeRecord(page, image.offset, cell);
-          if (HoldsAValue(record) && Belongs(record)) records.push_back(std::move(record));
+          if (HoldsAValue(record) && DoublesPlausible(record) && Belongs(record))
+            records.push_back(std::move(record));
         }
       };
       const std::vector<FreeRegion> regions =
@@ -316,6 +414,9 @@ class TableCarver::Run {
   FitTable table_;
   PageImages images_;
   uint32_t usable_ = 0;
+  // PageVerdict's answers by image offset; the scan's workers share them.
+  mutable std::mutex verdicts_mutex_;
+  mutable std::map<int64_t, int> verdicts_;
 };
 
 TableCarver::TableCarver(const std::string& input_path, int threads)
@@ -326,9 +427,10 @@ TableCarver::TableCarver(const std::string& input_path, int threads)
   if (!image_->valid()) return;
   for (const SchemaRow& row : image_->Schema()) {
     if (row.root_page == 0) continue;
-    std::vector<uint32_t> pages;
-    image_->ForEachRow(row.root_page, [](int64_t, std::string_view) {}, &pages);
+    std::vector<uint32_t> pages, overflow;
+    image_->ForEachRow(row.root_page, [](int64_t, std::string_view) {}, &pages, &overflow);
     for (uint32_t page : pages) page_owner_.emplace(page, row.root_page);
+    live_overflow_.insert(overflow.begin(), overflow.end());
   }
   // The schema table's own pages.
   std::vector<uint32_t> pages;

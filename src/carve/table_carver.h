@@ -88,6 +88,7 @@ class TableCarver {
   // Page number -> root page of the live b-tree holding it.
   std::map<uint32_t, uint32_t> page_owner_;
   std::set<uint32_t> free_trunks_;
+  std::set<uint32_t> live_overflow_;  // pages of live cells' overflow chains
 };
 
 }  // namespace quarrow
