@@ -306,6 +306,40 @@ std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
   return cell;
 }
 
+bool WholeCellAtHeader(std::string_view bytes, uint32_t header_at, const FitTable& table,
+                       uint32_t usable_size, PageCell& cell) {
+  const uint8_t* b = Bytes(bytes);
+  // The rowid ends in the byte before the header, its other bytes have the
+  // high bit set, and the byte before it (the payload length's last) not.
+  if (header_at < 2 || (b[header_at - 1] & 0x80)) return false;
+  uint32_t rowid_at = header_at - 1;
+  while (rowid_at > 0 && (b[rowid_at - 1] & 0x80) && header_at - rowid_at < 9) --rowid_at;
+  if (rowid_at == 0 || (b[rowid_at - 1] & 0x80)) return false;
+  if (!ReadFittingHeader(b + header_at, b + bytes.size(), table, cell.header) ||
+      cell.header.types.size() < table.min_columns)
+    return false;
+  const uint64_t payload = cell.header.record_size();
+  const int prefix = VarintLength(payload);
+  if (static_cast<int>(rowid_at) < prefix) return false;
+  const uint32_t start = rowid_at - prefix;
+  uint64_t read = 0, rowid = 0;
+  if (sf::GetVarint(b + start, b + rowid_at, read) != prefix || read != payload) return false;
+  if (sf::GetVarint(b + rowid_at, b + header_at, rowid) != static_cast<int>(header_at - rowid_at))
+    return false;
+  uint64_t local = 0, end = 0;
+  if (!PlaceCell(payload, header_at, usable_size, bytes.size(), local, end)) return false;
+  cell.start = start;
+  cell.end = static_cast<uint32_t>(end);
+  cell.header_at = header_at;
+  cell.first_type_lost = false;
+  cell.rebuilt = false;
+  cell.cut_at = 0;
+  cell.payload_size = payload;
+  cell.local_size = local;
+  cell.rowid = static_cast<int64_t>(rowid);
+  return true;
+}
+
 std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
                                          uint32_t limit, const FitTable& table,
                                          uint32_t usable_size, uint32_t readable_end) {

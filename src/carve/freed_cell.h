@@ -43,6 +43,15 @@ struct PageCell {
 std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size);
 
+// The same found from its header: the record header at `header_at` of
+// `bytes` fits, and the varints before it (the rowid, then the payload
+// length in SQLite's shortest form) hold its size. Fills `cell` (its vectors
+// reused) and returns true iff the cell is whole. For the scan of every
+// position: the header is read once, and nothing is allocated once `cell`
+// has grown.
+bool WholeCellAtHeader(std::string_view bytes, uint32_t header_at, const FitTable& table,
+                       uint32_t usable_size, PageCell& cell);
+
 // Rebuilds the cell whose first four bytes at `start` a freeblock header
 // overwrote, inside the free region [start, limit) of `page`. Bytes from
 // `readable_end` on (when below `limit`) were overwritten since: a cell

@@ -29,36 +29,39 @@ void AppendVarint(uint64_t value, std::string& out) {
   out.append(reinterpret_cast<const char*>(bytes), sf::PutVarint(value, bytes));
 }
 
-// The first bytes a record header of `table` can start with, for the scan's
-// prefilter: the header-length byte, and the first serial type's byte.
+// The bytes around a record header of `table`, for the scan's prefilter: the
+// rowid's last byte before it (high bit clear), the header-length byte, and
+// the first two serial types' first bytes. One table lookup per byte.
 struct Prefilter {
-  std::array<bool, 256> length{};
-  std::array<bool, 256> first_type{};
+  std::array<uint8_t, 256> length{};
+  std::array<uint8_t, 256> first_type{};
+  std::array<uint8_t, 256> second_type{};
 
   explicit Prefilter(const FitTable& table) {
     const uint64_t least = 1 + table.min_columns, most = MaxHeaderSize(table);
     for (uint64_t b = 0; b < 0x80; ++b) length[b] = b >= least && b <= most;
     // Two-byte header lengths, 128 to 383.
-    if (most >= 0x80) length[0x81] = length[0x82] = true;
-    for (uint64_t b = 0; b < 256; ++b) {
-      first_type[b] = b < 0x80 ? SerialTypeFits(table.columns[0], b)
-                               : table.columns[0].texts || table.columns[0].blobs;
+    if (most >= 0x80) length[0x81] = length[0x82] = 1;
+    Allow(table.columns[0], first_type);
+    if (table.columns.size() > 1) {
+      Allow(table.columns[1], second_type);
+    } else {
+      second_type.fill(1);
     }
   }
+
+  static void Allow(const FitColumn& column, std::array<uint8_t, 256>& bytes) {
+    for (uint64_t b = 0; b < 256; ++b)
+      bytes[b] = b < 0x80 ? SerialTypeFits(column, b) : column.texts || column.blobs;
+  }
+
+  // `b` points at the header-length byte, with a byte before it and two after.
+  bool Passes(const uint8_t* b) const {
+    if (!length[b[0]] || !first_type[b[1]] || (b[-1] & 0x80)) return false;
+    // A multi-byte first type or header length moves the second type.
+    return b[0] >= 0x80 || b[1] >= 0x80 || second_type[b[2]];
+  }
 };
-
-// Where the rowid varint of the cell whose header-length byte is at `at` of
-// `bytes` starts: walking back over bytes with the high bit set from the
-// one before `at`, which ends it. -1 when there is none.
-int64_t RowidStartBefore(const uint8_t* bytes, int64_t at) {
-  int64_t k = at - 1;
-  if (k < 1 || (bytes[k] & 0x80)) return -1;
-  int64_t n = 1;
-  while (k - 1 >= 1 && (bytes[k - 1] & 0x80) && n < 9) --k, ++n;
-  return (bytes[k - 1] & 0x80) ? -1 : k;
-}
-
-}  // namespace
 
 // An INTEGER column holds a double only when a value with a fraction was
 // stored in it: where many live rows show none, a double there is taken for
@@ -88,6 +91,8 @@ bool DoublesPlausible(const CarvedRecord& record) {
   }
   return true;
 }
+
+}  // namespace
 
 // One carve of one table.
 class TableCarver::Run {
@@ -349,21 +354,13 @@ class TableCarver::Run {
     bytes.resize(carver_.input_->ReadAt(read_from, bytes.size(), bytes.data()));
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
     const Prefilter filter(table_);
+    PageCell scratch;
     const int64_t first = begin - read_from, last = std::min<int64_t>(end - read_from, bytes.size() - 1);
-    for (int64_t at = std::max<int64_t>(first, 2); at < last; ++at) {
-      if (!filter.length[b[at]] || !filter.first_type[b[at + 1]]) continue;
-      const int64_t rowid_at = RowidStartBefore(b, at);
-      if (rowid_at < 0) continue;
-      // The payload length ends before the rowid; what comes before it may
-      // have its high bit set too, so each length it may have is tried.
-      std::optional<PageCell> cell;
-      for (int64_t start = rowid_at - 1; start >= 0 && start >= rowid_at - 3; --start) {
-        if (start < rowid_at - 1 && !(b[start] & 0x80)) break;
-        cell = ReadWholeCell(bytes, static_cast<uint32_t>(start), table_, usable_);
-        if (cell && cell->header_at == at) break;
-        cell.reset();
-      }
-      if (!cell || !FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
+    for (int64_t at = std::max<int64_t>(first, 2); at + 2 < static_cast<int64_t>(bytes.size()) && at < last; ++at) {
+      if (!filter.Passes(b + at)) continue;
+      if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
+      const PageCell* cell = &scratch;
+      if (!FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
       CarvedRecord record = MakeRecord(bytes, read_from, *cell);
       if (DoublesPlausible(record) && Belongs(record)) records.push_back(std::move(record));
     }
