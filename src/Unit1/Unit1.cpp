@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "Unit1/evidence_panel.h"
 #include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
 #include "Unit1/window_rules.h"
@@ -133,7 +134,8 @@ void TForm1::CreateControls() {
   // window: this one has its own task-bar button.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(layout.Px(1007), layout.Px(634));
+  // The layout's 1007 design pixels, then the picture of the evidence.
+  setFixedSize(layout.Px(1373), layout.Px(634));
   setFont(DesignFont(QStringLiteral("Tahoma"), 14));
   QPalette face = palette();
   face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -174,6 +176,10 @@ void TForm1::CreateControls() {
   ProgressBar1 = layout.Add<QProgressBar>("ProgressBar1", QString(), {90, 36, 550, 22});
   CancelButton = layout.Add<QPushButton>("CancelButton", QStringLiteral("Cancel"),
                                          {650, 33, 85, 28});
+  Picture = new EvidencePanel(this);
+  Picture->setObjectName(QStringLiteral("Picture"));
+  Picture->setGeometry(layout.Px(1003), layout.Px(38), layout.Px(360), layout.Px(584));
+  Picture->FollowReport(memo1);
   SetUpLooks();
 }
 
@@ -231,6 +237,7 @@ RunOptions TForm1::ChosenOptions() const {
 }
 
 void TForm1::Button1Click() {
+  picture_command_ = QStringLiteral("Quarrow window: Restore deleted contacts IPHONE");
   RunCommand([this, input = ToBytes(LabeledEdit1->text()),
               offset = ToBytes(SEG_F->text()), output = ToBytes(LabeledEdit2->text()),
               options = ChosenOptions()](
@@ -240,6 +247,7 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button2Click() {
+  picture_command_ = QStringLiteral("Quarrow window: Find data");
   RunCommand([input = ToBytes(LabeledEdit1->text()),
               output = ToBytes(LabeledEdit2->text()), options = ChosenOptions()](
                  DdlEditor& editor, OutputView& view, ProgressSink& progress) {
@@ -252,6 +260,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Button4Click() {
+  picture_command_.clear();
   RunCommand([input = ToBytes(LabeledEdit1->text()), length = ToBytes(Len_f->text()),
               offset = ToBytes(SEG_F->text())](
                  DdlEditor& editor, OutputView& view, ProgressSink& progress) {
@@ -307,6 +316,8 @@ void TForm1::ShowCancelled(const QString& message) {
 void TForm1::RunCommand(Command command) {
   if (runner_->Busy()) return;
   cancel_requested_ = false;
+  run_input_ = LabeledEdit1->text();
+  run_output_ = LabeledEdit2->text();
   std::vector<std::string> lines = EditorLines(MemoEditor(Memo2));
   SetRunning(true);
   runner_->Start(std::move(lines), std::move(command));
@@ -339,6 +350,8 @@ void TForm1::FinishCommand(CommandOutcome& outcome) {
   if (outcome.editor_changed) MemoEditor(Memo2).SetLines(outcome.editor_lines);
   outcome.view.ApplyTo(*memo1);
   SetRunning(false);
+  if (!outcome.error && !picture_command_.isEmpty())
+    Picture->ShowEvidence(run_input_, run_output_, picture_command_);
   if (outcome.error) {
     const QString message = FromBytes(WithClosingPeriod(*outcome.error));
     if (cancel_requested_) {

@@ -26,6 +26,7 @@ class QPushButton;
 
 namespace quarrow {
 
+class EvidencePanel;
 class ReportView;
 class WrapButton;
 
@@ -57,6 +58,7 @@ class TForm1 : public QWidget {
   QFileDialog* OpenDialog1;
   QProgressBar* ProgressBar1;  // shown while a command runs
   QPushButton* CancelButton;   // likewise
+  EvidencePanel* Picture;      // the picture of the evidence, beside the report
 
   // The folder of the running executable, without a trailing separator
   // (a root folder keeps its own), native separators.
@@ -107,6 +109,9 @@ class TForm1 : public QWidget {
 
   ResultTable result_table_;  // contacts recovery's table, kept between runs
   bool cancel_requested_ = false;  // the user pressed Cancel during this run
+  // The run's input and report, and what the picture's title calls the
+  // command (empty: the run draws no picture).
+  QString run_input_, run_output_, picture_command_;
   CommandRunner* runner_;
 };
 

@@ -1,6 +1,5 @@
 #include "cli/map_command.h"
 
-#include <ctime>
 #include <optional>
 
 #include "contacts/contacts_scan.h"
@@ -71,28 +70,6 @@ void AddContactsRecords(const MapRequest& request, EvidenceMapBuilder& builder,
 }
 
 }  // namespace
-
-RecordState StateOfStatus(const PageStatus& status) {
-  switch (status.status) {
-    case Status::kLive: return RecordState::kLive;
-    case Status::kFreeblock:
-    case Status::kFreelist: return RecordState::kDeleted;
-    default: return RecordState::kUnknown;
-  }
-}
-
-std::string UtcNowText() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#if defined(_WIN32)
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
 
 MapOutcome DrawEvidenceMap(const MapRequest& request, ProgressSink* progress) {
   RequireOutputPath(request.output_path);

@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "carve/record_state.h"
 #include "engine/ports.h"
-#include "pagemap/page_status.h"
 
 namespace quarrow {
 
@@ -35,15 +33,6 @@ struct MapOutcome {
 // input or cannot be written (naming it), and a cancel from `progress` (no
 // picture is written then).
 MapOutcome DrawEvidenceMap(const MapRequest& request, ProgressSink* progress);
-
-// The state a record's status gives until contacts recovery tells states
-// itself: a live cell is live; a freeblock or a freelist page holds deleted
-// records; anywhere else (a superseded page, a WAL frame, a journal image,
-// unmapped bytes) it cannot say.
-RecordState StateOfStatus(const PageStatus& status);
-
-// "2026-05-01 12:34:56 UTC", now.
-std::string UtcNowText();
 
 }  // namespace quarrow
 

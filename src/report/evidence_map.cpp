@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "engine/file_io.h"
 #include "text_rule/utf8.h"
@@ -298,6 +299,28 @@ void AppendLegend(const EvidenceMap& map, std::string& out) {
 std::string EvidenceKind::Label() const {
   if (role != PageRole::kTable) return std::string(PageRoleText(role));
   return (table.empty() ? std::string("unnamed") : table) + " (table)";
+}
+
+RecordState StateOfStatus(const PageStatus& status) {
+  switch (status.status) {
+    case Status::kLive: return RecordState::kLive;
+    case Status::kFreeblock:
+    case Status::kFreelist: return RecordState::kDeleted;
+    default: return RecordState::kUnknown;
+  }
+}
+
+std::string UtcNowText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#if defined(_WIN32)
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  return text;
 }
 
 std::string_view RecordStateColour(RecordState state) {

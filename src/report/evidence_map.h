@@ -37,6 +37,7 @@
 
 #include "carve/record_state.h"
 #include "pagemap/page_layout.h"
+#include "pagemap/page_status.h"
 
 namespace quarrow {
 
@@ -103,6 +104,16 @@ struct EvidenceMap {
   // Where the grid starts, the rows' offset labels to its left.
   double GridTop() const;
 };
+
+// The state a record's status gives where nothing better tells it (the map
+// command's contacts records; report lines without a STATE): a live cell is
+// live; a freeblock or a freelist page holds deleted records; anywhere else
+// (a superseded page, a WAL frame, a journal image, unmapped bytes) it cannot
+// say.
+RecordState StateOfStatus(const PageStatus& status);
+
+// "2026-05-01 12:34:56 UTC", now: the title's date.
+std::string UtcNowText();
 
 // Colours of the record marks, by state.
 std::string_view RecordStateColour(RecordState state);

@@ -201,6 +201,7 @@ class FormTest : public QObject {
     QTest::newRow("Button4") << "Button4" << QRect(366, 230, 158, 43);
     QTest::newRow("CheckBox1") << "CheckBox1" << QRect(824, 581, 86, 43);
     QTest::newRow("CheckBox2") << "CheckBox2" << QRect(918, 586, 78, 33);
+    QTest::newRow("Picture") << "Picture" << QRect(1003, 38, 360, 584);
   }
 
   void Geometry() {
@@ -209,7 +210,8 @@ class FormTest : public QObject {
     TForm1 form;
     const double scale = QGuiApplication::primaryScreen()->logicalDotsPerInch() / 120.0;
     auto px = [scale](int v) { return qRound(v * scale); };
-    QCOMPARE(form.minimumSize(), QSize(px(1007), px(634)));
+    // 1007 design pixels of the layout, then the picture of the evidence.
+    QCOMPARE(form.minimumSize(), QSize(px(1373), px(634)));
     QCOMPARE(form.maximumSize(), form.minimumSize());
     auto* widget = form.findChild<QWidget*>(name);
     QVERIFY(widget);
