@@ -417,8 +417,13 @@ class TableCarver::Run {
 };
 
 TableCarver::TableCarver(const std::string& input_path, int threads)
-    : input_(std::make_shared<FileSource>(input_path)),
-      image_(DatabaseImage::ForInput(input_path)),
+    : TableCarver(std::make_shared<FileSource>(input_path), DatabaseImage::ForInput(input_path),
+                  threads) {}
+
+TableCarver::TableCarver(std::shared_ptr<const ByteSource> input,
+                         std::unique_ptr<DatabaseImage> image, int threads)
+    : input_(std::move(input)),
+      image_(std::move(image)),
       live_(*image_),
       threads_(threads > 0 ? threads : 2) {
   if (!image_->valid()) return;

@@ -65,6 +65,10 @@ class TableCarver {
   // `others` are the catalog's other tables, for the ownership test. Throws
   // Error when the input cannot be opened.
   TableCarver(const std::string& input_path, int threads);
+  // The same over bytes already open: `input`, whose database is `image`
+  // (tests and fuzzing).
+  TableCarver(std::shared_ptr<const ByteSource> input, std::unique_ptr<DatabaseImage> image,
+              int threads);
   ~TableCarver();
   TableCarver(const TableCarver&) = delete;
   TableCarver& operator=(const TableCarver&) = delete;
