@@ -53,7 +53,8 @@ ScenarioBuilder::ScenarioBuilder(const std::filesystem::path& dir, const Scenari
     std::error_code ignored;
     std::filesystem::remove(path_.string() + suffix, ignored);
   }
-  if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+  if (sqlite3_open_v2(path_.string().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                      nullptr) !=
       SQLITE_OK) {
     const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
