@@ -6,7 +6,8 @@
 //                       [--deleted PERCENT] [--page-size P]
 //                       [--journal rollback|wal|wal-checkpointed|wal-only]
 //                       [--labels table|fixed] [--wal] [--keep-wal]
-//                       [--manifest FILE] OUTPUT.db
+//                       [--edits PERCENT] [--upgrade-from 34|36]
+//                       [--damage-schema person|other] [--manifest FILE] OUTPUT.db
 //
 // Exit status 0 on success, 1 when the database cannot be written, 2 for a
 // usage error.
@@ -27,7 +28,8 @@ const char kUsage[] =
     "                           [--deleted PERCENT] [--page-size P]\n"
     "                           [--journal rollback|wal|wal-checkpointed|wal-only]\n"
     "                           [--labels table|fixed] [--wal] [--keep-wal]\n"
-    "                           [--manifest FILE] OUTPUT.db\n"
+    "                           [--edits PERCENT] [--upgrade-from 34|36]\n"
+    "                           [--damage-schema person|other] [--manifest FILE] OUTPUT.db\n"
     "\n"
     "Writes a sample iPhone address book as a real SQLite database, laid out as\n"
     "one phone generation writes it, then deletes a share of its persons (with\n"
@@ -51,14 +53,32 @@ const char kUsage[] =
     "                  are first used (default for 36 and 38); fixed: no label\n"
     "                  table, ids 1 to 6 for Mobile, iPhone, Home, Other, Work,\n"
     "                  WorkFAX and 27 for any other label (default for 34)\n"
+    "  --edits P       edit P percent of the persons that stay (0 to 100, default 0):\n"
+    "                  a new ModificationDate and a new number for one of their\n"
+    "                  phone numbers, half before the deletions, half after\n"
+    "  --upgrade-from L\n"
+    "                  begin the book in the older layout L (34 or 36), write all\n"
+    "                  but one in twenty of the persons and delete some, then\n"
+    "                  rebuild the person and\n"
+    "                  multi-value tables with the columns of --layout (a new\n"
+    "                  table, the rows copied, the old one dropped and the new one\n"
+    "                  renamed) before the rest are written and deleted\n"
+    "  --damage-schema D\n"
+    "                  afterwards, write bytes no SQL text holds over part of a\n"
+    "                  schema text in OUTPUT.db: person (ABPerson's definition) or\n"
+    "                  other (an index's: SQLite refuses the schema, ABPerson's\n"
+    "                  definition is whole)\n"
     "  --wal           same as --journal wal-checkpointed\n"
     "  --keep-wal      same as --journal wal-only\n"
     "  --manifest FILE write the ground truth as tab-separated lines to FILE (\"-\"\n"
     "                  for standard output): two \"#\" lines, then per person\n"
     "                  person, rowid, live|deleted, First, Last, Organization,\n"
-    "                  followed by its values:\n"
+    "                  the layout of its last record, CreationDate,\n"
+    "                  ModificationDate, ExternalUUID; followed by its values:\n"
     "                  value, record_id, property (3 phone, 4 e-mail, 22 URL),\n"
-    "                  label text, value, label id, UID\n";
+    "                  label text, value, label id, UID; and by its edits:\n"
+    "                  edit, rowid, old and new ModificationDate, UID, old and\n"
+    "                  new number (UID 0 and no numbers when none changed)\n";
 
 // Parses a whole decimal number in [lo, hi]; false otherwise.
 bool ParseNumber(const std::string& text, long long lo, long long hi, long long& out) {
@@ -144,6 +164,27 @@ int main(int argc, char** argv) {
         options.labels = Labels::kFixed;
       } else {
         return Usage("--labels needs table or fixed");
+      }
+    } else if (arg == "--edits") {
+      if (!value(text) || !ParseNumber(text, 0, 100, number)) {
+        return Usage("--edits needs a percentage from 0 to 100");
+      }
+      options.edit_percent = static_cast<int>(number);
+    } else if (arg == "--upgrade-from") {
+      if (!value(text) || !ParseNumber(text, 34, 36, number) ||
+          !quarrow::sample::IsLayout(static_cast<int>(number))) {
+        return Usage("--upgrade-from needs 34 or 36");
+      }
+      options.upgrade_from = static_cast<int>(number);
+    } else if (arg == "--damage-schema") {
+      using quarrow::sample::SchemaDamage;
+      value(text);
+      if (text == "person") {
+        options.damage = SchemaDamage::kPerson;
+      } else if (text == "other") {
+        options.damage = SchemaDamage::kOther;
+      } else {
+        return Usage("--damage-schema needs person or other");
       }
     } else if (arg == "--wal") {
       options.wal = true;

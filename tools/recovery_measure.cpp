@@ -11,7 +11,7 @@ namespace quarrow::sample {
 
 namespace {
 
-constexpr size_t kReportFields = 46;
+constexpr size_t kReportFields = 46;  // without details
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 const char* const kLabelColumns[] = {"MOBILE", "IPHONE", "HOME", "OTHER", "WORK", "WORKFAX",
@@ -179,14 +179,31 @@ std::vector<ManifestPerson> ParseManifest(std::string_view text) {
       return std::runtime_error("manifest line " + std::to_string(line_number) + ": " + why);
     };
     if (f[0] == "person") {
-      if (f.size() != 6 || (f[2] != "live" && f[2] != "deleted")) throw bad("not a person line");
+      if ((f.size() != 6 && f.size() != 10) || (f[2] != "live" && f[2] != "deleted"))
+        throw bad("not a person line");
       ManifestPerson p;
       p.rowid = ParseInt(f[1], line_number);
       p.deleted = f[2] == "deleted";
       p.first = f[3];
       p.last = f[4];
       p.organization = f[5];
+      if (f.size() == 10) {
+        p.layout = static_cast<int>(ParseInt(f[6], line_number));
+        p.created = ParseInt(f[7], line_number);
+        p.modified = ParseInt(f[8], line_number);
+        p.external_uuid = f[9];
+      }
       persons.push_back(std::move(p));
+    } else if (f[0] == "edit") {
+      if (f.size() != 7) throw bad("not an edit line");
+      if (persons.empty()) throw bad("an edit before any person");
+      if (ParseInt(f[1], line_number) != persons.back().rowid) throw bad("an edit of another person");
+      ManifestEdit e;
+      e.old_modified = ParseInt(f[2], line_number);
+      e.new_modified = ParseInt(f[3], line_number);
+      e.old_number = f[5];
+      e.new_number = f[6];
+      persons.back().edits.push_back(std::move(e));
     } else if (f[0] == "value") {
       if (f.size() != 7) throw bad("not a value line");
       if (persons.empty()) throw bad("a value before any person");
@@ -198,7 +215,7 @@ std::vector<ManifestPerson> ParseManifest(std::string_view text) {
       if (v.record_id != persons.back().rowid) throw bad("a value of another person");
       persons.back().values.push_back(std::move(v));
     } else {
-      throw bad("neither a person nor a value");
+      throw bad("neither a person, a value nor an edit");
     }
   }
   return persons;
@@ -209,6 +226,14 @@ ContactsReport ParseContactsReport(std::string_view bytes) {
     throw std::runtime_error("the contacts report does not start with a byte-order mark");
   }
   bytes.remove_prefix(kByteOrderMark.size());
+  // The header row's names hold no line end: its TABs tell the field count.
+  const std::string_view header_line = bytes.substr(0, bytes.find("\r\n"));
+  const size_t fields = static_cast<size_t>(
+      std::count(header_line.begin(), header_line.end(), '\t'));
+  if (fields < kReportFields) {
+    throw std::runtime_error("the contacts report's header row has fewer than 46 fields");
+  }
+  const std::string count = std::to_string(fields);
   ContactsReport report;
   std::vector<std::string> row;
   size_t rows_read = 0;
@@ -216,14 +241,14 @@ ContactsReport ParseContactsReport(std::string_view bytes) {
     const size_t tab = bytes.find('\t');
     if (tab == std::string_view::npos) {
       throw std::runtime_error("the contacts report's row " + std::to_string(rows_read + 1) +
-                               " does not end after 46 fields");
+                               " does not end after " + count + " fields");
     }
     row.emplace_back(bytes.substr(0, tab));
     bytes.remove_prefix(tab + 1);
-    if (row.size() < kReportFields) continue;
+    if (row.size() < fields) continue;
     if (bytes.substr(0, 2) != "\r\n") {
       throw std::runtime_error("the contacts report's row " + std::to_string(rows_read + 1) +
-                               " does not end with CR LF after 46 fields");
+                               " does not end with CR LF after " + count + " fields");
     }
     bytes.remove_prefix(2);
     if (rows_read++ == 0) {
@@ -274,6 +299,79 @@ RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
       Count(m.deleted_values_filed, index.InColumn(rows, v));
       Count(m.deleted_values_in_row, index.InAnyColumn(rows, v));
       Count(m.deleted_values_anywhere, index.Anywhere(v));
+    }
+  }
+  return m;
+}
+
+namespace {
+
+// A report's rows by the name they carry (NameKey: First and Last, or a
+// nameless row's Organization).
+class RowsByName {
+ public:
+  explicit RowsByName(const ContactsReport& report) : report_(report), columns_(report.header) {
+    const size_t first = columns_.Of("First"), last = columns_.Of("Last");
+    const size_t organization = columns_.Of("Organization");
+    for (const std::vector<std::string>& row : report.rows) {
+      const bool nameless = row[first].empty() && row[last].empty();
+      rows_[{row[first], row[last], nameless ? row[organization] : ""}].push_back(&row);
+    }
+  }
+  const std::vector<const std::vector<std::string>*>& Of(const ManifestPerson& p) const {
+    static const std::vector<const std::vector<std::string>*> kNone;
+    auto it = rows_.find(KeyOf(p));
+    return it == rows_.end() ? kNone : it->second;
+  }
+  size_t Column(const std::string& name) const { return columns_.Of(name); }
+
+ private:
+  const ContactsReport& report_;
+  Columns columns_;
+  std::map<NameKey, std::vector<const std::vector<std::string>*>> rows_;
+};
+
+}  // namespace
+
+StateMeasure MeasureStates(const std::vector<ManifestPerson>& persons,
+                           const ContactsReport& details, const ContactsReport& deleted_only) {
+  const RowsByName all(details), kept(deleted_only);
+  const size_t state = all.Column("STATE"), modified = all.Column("ModificationDate");
+  const size_t created = all.Column("CreationDate"), uuid = all.Column("ExternalUUID");
+  const size_t kept_rowid = kept.Column("NUM_1");
+  int newest_layout = 0;
+  for (const ManifestPerson& p : persons) newest_layout = std::max(newest_layout, p.layout);
+  StateMeasure m;
+  for (const ManifestPerson& p : persons) {
+    const auto& rows = all.Of(p);
+    if (!p.deleted) {
+      for (const auto* row : kept.Of(p))
+        ++((*row)[kept_rowid] == std::to_string(p.rowid) ? m.live_rowid_rows : m.live_name_rows);
+      for (const ManifestEdit& edit : p.edits) {
+        bool found = false;
+        for (const auto* row : rows) {
+          if ((*row)[modified] != std::to_string(edit.old_modified)) continue;
+          found = true;
+          const std::string& s = (*row)[state];
+          ++(s == "prior" ? m.earlier_prior : s == "unknown" ? m.earlier_unknown : m.earlier_other);
+        }
+        Count(m.earlier_versions, found);
+      }
+      continue;
+    }
+    if (!rows.empty()) {
+      Count(m.deleted_kept, !kept.Of(p).empty());
+      Count(m.deleted_by_state, std::all_of(rows.begin(), rows.end(), [&](const auto* row) {
+              return (*row)[state] == "deleted" || (*row)[state] == "unknown";
+            }));
+    }
+    if (p.layout != 0 && p.layout < newest_layout) {
+      Count(m.pre_upgrade_found, !rows.empty());
+      Count(m.pre_upgrade_columns, std::any_of(rows.begin(), rows.end(), [&](const auto* row) {
+              return (*row)[created] == std::to_string(p.created) &&
+                     (*row)[modified] == std::to_string(p.modified) &&
+                     (*row)[uuid] == p.external_uuid;
+            }));
     }
   }
   return m;

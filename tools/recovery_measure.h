@@ -4,10 +4,12 @@
 // functions over texts; thread-safe.
 //
 // The contacts report is tab-separated UTF-8 with a byte-order mark, one row
-// per CR LF, 46 fields per row each followed by a TAB; its first row names the
-// columns. Columns are found by name: "First", "Last", "Organization" and the
-// label columns "MOBILE" ... "Unknown", "EMAIL_MOBILE" ... "EMAIL_Unknown",
-// whose cells merge values as comma-separated items (", " and spaces).
+// per CR LF, 46 fields per row (49 with details: OFFSET, STATUS, STATE) each
+// followed by a TAB; its first row names the columns. Columns are found by
+// name: "First", "Last", "Organization" and the label columns "MOBILE" ...
+// "Unknown", "EMAIL_MOBILE" ... "EMAIL_Unknown", whose cells merge values as
+// comma-separated items (", " and spaces); with details, "NUM_1" (the rowid),
+// "CreationDate", "ModificationDate", "ExternalUUID" and "STATE" too.
 #ifndef QUARROW_TOOLS_RECOVERY_MEASURE_H_
 #define QUARROW_TOOLS_RECOVERY_MEASURE_H_
 
@@ -25,28 +27,42 @@ struct ManifestValue {
   std::string value;
 };
 
+struct ManifestEdit {
+  int64_t old_modified = 0;
+  int64_t new_modified = 0;
+  std::string old_number;  // empty when no number changed
+  std::string new_number;
+};
+
 struct ManifestPerson {
   int64_t rowid = 0;
   bool deleted = false;
   std::string first;
   std::string last;
   std::string organization;
+  // Manifests of version 3 on; 0 and empty in older ones.
+  int layout = 0;  // of the last record written for the person
+  int64_t created = 0;
+  int64_t modified = 0;
+  std::string external_uuid;
   std::vector<ManifestValue> values;
+  std::vector<ManifestEdit> edits;
 };
 
-// Parses a manifest written by ManifestText: "#" lines are skipped, each
-// "value" line belongs to the "person" line before it. Throws
-// std::runtime_error naming the line for anything else.
+// Parses a manifest written by ManifestText (version 2 or 3): "#" lines are
+// skipped, each "value" and "edit" line belongs to the "person" line before
+// it. Throws std::runtime_error naming the line for anything else.
 std::vector<ManifestPerson> ParseManifest(std::string_view text);
 
 struct ContactsReport {
-  std::vector<std::string> header;             // the first row's 46 names
-  std::vector<std::vector<std::string>> rows;  // the other rows, 46 cells each
+  std::vector<std::string> header;             // the first row's 46 (or 49) names
+  std::vector<std::vector<std::string>> rows;  // the other rows, as many cells each
 };
 
 // Parses a contacts report (see above). A cell may hold CR or LF (a note's
-// line breaks): rows end after their 46th TAB. Throws std::runtime_error when
-// the bytes are not such a report.
+// line breaks): rows end after as many TABs as the header row has (46, or
+// more with details). Throws std::runtime_error when the bytes are not such a
+// report.
 ContactsReport ParseContactsReport(std::string_view bytes);
 
 // The report column a value goes to: by its label's text, "_$!<Mobile>!$_"
@@ -80,6 +96,37 @@ struct RecoveryMeasure {
 
 RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
                                 const ContactsReport& report);
+
+// What a report with details (STATE) and one of deleted data only say of the
+// book's history, by the manifest (version 3).
+struct StateMeasure {
+  // The deleted-only report's rows that carry the name and the rowid (NUM_1)
+  // of a person who is still in the book: never deleted data.
+  int64_t live_rowid_rows = 0;
+  // Its rows that carry a live person's name under another rowid (a rowid
+  // destroyed with its cell, or one of the same name deleted).
+  int64_t live_name_rows = 0;
+  // Deleted persons the details report finds by name that the deleted-only
+  // report finds too.
+  Score deleted_kept;
+  // Deleted persons the details report finds by name whose rows are all
+  // deleted or unknown (STATE), never live or prior.
+  Score deleted_by_state;
+  // Edits whose earlier version (the person's name and the old
+  // ModificationDate) is a row of the details report, and their rows by STATE.
+  Score earlier_versions;
+  int64_t earlier_prior = 0, earlier_unknown = 0, earlier_other = 0;
+  // Persons deleted before the layout upgrade (their last record in the older
+  // layout) found by name, and with CreationDate, ModificationDate and
+  // ExternalUUID in their columns too.
+  Score pre_upgrade_found;
+  Score pre_upgrade_columns;
+};
+
+// `details` is a contacts report with details; `deleted_only` one with
+// --deleted-only too. Throws std::runtime_error when a report lacks a column.
+StateMeasure MeasureStates(const std::vector<ManifestPerson>& persons,
+                           const ContactsReport& details, const ContactsReport& deleted_only);
 
 // "found of total (percent%)", the percentage rounded down to one decimal
 // ("(-)" when total is 0).

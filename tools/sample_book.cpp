@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -55,6 +57,12 @@ int DeleteCount(const SampleOptions& options) {
 }
 
 namespace {
+
+// Where the person columns that the manifest keeps lie among the columns
+// after ROWID (SharedPersonColumns).
+constexpr size_t kCreationDateColumn = 17;
+constexpr size_t kModificationDateColumn = 18;
+constexpr size_t kExternalUuidColumn = 22;
 
 // The little of SQLite's C interface the generator needs. Not copyable.
 class Db {
@@ -163,6 +171,16 @@ void CheckOptions(const SampleOptions& options) {
     throw std::runtime_error("The share of deleted persons must be from 0 to 100 percent, not " +
                              std::to_string(options.delete_percent));
   }
+  if (options.edit_percent < 0 || options.edit_percent > 100) {
+    throw std::runtime_error("The share of edited persons must be from 0 to 100 percent, not " +
+                             std::to_string(options.edit_percent));
+  }
+  if (options.upgrade_from != 0 &&
+      (!IsLayout(options.upgrade_from) || options.upgrade_from >= options.layout)) {
+    throw std::runtime_error("A book upgraded to layout " + std::to_string(options.layout) +
+                             " begins in an older one, not " +
+                             std::to_string(options.upgrade_from));
+  }
 }
 
 // The phone's ab_generate_guid(), which the guid columns' DEFAULT names. The
@@ -250,17 +268,33 @@ void SetJournal(Db& db, const std::string& path, Journal journal) {
   }
 }
 
-void CreateTables(Db& db, int layout, bool label_table) {
+// The tables of a book written in `layout` (the person and multi-value
+// tables), whose search index has the columns of `search_layout`.
+void CreateTables(Db& db, int layout, int search_layout, bool label_table) {
   db.Exec(PersonTableSql(layout));
   db.Exec(MultiValueTableSql(layout));
   db.Exec("CREATE INDEX ABMultiValueRecord ON ABMultiValue(record_id)");
   if (label_table) db.Exec(LabelTableSql());
-  if (layout != kLayout34) db.Exec(SearchContentTableSql(layout));
+  if (search_layout != kLayout34) db.Exec(SearchContentTableSql(search_layout));
 }
 
-// Writes every person with its values and its search row in one transaction.
-void InsertPersons(Db& db, const SampleOptions& options, SampleBook& book, LabelTable& labels) {
-  const int layout = options.layout;
+// What the persons are invented from, carried from one batch of them to the
+// next.
+struct Invention {
+  explicit Invention(uint64_t seed) : rng(seed) {}
+  Rng rng;
+  NameRegistry names;
+  // UIDs start where a book with some years of edits would be. (Below 128 the
+  // 4-byte freeblock header that SQLite writes over a deleted cell would also
+  // cover the record's first serial type; in real books UIDs run high.)
+  int64_t next_uid = 1001;
+};
+
+// Writes persons `first` to `last` - 1 (0-based) as `layout` stores them, each
+// with its values and its search row (when `search_layout` has an index), in
+// one transaction.
+void InsertPersons(Db& db, int first, int last, int layout, int search_layout,
+                   Invention& invention, SampleBook& book, LabelTable& labels) {
   const std::vector<std::string> person_columns = PersonColumns(layout);
   const std::string insert_person = "INSERT INTO ABPerson (" +
                                     JoinColumns(person_columns, false) + ") VALUES (" +
@@ -269,21 +303,21 @@ void InsertPersons(Db& db, const SampleOptions& options, SampleBook& book, Label
   const std::string insert_value =
       std::string("INSERT INTO ABMultiValue (UID, record_id, property, identifier, label, value") +
       (value_guid ? ", guid) VALUES (?,?,?,?,?,?,?)" : ") VALUES (?,?,?,?,?,?)");
-  const std::vector<std::string> search_columns = SearchContentColumns(layout);
+  const std::vector<std::string> search_columns =
+      layout == kLayout34 ? std::vector<std::string>() : SearchContentColumns(search_layout);
   const std::string insert_search =
       "INSERT INTO ABPersonFullTextSearch_content (docid, " + JoinColumns(search_columns, true) +
       ") VALUES (" + Placeholders(search_columns.size() + 1) + ")";
 
-  Rng rng(options.seed);
-  NameRegistry names;
-  // UIDs start where a book with some years of edits would be. (Below 128 the
-  // 4-byte freeblock header that SQLite writes over a deleted cell would also
-  // cover the record's first serial type; in real books UIDs run high.)
-  int64_t next_uid = 1001;
   db.Exec("BEGIN");
-  for (int i = 0; i < options.persons; ++i) {
-    InventedPerson invented = InventPerson(rng, i + 1, layout, names, next_uid);
+  for (int i = first; i < last; ++i) {
+    InventedPerson invented =
+        InventPerson(invention.rng, i + 1, layout, invention.names, invention.next_uid);
     Person& person = invented.person;
+    person.layout = layout;
+    person.created = std::get<int64_t>(invented.columns[kCreationDateColumn]);
+    person.modified = std::get<int64_t>(invented.columns[kModificationDateColumn]);
+    person.external_uuid = std::get<std::string>(invented.columns[kExternalUuidColumn]);
     db.Run(insert_person, invented.columns);
     for (MultiValue& mv : person.values) {
       mv.label = labels.IdOf(mv.label_text);
@@ -300,10 +334,49 @@ void InsertPersons(Db& db, const SampleOptions& options, SampleBook& book, Label
     book.persons.push_back(std::move(person));
   }
   db.Exec("COMMIT");
-  if (db.Run("SELECT max(ROWID) FROM ABPerson").value_or("") !=
-      std::to_string(options.persons)) {
+  if (db.Run("SELECT seq FROM sqlite_sequence WHERE name = 'ABPerson'").value_or("") !=
+      std::to_string(last)) {
     throw std::runtime_error("Unexpected person rowids");
   }
+}
+
+// Rebuilds the person table, and the multi-value table when it grows too,
+// with the columns of `layout`, as a phone's software update does: a new
+// table, the rows copied, the old table dropped, the new one renamed. The new
+// tables are filled before the old ones are dropped, so that the old tables'
+// pages stay as they were, freed. The person rowids go on from where they
+// were (AUTOINCREMENT's counter is kept), so that no rowid of a deleted person
+// comes back.
+void UpgradeTables(Db& db, int from, int layout) {
+  auto renamed = [](std::string sql, const std::string& table) {
+    const std::string name = "CREATE TABLE " + table + " (";
+    return sql.replace(0, name.size(), "CREATE TABLE " + table + "_new (");
+  };
+  const bool values_grow = MultiValueColumnCount(from) != MultiValueColumnCount(layout);
+  db.Exec("BEGIN");
+  const std::string counter =
+      db.Run("SELECT seq FROM sqlite_sequence WHERE name = 'ABPerson'").value_or("0");
+  const std::string person_columns = JoinColumns(PersonColumns(from), false);
+  db.Exec(renamed(PersonTableSql(layout), "ABPerson"));
+  db.Exec("INSERT INTO ABPerson_new (ROWID, " + person_columns + ") SELECT ROWID, " +
+          person_columns + " FROM ABPerson");
+  if (values_grow) {
+    const std::string value_columns = "UID, record_id, property, identifier, label, value";
+    db.Exec(renamed(MultiValueTableSql(layout), "ABMultiValue"));
+    db.Exec("INSERT INTO ABMultiValue_new (" + value_columns + ") SELECT " + value_columns +
+            " FROM ABMultiValue");
+    db.Exec("DROP INDEX ABMultiValueRecord");
+    db.Exec("CREATE INDEX ABMultiValueRecord ON ABMultiValue_new(record_id)");
+  }
+  db.Exec("DROP TABLE ABPerson");
+  db.Exec("ALTER TABLE ABPerson_new RENAME TO ABPerson");
+  if (values_grow) {
+    db.Exec("DROP TABLE ABMultiValue");
+    db.Exec("ALTER TABLE ABMultiValue_new RENAME TO ABMultiValue");
+  }
+  db.Run("UPDATE sqlite_sequence SET seq = ? WHERE name = 'ABPerson'",
+         {Value(static_cast<int64_t>(std::stoll(counter)))});
+  db.Exec("COMMIT");
 }
 
 // The persons to delete, in deletion order: Łukasz and Мария (rowids 2 and 3)
@@ -319,6 +392,115 @@ std::vector<size_t> DeletionOrder(int persons, uint64_t seed) {
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return rank(a) < rank(b); });
   return order;
+}
+
+// When what happens to a book's persons happens: the first batch written
+// (all of them, or all but one in twenty, written before an upgrade), the deletions in
+// order (those before the upgrade first), and the edits of persons that stay,
+// half before the deletions and half after.
+struct History {
+  int first_batch = 0;
+  std::vector<size_t> deletions;  // indexes into the persons, in deletion order
+  int deleted_before_upgrade = 0;
+  std::vector<size_t> edits_before, edits_after;
+};
+
+History PlanHistory(const SampleOptions& options) {
+  History history;
+  const bool upgrade = options.upgrade_from != 0;
+  // An upgrade comes when most of the book is written: the persons written
+  // after it take over the older table's freed pages first, and a phone
+  // writes few.
+  history.first_batch = upgrade ? options.persons - options.persons / 20 : options.persons;
+  const std::vector<size_t> order = DeletionOrder(options.persons, options.seed);
+  const size_t to_delete =
+      static_cast<size_t>(std::min(DeleteCount(options), options.persons));
+  std::vector<size_t> deletions(order.begin(), order.begin() + static_cast<ptrdiff_t>(to_delete));
+  if (upgrade) {
+    // Half the deleted persons written before the upgrade (at least one) are
+    // deleted before it, in their order.
+    std::vector<size_t> early;
+    for (size_t index : deletions)
+      if (index < static_cast<size_t>(history.first_batch)) early.push_back(index);
+    early.resize(early.empty() ? 0 : std::max<size_t>(1, early.size() / 2));
+    history.deleted_before_upgrade = static_cast<int>(early.size());
+    for (size_t index : deletions)
+      if (std::find(early.begin(), early.end(), index) == early.end()) early.push_back(index);
+    deletions = early;
+  }
+  history.deletions = deletions;
+  // The persons that stay, in a seeded order; the share edited.
+  std::vector<size_t> staying;
+  for (size_t i = 0; i < static_cast<size_t>(options.persons); ++i)
+    if (std::find(deletions.begin(), deletions.end(), i) == deletions.end()) staying.push_back(i);
+  Rng rng(options.seed ^ 0xED17ULL);
+  for (size_t i = staying.size(); i > 1; --i)
+    std::swap(staying[i - 1], staying[static_cast<size_t>(rng.Below(static_cast<int>(i)))]);
+  size_t edits = staying.size() * static_cast<size_t>(options.edit_percent) / 100;
+  if (options.edit_percent > 0 && edits == 0 && !staying.empty()) edits = 1;
+  for (size_t k = 0; k < edits; ++k) {
+    // Before the deletions only persons already written can be edited.
+    const bool early = k < edits / 2 && staying[k] < static_cast<size_t>(history.first_batch);
+    (early ? history.edits_before : history.edits_after).push_back(staying[k]);
+  }
+  std::sort(history.edits_before.begin(), history.edits_before.end());
+  std::sort(history.edits_after.begin(), history.edits_after.end());
+  return history;
+}
+
+// Edits a person who stays, as a phone does, in a transaction of its own: a
+// new ModificationDate, and a new number in place of one of its phone numbers
+// (USSD codes aside), when it has one.
+void EditPerson(Db& db, Person& person, Rng& rng) {
+  Edit edit;
+  edit.old_modified = person.modified;
+  edit.new_modified = person.modified + 1 + rng.Below(5'000'000);
+  db.Exec("BEGIN");
+  db.Run("UPDATE ABPerson SET ModificationDate = ? WHERE ROWID = ?",
+         {Value(edit.new_modified), Value(person.rowid)});
+  for (MultiValue& mv : person.values) {
+    if (mv.property != kPhone || IsUssd(mv.value)) continue;
+    edit.uid = mv.uid;
+    edit.old_number = mv.value;
+    edit.new_number = NewPhoneNumber(rng, person);
+    db.Run("UPDATE ABMultiValue SET value = ? WHERE UID = ?",
+           {Value(edit.new_number), Value(mv.uid)});
+    mv.value = edit.new_number;
+    break;
+  }
+  db.Exec("COMMIT");
+  person.modified = edit.new_modified;
+  person.edits.push_back(std::move(edit));
+}
+
+// Damages the schema text in the database file (its WAL, when any, is left as
+// it is): bytes no SQL text holds written over part of it, wherever the file
+// holds it.
+void DamageSchema(const std::string& path, SchemaDamage damage) {
+  std::string bytes;
+  {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) throw std::runtime_error("Cannot read \"" + path + "\"");
+  }
+  // The person table's text names it quoted once it was renamed.
+  const std::vector<std::string> texts =
+      damage == SchemaDamage::kPerson
+          ? std::vector<std::string>{"CREATE TABLE ABPerson (", "CREATE TABLE \"ABPerson\" ("}
+          : std::vector<std::string>{"CREATE INDEX ABMultiValueRecord ON "};
+  int damaged = 0;
+  for (const std::string& text : texts) {
+    for (size_t at = bytes.find(text); at != std::string::npos; at = bytes.find(text, at + 1)) {
+      // Three bytes inside the column list: SQLite refuses the schema.
+      bytes.replace(at + text.size() + 2, 3, std::string("\x00\x01\x02", 3));
+      ++damaged;
+    }
+  }
+  if (damaged == 0) throw std::runtime_error("No schema text to damage in \"" + path + "\"");
+  std::ofstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("Cannot write \"" + path + "\"");
 }
 
 // Deletes one person as a phone does, in a transaction of its own: values,
@@ -342,9 +524,11 @@ SampleBook MakeSampleBook(const std::string& path, const SampleOptions& options)
 
   SampleBook book;
   book.layout = options.layout;
+  book.upgraded_from = options.upgrade_from;
   book.journal = EffectiveJournal(options);
   book.label_table = UsesLabelTable(options);
   book.seed = options.seed;
+  const int first_layout = options.upgrade_from != 0 ? options.upgrade_from : options.layout;
 
   Db db(path);
   int64_t guid_counter = 0;
@@ -356,42 +540,67 @@ SampleBook MakeSampleBook(const std::string& path, const SampleOptions& options)
   db.Exec("PRAGMA synchronous=OFF");
   if (options.page_size != 0) db.Exec("PRAGMA page_size=" + std::to_string(options.page_size));
   SetJournal(db, path, book.journal);
-  CreateTables(db, options.layout, book.label_table);
+  CreateTables(db, first_layout, options.layout, book.label_table);
 
   LabelTable labels(db, book.label_table, book.labels);
-  InsertPersons(db, options, book, labels);
+  Invention invention(options.seed);
+  const History history = PlanHistory(options);
+  InsertPersons(db, 0, history.first_batch, first_layout, options.layout, invention, book,
+                labels);
 
   // A phone's WAL is checkpointed now and then; the latest deletions (the last
-  // third) are still only in the log when the book is taken.
+  // third) and edits are still only in the log when the book is taken.
   const bool phone_wal = book.journal == Journal::kWal;
   if (phone_wal) db.Run("PRAGMA wal_checkpoint(PASSIVE)");
-  const std::vector<size_t> order = DeletionOrder(options.persons, options.seed);
-  const int to_delete = std::min(DeleteCount(options), options.persons);
+  Rng edit_rng(options.seed ^ 0xED17EDULL);
+  for (size_t index : history.edits_before) EditPerson(db, book.persons[index], edit_rng);
+  const bool search_table = options.layout != kLayout34;
+  auto upgrade = [&] {
+    UpgradeTables(db, first_layout, options.layout);
+    for (Person& person : book.persons)
+      if (!person.deleted) person.layout = options.layout;
+    InsertPersons(db, history.first_batch, options.persons, options.layout, options.layout,
+                  invention, book, labels);
+  };
+  const int to_delete = static_cast<int>(history.deletions.size());
   const int checkpointed = to_delete - to_delete / 3;
   for (int k = 0; k < to_delete; ++k) {
+    if (options.upgrade_from != 0 && k == history.deleted_before_upgrade) upgrade();
     if (phone_wal && k == checkpointed) db.Run("PRAGMA wal_checkpoint(PASSIVE)");
-    DeletePerson(db, book.persons[order[static_cast<size_t>(k)]], options.layout != kLayout34);
+    DeletePerson(db, book.persons[history.deletions[static_cast<size_t>(k)]], search_table);
   }
+  if (options.upgrade_from != 0 && to_delete <= history.deleted_before_upgrade) upgrade();
+  for (size_t index : history.edits_after) EditPerson(db, book.persons[index], edit_rng);
   db.Close();
+  if (options.damage != SchemaDamage::kNone) DamageSchema(path, options.damage);
   return book;
 }
 
 std::string ManifestText(const SampleBook& book) {
   static const char* const kJournalNames[] = {"default", "rollback", "wal", "wal-checkpointed",
                                               "wal-only"};
-  std::string out = "# quarrow-make-sample manifest 2\n";
+  std::string out = "# quarrow-make-sample manifest 3\n";
   out += "# layout=" + std::to_string(book.layout) + " seed=" + std::to_string(book.seed) +
          " persons=" + std::to_string(book.persons.size()) +
          " deleted=" + std::to_string(book.DeletedCount()) +
          " journal=" + kJournalNames[static_cast<int>(book.journal)] +
-         " labels=" + (book.label_table ? "table" : "fixed") + "\n";
+         " labels=" + (book.label_table ? "table" : "fixed");
+  if (book.upgraded_from != 0) out += " upgraded-from=" + std::to_string(book.upgraded_from);
+  out += "\n";
   for (const Person& p : book.persons) {
     out += "person\t" + std::to_string(p.rowid) + '\t' + (p.deleted ? "deleted" : "live") +
-           '\t' + p.first + '\t' + p.last + '\t' + p.organization + '\n';
+           '\t' + p.first + '\t' + p.last + '\t' + p.organization + '\t' +
+           std::to_string(p.layout) + '\t' + std::to_string(p.created) + '\t' +
+           std::to_string(p.modified) + '\t' + p.external_uuid + '\n';
     for (const MultiValue& mv : p.values) {
       out += "value\t" + std::to_string(p.rowid) + '\t' + std::to_string(mv.property) + '\t' +
              mv.label_text + '\t' + mv.value + '\t' + std::to_string(mv.label) + '\t' +
              std::to_string(mv.uid) + '\n';
+    }
+    for (const Edit& edit : p.edits) {
+      out += "edit\t" + std::to_string(p.rowid) + '\t' + std::to_string(edit.old_modified) +
+             '\t' + std::to_string(edit.new_modified) + '\t' + std::to_string(edit.uid) + '\t' +
+             edit.old_number + '\t' + edit.new_number + '\n';
     }
   }
   return out;

@@ -10,6 +10,15 @@
 // index's content table with one row per person, and WAL journal mode with the
 // most recent deletions still in "<path>-wal".
 //
+// Books may also carry a phone's history: edits of persons that stay in the
+// book (a new ModificationDate, a changed phone number), half before the
+// deletions and half after; and a layout upgrade, the book begun in an older
+// layout, most of its persons written and some of them deleted, then the person
+// and multi-value tables rebuilt with more columns (as a phone's software
+// update does: a new table, the rows copied, the old one dropped and the new
+// one renamed) before the rest are written and deleted. A book's schema text
+// may be damaged afterwards, as found on damaged phones.
+//
 // The content is a pure function of the options (a fixed pseudo-random
 // generator; no clock, no locale), and so, for one SQLite version, is the file.
 // Used by quarrow-make-sample, the tests and the benchmark. Not thread-safe.
@@ -54,6 +63,13 @@ enum class Labels {
                    // Work 5, WorkFAX 6, any other kCustomLabelId
 };
 
+// Which schema text a damaged book has damaged.
+enum class SchemaDamage {
+  kNone,
+  kPerson,  // ABPerson's CREATE TABLE text holds bytes no SQL text holds
+  kOther,   // another table's does: SQLite refuses the schema, ABPerson's is whole
+};
+
 struct SampleOptions {
   int persons = 40;      // 1 to kMaxPersons
   uint64_t seed = 1;
@@ -64,6 +80,9 @@ struct SampleOptions {
   Journal journal = Journal::kLayoutDefault;
   Labels labels = Labels::kLayoutDefault;
   int delete_percent = -1;  // -1: a third (at least one); else 0 to 100, rounded down
+  int edit_percent = 0;     // persons that stay in the book and are edited, 0 to 100
+  int upgrade_from = 0;     // 0: none; else an older layout (34 or 36) the book begins in
+  SchemaDamage damage = SchemaDamage::kNone;
 };
 
 // What the options come to once defaults are resolved.
@@ -81,18 +100,33 @@ struct MultiValue {
   std::string guid;        // empty on the 34 layout
 };
 
+// One edit of a person who stays in the book.
+struct Edit {
+  int64_t old_modified = 0;  // ModificationDate before and after
+  int64_t new_modified = 0;
+  int64_t uid = 0;           // the phone number changed: its UID (0: none)
+  std::string old_number;
+  std::string new_number;
+};
+
 struct Person {
   int64_t rowid = 0;           // 1 to persons, in insertion order
   std::string first;           // UTF-8; empty when NULL
   std::string last;
   std::string organization;
   std::string guid;            // empty on the 34 layout
-  std::vector<MultiValue> values;
+  std::vector<MultiValue> values;  // as they stand (edits applied)
   bool deleted = false;
+  int layout = kLayout38;      // the layout of the person's last record written
+  int64_t created = 0;         // CreationDate
+  int64_t modified = 0;        // ModificationDate as it stands
+  std::string external_uuid;   // ExternalUUID
+  std::vector<Edit> edits;     // in the order made
 };
 
 struct SampleBook {
   int layout = kLayout38;
+  int upgraded_from = 0;                  // 0: written in `layout` from the start
   Journal journal = Journal::kRollback;   // as resolved
   bool label_table = false;
   uint64_t seed = 0;
@@ -107,11 +141,16 @@ struct SampleBook {
 SampleBook MakeSampleBook(const std::string& path, const SampleOptions& options);
 
 // The manifest (the book's ground truth), LF-terminated lines:
-//   "# quarrow-make-sample manifest 2" and a line "# layout=38 seed=1 ..."
+//   "# quarrow-make-sample manifest 3" and a line "# layout=38 seed=1 ..."
 //   person<TAB>rowid<TAB>live|deleted<TAB>First<TAB>Last<TAB>Organization
+//         <TAB>layout<TAB>CreationDate<TAB>ModificationDate<TAB>ExternalUUID
 //   value<TAB>record_id<TAB>property<TAB>label text<TAB>value<TAB>label id<TAB>uid
+//   edit<TAB>rowid<TAB>old ModificationDate<TAB>new<TAB>uid<TAB>old number<TAB>new number
 // one "person" line per person in rowid order, each followed by its "value"
-// lines; texts are stored as they are (none holds a TAB, CR or LF).
+// lines (as they stand) and its "edit" lines (uid 0 and empty numbers when no
+// number changed); a person's layout is that of the last record written for
+// it (the older one for a person deleted before an upgrade). Texts are
+// stored as they are (none holds a TAB, CR or LF).
 std::string ManifestText(const SampleBook& book);
 
 }  // namespace quarrow::sample

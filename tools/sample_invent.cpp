@@ -316,6 +316,13 @@ std::string Uuid(Rng& rng) {
   return out;
 }
 
+std::string NewPhoneNumber(Rng& rng, const Person& person) {
+  for (;;) {
+    std::string number = PhoneNumber(rng);
+    if (!Overlaps(person.values, number)) return number;
+  }
+}
+
 bool IsUssd(std::string_view value) { return value.find_first_of("#*") != std::string_view::npos; }
 
 InventedPerson InventPerson(Rng& rng, int64_t rowid, int layout, NameRegistry& names,

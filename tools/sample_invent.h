@@ -63,6 +63,9 @@ InventedPerson InventPerson(Rng& rng, int64_t rowid, int layout, NameRegistry& n
 // A UUID text ("8-4-4-4-12" upper-case hex digits).
 std::string Uuid(Rng& rng);
 
+// A new phone number for `person` (an edit), unlike any of the person's values.
+std::string NewPhoneNumber(Rng& rng, const Person& person);
+
 // True iff the value is a USSD code ('#' or '*' in it), which the contacts
 // recovery leaves out by design.
 bool IsUssd(std::string_view value);
