@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the window on a virtual X screen, opens the bundled sample address
-# book, runs "Restore deleted contacts IPHONE" and saves a picture of the window.
+# book, runs "Restore deleted contacts IPHONE" with details and saves a picture
+# of the window, the picture of the evidence beside the report.
 #
 #   scripts/window-screenshot.sh [OUTPUT.png]      (default docs/screenshot.png)
 #
@@ -21,7 +22,7 @@ if [[ ${1:-} == --inside ]]; then
   sample=$2 output=$3 log=$4
   : >"$log"
   QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.25 \
-    "$build/quarrow" --open "$sample" --run contacts >"$log" 2>&1 &
+    "$build/quarrow" --open "$sample" --details --run contacts >"$log" 2>&1 &
   pid=$!
   trap 'kill "$pid" 2>/dev/null || true' EXIT
   for _ in $(seq 600); do

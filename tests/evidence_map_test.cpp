@@ -46,7 +46,7 @@ EvidenceMapInfo Info(int64_t size) {
 
 // The SVG read back: cells by their rect, the legend's kinds, the marks.
 struct SvgCell {
-  double x = 0, y = 0;
+  double x = 0, y = 0, size = 0;
   std::string fill;
   int kind = -1;
   int64_t start = 0, end = 0;
@@ -64,12 +64,12 @@ ReadSvg Read(const std::string& svg) {
   for (size_t at = svg.find('<'); at != std::string::npos; at = svg.find('<', at + 1))
     read.elements += svg[at + 1] != '/' && svg[at + 1] != '?' ? 1 : 0;  // opening tags
   static const std::regex cell(
-      "<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"12\" height=\"12\" fill=\"(#[0-9a-f]{6})\" "
-      "data-kind=\"([0-9]+)\" data-start=\"([0-9]+)\" data-end=\"([0-9]+)\"");
+      "<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" height=\"[0-9.]+\" "
+      "fill=\"(#[0-9a-f]{6})\" data-kind=\"([0-9]+)\" data-start=\"([0-9]+)\" data-end=\"([0-9]+)\"");
   for (auto it = std::sregex_iterator(svg.begin(), svg.end(), cell); it != std::sregex_iterator(); ++it) {
     const std::smatch& m = *it;
-    read.cells.push_back({std::stod(m[1]), std::stod(m[2]), m[3], std::stoi(m[4]),
-                          std::stoll(m[5]), std::stoll(m[6])});
+    read.cells.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), m[4], std::stoi(m[5]),
+                          std::stoll(m[6]), std::stoll(m[7])});
   }
   static const std::regex legend(
       "fill=\"(#[0-9a-f]{6})\" stroke=\"#808080\" stroke-width=\"0.5\" data-legend-kind=\"([0-9]+)\"/>\n"
@@ -84,8 +84,8 @@ ReadSvg Read(const std::string& svg) {
       const double x = std::stod((*m)[1]), y = std::stod((*m)[2]);
       size_t found = read.cells.size();
       for (size_t i = 0; i < read.cells.size(); ++i) {
-        if (x >= read.cells[i].x && x < read.cells[i].x + 12 && y >= read.cells[i].y &&
-            y < read.cells[i].y + 12)
+        const SvgCell& c = read.cells[i];
+        if (x >= c.x && x < c.x + c.size && y >= c.y && y < c.y + c.size)
           found = i;
       }
       EXPECT_LT(found, read.cells.size()) << "a " << state << " mark outside every cell";
@@ -227,6 +227,13 @@ TEST(EvidenceMapSvgTest, GeometryFindsCellsAndMarks) {
     }
   }
   EXPECT_EQ(map.CellAt(0, 0), -1);
+  EXPECT_EQ(map.CellAt(map.CellBox(0).x + map.CellBox(0).width + 0.5, map.CellBox(0).y + 1), -1);
+  EXPECT_EQ(map.CellBox(0).width, 12);
+  // An input of a few pages is one row of larger cells.
+  const EvidenceMap small = EvidenceMapBuilder(Info(3 * 512), 512).Finish();
+  EXPECT_GT(small.CellBox(0).width, 30);
+  EXPECT_EQ(small.CellBox(2).y, small.CellBox(0).y);
+  EXPECT_EQ(small.CellAt(small.CellBox(2).x + 20, small.CellBox(2).y + 20), 2);
   EXPECT_EQ(map.CellAt(map.CellBox(199).x + 13, map.CellBox(199).y), -1);  // past the last
   EXPECT_EQ(map.CellOf(200 * 512), -1);
   EXPECT_EQ(map.CellOf(511), 0);

@@ -1,6 +1,7 @@
 #include "report/evidence_map.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
@@ -16,8 +17,9 @@ constexpr double kLine = 18;           // a text line's height
 constexpr double kTitleLines = 3;
 constexpr double kGutter = 100;        // the rows' offset labels
 constexpr int kColumns = 64;
-constexpr double kStride = 13;         // a cell and the gap after it
-constexpr double kCellSize = 12;
+constexpr double kStride = 13;         // a cell and the gap after it, at most cells
+constexpr double kLargestStride = 40;  // for inputs of a few pages
+constexpr double kCellSize = 12;       // the legend's swatches
 constexpr double kMarkSize = 5;
 constexpr double kWidth = kMargin + kGutter + kColumns * kStride + kMargin;
 constexpr int kLegendColumns = 3;
@@ -138,12 +140,32 @@ Legend LegendOf(const EvidenceMap& map) {
   return legend;
 }
 
+// The grid: 64 columns of 12-unit cells; an input of fewer cells gets one
+// row of larger ones, so that a small database reads as well as a large one.
+struct Grid {
+  int64_t columns = kColumns;
+  double stride = kStride;
+  double cell = kCellSize;
+  double mark = kMarkSize;
+};
+
+Grid GridOf(const EvidenceMap& map) {
+  Grid grid;
+  grid.columns = std::clamp<int64_t>(static_cast<int64_t>(map.cells.size()), 1, kColumns);
+  grid.stride = std::clamp(std::floor(kColumns * kStride / static_cast<double>(grid.columns)),
+                           kStride, kLargestStride);
+  grid.cell = grid.stride - 1;
+  grid.mark = std::floor((grid.cell - 2) / 2);
+  return grid;
+}
+
 int GridRows(const EvidenceMap& map) {
-  return static_cast<int>((static_cast<int64_t>(map.cells.size()) + kColumns - 1) / kColumns);
+  const int64_t columns = GridOf(map).columns;
+  return static_cast<int>((static_cast<int64_t>(map.cells.size()) + columns - 1) / columns);
 }
 
 double LegendTop(const EvidenceMap& map) {
-  return map.GridTop() + GridRows(map) * kStride + kLine;
+  return map.GridTop() + GridRows(map) * GridOf(map).stride + kLine;
 }
 
 std::string CellText(const EvidenceMap& map, const EvidenceCell& cell) {
@@ -216,11 +238,12 @@ void AppendTitle(const EvidenceMap& map, std::string& out) {
 void AppendGrid(const EvidenceMap& map, std::string& out) {
   out += "<g id=\"offsets\" font-family=\"DejaVu Sans Mono, monospace\" font-size=\"10\" "
          "text-anchor=\"end\" fill=\"#444444\">\n";
+  const int64_t columns = GridOf(map).columns;
   for (int row = 0; row < GridRows(map); ++row) {
-    const EvidenceCell& first = map.cells[static_cast<size_t>(row) * kColumns];
+    const EvidenceCell& first = map.cells[static_cast<size_t>(row * columns)];
     char label[32];
     std::snprintf(label, sizeof label, "0x%llX", static_cast<unsigned long long>(first.start));
-    const EvidenceBox box = map.CellBox(static_cast<int64_t>(row) * kColumns);
+    const EvidenceBox box = map.CellBox(row * columns);
     AppendText(box.x - 6, box.y + 10, "", label, out);
   }
   out += "</g>\n<g id=\"cells\">\n";
@@ -343,23 +366,29 @@ int64_t EvidenceMap::CellOf(int64_t offset) const {
 double EvidenceMap::GridTop() const { return kMargin + kTitleLines * kLine + kLine / 2; }
 
 EvidenceBox EvidenceMap::CellBox(int64_t cell) const {
-  return {kMargin + kGutter + static_cast<double>(cell % kColumns) * kStride,
-          GridTop() + static_cast<double>(cell / kColumns) * kStride, kCellSize, kCellSize};
+  const Grid grid = GridOf(*this);
+  return {kMargin + kGutter + static_cast<double>(cell % grid.columns) * grid.stride,
+          GridTop() + static_cast<double>(cell / grid.columns) * grid.stride, grid.cell, grid.cell};
 }
 
 int64_t EvidenceMap::CellAt(double x, double y) const {
-  const double column = (x - kMargin - kGutter) / kStride;
-  const double row = (y - GridTop()) / kStride;
-  if (column < 0 || row < 0 || column >= kColumns) return -1;
-  const auto cell = static_cast<int64_t>(row) * kColumns + static_cast<int64_t>(column);
+  const Grid grid = GridOf(*this);
+  const double column = (x - kMargin - kGutter) / grid.stride;
+  const double row = (y - GridTop()) / grid.stride;
+  if (column < 0 || row < 0 || column >= static_cast<double>(grid.columns)) return -1;
+  // The gap after a cell is no cell.
+  if (x - kMargin - kGutter - std::floor(column) * grid.stride >= grid.cell ||
+      y - GridTop() - std::floor(row) * grid.stride >= grid.cell)
+    return -1;
+  const auto cell = static_cast<int64_t>(row) * grid.columns + static_cast<int64_t>(column);
   return cell < static_cast<int64_t>(cells.size()) ? cell : -1;
 }
 
 EvidenceBox EvidenceMap::MarkBox(int64_t cell, RecordState state) const {
   const EvidenceBox box = CellBox(cell);
   const int s = static_cast<int>(state);
-  return {box.x + 1 + (s % 2) * kMarkSize, box.y + 1 + (s / 2) * kMarkSize, kMarkSize,
-          kMarkSize};
+  const double mark = GridOf(*this).mark;
+  return {box.x + 1 + (s % 2) * mark, box.y + 1 + (s / 2) * mark, mark, mark};
 }
 
 double EvidenceMap::Width() const { return kWidth; }
