@@ -46,7 +46,7 @@ class CopyReader {
     if (with_wal && fs::exists(scenario / "db.sqlite-wal")) {
       fs::copy_file(scenario / "db.sqlite-wal", dir_.path() / "db.sqlite-wal");
     }
-    if (sqlite3_open_v2(copy.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(copy.string().c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
       throw std::runtime_error("cannot open " + copy.string());
     }
   }
