@@ -102,10 +102,13 @@ std::optional<uint64_t> WholeCellSize(const BufferView& view, int64_t at) {
 
 }  // namespace
 
-CellRecord ReadCellRecord(const BufferView& view, int64_t position) {
+CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byte_length) {
   CellRecord cell;
-  int64_t start = 0;
-  const std::optional<uint64_t> header_size = VarintEndingAt(view, position, start);
+  int64_t start = position;
+  const std::optional<uint64_t> header_size =
+      one_byte_length ? (view.At(position) & 0x80 ? std::nullopt
+                                                  : std::optional<uint64_t>(view.At(position)))
+                      : VarintEndingAt(view, position, start);
   if (!header_size || *header_size <= static_cast<uint64_t>(position - start + 1) ||
       *header_size > kMaxRecordSize)
     return cell;
@@ -205,8 +208,17 @@ uint64_t RecordShaper::FreeblockSizeAt(const BufferView& view, int64_t cell_star
 
 bool RecordShaper::ByHeaderLength(const Match& match, ColumnList& shaped,
                                   ShapedRecord& record) const {
+  const CellRecord cell = ReadCellRecord(*match.view, match.position);
+  if (ByCell(match, cell, shaped, record)) return true;
+  // A header length of one byte after a freeblock header's size ending in a
+  // byte with the high bit set.
+  return cell.header_start != match.position &&
+         ByCell(match, ReadCellRecord(*match.view, match.position, true), shaped, record);
+}
+
+bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, ColumnList& shaped,
+                          ShapedRecord& record) const {
   const BufferView& view = *match.view;
-  const CellRecord cell = ReadCellRecord(view, match.position);
   const size_t most = shaped.size() + kMaxExtraColumns;
   if (cell.header_size == 0 || cell.columns < scan_.size() || cell.columns > most) return false;
   const int64_t end = cell.header_start + static_cast<int64_t>(cell.header_size);

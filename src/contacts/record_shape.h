@@ -63,8 +63,12 @@ struct CellRecord {
 // Reads the record at `position` of `view`: its header when whole serial types
 // end exactly at its length, and the rowid in front when the payload length
 // before it is the record's size, as SQLite writes it (SQLite overwrites both
-// with a freeblock header when it frees the cell).
-CellRecord ReadCellRecord(const BufferView& view, int64_t position);
+// with a freeblock header when it frees the cell). With `one_byte_length`,
+// the header length is the byte at `position` alone, whatever the bytes
+// before it (a freeblock header's size may end in a byte with the high bit
+// set, which a varint would take in).
+CellRecord ReadCellRecord(const BufferView& view, int64_t position,
+                          bool one_byte_length = false);
 
 // A match read as a record: where its values start and its sizes.
 struct ShapedRecord {
@@ -108,6 +112,8 @@ class RecordShaper {
   bool Fit(const ColumnList& shaped, size_t from, size_t to) const;
   // Rule 1: the columns and body start its header length gives, in a sound cell.
   bool ByHeaderLength(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
+  bool ByCell(const Match& match, const CellRecord& cell, ColumnList& shaped,
+              ShapedRecord& record) const;
   // Rule 2: the one column count the freeblock's size agrees with.
   bool ByFreeblockSize(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
   // Rule 3: the whole definition, as MatchHeader reads it.

@@ -146,7 +146,9 @@ void ReadColumnConstraints(const std::vector<Token>& part, ColumnDefinition& col
 }
 
 // One column definition from its tokens: the name, then type words and an
-// optional "(size)" up to the first constraint.
+// optional "(size)" up to the first constraint. A byte that is no token of
+// SQL where the type goes (a definition carved from stray bytes) parses no
+// column.
 std::optional<ColumnDefinition> ParseColumn(const std::vector<Token>& part) {
   if (part.empty() || !IsName(part[0])) return std::nullopt;
   ColumnDefinition column;
@@ -159,6 +161,7 @@ std::optional<ColumnDefinition> ParseColumn(const std::vector<Token>& part) {
       if (i < part.size()) column.declared_type += ')';
       continue;
     }
+    if (token.kind == Token::kOther) return std::nullopt;
     if (token.kind != Token::kWord && token.kind != Token::kQuoted) break;
     if (!column.declared_type.empty() && column.declared_type.back() != '(')
       column.declared_type += ' ';

@@ -44,8 +44,10 @@ inline constexpr size_t kMaxTableColumns = 32767;
 
 // Parses "CREATE [TEMP] TABLE [IF NOT EXISTS] [schema.]name (...)". Returns
 // nothing for any other text (a view, a virtual table, CREATE TABLE ... AS
-// SELECT), for a text cut before its closing parenthesis, and for a table of
-// no columns or more than kMaxTableColumns.
+// SELECT), for a text cut before its closing parenthesis, for a column whose
+// type is followed by a byte that is no SQL token (punctuation other than
+// parentheses, commas and dots, control bytes) before its constraints, and
+// for a table of no columns or more than kMaxTableColumns.
 std::optional<TableDefinition> ParseCreateTable(std::string_view sql);
 
 // The column kind of a declared type: INTEGER for a type holding "INT" or

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "carve/database_image.h"
 #include "engine/file_io.h"
 #include "text_rule/error.h"
 #include "text_rule/utf8.h"
@@ -96,6 +97,51 @@ bool IsPrintableUtf8(std::string_view text) {
   return AllUtf8(text, [](uint32_t point) { return point >= 0x20 && point != 0x7F; });
 }
 
+// True iff `text` is bytes an SQL text may hold: valid UTF-8 without control
+// characters but white space. A definition carved with other bytes in it was
+// cut (its text spilled into an overflow page) or damaged.
+bool IsSqlCharacter(uint32_t point) {
+  return (point >= 0x20 && point != 0x7F) || point == '\t' || point == '\n' || point == '\r' ||
+         point == '\f' || point == '\v';
+}
+bool IsSqlText(std::string_view text) { return AllUtf8(text, IsSqlCharacter); }
+
+// Completes definitions carved from a database's pages whose text spilled into
+// an overflow page: the schema table's texts as its database stands, read
+// through their overflow chains (carve/database_image.h), read once and only
+// when a definition needs them.
+class SpilledDefinitions {
+ public:
+  explicit SpilledDefinitions(std::string path) : path_(std::move(path)) {}
+
+  // The whole text of a table's definition that starts with `cut` (at least
+  // a few dozen bytes, and shorter than it), when the database holds one.
+  std::optional<std::string> Complete(std::string_view cut) {
+    constexpr size_t kMinCut = 32;
+    if (cut.size() < kMinCut) return std::nullopt;
+    if (!texts_) Read();
+    for (const std::string& text : *texts_)
+      if (text.size() > cut.size() && text.compare(0, cut.size(), cut) == 0) return text;
+    return std::nullopt;
+  }
+
+ private:
+  void Read() {
+    texts_.emplace();
+    try {
+      const std::unique_ptr<DatabaseImage> image = DatabaseImage::ForInput(path_);
+      if (!image->valid()) return;
+      for (const SchemaRow& row : image->Schema())
+        if (row.type == "table") texts_->push_back(row.sql);
+    } catch (const Error&) {
+      // No database to read: nothing to complete with.
+    }
+  }
+
+  std::string path_;
+  std::optional<std::vector<std::string>> texts_;
+};
+
 bool IsWrappedLabel(std::string_view text) {
   return text.size() > 8 && text.substr(0, 4) == "_$!<" && text.substr(text.size() - 4) == ">!$_";
 }
@@ -105,6 +151,9 @@ bool IsWrappedLabel(std::string_view text) {
 // are only read, so that nothing straddling two windows is lost or doubled.
 class SchemaCarver {
  public:
+  // `spilled`, when given, completes definitions whose text spilled.
+  explicit SchemaCarver(SpilledDefinitions* spilled = nullptr) : spilled_(spilled) {}
+
   void Feed(std::string_view window, size_t first, size_t last) {
     FindDefinitions(window, first, last);
     FindLabels(window, first, last);
@@ -138,12 +187,35 @@ class SchemaCarver {
       const size_t reach = std::min(kReach, window.size() - at);
       if (reach > budget) break;
       budget -= reach;
-      std::optional<TableDefinition> table = ParseCreateTable(window.substr(at, reach));
-      if (!table || tables_.count(table->name) != 0) continue;
-      // The text as stored ends at the definition's closing parenthesis.
-      std::string_view text = window.substr(at, std::min(kReach, window.size() - at));
-      tables_.emplace(table->name, std::string(text.substr(0, DefinitionLength(text))));
+      // A definition is used only when whole; else the next one found.
+      if (std::optional<std::string> text = WholeDefinition(window.substr(at, reach))) {
+        std::optional<TableDefinition> table = ParseCreateTable(*text);
+        if (table && tables_.count(table->name) == 0) tables_.emplace(table->name, *text);
+      }
     }
+  }
+
+  // The definition's text at the start of `text` when it is whole: complete
+  // to its closing parenthesis, every column parsed, and nothing but SQL text
+  // in it; or, where it spilled into an overflow page, its whole text read
+  // through the overflow chain.
+  std::optional<std::string> WholeDefinition(std::string_view text) {
+    if (ParseCreateTable(text)) {
+      const std::string_view definition = text.substr(0, DefinitionLength(text));
+      if (IsSqlText(definition)) return std::string(definition);
+    }
+    if (spilled_ == nullptr) return std::nullopt;
+    // What lies on the definition's page: its text up to the first byte no
+    // SQL text holds (the overflow page's number, or stray bytes).
+    size_t clean = 0;
+    for (uint32_t point; clean < text.size();) {
+      const int length = DecodeUtf8(text, clean, point);
+      if (length == 0 || !IsSqlCharacter(point)) break;
+      clean += static_cast<size_t>(length);
+    }
+    std::optional<std::string> whole = spilled_->Complete(text.substr(0, clean));
+    if (!whole || !ParseCreateTable(*whole) || !IsSqlText(*whole)) return std::nullopt;
+    return whole;
   }
 
   // Where the CREATE TABLE text ends: after the parenthesis closing the first
@@ -198,14 +270,16 @@ class SchemaCarver {
     return at == std::string_view::npos ? last : at;
   }
 
+  SpilledDefinitions* spilled_;
   std::map<std::string, std::string> tables_;
   std::map<int64_t, std::string> labels_;
 };
 
-InputSchema CarveFile(const InputFile& file, ProgressSink* progress) {
+InputSchema CarveFile(const InputFile& file, ProgressSink* progress,
+                      SpilledDefinitions* spilled = nullptr) {
   constexpr int64_t kWindow = int64_t{8} << 20;
   constexpr int64_t kBack = 4;  // a label record's bytes before its header
-  SchemaCarver carver;
+  SchemaCarver carver(spilled);
   std::string window;
   for (int64_t first = 0; first < file.size(); first += kWindow) {
     const int64_t start = std::max<int64_t>(first - kBack, 0);
@@ -275,7 +349,8 @@ InputSchema ReadInputSchema(const std::string& path, ProgressSink* progress) {
   if (StartsWithDatabaseMagic(file)) {
     if (std::optional<InputSchema> read = ReadThroughSqlite(path)) schema = std::move(*read);
   }
-  if (schema.source == InputSchema::Source::kNone) schema = CarveFile(file, progress);
+  SpilledDefinitions spilled(path);
+  if (schema.source == InputSchema::Source::kNone) schema = CarveFile(file, progress, &spilled);
   if (std::optional<InputSchema> companion = CompanionSchema(path))
     AddMissing(schema, std::move(*companion));
   return schema;
