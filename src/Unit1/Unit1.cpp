@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -125,6 +126,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 TForm1::~TForm1() {
   // The runner's command may be using the result table: stop it first.
   delete runner_;
+  StopListing();
 }
 
 void TForm1::CreateControls() {
@@ -176,6 +178,8 @@ void TForm1::CreateControls() {
   ProgressBar1 = layout.Add<QProgressBar>("ProgressBar1", QString(), {90, 36, 550, 22});
   CancelButton = layout.Add<QPushButton>("CancelButton", QStringLiteral("Cancel"),
                                          {650, 33, 85, 28});
+  TablesBox = layout.Add<QComboBox>("TablesBox", QString(), {855, 34, 140, 26});
+  TablesBox->setToolTip(QStringLiteral("the input's tables, live and dropped"));
   Picture = new EvidencePanel(this);
   Picture->setObjectName(QStringLiteral("Picture"));
   Picture->setGeometry(layout.Px(1003), layout.Px(38), layout.Px(360), layout.Px(584));
@@ -219,6 +223,7 @@ void TForm1::ConnectHandlers() {
   // one box runs the other's handler when it unchecks that box.
   connect(CheckBox1, &QCheckBox::toggled, this, &TForm1::CheckBox1Click);
   connect(CheckBox2, &QCheckBox::toggled, this, &TForm1::CheckBox2Click);
+  connect(TablesBox, &QComboBox::activated, this, &TForm1::TablesBoxChosen);
   connect(CancelButton, &QPushButton::clicked, this, [this] {
     cancel_requested_ = true;
     CancelButton->setEnabled(false);
@@ -292,6 +297,78 @@ void TForm1::OpenChosenFile(const QString& path) {
       date,
       std::string_view(app_dir_utf8.constData(), static_cast<size_t>(app_dir_utf8.size())),
       QDir::separator().toLatin1())));
+  ListInputTables();
+}
+
+namespace {
+
+// Stops a listing when the window asks.
+class StopFlag : public ProgressSink {
+ public:
+  explicit StopFlag(std::shared_ptr<std::atomic<bool>> stop) : stop_(std::move(stop)) {}
+  bool Update(int64_t, int64_t) override { return !stop_->load(); }
+
+ private:
+  std::shared_ptr<std::atomic<bool>> stop_;
+};
+
+}  // namespace
+
+void TForm1::StopListing() {
+  // Called on the window's thread; the listing posts back to it, never waits on it.
+  if (listing_stop_) listing_stop_->store(true);
+  if (listing_.valid()) listing_.wait();
+}
+
+void TForm1::ListInputTables() {
+  StopListing();
+  tables_.clear();
+  ShowTables();
+  listing_stop_ = std::make_shared<std::atomic<bool>>(false);
+  listing_ = std::async(std::launch::async, [this, stop = listing_stop_,
+                                              input = ToBytes(LabeledEdit1->text())] {
+    std::vector<TableListing> tables;
+    try {
+      StopFlag flag(stop);
+      tables = ListTables(input, "", &flag);
+    } catch (const std::exception&) {
+      return;  // an input that cannot be read lists nothing; the commands say why
+    }
+    if (stop->load()) return;
+    // Queued to the window's thread; dropped if the window is gone by then.
+    QMetaObject::invokeMethod(
+        this, [this, tables = std::move(tables)]() mutable {
+          tables_ = std::move(tables);
+          ShowTables();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TForm1::ShowTables() {
+  TablesBox->clear();
+  TablesBox->addItem(tables_.empty() ? QStringLiteral("(no tables)")
+                                     : QStringLiteral("tables: choose one"));
+  for (const TableListing& table : tables_) {
+    QString text = FromBytes(table.name);
+    if (table.origin != "database") text += QStringLiteral(" (") + FromBytes(table.origin) + ")";
+    TablesBox->addItem(text);
+  }
+}
+
+void TForm1::TablesBoxChosen(int index) {
+  if (index <= 0 || index > static_cast<int>(tables_.size()) || runner_->Busy()) return;
+  picture_command_ = QStringLiteral("Quarrow window: Find data (table ") +
+                     FromBytes(tables_[static_cast<size_t>(index - 1)].name) + ")";
+  auto carved = std::make_shared<int64_t>(-1);
+  carved_ = carved;
+  carved_index_ = index;
+  RunCommand([carved, table = tables_[static_cast<size_t>(index - 1)],
+              input = ToBytes(LabeledEdit1->text()), output = ToBytes(LabeledEdit2->text()),
+              options = ChosenOptions()](DdlEditor& editor, OutputView& view,
+                                         ProgressSink& progress) {
+    *carved = FindTableCommand(editor, table, input, output, view, &progress, options);
+  });
 }
 
 std::optional<QString> TForm1::ChooseInputFile() {
@@ -348,6 +425,17 @@ void TForm1::ShowProgress(int64_t done, int64_t total) {
 
 void TForm1::FinishCommand(CommandOutcome& outcome) {
   if (outcome.editor_changed) MemoEditor(Memo2).SetLines(outcome.editor_lines);
+  if (carved_) {
+    // The table's record count, once carved.
+    if (*carved_ >= 0 && carved_index_ < TablesBox->count()) {
+      QString text = TablesBox->itemText(carved_index_);
+      text = text.left(text.indexOf(QStringLiteral(": ")) < 0 ? text.size()
+                                                             : text.indexOf(QStringLiteral(": ")));
+      TablesBox->setItemText(carved_index_, text + QStringLiteral(": ") +
+                                                QString::number(*carved_) + " records");
+    }
+    carved_.reset();
+  }
   outcome.view.ApplyTo(*memo1);
   SetRunning(false);
   if (!outcome.error && !picture_command_.isEmpty())

@@ -7,7 +7,11 @@
 #ifndef QUARROW_UNIT1_UNIT1_H_
 #define QUARROW_UNIT1_UNIT1_H_
 
+#include <atomic>
+#include <future>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
@@ -15,8 +19,10 @@
 #include "Unit1/command_runner.h"
 #include "contacts/result_table.h"
 #include "engine/run_options.h"
+#include "search/find_table.h"
 
 class QCheckBox;
+class QComboBox;
 class QFileDialog;
 class QLabel;
 class QLineEdit;
@@ -59,6 +65,9 @@ class TForm1 : public QWidget {
   QProgressBar* ProgressBar1;  // shown while a command runs
   QPushButton* CancelButton;   // likewise
   EvidencePanel* Picture;      // the picture of the evidence, beside the report
+  // The input's tables, live and dropped, beside the DDL editor: choosing one
+  // puts its definition's lines in the editor and carves it by its own rule.
+  QComboBox* TablesBox;
 
   // The folder of the running executable, without a trailing separator
   // (a root folder keeps its own), native separators.
@@ -73,6 +82,10 @@ class TForm1 : public QWidget {
   void Button4Click();  // the window scan
   void CheckBox1Click();
   void CheckBox2Click();
+  // Lists the input's tables in TablesBox (off the window's thread).
+  void ListInputTables();
+  // A table chosen in TablesBox (its index; 0 is the prompt).
+  void TablesBoxChosen(int index);
 
   // "Open Database" once a file is chosen: sets the input path, proposes the
   // output path and makes sure its folder `outs` exists.
@@ -108,6 +121,16 @@ class TForm1 : public QWidget {
   void FinishCommand(CommandOutcome& outcome);
 
   ResultTable result_table_;  // contacts recovery's table, kept between runs
+  // TablesBox's tables, listed on a thread of their own (so that the buttons
+  // stay free) which stops when asked; and the number of records the running
+  // command carved for table `carved_index_`.
+  std::vector<TableListing> tables_;
+  std::future<void> listing_;
+  std::shared_ptr<std::atomic<bool>> listing_stop_;
+  void StopListing();
+  std::shared_ptr<int64_t> carved_;
+  int carved_index_ = 0;
+  void ShowTables();
   bool cancel_requested_ = false;  // the user pressed Cancel during this run
   // The run's input and report, and what the picture's title calls the
   // command (empty: the run draws no picture).

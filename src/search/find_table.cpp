@@ -319,6 +319,37 @@ std::string SafeFileName(const std::string& name) {
   return device ? "_" + safe : safe;
 }
 
+std::vector<TableListing> ListTables(const std::string& input_path,
+                                     const std::string& schema_from, ProgressSink* progress) {
+  TableCarver carver(input_path, 0);
+  std::vector<TableListing> listings;
+  for (const CatalogTable& table : ReadCatalog(carver, input_path, schema_from, progress)) {
+    TableDefinition definition;
+    definition.name = table.target.table.name;
+    for (const FitColumn& column : table.target.table.columns) {
+      ColumnDefinition ddl_column;
+      ddl_column.name = column.name;
+      ddl_column.kind = column.affinity == Affinity::kInteger || column.affinity == Affinity::kReal
+                            ? kInteger
+                        : column.affinity == Affinity::kText ? kText
+                        : column.affinity == Affinity::kBlob ? kBlob
+                                                             : kAny;
+      definition.columns.push_back(ddl_column);
+    }
+    listings.push_back({table.target.table.name, table.origin, DdlLinesOf(definition)});
+  }
+  return listings;
+}
+
+int64_t FindTableCommand(DdlEditor& editor, const TableListing& table,
+                         const std::string& input_path, const std::string& output_path,
+                         OutputView& view, ProgressSink* progress, const RunOptions& options) {
+  ReplaceEditorLines(editor, table.ddl_lines);
+  const int64_t records = FindTable(input_path, table.name, output_path, progress, options);
+  view.LoadFile(output_path);
+  return records;
+}
+
 int64_t FindTable(const std::string& input_path, const std::string& table_name,
                   const std::string& output_path, ProgressSink* progress,
                   const RunOptions& options) {

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ports.h"
 #include "engine/run_options.h"
@@ -38,6 +39,27 @@ int64_t FindTable(const std::string& input_path, const std::string& table_name,
 // and its records by status. Returns the number of records written in all.
 int64_t FindAllTables(const std::string& input_path, const std::string& output_dir,
                       ProgressSink* progress = nullptr, const RunOptions& options = {});
+
+// A table the input defines, as the window lists it.
+struct TableListing {
+  std::string name;
+  std::string origin;                   // "database", "dropped", "carved", "schema file"
+  std::vector<std::string> ddl_lines;   // its columns as DDL lines, for the editor
+};
+
+// The tables of the input's catalog (live, dropped, carved; or `schema_from`'s).
+// Throws Error when the input cannot be opened.
+std::vector<TableListing> ListTables(const std::string& input_path,
+                                     const std::string& schema_from = "",
+                                     ProgressSink* progress = nullptr);
+
+// The command as the window runs it when a listed table is chosen: the
+// table's DDL lines (its listing's) into the editor, FindTable, then the
+// report into the view.
+int64_t FindTableCommand(DdlEditor& editor, const TableListing& table,
+                         const std::string& input_path, const std::string& output_path,
+                         OutputView& view, ProgressSink* progress = nullptr,
+                         const RunOptions& options = {});
 
 // A table name as a file name any file system takes: bytes other than ASCII
 // letters, digits, '-' and '_' become '_'; device names of Windows and a

@@ -11,5 +11,6 @@ int main(int argc, char** argv) {
   failed += quarrow::test::RunFormTests(argc, argv);
   failed += quarrow::test::RunEvidenceWindowTests(argc, argv);
   failed += quarrow::test::RunEvidencePanelTests(argc, argv);
+  failed += quarrow::test::RunTablesBoxTests(argc, argv);
   return failed == 0 ? 0 : 1;
 }

@@ -16,6 +16,7 @@ int RunTextPortsTests(int argc, char** argv);
 int RunFormTests(int argc, char** argv);
 int RunEvidenceWindowTests(int argc, char** argv);
 int RunEvidencePanelTests(int argc, char** argv);
+int RunTablesBoxTests(int argc, char** argv);
 
 // Writes `bytes` to `path`; false when that fails.
 bool WriteFile(const QString& path, const QByteArray& bytes);
