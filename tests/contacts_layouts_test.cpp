@@ -216,12 +216,15 @@ TEST(ContactsLayouts, LabelFilingByName) {
 // person pass first, value pass second, byte for byte.
 TEST(ContactsLayouts, StreamedReportEqualsTheTableBuiltOne) {
   TempDir dir;
-  for (int layout : {34, 38}) {
+  // Books of one layout, and one whose records of the older layout are read
+  // by their own header.
+  for (int layout : {34, 38, 3834}) {
     for (uint64_t seed : {1, 7}) {
       const std::string book = dir.File("book" + std::to_string(layout) + "-" +
                                         std::to_string(seed) + ".db");
       sample::SampleOptions options;
-      options.layout = layout;
+      options.layout = layout == 3834 ? 38 : layout;
+      options.upgrade_from = layout == 3834 ? 34 : 0;
       options.seed = seed;
       options.persons = 150;
       sample::MakeSampleBook(book, options);

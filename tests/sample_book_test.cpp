@@ -327,12 +327,94 @@ TEST(SampleBook, ContentIsRealisticUniqueAndRepeatable) {
   EXPECT_THROW(MakeSampleBook(dir.File("d.db"), bad), std::runtime_error);
 }
 
+// A book with a phone's history: edits of persons that stay, and the tables
+// rebuilt with more columns after most persons were written and some
+// deleted. SQLite's own reading of it agrees with the manifest.
+TEST(SampleBook, HistoryOfEditsAndAnUpgradeAgreesWithTheTables) {
+  TempDir dir;
+  for (const Journal journal : {Journal::kRollback, Journal::kWalCheckpointed}) {
+    SCOPED_TRACE(static_cast<int>(journal));
+    SampleOptions options = Options(38, 120, 3);
+    options.upgrade_from = 34;
+    options.edit_percent = 20;
+    options.journal = journal;
+    const std::string path = dir.File("history" + std::to_string(static_cast<int>(journal)) + ".db");
+    const SampleBook book = MakeSampleBook(path, options);
+    EXPECT_EQ(book.upgraded_from, 34);
+    const std::vector<ManifestPerson> manifest = ParseManifest(ManifestText(book));
+    BookReader db(dir, path);
+    EXPECT_EQ(ColumnCount(db, "ABPerson"), 38);
+    EXPECT_EQ(ColumnCount(db, "ABMultiValue"), 7);
+    EXPECT_EQ(db.One("PRAGMA integrity_check"), "ok");
+    // No rowid of a deleted person came back: the counter went on.
+    EXPECT_EQ(db.One("SELECT seq FROM sqlite_sequence WHERE name = 'ABPerson'"), "120");
+
+    int edits = 0, numbers = 0, older = 0;
+    for (const ManifestPerson& p : manifest) {
+      const std::string id = std::to_string(p.rowid);
+      if (p.deleted) {
+        EXPECT_TRUE(p.edits.empty());
+        older += p.layout == 34;
+        EXPECT_EQ(db.One("SELECT count(*) FROM ABPerson WHERE ROWID = " + id), "0");
+        continue;
+      }
+      // A person that stays was rewritten in the new layout.
+      EXPECT_EQ(p.layout, 38);
+      EXPECT_EQ(db.One("SELECT CreationDate || ' ' || ModificationDate || ' ' || ExternalUUID "
+                       "FROM ABPerson WHERE ROWID = " + id),
+                std::to_string(p.created) + " " + std::to_string(p.modified) + " " +
+                    p.external_uuid);
+      for (const ManifestEdit& edit : p.edits) {
+        ++edits;
+        EXPECT_LT(edit.old_modified, edit.new_modified);
+        if (edit.new_number.empty()) continue;
+        ++numbers;
+        EXPECT_EQ(db.One("SELECT count(*) FROM ABMultiValue WHERE record_id = " + id +
+                         " AND value = '" + edit.new_number + "'"), "1");
+        EXPECT_EQ(db.One("SELECT count(*) FROM ABMultiValue WHERE value = '" +
+                         edit.old_number + "'"), "0");
+      }
+      if (!p.edits.empty()) EXPECT_EQ(p.modified, p.edits.back().new_modified);
+    }
+    EXPECT_EQ(edits, 16);  // 20% of the 84 that stay
+    EXPECT_GT(numbers, edits / 2);
+    // Half the deleted persons written before the upgrade were deleted before it.
+    EXPECT_GT(older, 5);
+    EXPECT_LT(older, book.DeletedCount());
+  }
+}
+
+TEST(SampleBook, DamagedSchemaTextsAreRefusedBySqlite) {
+  TempDir dir;
+  for (const SchemaDamage damage : {SchemaDamage::kPerson, SchemaDamage::kOther}) {
+    SampleOptions options = Options(38, 40);
+    options.journal = Journal::kRollback;
+    options.damage = damage;
+    const std::string path = dir.File("damaged" + std::to_string(static_cast<int>(damage)) + ".db");
+    MakeSampleBook(path, options);
+    const std::string bytes = ReadFile(path);
+    // The bytes no SQL text holds sit in the text damaged, and only there.
+    const std::string person = "CREATE TABLE ABPerson (";
+    EXPECT_EQ(bytes.compare(bytes.find(person) + person.size() + 2, 3, std::string("\0\1\2", 3)) == 0,
+              damage == SchemaDamage::kPerson);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(("file:" + path + "?immutable=1").c_str(), &db,
+                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    EXPECT_NE(sqlite3_prepare_v2(db, "SELECT count(*) FROM ABPerson", -1, &statement, nullptr),
+              SQLITE_OK);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+  }
+}
+
 // --- the measure ------------------------------------------------------------
 
 // A report row: 46 cells, those named in `cells` set.
-std::string ReportRow(const std::map<int, std::string>& cells) {
+std::string ReportRow(const std::map<int, std::string>& cells, int fields = 46) {
   std::string out;
-  for (int i = 0; i < 46; ++i) {
+  for (int i = 0; i < fields; ++i) {
     auto it = cells.find(i);
     if (it != cells.end()) out += it->second;
     out += '\t';
@@ -353,6 +435,22 @@ std::string Header() {
                           "EMAIL_WORKFAX", "EMAIL_Unknown"};
   for (int k = 0; k < 14; ++k) names[32 + k] = labels[k];
   return "\xEF\xBB\xBF" + ReportRow(names);
+}
+
+// A details report's header: the columns the states' measure reads too.
+constexpr int kRowid = 1, kCreated = 21, kModified = 22, kUuid = 26, kState = 48;
+std::string DetailsHeader() {
+  std::map<int, std::string> names;
+  for (int i = 0; i < 49; ++i) names[i] = "c" + std::to_string(i);
+  names[kRowid] = "NUM_1";
+  names[4] = "First";
+  names[5] = "Last";
+  names[10] = "Organization";
+  names[kCreated] = "CreationDate";
+  names[kModified] = "ModificationDate";
+  names[kUuid] = "ExternalUUID";
+  names[kState] = "STATE";
+  return "\xEF\xBB\xBF" + ReportRow(names, 49);
 }
 
 constexpr int kMobile = 32, kHome = 34, kUnknown = 38, kEmailWork = 43;
@@ -406,6 +504,49 @@ TEST(RecoveryMeasure, ScoresAHandWrittenReport) {
   EXPECT_EQ(FormatScore(m.live_values), "2 of 4 (50.0%)");
   EXPECT_EQ(FormatScore({1999, 2000}), "1999 of 2000 (99.9%)");  // never rounded up to 100
   EXPECT_EQ(FormatScore({0, 0}), "0 of 0 (-)");
+}
+
+TEST(RecoveryMeasure, StatesSayWhatTheRowsAre) {
+  const std::vector<ManifestPerson> manifest = ParseManifest(
+      "# quarrow-make-sample manifest 3\n"
+      "person\t1\tlive\tZoë\tMüller\t\t38\t100\t300\tU1\n"
+      "edit\t1\t200\t300\t1001\t555 0101\t555 0102\n"
+      "person\t2\tdeleted\tJosé\tKim\t\t34\t400\t500\tU2\n"  // deleted before the upgrade
+      "person\t3\tdeleted\tAnna\tNowak\t\t38\t600\t700\tU3\n"
+      "person\t4\tlive\tMia\tSmith\t\t38\t800\t900\tU4\n");
+  auto row = [](const std::string& rowid, const std::string& first, const std::string& last,
+                const std::string& created, const std::string& modified,
+                const std::string& uuid, const std::string& state) {
+    return ReportRow({{kRowid, rowid}, {4, first}, {5, last}, {kCreated, created},
+                      {kModified, modified}, {kUuid, uuid}, {kState, state}},
+                     49);
+  };
+  const ContactsReport details = ParseContactsReport(
+      DetailsHeader() + row("1", "Zoë", "Müller", "100", "300", "U1", "live") +
+      row("1", "Zoë", "Müller", "100", "200", "U1", "prior") +     // the edit's earlier version
+      row("0", "Zoë", "Müller", "100", "200", "U1", "unknown") +   // its rowid destroyed
+      row("2", "José", "Kim", "400", "500", "U2", "deleted") +     // read in its columns
+      row("7", "José", "Kim", "1", "2", "U2x", "unknown") +
+      row("3", "Anna", "Nowak", "600", "700", "U3", "deleted") +
+      row("3", "Anna", "Nowak", "600", "700", "U3", "prior"));     // never for a deleted person
+  const ContactsReport deleted_only = ParseContactsReport(
+      DetailsHeader() + row("1", "Zoë", "Müller", "100", "300", "U1", "deleted") +
+      row("0", "Zoë", "Müller", "100", "200", "U1", "unknown") +
+      row("2", "José", "Kim", "400", "500", "U2", "deleted"));
+  const StateMeasure m = MeasureStates(manifest, details, deleted_only);
+  EXPECT_EQ(m.live_rowid_rows, 1);
+  EXPECT_EQ(m.live_name_rows, 1);
+  EXPECT_EQ(FormatScore(m.deleted_kept), "1 of 2 (50.0%)");     // Anna is not kept
+  EXPECT_EQ(FormatScore(m.deleted_by_state), "1 of 2 (50.0%)");  // Anna has a prior row
+  EXPECT_EQ(FormatScore(m.earlier_versions), "1 of 1 (100.0%)");
+  EXPECT_EQ(m.earlier_prior, 1);
+  EXPECT_EQ(m.earlier_unknown, 1);
+  EXPECT_EQ(m.earlier_other, 0);
+  EXPECT_EQ(FormatScore(m.pre_upgrade_found), "1 of 1 (100.0%)");
+  EXPECT_EQ(FormatScore(m.pre_upgrade_columns), "1 of 1 (100.0%)");
+  // A report without STATE cannot be measured so.
+  EXPECT_THROW(MeasureStates(manifest, ParseContactsReport(HandReport()), deleted_only),
+               std::runtime_error);
 }
 
 TEST(RecoveryMeasure, LabelsMapToTheReportColumnsByName) {

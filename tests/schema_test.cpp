@@ -110,6 +110,42 @@ TEST(ParseCreateTable, RefusesWhatIsNoTableDefinition) {
   EXPECT_EQ(table->columns.size(), 1u);
 }
 
+TEST(ParseCreateTable, AColumnWithAStrayByteBeforeItsConstraintsIsNoColumn) {
+  // Bytes no SQL token is, where a column's name and type go: a text carved
+  // from stray or damaged bytes.
+  for (const char* sql : {"CREATE TABLE t (a TEXT, b TE\x01XT, c INTEGER)",
+                          "CREATE TABLE t (a TEXT + 1)", "CREATE TABLE t (a TEXT, b\x02)"}) {
+    EXPECT_FALSE(ParseCreateTable(sql)) << sql;
+  }
+  // What SQL writes after a type still parses: sizes, constraints and the
+  // expressions in them.
+  auto table = ParseCreateTable(
+      "CREATE TABLE t (a INTEGER DEFAULT -1, b DECIMAL(10, 2) NOT NULL, "
+      "c TEXT COLLATE NOCASE CHECK (c <> '' AND length(c) < 9), d /* none */, "
+      "e INT GENERATED ALWAYS AS (a + 1) STORED)");
+  ASSERT_TRUE(table);
+  EXPECT_EQ(Names(*table), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+}
+
+TEST(CarveInputSchema, OnlyWholeDefinitionsAreUsedTheNextOneElse) {
+  const std::string whole =
+      "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY, First TEXT, Last TEXT, Note TEXT)";
+  // Cut where its text spilled into an overflow page: the page's number,
+  // then a later cell's bytes that close a parenthesis.
+  const std::string cut = whole.substr(0, 60) + std::string("\x00\x00\x00\x07", 4) + "x) y";
+  // Damaged inside a constraint, where the parser reads no column.
+  std::string damaged = whole;
+  damaged.replace(damaged.find("PRIMARY KEY") + 8, 2, std::string("\x01\xFF", 2));
+  const std::string later =
+      "CREATE TABLE ABPerson (ROWID INTEGER PRIMARY KEY, First TEXT, Last TEXT, Extra TEXT)";
+  const InputSchema schema = CarveInputSchema(cut + "  " + damaged + "  " + later);
+  ASSERT_TRUE(schema.Table("ABPerson"));
+  EXPECT_EQ(Names(*schema.Table("ABPerson")).back(), "Extra");
+  EXPECT_EQ(schema.tables.at("ABPerson"), later);
+  // None whole: none is used, and the caller's built-in one serves.
+  EXPECT_FALSE(CarveInputSchema(cut + "  " + damaged).Table("ABPerson"));
+}
+
 TEST(DdlLinesOf, LoadColumnsReadsBackEveryNameAndKind) {
   auto table = ParseCreateTable(
       "CREATE TABLE t (ROWID INTEGER PRIMARY KEY, BLOBSIZE INTEGER, \"my TEXT\" INT, "
@@ -221,6 +257,36 @@ TEST_F(InputSchemaTest, DamagedOrEmptyInputsFallBackQuietly) {
   std::string noise("\x07\x05\x02\x1B" "abcdefg", 11);
   EXPECT_TRUE(CarveInputSchema(noise).labels.empty());
   EXPECT_THROW(ReadInputSchema(dir.File("missing.db")), Error);
+}
+
+// A database SQLite refuses (one schema text damaged): its own schema table's
+// whole definitions serve, read through their overflow chains, before any
+// carved copy (a text that spilled is cut in the page's bytes).
+TEST_F(InputSchemaTest, ADatabaseSqliteRefusesGivesItsOwnWholeDefinitions) {
+  SqliteDbOptions options;
+  options.page_size = 512;  // the person table's text spills into an overflow page
+  {
+    SqliteDb db(path, options);
+    db.Exec("CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, "
+            "property INTEGER, identifier INTEGER, label INTEGER, value TEXT, guid TEXT)");
+    db.Exec("CREATE INDEX ABMultiValueRecord ON ABMultiValue(record_id)");
+    db.Exec(kPerson38);
+  }
+  std::string bytes = ReadFile(path);
+  int damaged = 0;
+  for (size_t at = bytes.find("ON ABMultiValue(record_id)"); at != std::string::npos;
+       at = bytes.find("ON ABMultiValue(record_id)", at + 1), ++damaged)
+    bytes.replace(at + 3, 3, std::string("\x00\x01\x02", 3));
+  ASSERT_GT(damaged, 0);
+  WriteFile(path, bytes);
+
+  const InputSchema schema = ReadInputSchema(path);
+  EXPECT_EQ(schema.source, InputSchema::Source::kCarved);
+  ASSERT_TRUE(schema.Table("ABPerson"));
+  EXPECT_EQ(schema.tables.at("ABPerson"), kPerson38);
+  EXPECT_EQ(schema.Table("ABMultiValue")->columns.size(), 7u);
+  // Carving alone finds the person table's text cut, and uses none.
+  EXPECT_FALSE(CarveInputSchema(bytes).Table("ABPerson"));
 }
 
 TEST(CarveInputSchema, TextsThatNeverCloseCostBoundedWork) {

@@ -310,7 +310,7 @@ namespace {
 // nameless row's Organization).
 class RowsByName {
  public:
-  explicit RowsByName(const ContactsReport& report) : report_(report), columns_(report.header) {
+  explicit RowsByName(const ContactsReport& report) : columns_(report.header) {
     const size_t first = columns_.Of("First"), last = columns_.Of("Last");
     const size_t organization = columns_.Of("Organization");
     for (const std::vector<std::string>& row : report.rows) {
@@ -326,7 +326,6 @@ class RowsByName {
   size_t Column(const std::string& name) const { return columns_.Of(name); }
 
  private:
-  const ContactsReport& report_;
   Columns columns_;
   std::map<NameKey, std::vector<const std::vector<std::string>*>> rows_;
 };

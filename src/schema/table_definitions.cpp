@@ -106,41 +106,27 @@ bool IsSqlCharacter(uint32_t point) {
 }
 bool IsSqlText(std::string_view text) { return AllUtf8(text, IsSqlCharacter); }
 
-// Completes definitions carved from a database's pages whose text spilled into
-// an overflow page: the schema table's texts as its database stands, read
-// through their overflow chains (carve/database_image.h), read once and only
-// when a definition needs them.
-class SpilledDefinitions {
- public:
-  explicit SpilledDefinitions(std::string path) : path_(std::move(path)) {}
-
-  // The whole text of a table's definition that starts with `cut` (at least
-  // a few dozen bytes, and shorter than it), when the database holds one.
-  std::optional<std::string> Complete(std::string_view cut) {
-    constexpr size_t kMinCut = 32;
-    if (cut.size() < kMinCut) return std::nullopt;
-    if (!texts_) Read();
-    for (const std::string& text : *texts_)
-      if (text.size() > cut.size() && text.compare(0, cut.size(), cut) == 0) return text;
-    return std::nullopt;
-  }
-
- private:
-  void Read() {
-    texts_.emplace();
-    try {
-      const std::unique_ptr<DatabaseImage> image = DatabaseImage::ForInput(path_);
-      if (!image->valid()) return;
-      for (const SchemaRow& row : image->Schema())
-        if (row.type == "table") texts_->push_back(row.sql);
-    } catch (const Error&) {
-      // No database to read: nothing to complete with.
+// The definitions a database's own schema table holds, as the database
+// stands with its WAL applied, read through its b-tree and overflow chains
+// (carve/database_image.h): for a database SQLite refuses (a damaged schema
+// text), these are whole where carved copies may be cut (a text that spilled
+// into an overflow page) or stale (a dropped table's text left in a freed
+// cell). Only whole ones are given.
+std::map<std::string, std::string> DatabaseDefinitions(const std::string& path) {
+  std::map<std::string, std::string> tables;
+  try {
+    const std::unique_ptr<DatabaseImage> image = DatabaseImage::ForInput(path);
+    if (!image->valid()) return tables;
+    for (const SchemaRow& row : image->Schema()) {
+      if (row.type != "table" || !IsSqlText(row.sql)) continue;
+      if (std::optional<TableDefinition> table = ParseCreateTable(row.sql))
+        tables.emplace(table->name, row.sql);
     }
+  } catch (const Error&) {
+    // No database to read: carving finds what there is.
   }
-
-  std::string path_;
-  std::optional<std::vector<std::string>> texts_;
-};
+  return tables;
+}
 
 bool IsWrappedLabel(std::string_view text) {
   return text.size() > 8 && text.substr(0, 4) == "_$!<" && text.substr(text.size() - 4) == ">!$_";
@@ -151,8 +137,10 @@ bool IsWrappedLabel(std::string_view text) {
 // are only read, so that nothing straddling two windows is lost or doubled.
 class SchemaCarver {
  public:
-  // `spilled`, when given, completes definitions whose text spilled.
-  explicit SchemaCarver(SpilledDefinitions* spilled = nullptr) : spilled_(spilled) {}
+  // `known` are definitions found before carving, which carved ones of the
+  // same tables do not replace.
+  explicit SchemaCarver(std::map<std::string, std::string> known = {})
+      : tables_(std::move(known)) {}
 
   void Feed(std::string_view window, size_t first, size_t last) {
     FindDefinitions(window, first, last);
@@ -197,25 +185,13 @@ class SchemaCarver {
 
   // The definition's text at the start of `text` when it is whole: complete
   // to its closing parenthesis, every column parsed, and nothing but SQL text
-  // in it; or, where it spilled into an overflow page, its whole text read
-  // through the overflow chain.
-  std::optional<std::string> WholeDefinition(std::string_view text) {
-    if (ParseCreateTable(text)) {
-      const std::string_view definition = text.substr(0, DefinitionLength(text));
-      if (IsSqlText(definition)) return std::string(definition);
-    }
-    if (spilled_ == nullptr) return std::nullopt;
-    // What lies on the definition's page: its text up to the first byte no
-    // SQL text holds (the overflow page's number, or stray bytes).
-    size_t clean = 0;
-    for (uint32_t point; clean < text.size();) {
-      const int length = DecodeUtf8(text, clean, point);
-      if (length == 0 || !IsSqlCharacter(point)) break;
-      clean += static_cast<size_t>(length);
-    }
-    std::optional<std::string> whole = spilled_->Complete(text.substr(0, clean));
-    if (!whole || !ParseCreateTable(*whole) || !IsSqlText(*whole)) return std::nullopt;
-    return whole;
+  // in it (a text that spilled into an overflow page is cut by the page's
+  // number there).
+  static std::optional<std::string> WholeDefinition(std::string_view text) {
+    if (!ParseCreateTable(text)) return std::nullopt;
+    const std::string_view definition = text.substr(0, DefinitionLength(text));
+    if (!IsSqlText(definition)) return std::nullopt;
+    return std::string(definition);
   }
 
   // Where the CREATE TABLE text ends: after the parenthesis closing the first
@@ -270,16 +246,15 @@ class SchemaCarver {
     return at == std::string_view::npos ? last : at;
   }
 
-  SpilledDefinitions* spilled_;
   std::map<std::string, std::string> tables_;
   std::map<int64_t, std::string> labels_;
 };
 
 InputSchema CarveFile(const InputFile& file, ProgressSink* progress,
-                      SpilledDefinitions* spilled = nullptr) {
+                      std::map<std::string, std::string> known = {}) {
   constexpr int64_t kWindow = int64_t{8} << 20;
   constexpr int64_t kBack = 4;  // a label record's bytes before its header
-  SchemaCarver carver(spilled);
+  SchemaCarver carver(std::move(known));
   std::string window;
   for (int64_t first = 0; first < file.size(); first += kWindow) {
     const int64_t start = std::max<int64_t>(first - kBack, 0);
@@ -349,8 +324,10 @@ InputSchema ReadInputSchema(const std::string& path, ProgressSink* progress) {
   if (StartsWithDatabaseMagic(file)) {
     if (std::optional<InputSchema> read = ReadThroughSqlite(path)) schema = std::move(*read);
   }
-  SpilledDefinitions spilled(path);
-  if (schema.source == InputSchema::Source::kNone) schema = CarveFile(file, progress, &spilled);
+  // A database SQLite refuses: its own schema table's whole definitions
+  // first, then what carving finds.
+  if (schema.source == InputSchema::Source::kNone)
+    schema = CarveFile(file, progress, DatabaseDefinitions(path));
   if (std::optional<InputSchema> companion = CompanionSchema(path))
     AddMissing(schema, std::move(*companion));
   return schema;
