@@ -214,6 +214,12 @@ class Rebuilder {
   }
 
   void ConsiderWhole(uint32_t header_at, const FitHeader& header, bool first_type_lost) {
+    // A rebuilt reading carries less evidence than a whole cell: a TEXT
+    // column holds text or NULL in it, never a blob.
+    for (size_t i = 0; i < header.types.size(); ++i)
+      if (table_.columns[i].affinity == Affinity::kText && header.types[i] >= 12 &&
+          header.types[i] % 2 == 0)
+        return;
     PageCell cell;
     cell.start = start_;
     cell.header_at = header_at;

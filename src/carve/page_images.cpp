@@ -11,7 +11,33 @@ namespace quarrow {
 
 namespace sf = sqlite_format;
 
-PageImages FindPageImages(const ByteSource& input) {
+namespace {
+
+// A zeroed journal's records with pages of `page_size`: the first sector
+// size from which every record's page number is 1 to 2^31 - 1.
+void LayOutZeroedJournal(const ByteSource& input, uint32_t page_size, PageImages& found) {
+  const int64_t record_size = 8 + int64_t{page_size};
+  for (int64_t sector = 512; sector <= 65536; sector *= 2) {
+    std::vector<PageImage> images;
+    bool good = true;
+    for (int64_t at = sector; good && at + record_size <= input.size(); at += record_size) {
+      char number[4];
+      if (input.ReadAt(at, 4, number) != 4) break;
+      const uint32_t page = sf::Get32(reinterpret_cast<const uint8_t*>(number));
+      good = page >= 1 && page < 0x80000000u;
+      images.push_back({at + 4, page});
+    }
+    if (good && !images.empty()) {
+      found.page_size = found.usable_size = page_size;
+      found.images = std::move(images);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size) {
   PageImages found;
   std::string head(sf::kDatabaseHeaderSize, '\0');
   if (input.ReadAt(0, head.size(), head.data()) != head.size()) return found;
@@ -40,7 +66,10 @@ PageImages FindPageImages(const ByteSource& input) {
     return found;
   }
   const JournalIndex journal = ReadJournalIndex(input, true);
-  if (journal.page_size == 0) return found;
+  if (journal.page_size == 0) {
+    if (database_page_size != 0) LayOutZeroedJournal(input, database_page_size, found);
+    return found;
+  }
   found.page_size = found.usable_size = journal.page_size;
   const int64_t record_size = 8 + int64_t{journal.page_size};
   for (const auto& [first, end] : journal.records) {

@@ -24,8 +24,11 @@ struct PageImages {
 };
 
 // The page images of `input`: a database at offset 0, a WAL, or a journal.
+// `database_page_size`, when known (the database beside a journal), lays out
+// a journal whose header SQLite zeroed (journal_mode=PERSIST): its page
+// records from the first sector boundary whose page numbers all read well.
 // Never throws for bad structure (an input of none gives no images).
-PageImages FindPageImages(const ByteSource& input);
+PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size = 0);
 
 }  // namespace quarrow
 

@@ -102,7 +102,8 @@ class TableCarver::Run {
     const size_t fewest = carver.live_.FewestColumns(table_.name);
     table_.min_columns = fewest ? fewest : table_.columns.size();
     NarrowByLiveRows(carver.live_, table_);
-    images_ = FindPageImages(*carver.input_);
+    images_ = FindPageImages(*carver.input_,
+                             carver.image_->valid() ? carver.image_->page_size() : 0);
     usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
   }
 
@@ -335,14 +336,25 @@ class TableCarver::Run {
   }
 
   // Values whose bytes the record does not hold whole are lost; a text or
-  // blob cut short keeps the bytes that are there (2).
+  // blob cut short keeps the bytes that are there (2). A text that runs into
+  // zero bytes was overwritten there (a freelist trunk's page numbers, a
+  // zeroed tail): it is cut at its first one, and what follows is lost.
   static void MarkLostValues(CarvedRecord& record) {
     uint64_t at = record.header_size;
     for (size_t i = 0; i < record.types.size(); ++i) {
       const uint64_t begin = at;
-      at += sf::SerialTypeSize(record.types[i]);
+      const uint64_t type = record.types[i];
+      at += sf::SerialTypeSize(type);
+      if (!record.lost[i] && type >= 13 && (type & 1) && begin < record.record.size()) {
+        const size_t zero = record.record.find('\0', begin);
+        if (zero < std::min<uint64_t>(at, record.record.size())) {
+          record.record.resize(zero);
+          record.lost[i] = zero > begin ? 2 : 1;
+          continue;
+        }
+      }
       if (at <= record.record.size() || record.lost[i]) continue;
-      record.lost[i] = begin < record.record.size() && record.types[i] >= 12 ? 2 : 1;
+      record.lost[i] = begin < record.record.size() && type >= 12 ? 2 : 1;
     }
   }
 
