@@ -3,10 +3,12 @@
 # build/, makes the sample address book (a real SQLite database from which a
 # third of the persons were deleted), recovers its contacts and prints them.
 # The sample has the newest phones' layout (38 person columns, a label table,
-# WAL mode with the latest deletions still in AddressBook.sqlitedb-wal); the
-# report is made from the database file alone, with each row's status
-# (--details): the printout marks deleted rows from the tool's own statuses and
-# compares them with the generator's list.
+# WAL mode with the latest deletions and edits still in
+# AddressBook.sqlitedb-wal), and a phone's history: persons edited before and
+# after the deletions. The report is made from the database file alone, with
+# each row's status and state (--details): the printout counts deleted persons
+# from the tool's own states, lists the earlier versions of persons still in
+# the book apart, and compares them with the generator's list.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -17,7 +19,7 @@ mkdir -p "$build/sample"
 sample=$build/sample/AddressBook.sqlitedb
 manifest=$build/sample/manifest.tsv
 report=$build/sample/RES_AddressBook.sqlitedb.TXT
-"$build/quarrow-make-sample" --manifest "$manifest" "$sample"
+"$build/quarrow-make-sample" --edits 10 --manifest "$manifest" "$sample"
 "$build/quarrow-cli" contacts --quiet --details --offset 0 "$sample" "$report"
 bash "$root/scripts/show-contacts.sh" "$report" "$manifest"
 echo

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Prints a contacts report as a readable table: rowid, status, name,
+# Prints a contacts report as a readable table: rowid, status, state, name,
 # organisation, phone numbers and e-mail addresses of every row that has any of
-# them. A report made with --details carries each row's status from the tool's
-# own page map (live, superseded, freeblock, freelist, wal:N, journal,
-# unknown); every other status is deleted data. With the sample's manifest
-# (quarrow-make-sample --manifest), the last lines compare the tool's statuses
-# with the generator's own list of deleted persons (scripts/measure-recovery.sh
-# gives the full measure).
+# them. A report made with --details carries each row's STATUS (where it lies,
+# from the tool's own page map: live, superseded, freeblock, freelist, wal:N,
+# journal, unknown) and STATE (what it is, from the live rows of the database:
+# live, prior, deleted, unknown). Deleted persons are counted from STATE: a
+# person whose rows are all deleted or unknown. Rows of STATE prior (earlier
+# versions of persons still in the book) are listed apart, after the others.
+# With the sample's manifest (quarrow-make-sample --manifest), the last lines
+# compare the tool's states with the generator's own list of deleted persons
+# (scripts/measure-recovery.sh gives the full measure).
 #   scripts/show-contacts.sh REPORT [MANIFEST]
 set -euo pipefail
 report=$1
@@ -24,15 +27,16 @@ awk -F'\t' -v manifest="$manifest" '
         deleted_id[f[2]] = 1
       } else if (f[1] == "person" && name != "") {
         live_name[name] = 1
+        live_rowid[name] = f[2]
       } else if (f[1] == "value" && (f[2] in deleted_id) && (f[3] == 3 || f[3] == 4) &&
                  f[5] !~ /[#*]/) {
         values[++total] = f[5]
       }
     }
-    fmt = "%-6s %-11s %-26s %-24s %-40s %s\n"
-    printf fmt, "rowid", "status", "name", "organization", "phones", "e-mails"
+    fmt = "%-6s %-11s %-8s %-26s %-24s %-40s %s\n"
+    printf fmt, "rowid", "status", "state", "name", "organization", "phones", "e-mails"
   }
-  FNR == 1 { details = ($48 == "STATUS"); next }  # the header line
+  FNR == 1 { details = ($49 == "STATE"); next }  # the header line
   {
     text = text $0 "\n"
     phones = ""; mails = ""
@@ -41,26 +45,41 @@ awk -F'\t' -v manifest="$manifest" '
     name = $5 ($6 != "" ? " " $6 : "")
     if (name == "" && $11 == "" && phones == "" && mails == "") next
     status = details ? $48 : ""
-    if (name != "") {
-      if (status == "live") marked_live[name] = 1
-      else if (status != "") marked_deleted[name] = 1
+    state = details ? $49 : ""
+    line = sprintf(fmt, $2, status, state, name, $11, phones, mails)
+    if (state == "prior") {
+      prior_lines = prior_lines line
+      priors++
+    } else {
+      printf "%s", line
+    }
+    # Chance bytes read as a record give names of control bytes (shown as
+    # spaces) and stray characters: those are no person.
+    if (name != "" && name !~ /  |[\001-\037]/) {
+      if (state == "deleted" || state == "unknown") marked_deleted[name] = 1
+      else if (state != "") marked_kept[name] = 1
+      if (state == "deleted" && (name in live_rowid) && $2 == live_rowid[name]) accused++
       if (name in deleted_name) found_name[name] = 1
     }
-    printf fmt, $2, status, name, $11, phones, mails
   }
   END {
-    for (n in marked_deleted) if (!(n in marked_live)) only_deleted++
-    if (details)
-      printf "\nThe tool marks %d persons by name as deleted data only (no live record of theirs).\n", only_deleted
+    if (details) {
+      for (n in marked_deleted) if (!(n in marked_kept)) only_deleted++
+      if (priors > 0) {
+        printf "\nEarlier versions of persons still in the book (STATE prior: their rowid is live, their bytes differ):\n"
+        printf "%s", prior_lines
+      }
+      printf "\nThe tool marks %d persons by name as deleted: every row of theirs is deleted or unknown (STATE), none live or prior.\n", only_deleted
+      printf "%d rows are earlier versions of persons still in the book (STATE prior), listed apart above.\n", priors
+    }
     if (people == 0) exit
     for (n in found_name) {
       back++
-      if (n in marked_live) wrong++
+      if (n in marked_kept) wrong++
     }
-    for (n in marked_deleted) if (!(n in marked_live) && (n in live_name)) old_copies++
     for (i = 1; i <= total; i++) if (index(text, values[i]) > 0) seen++
     printf "The generator deleted %d persons: %d of them are back by name, and %d of their %d phone numbers and e-mail addresses are in the report.\n", people, back, seen, total
     if (details)
-      printf "Of those %d, the tool marks %d as deleted (no row of theirs is live) and %d as live.\n%d persons the generator kept appear here only as superseded or freed images: their current records lie elsewhere (in the WAL, for a page it rewrote).\n", back, back - wrong, wrong, old_copies
+      printf "Of those %d, the tool counts %d as deleted from STATE and %d as live or prior; %d rows mark a person the generator kept deleted under that person'"'"'s own rowid.\n", back, back - wrong, wrong, accused
   }
 ' "$report"
