@@ -8,6 +8,7 @@
 #include <set>
 
 #include "carve/freed_cell.h"
+#include "carve/header_prefilter.h"
 #include "carve/page_images.h"
 #include "engine/file_io.h"
 #include "pagemap/sqlite_format.h"
@@ -28,40 +29,6 @@ void AppendVarint(uint64_t value, std::string& out) {
   uint8_t bytes[9];
   out.append(reinterpret_cast<const char*>(bytes), sf::PutVarint(value, bytes));
 }
-
-// The bytes around a record header of `table`, for the scan's prefilter: the
-// rowid's last byte before it (high bit clear), the header-length byte, and
-// the first two serial types' first bytes. One table lookup per byte.
-struct Prefilter {
-  std::array<uint8_t, 256> length{};
-  std::array<uint8_t, 256> first_type{};
-  std::array<uint8_t, 256> second_type{};
-
-  explicit Prefilter(const FitTable& table) {
-    const uint64_t least = 1 + table.min_columns, most = MaxHeaderSize(table);
-    for (uint64_t b = 0; b < 0x80; ++b) length[b] = b >= least && b <= most;
-    // Two-byte header lengths, 128 to 383.
-    if (most >= 0x80) length[0x81] = length[0x82] = 1;
-    Allow(table.columns[0], first_type);
-    if (table.columns.size() > 1) {
-      Allow(table.columns[1], second_type);
-    } else {
-      second_type.fill(1);
-    }
-  }
-
-  static void Allow(const FitColumn& column, std::array<uint8_t, 256>& bytes) {
-    for (uint64_t b = 0; b < 256; ++b)
-      bytes[b] = b < 0x80 ? SerialTypeFits(column, b) : column.texts || column.blobs;
-  }
-
-  // `b` points at the header-length byte, with a byte before it and two after.
-  bool Passes(const uint8_t* b) const {
-    if (!length[b[0]] || !first_type[b[1]] || (b[-1] & 0x80)) return false;
-    // A multi-byte first type or header length moves the second type.
-    return b[0] >= 0x80 || b[1] >= 0x80 || second_type[b[2]];
-  }
-};
 
 // An INTEGER column holds a double only when a value with a fraction was
 // stored in it: where many live rows show none, a double there is taken for
@@ -365,11 +332,13 @@ class TableCarver::Run {
     std::string bytes(static_cast<size_t>(read_to - read_from), '\0');
     bytes.resize(carver_.input_->ReadAt(read_from, bytes.size(), bytes.data()));
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
-    const Prefilter filter(table_);
+    const HeaderPrefilter filter(table_);
     PageCell scratch;
+    std::vector<uint32_t> candidates;
     const int64_t first = begin - read_from, last = std::min<int64_t>(end - read_from, bytes.size() - 1);
-    for (int64_t at = std::max<int64_t>(first, 2); at + 2 < static_cast<int64_t>(bytes.size()) && at < last; ++at) {
-      if (!filter.Passes(b + at)) continue;
+    const int64_t stop = std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - 2);
+    filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
+    for (const uint32_t at : candidates) {
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
       const PageCell* cell = &scratch;
       if (!FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
