@@ -56,6 +56,11 @@ class DatabaseImage {
   // when one is applied).
   uint32_t page_count() const { return page_count_; }
   bool wal_applied() const { return wal_index_.committed_frames > 0; }
+  // The committed WAL frame SQLite reads page `number` from, 0 when it reads
+  // the database file's.
+  int64_t LatestFrame(uint32_t number) const {
+    return wal_applied() ? wal_index_.FrameOf(number) : 0;
+  }
 
   // Page `number` (1-based) as SQLite reads it. False when it is out of range
   // or cannot be read whole.

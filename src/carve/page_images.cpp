@@ -28,6 +28,7 @@ void LayOutZeroedJournal(const ByteSource& input, uint32_t page_size, PageImages
       images.push_back({at + 4, page});
     }
     if (good && !images.empty()) {
+      found.kind = PageImages::Kind::kJournal;
       found.page_size = found.usable_size = page_size;
       found.images = std::move(images);
       return;
@@ -44,6 +45,7 @@ PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size) 
   const auto* p = reinterpret_cast<const uint8_t*>(head.data());
   sf::DatabaseHeader header;
   if (sf::ParseDatabaseHeader(head, header)) {
+    found.kind = PageImages::Kind::kDatabase;
     found.page_size = header.page_size;
     found.usable_size = header.usable_size;
     const int64_t pages = input.size() / header.page_size;
@@ -54,6 +56,7 @@ PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size) 
   if (IsWalMagic(p)) {
     const WalIndex wal = ReadWalIndex(input);
     if (!wal.frames_known || wal.page_size == 0) return found;
+    found.kind = PageImages::Kind::kWal;
     found.page_size = found.usable_size = wal.page_size;
     const int64_t frame_size = kWalFrameHeaderSize + int64_t{wal.page_size};
     for (int64_t frame = 1; frame <= wal.frame_slots; ++frame) {
@@ -61,7 +64,7 @@ PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size) 
       char number[4];
       if (input.ReadAt(at, 4, number) != 4) break;
       found.images.push_back(
-          {at + kWalFrameHeaderSize, sf::Get32(reinterpret_cast<const uint8_t*>(number))});
+          {at + kWalFrameHeaderSize, sf::Get32(reinterpret_cast<const uint8_t*>(number)), frame});
     }
     return found;
   }
@@ -70,6 +73,7 @@ PageImages FindPageImages(const ByteSource& input, uint32_t database_page_size) 
     if (database_page_size != 0) LayOutZeroedJournal(input, database_page_size, found);
     return found;
   }
+  found.kind = PageImages::Kind::kJournal;
   found.page_size = found.usable_size = journal.page_size;
   const int64_t record_size = 8 + int64_t{journal.page_size};
   for (const auto& [first, end] : journal.records) {

@@ -15,9 +15,12 @@ namespace quarrow {
 struct PageImage {
   int64_t offset = 0;        // of the image's first byte in the input
   uint32_t page_number = 0;  // in its database (0: not known)
+  int64_t frame = 0;         // the WAL frame holding it (1-based), 0 when none
 };
 
 struct PageImages {
+  enum class Kind { kNone, kDatabase, kWal, kJournal };
+  Kind kind = Kind::kNone;
   uint32_t page_size = 0;    // 0: the input holds no page structure
   uint32_t usable_size = 0;
   std::vector<PageImage> images;

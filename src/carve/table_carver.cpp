@@ -32,8 +32,11 @@ void AppendVarint(uint64_t value, std::string& out) {
 
 // An INTEGER column holds a double only when a value with a fraction was
 // stored in it: where many live rows show none, a double there is taken for
-// another table's bytes.
-void NarrowByLiveRows(const LiveRows& live, FitTable& table) {
+// another table's bytes. A record may have fewer columns than the table when
+// live rows that old remain.
+void ShapeByLiveRows(const LiveRows& live, FitTable& table) {
+  const size_t fewest = live.FewestColumns(table.name);
+  table.min_columns = fewest ? fewest : table.columns.size();
   if (live.RowCount(table.name) < 20) return;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     FitColumn& column = table.columns[i];
@@ -66,12 +69,14 @@ class TableCarver::Run {
  public:
   Run(TableCarver& carver, const CarveTarget& target, const std::vector<CarveTarget>& others)
       : carver_(carver), target_(target), others_(others), table_(target.table) {
-    const size_t fewest = carver.live_.FewestColumns(table_.name);
-    table_.min_columns = fewest ? fewest : table_.columns.size();
-    NarrowByLiveRows(carver.live_, table_);
+    // Every table's rule as its live rows show it, the others' too: a table
+    // that grew reads its older, shorter rows.
+    ShapeByLiveRows(carver.live_, table_);
+    for (CarveTarget& other : others_) ShapeByLiveRows(carver.live_, other.table);
     images_ = FindPageImages(*carver.input_,
                              carver.image_->valid() ? carver.image_->page_size() : 0);
     usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
+    MapDroppedTables();
   }
 
   bool Deliver(const std::function<void(const CarvedRecord&)>& sink, ProgressSink* progress) {
@@ -111,16 +116,47 @@ class TableCarver::Run {
 
  private:
   // The live table whose b-tree holds the page image at `offset`, 0 when none
-  // (or the input has no page structure).
+  // (or the input has no page structure). Only an image SQLite reads the page
+  // from is the live page: an older image of the same page (a frame the WAL
+  // has since replaced, a journal's, a database page a frame supersedes) may
+  // have been another table's before the page was freed and reused.
   uint32_t OwnerAt(int64_t offset) const {
-    if (images_.page_size == 0 || images_.images.empty()) return 0;
-    auto it = std::upper_bound(images_.images.begin(), images_.images.end(), offset,
-                               [](int64_t at, const PageImage& image) { return at < image.offset; });
-    if (it == images_.images.begin()) return 0;
-    --it;
-    if (offset >= it->offset + images_.page_size) return 0;
-    auto owner = carver_.page_owner_.find(it->page_number);
-    return owner == carver_.page_owner_.end() ? 0 : owner->second;
+    const PageImage* image = ImageAt(offset);
+    return image && IsCurrent(*image) ? CurrentOwner(*image) : 0;
+  }
+
+  std::map<uint32_t, uint32_t> dropped_owner_;
+
+  // The table that holds page `image.page_number` now: a live table, or a
+  // dropped one whose old b-tree still reaches the page through freed pages.
+  uint32_t CurrentOwner(const PageImage& image) const {
+    auto owner = carver_.page_owner_.find(image.page_number);
+    if (owner != carver_.page_owner_.end()) return owner->second;
+    auto dropped = dropped_owner_.find(image.page_number);
+    return dropped == dropped_owner_.end() ? 0 : dropped->second;
+  }
+
+  // The pages a dropped table's b-tree held, found from its root as the
+  // freed pages still hold it (a page a live table took since is not one).
+  void MapDroppedTables() {
+    std::vector<const CarveTarget*> dropped = {&target_};
+    for (const CarveTarget& other : others_) dropped.push_back(&other);
+    for (const CarveTarget* table : dropped) {
+      if (table->live || table->root_page == 0 || !carver_.image_->valid()) continue;
+      std::vector<uint32_t> pages;
+      carver_.image_->ForEachRow(table->root_page, [](int64_t, std::string_view) {}, &pages);
+      for (uint32_t page : pages)
+        if (!carver_.page_owner_.count(page)) dropped_owner_.emplace(page, table->root_page);
+    }
+  }
+
+  bool IsCurrent(const PageImage& image) const {
+    const int64_t latest = carver_.image_->LatestFrame(image.page_number);
+    switch (images_.kind) {
+      case PageImages::Kind::kDatabase: return latest == 0;
+      case PageImages::Kind::kWal: return image.frame != 0 && image.frame == latest;
+      default: return false;
+    }
   }
 
   const PageImage* ImageAt(int64_t offset) const {
@@ -174,10 +210,21 @@ class TableCarver::Run {
     };
     const int64_t mine = score(table_);
     int64_t best_other = 0;
-    for (const CarveTarget& other : others_) best_other = std::max(best_other, score(other.table));
+    uint32_t best_root = 0;
+    for (const CarveTarget& other : others_) {
+      const int64_t theirs = score(other.table);
+      if (theirs > best_other) best_other = theirs, best_root = other.root_page;
+      else if (theirs == best_other && other.root_page == CurrentOwner(image)) best_root = other.root_page;
+    }
     if (mine == 0 && best_other == 0) return -1;
     if (mine > best_other) return 1;
-    return mine < best_other ? 0 : -1;
+    if (mine < best_other) return 0;
+    // A tie: tables of one shape. The table that holds the page now most
+    // likely held this image of it too.
+    const uint32_t now = CurrentOwner(image);
+    if (now != 0 && now == target_.root_page) return 1;
+    if (now != 0 && now == best_root) return 0;
+    return -1;
   }
 
   static bool LooksLikeBtreePage(std::string_view page, uint32_t header_offset) {
@@ -219,12 +266,22 @@ class TableCarver::Run {
     const uint32_t owner = OwnerAt(record.offset);
     if (owner != 0) return owner == target_.root_page;
     if (others_.empty()) return true;
+    const auto* p = reinterpret_cast<const uint8_t*>(record.record.data());
     if (const PageImage* image = ImageAt(record.offset)) {
       const int verdict = PageVerdict(*image);
       if (verdict >= 0) return verdict == 1;
+      // An older image of a page that a table holds now: that table's, when
+      // it fits the record.
+      const uint32_t now = CurrentOwner(*image);
+      if (now == target_.root_page && now != 0) return true;
+      for (const CarveTarget& other : others_) {
+        FitHeader header;
+        if (now != 0 && other.root_page == now &&
+            ReadFittingHeader(p, p + record.record.size(), other.table, header))
+          return false;
+      }
     }
     const uint32_t mine = carver_.live_.ShapeCount(table_.name, record.types);
-    const auto* p = reinterpret_cast<const uint8_t*>(record.record.data());
     for (const CarveTarget& other : others_) {
       FitHeader header;
       if (!ReadFittingHeader(p, p + record.record.size(), other.table, header)) continue;
@@ -388,7 +445,7 @@ class TableCarver::Run {
 
   TableCarver& carver_;
   const CarveTarget& target_;
-  const std::vector<CarveTarget>& others_;
+  std::vector<CarveTarget> others_;
   FitTable table_;
   PageImages images_;
   uint32_t usable_ = 0;
