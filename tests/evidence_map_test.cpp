@@ -17,6 +17,7 @@
 
 #include "cli/map_command.h"
 #include "report/sha256.h"
+#include "text_rule/error.h"
 #include "command_helpers.h"
 #include "sqlite_fixture.h"
 #ifdef QUARROW_HAVE_SAMPLE_BOOK
@@ -240,6 +241,34 @@ TEST(EvidenceMapSvgTest, GeometryFindsCellsAndMarks) {
   EXPECT_EQ(map.CellAt(map.CellBox(199).x + 13, map.CellBox(199).y), -1);  // past the last
   EXPECT_EQ(map.CellOf(200 * 512), -1);
   EXPECT_EQ(map.CellOf(511), 0);
+}
+
+TEST(EvidenceMapBuilderTest, StartingFromAFileTakesItsLayoutAndDigest) {
+  TempDir dir;
+  const std::string path = dir.File("notes.db");
+  {
+    fixtures::SqliteDbOptions options;
+    options.page_size = 512;
+    fixtures::SqliteDb db(path, options);
+    db.Exec("CREATE TABLE note(id INTEGER PRIMARY KEY, body TEXT)");
+    for (int i = 0; i < 50; ++i) db.Run("INSERT INTO note(body) VALUES(?)", {std::string(90, 'n')});
+  }
+  const std::string bytes = ReadFile(path);
+  const EvidenceMap map = StartEvidenceMap(path, "notes.db", "test").Finish();
+  EXPECT_EQ(map.info.sha256, Sha256Hex(bytes));
+  EXPECT_EQ(map.info.input_size, static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(map.cell_bytes, 512);
+  ASSERT_EQ(map.cells.size(), bytes.size() / 512);
+  EXPECT_EQ(map.kinds[map.cells[0].kind].Label(), "sqlite_schema (table)");
+  EXPECT_EQ(map.kinds[map.cells.back().kind].Label(), "note (table)");
+  // Asked to stop, it stops with the caller's message.
+  try {
+    StartEvidenceMap(path, "notes.db", "test", [](int64_t, int64_t) { return false; }, "stopped");
+    FAIL() << "not stopped";
+  } catch (const Error& error) {
+    EXPECT_STREQ(error.what(), "stopped");
+  }
+  EXPECT_THROW(StartEvidenceMap(dir.File("missing"), "", ""), Error);
 }
 
 TEST(MapCommandTest, StatesFollowStatuses) {

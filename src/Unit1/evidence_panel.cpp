@@ -18,8 +18,6 @@
 #include "Unit1/report_view.h"
 #include "Unit1/text_ports.h"
 #include "engine/file_io.h"
-#include "pagemap/page_layout.h"
-#include "report/sha256.h"
 #include "text_rule/error.h"
 
 namespace quarrow {
@@ -56,7 +54,8 @@ std::optional<RecordState> StateOfText(std::string_view text) {
 // The text of a jsonl key's value: a number as it stands, a string without
 // its quotes (details values hold no escapes).
 std::string_view JsonValue(std::string_view line, std::string_view key) {
-  const std::string quoted = "\"" + std::string(key) + "\":";
+  std::string quoted(1, '"');
+  quoted.append(key).append("\":");
   const size_t at = line.rfind(quoted);
   if (at == std::string_view::npos) return {};
   std::string_view value = line.substr(at + quoted.size());
@@ -113,21 +112,10 @@ EvidencePicture BuildEvidencePicture(const std::string& input_path,
   const auto check = [cancel] {
     if (cancel != nullptr && cancel->load()) throw Error("The picture was cancelled");
   };
-  Sha256 digest;
-  LayoutOptions options;
-  options.on_input_bytes = [&](std::string_view bytes) {
-    digest.Update(bytes);
-    check();
-  };
-  const PageLayout layout(input_path, options);
-  EvidenceMapInfo info;
-  info.input_name = input_path;
-  info.input_size = layout.input_size();
-  info.sha256 = digest.HexDigest();
-  info.command = command;
-  info.date = UtcNowText();
-  EvidenceMapBuilder builder(std::move(info), layout.summary().page_size);
-  builder.AddLayout(layout);
+  EvidenceMapBuilder builder = StartEvidenceMap(
+      input_path, input_path, command,
+      [cancel](int64_t, int64_t) { return cancel == nullptr || !cancel->load(); },
+      "The picture was cancelled");
 
   EvidencePicture picture;
   if (!report_path.empty()) {

@@ -8,9 +8,7 @@
 #include "contacts/person_pass.h"
 #include "engine/file_io.h"
 #include "pagemap/match_status.h"
-#include "pagemap/page_layout.h"
 #include "report/evidence_map.h"
-#include "report/sha256.h"
 #include "schema/table_definitions.h"
 #include "text_rule/error.h"
 
@@ -73,35 +71,17 @@ void AddContactsRecords(const MapRequest& request, EvidenceMapBuilder& builder,
 
 MapOutcome DrawEvidenceMap(const MapRequest& request, ProgressSink* progress) {
   RequireOutputPath(request.output_path);
-  int64_t size = 0;
-  {
-    InputFile input(request.input_path);  // its own error comes first
-    size = input.size();
-  }
+  { InputFile input(request.input_path); }  // its own error comes first
   RefuseOverwritingInput(request.input_path, request.output_path);
   // Opened before the input is read, so that a picture that cannot be
   // written fails at once, naming its path.
   OutputFile output(request.output_path);
 
-  Sha256 digest;
-  int64_t hashed = 0;
   PhaseProgress layout_progress(progress, 0);
-  LayoutOptions layout_options;
-  layout_options.on_input_bytes = [&](std::string_view bytes) {
-    digest.Update(bytes);
-    hashed += static_cast<int64_t>(bytes.size());
-    if (!layout_progress.Update(hashed, size)) throw Error(kMapCancelled);
-  };
-  const PageLayout layout(request.input_path, layout_options);
-
-  EvidenceMapInfo info;
-  info.input_name = request.input_name;
-  info.input_size = layout.input_size();
-  info.sha256 = digest.HexDigest();
-  info.command = request.command;
-  info.date = UtcNowText();
-  EvidenceMapBuilder builder(std::move(info), layout.summary().page_size);
-  builder.AddLayout(layout);
+  EvidenceMapBuilder builder = StartEvidenceMap(
+      request.input_path, request.input_name, request.command,
+      [&layout_progress](int64_t done, int64_t total) { return layout_progress.Update(done, total); },
+      kMapCancelled);
   AddContactsRecords(request, builder, progress);
   const EvidenceMap map = builder.Finish();
 

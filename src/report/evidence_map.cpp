@@ -6,6 +6,8 @@
 #include <ctime>
 
 #include "engine/file_io.h"
+#include "report/sha256.h"
+#include "text_rule/error.h"
 #include "text_rule/utf8.h"
 
 namespace quarrow {
@@ -510,6 +512,31 @@ EvidenceMap EvidenceMapBuilder::Finish() {
     if (cell.kind < 0) cell.kind = KindOf(PageRole::kUnmapped, {});
   }
   return std::move(map_);
+}
+
+EvidenceMapBuilder StartEvidenceMap(
+    const std::string& input_path, std::string input_name, std::string command,
+    const std::function<bool(int64_t done, int64_t total)>& keep_going,
+    const std::string& stopped_message) {
+  const int64_t total = InputFile(input_path).size();  // its own error first
+  Sha256 digest;
+  int64_t done = 0;
+  LayoutOptions options;
+  options.on_input_bytes = [&](std::string_view bytes) {
+    digest.Update(bytes);
+    done += static_cast<int64_t>(bytes.size());
+    if (keep_going && !keep_going(done, total)) throw Error(stopped_message);
+  };
+  const PageLayout layout(input_path, options);
+  EvidenceMapInfo info;
+  info.input_name = std::move(input_name);
+  info.input_size = layout.input_size();
+  info.sha256 = digest.HexDigest();
+  info.command = std::move(command);
+  info.date = UtcNowText();
+  EvidenceMapBuilder builder(std::move(info), layout.summary().page_size);
+  builder.AddLayout(layout);
+  return builder;
 }
 
 // --- the writer -----------------------------------------------------------------

@@ -15,11 +15,13 @@
 // input's size or the number of records.
 //
 // How a command draws one (the map command; find and contacts with --map):
-//   EvidenceMapBuilder builder(info, layout.summary().page_size);
-//   builder.AddLayout(layout);                    // or AddSpan, in order
+//   EvidenceMapBuilder builder = StartEvidenceMap(input_path, name, command_line);
 //   // for each record recovered, in any order:
 //   builder.AddRecord(offset, state);
 //   WriteEvidenceSvg(builder.Finish(), output_path);
+// or, from a layout already at hand:
+//   EvidenceMapBuilder builder(info, layout.summary().page_size);
+//   builder.AddLayout(layout);                    // or AddSpan, in order
 //
 // Thread safety: a builder belongs to one thread; a finished EvidenceMap is a
 // plain value.
@@ -28,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -124,6 +127,7 @@ class EvidenceMapBuilder {
   // that a cell holds whole pages; 0 when it has none (cells then hold whole
   // 512-byte sectors).
   EvidenceMapBuilder(EvidenceMapInfo info, int64_t page_size);
+  EvidenceMapBuilder(EvidenceMapBuilder&&) = default;
 
   // Bytes [start, end) are of `role` (and of table `table` for kTable) and
   // made of pages of `unit` bytes (0: none). Spans come in increasing order
@@ -153,6 +157,17 @@ class EvidenceMapBuilder {
   std::vector<std::pair<int32_t, int64_t>> open_shares_;
   int tables_ = 0;  // table kinds so far, for their colours
 };
+
+// A builder for the input at `input_path` with its page layout drawn, and
+// the title's size, SHA-256 (taken on the layout's read: one read of the
+// input) and date filled in; `input_name` and `command` as the title shows
+// them. `keep_going`, when set, is asked after each piece of the input is
+// read: false stops the read with Error `stopped_message`. Throws Error when
+// the input cannot be opened or read.
+EvidenceMapBuilder StartEvidenceMap(const std::string& input_path, std::string input_name,
+                                    std::string command,
+                                    const std::function<bool(int64_t done, int64_t total)>& keep_going = {},
+                                    const std::string& stopped_message = {});
 
 // The picture as SVG text (UTF-8; texts that are no valid UTF-8 have the
 // bad bytes replaced).
