@@ -1,6 +1,7 @@
 #include "carve/database_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <unordered_set>
 
 #include "engine/file_io.h"
@@ -68,6 +69,14 @@ DatabaseImage::DatabaseImage(std::shared_ptr<const ByteSource> database,
     page_count_ = wal_index_.database_pages;
   page_size_ = header.page_size;
   usable_size_ = header.usable_size;
+  for (int64_t frame = 1; frame <= wal_index_.committed_frames; ++frame) {
+    char head[8];
+    if (wal_->ReadAt(wal_index_.PageImageOffset(frame) - kWalFrameHeaderSize, 8, head) != 8)
+      break;
+    const auto* h = reinterpret_cast<const uint8_t*>(head);
+    frames_of_[sf::Get32(h)].push_back(frame);
+    if (sf::Get32(h + 4) != 0) commit_frames_.push_back(frame);
+  }
   // The freelist head lives in page 1, which the WAL may have replaced.
   std::string page1;
   if (ReadPage(1, page1)) {
@@ -82,6 +91,34 @@ bool DatabaseImage::ReadPage(uint32_t number, std::string& out) const {
   if (frame > 0) {
     return wal_->ReadAt(wal_index_.PageImageOffset(frame), page_size_, out.data()) == page_size_;
   }
+  const int64_t offset = int64_t{number - 1} * page_size_;
+  return database_->ReadAt(offset, page_size_, out.data()) == page_size_;
+}
+
+bool DatabaseImage::ReadPageAsOf(uint32_t number, int64_t frames, std::string& out) const {
+  if (!valid() || number == 0) return false;
+  out.resize(page_size_);
+  int64_t chosen = 0;
+  auto it = frames_of_.find(number);
+  if (frames > 0 && it != frames_of_.end()) {
+    // The transaction holding frame `frames`: the frames after the commit
+    // before it, up to its own commit. A page it wrote is read from its
+    // frame nearest to `frames`; a page it did not, from before it.
+    auto commit = std::lower_bound(commit_frames_.begin(), commit_frames_.end(), frames);
+    const int64_t end = commit == commit_frames_.end() ? INT64_MAX : *commit;
+    const int64_t begin = commit == commit_frames_.begin() ? 0 : *std::prev(commit);
+    for (int64_t frame : it->second) {
+      if (frame > end) break;
+      if (frame <= begin) {
+        chosen = frame;
+      } else if (chosen <= begin ||
+                 std::llabs(frame - frames) < std::llabs(chosen - frames)) {
+        chosen = frame;
+      }
+    }
+  }
+  if (chosen > 0)
+    return wal_->ReadAt(wal_index_.PageImageOffset(chosen), page_size_, out.data()) == page_size_;
   const int64_t offset = int64_t{number - 1} * page_size_;
   return database_->ReadAt(offset, page_size_, out.data()) == page_size_;
 }

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/buffer.h"
@@ -65,6 +66,10 @@ class DatabaseImage {
   // Page `number` (1-based) as SQLite reads it. False when it is out of range
   // or cannot be read whole.
   bool ReadPage(uint32_t number, std::string& out) const;
+  // Page `number` as SQLite read it once the transaction holding frame
+  // `frames` had committed (0: the database file alone): the page as a
+  // record in that frame saw it.
+  bool ReadPageAsOf(uint32_t number, int64_t frames, std::string& out) const;
 
   // Calls `row` with the rowid and whole payload of each live cell of the
   // table b-tree rooted at `root`, in rowid order. A payload whose overflow
@@ -101,6 +106,9 @@ class DatabaseImage {
   uint32_t usable_size_ = 0;
   uint32_t page_count_ = 0;
   uint32_t first_freelist_trunk_ = 0;
+  // Every committed frame of each page, ascending.
+  std::unordered_map<uint32_t, std::vector<int64_t>> frames_of_;
+  std::vector<int64_t> commit_frames_;  // ascending
 };
 
 }  // namespace quarrow

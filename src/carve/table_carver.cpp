@@ -315,7 +315,8 @@ class TableCarver::Run {
       const uint64_t pointer_at = cell.header_at + cell.local_size;
       const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pointer_at;
       if (pointer_at + 4 <= bytes.size())
-        ReadChain(sf::Get32(p), cell.payload_size - cell.local_size, record.record);
+        ReadChainWhole(sf::Get32(p), cell.payload_size - cell.local_size, record.record,
+                       record.offset);
     }
     MarkLostValues(record);
     const bool any_lost =
@@ -336,9 +337,38 @@ class TableCarver::Run {
   // its pages can still be the record's: a page that a live b-tree now holds
   // or that became a freelist trunk (whose first bytes SQLite overwrote)
   // ends what can be read.
-  void ReadChain(uint32_t first, uint64_t need, std::string& out) const {
+  // When the page image holding `offset` was written, as ReadPageAsOf counts
+  // it (0: the database file's), or -1 when there is no such time.
+  int64_t ImageTime(int64_t offset) const {
+    const PageImage* image = ImageAt(offset);
+    if (!image) return -1;
+    switch (images_.kind) {
+      case PageImages::Kind::kDatabase: return 0;
+      case PageImages::Kind::kWal: return image->frame;
+      default: return -1;
+    }
+  }
+
+  // Appends the chain of the record at `offset`: as the pages stand now, and
+  // where that breaks (its pages freed and reused since), as they stood when
+  // the record's page image was written; the longer read is kept.
+  void ReadChainWhole(uint32_t first, uint64_t need, std::string& out, int64_t offset) const {
+    const size_t base = out.size();
+    ReadChain(first, need, out, -1);
+    const int64_t time = ImageTime(offset);
+    if (out.size() - base == need || time < 0) return;
+    std::string then;
+    ReadChain(first, need, then, time);
+    if (then.size() > out.size() - base) {
+      out.resize(base);
+      out += then;
+    }
+  }
+
+  void ReadChain(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
     const DatabaseImage& image = *carver_.image_;
     if (!image.valid()) return;
+    if (as_of >= 0) return ReadChainAsOf(first, need, out, as_of);
     // An old copy of a live cell (a page's earlier image, a cell a balance
     // moved) keeps the live cell's chain; a freed cell's chain lies in freed
     // pages, and a live chain there is another record's.
@@ -350,6 +380,24 @@ class TableCarver::Run {
           carver_.page_owner_.count(number) || carver_.free_trunks_.count(number) ||
           (carver_.live_overflow_.count(number) && !shares_live_chain) ||
           !image.ReadPage(number, page))
+        return;
+      seen.push_back(number);
+      const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
+      out.append(page, 4, take);
+      need -= take;
+      number = sf::Get32(reinterpret_cast<const uint8_t*>(page.data()));
+    }
+  }
+
+  // The chain as it stood at `as_of` (ChainTime): loops end it, nothing else
+  // about the pages now matters.
+  void ReadChainAsOf(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
+    const DatabaseImage& image = *carver_.image_;
+    std::string page;
+    std::vector<uint32_t> seen;
+    for (uint32_t number = first; need > 0 && number != 0;) {
+      if (std::find(seen.begin(), seen.end(), number) != seen.end() ||
+          !image.ReadPageAsOf(number, as_of, page))
         return;
       seen.push_back(number);
       const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
