@@ -88,7 +88,10 @@ TEST_P(ContactsStatesTest, EarlierVersionsOfEditedPersonsArePrior) {
 }
 
 TEST_P(ContactsStatesTest, PersonsDeletedBeforeAnUpgradeComeBackInTheirColumns) {
-  if (std::get<1>(GetParam()) == 0) GTEST_SKIP() << "no upgrade";
+  if (std::get<1>(GetParam()) == 0) {
+    EXPECT_EQ(measure.pre_upgrade_found.total, 0);  // every record in the book's layout
+    return;
+  }
   ASSERT_GT(measure.pre_upgrade_found.total, 5);
   // Most come back (some lost their first serial type to the freeblock
   // header, some their page to later writes), read right: their values in

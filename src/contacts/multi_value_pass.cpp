@@ -305,40 +305,52 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
   // With details or deleted data only, a value's facts follow it.
   const bool judged = states.enabled();
   const int64_t start_offset = buffer.start_offset();
-  return ScanFormatted(
-      buffer, shaper.scan_columns(), params,
-      [&schema, &shaper, &states, judged, start_offset, shaped = ColumnList()](
-          const Match& match, const ColumnList& found, std::string& out) mutable {
-        // A record of a grown table is read as its own header says.
-        Match record_match = match;
-        const ColumnList* record = &found;
-        ShapedRecord shape;
-        if (shaper.widens()) {
-          if (!shaper.Shape(match, found, shaped, shape)) return false;
-          record_match.body_start = shape.body_start;
-          record = &shaped;
-        }
-        if (!FormatMultiValueFromMatch(record_match, *record, schema, out)) return false;
-        if (judged) {
-          const RecordSizes sizes = shaper.widens() ? shape.sizes : SizesOf(found);
-          AppendRecordFacts(FindRecordFacts(states, kMultiValueTable, match,
-                                            start_offset + match.position, sizes),
-                            out);
-        }
-        return true;
-      },
-      [&](int64_t position, std::string_view formatted) {
-        const RecordFacts facts = judged ? TakeRecordFacts(formatted) : RecordFacts{};
-        const FiledValue filed = ReadFiledValue(formatted);
-        if (!labels.Has(filed.id) && judged) {
-          ValueOrigin& origin = first_values[filed.id];
-          origin.where = status.At(position);
-          origin.state = StateAt(origin.where, facts);
-          origin.kept_as_deleted =
-              KeptAsDeletedData(status, position, origin.where, origin.state, facts, "", "");
-        }
-        labels.File(filed.id, filed.column, filed.value, position);
-      });
+  // The plain report of a table of one layout takes its matches as they are.
+  MatchFormatter format = [&schema](const Match& match, const ColumnList& found,
+                                    std::string& out) {
+    return FormatMultiValueFromMatch(match, found, schema, out);
+  };
+  if (judged || shaper.widens()) {
+    format = [&schema, &shaper, &states, judged, start_offset, shaped = ColumnList()](
+                 const Match& match, const ColumnList& found, std::string& out) mutable {
+      // A record of a grown table is read as its own header says.
+      Match record_match = match;
+      const ColumnList* record = &found;
+      ShapedRecord shape;
+      if (shaper.widens()) {
+        if (!shaper.Shape(match, found, shaped, shape)) return false;
+        record_match.body_start = shape.body_start;
+        record = &shaped;
+      }
+      if (!FormatMultiValueFromMatch(record_match, *record, schema, out)) return false;
+      if (judged) {
+        auto sizes = [&] { return shaper.widens() ? shape.sizes : SizesOf(found); };
+        AppendRecordFacts(FindRecordFacts(states, kMultiValueTable, match,
+                                          start_offset + match.position, sizes),
+                          out);
+      }
+      return true;
+    };
+  }
+  FormattedHandler file = [&labels](int64_t position, std::string_view formatted) {
+    const FiledValue filed = ReadFiledValue(formatted);
+    labels.File(filed.id, filed.column, filed.value, position);
+  };
+  if (judged) {
+    file = [&](int64_t position, std::string_view formatted) {
+      const RecordFacts facts = TakeRecordFacts(formatted);
+      const FiledValue filed = ReadFiledValue(formatted);
+      if (!labels.Has(filed.id)) {
+        ValueOrigin& origin = first_values[filed.id];
+        origin.where = status.At(position);
+        origin.state = StateAt(origin.where, facts);
+        origin.kept_as_deleted =
+            KeptAsDeletedData(status, position, origin.where, origin.state, facts, "", "");
+      }
+      labels.File(filed.id, filed.column, filed.value, position);
+    };
+  }
+  return ScanFormatted(buffer, shaper.scan_columns(), params, format, file);
 }
 
 }  // namespace quarrow

@@ -273,37 +273,51 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   params.page_done = [&writer] { writer.EndPage(); };
   std::string_view bulk;  // the page's lines made on the workers
   params.page_bulk = [&bulk](std::string_view page_bulk) { bulk = page_bulk; };
+  // A match's row (or line) from the record as read.
+  auto append_row = [lines_on_workers, tsv, start_offset, &empty_labels,
+                     rows = PersonRowWriter(person_cells, columns),
+                     lines = WorkerLines(writer.options(), writer.names(), person_cells, columns)](
+                        const Match& match, const ColumnList& record, std::string& row) mutable {
+    if (lines_on_workers && !tsv) {
+      lines.Append(match, record, start_offset + match.position, rows, row);
+    } else {
+      rows.Append(match, record, row);
+      if (lines_on_workers) row += empty_labels;
+    }
+  };
+  // The plain report of a table of one layout takes its matches as they are.
+  MatchFormatter format = [append_row](const Match& match, const ColumnList& found,
+                                       std::string& row) mutable {
+    append_row(match, found, row);
+    return true;
+  };
+  if (judged || shaper.widens()) {
+    format = [judged, start_offset, &shaper, &states, append_row, shaped = ColumnList()](
+                 const Match& match, const ColumnList& found, std::string& row) mutable {
+      // A record of a grown table is read as its own header says.
+      Match record_match = match;
+      const ColumnList* record = &found;
+      ShapedRecord shape;
+      if (shaper.widens()) {
+        if (!shaper.Shape(match, found, shaped, shape)) return false;
+        record_match.body_start = shape.body_start;
+        record = &shaped;
+      }
+      append_row(record_match, *record, row);
+      if (judged) {
+        auto sizes = [&] { return shaper.widens() ? shape.sizes : SizesOf(found); };
+        AppendRecordFacts(
+            FindRecordFacts(states, kPersonTable, match, start_offset + match.position, sizes),
+            row);
+      }
+      return true;
+    };
+  }
   const bool finished = ScanFormatted(
-      buffer, shaper.scan_columns(), params,
-      [judged, lines_on_workers, tsv, start_offset, &empty_labels, &shaper, &states,
-       shaped = ColumnList(), rows = PersonRowWriter(person_cells, columns),
-       lines = WorkerLines(writer.options(), writer.names(), person_cells, columns)](
-          const Match& match, const ColumnList& found, std::string& row) mutable {
-        // A record of a grown table is read as its own header says.
-        Match record_match = match;
-        const ColumnList* record = &found;
-        ShapedRecord shape;
-        if (shaper.widens()) {
-          if (!shaper.Shape(match, found, shaped, shape)) return false;
-          record_match.body_start = shape.body_start;
-          record = &shaped;
-        }
-        if (lines_on_workers && !tsv) {
-          lines.Append(record_match, *record, start_offset + match.position, rows, row);
-        } else {
-          rows.Append(record_match, *record, row);
-          if (lines_on_workers) row += empty_labels;
-        }
-        if (judged) {
-          const RecordSizes sizes = shaper.widens() ? shape.sizes : SizesOf(found);
-          AppendRecordFacts(
-              FindRecordFacts(states, kPersonTable, match, start_offset + match.position, sizes),
-              row);
-        }
-        return true;
-      },
+      buffer, shaper.scan_columns(), params, format,
       [&](int64_t position, std::string_view row) {
-        const RecordFacts facts = judged ? TakeRecordFacts(row) : RecordFacts{};
+        RecordFacts facts;
+        if (judged) facts = TakeRecordFacts(row);
         std::string_view line;
         uint64_t labels_at = WorkerLines::kNoLabelsAt;
         if (lines_on_workers && tsv) {
@@ -320,7 +334,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         const bool first_of_id = id != 0 && !taken[id];
         if (first_of_id) taken[id] = 1;
         const PageStatus where = status.At(position);
-        const RecordState state = StateAt(where, facts);
+        const RecordState state = judged ? StateAt(where, facts) : RecordState::kUnknown;
         if (deleted_only && !KeptAsDeletedData(status, position, where, state, facts, rowid,
                                                 row.substr(0, row.find('\t'))))
           return;
@@ -332,7 +346,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         SetLabelCells(labels, first_of_id ? id : 0, label_cells);
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);
-        const std::string_view state_text = RecordStateText(state);
+        const std::string_view state_text = details ? RecordStateText(state) : std::string_view();
         if (labels_at != WorkerLines::kNoLabelsAt) {
           if (with_labels) line = label_lines->WithLabels(line, labels_at, label_cells);
           if (details)

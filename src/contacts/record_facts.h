@@ -9,6 +9,7 @@
 #define QUARROW_CONTACTS_RECORD_FACTS_H_
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -26,24 +27,48 @@ inline constexpr std::string_view kPersonTable = "ABPerson";
 inline constexpr std::string_view kMultiValueTable = "ABMultiValue";
 
 struct RecordFacts {
-  uint64_t record_size = 0;  // as its serial types give it (for the copy tests)
   uint8_t state = static_cast<uint8_t>(RecordState::kUnknown);
-  uint8_t equals_live = 0;   // an unknown record whose values are a live row's
+  // For deleted data only, of an unknown record: its values are a live row's,
+  // and its size as its serial types give it (for the page map's copy tests).
+  uint8_t equals_live = 0;
+  uint64_t record_size = 0;
 };
 
 // On a worker: the facts of the record of `table` matched at `match` (its
-// input offset `offset`), whose serial types give `sizes`.
+// input offset `offset`); `sizes()` gives what its serial types say of its
+// sizes, asked for only when the copy tests need them.
+template <typename Sizes>
 RecordFacts FindRecordFacts(const RecordStates& states, std::string_view table,
-                            const Match& match, int64_t offset, const RecordSizes& sizes);
+                            const Match& match, int64_t offset, Sizes&& sizes) {
+  RecordFacts facts;
+  const RecordState state = states.StateOf(table, *match.view, match.position, offset);
+  facts.state = static_cast<uint8_t>(state);
+  if (state == RecordState::kUnknown && states.judges_copies()) {
+    const RecordSizes record = sizes();
+    facts.record_size = record.record_size;
+    facts.equals_live = states.EqualsLive(table, *match.view, match.position, offset, record);
+  }
+  return facts;
+}
 
 // Appends `facts` to `out`; TakeRecordFacts reads them back from the end of
 // `formatted` and drops them from it.
-void AppendRecordFacts(const RecordFacts& facts, std::string& out);
-RecordFacts TakeRecordFacts(std::string_view& formatted);
+inline void AppendRecordFacts(const RecordFacts& facts, std::string& out) {
+  out.append(reinterpret_cast<const char*>(&facts), sizeof facts);
+}
+inline RecordFacts TakeRecordFacts(std::string_view& formatted) {
+  RecordFacts facts;
+  std::memcpy(&facts, formatted.data() + formatted.size() - sizeof facts, sizeof facts);
+  formatted.remove_suffix(sizeof facts);
+  return facts;
+}
 
 // In the handler: the record's STATE where it lies: live in a live cell of the
 // database as it stands (whatever the live rows say), else as the facts say.
-RecordState StateAt(const PageStatus& where, const RecordFacts& facts);
+inline RecordState StateAt(const PageStatus& where, const RecordFacts& facts) {
+  if (where.status == Status::kLive) return RecordState::kLive;
+  return static_cast<RecordState>(facts.state);
+}
 
 // True iff `--deleted-only` keeps the record matched at buffer position
 // `position` (its status `where`, its state `state`): a deleted record always;

@@ -32,6 +32,7 @@ std::unique_ptr<RecordStates> RecordStates::ForInput(const std::string& input_pa
   auto states = std::make_unique<RecordStates>();
   if (!options.details && !options.deleted_only) return states;
   states->enabled_ = true;
+  states->copies_ = options.deleted_only;
   states->image_ = DatabaseImage::ForInput(input_path);
   states->rows_ = LiveRows(*states->image_);
   // A database input's own records end with its pages; past them (a disk
@@ -54,43 +55,45 @@ bool RecordStates::AppendOverflow(const BufferView& view, int64_t pointer_at, ui
   return image_->ReadOverflow(first, need, record);
 }
 
-RecordStates::Judged RecordStates::Judge(std::string_view table, const BufferView& view,
-                                         int64_t position, int64_t offset,
-                                         const RecordSizes& lost_header_sizes) const {
-  Judged judged;
-  if (!enabled_ || offset >= database_end_ || !rows_.Knows(table)) return judged;
+RecordState RecordStates::StateOf(std::string_view table, const BufferView& view,
+                                  int64_t position, int64_t offset) const {
+  if (!enabled_ || offset >= database_end_ || !rows_.Knows(table)) return RecordState::kUnknown;
+  const CellRecord cell = ReadCellRecord(view, position);
+  if (!cell.rowid) return RecordState::kUnknown;
+  // The record as SQLite stores it: what its page holds, then its overflow.
   thread_local std::string record;
   record.clear();
+  const uint64_t local =
+      image_->valid() ? sf::LocalPayloadSize(cell.record_size, image_->usable_size(), true)
+                      : cell.record_size;
+  view.AppendTo(cell.header_start, static_cast<int64_t>(local), record);
+  if (local < cell.record_size)
+    AppendOverflow(view, cell.header_start + static_cast<int64_t>(local),
+                   cell.record_size - local, record);
+  return rows_.StateOf(table, cell.rowid, record);
+}
+
+bool RecordStates::EqualsLive(std::string_view table, const BufferView& view, int64_t position,
+                              int64_t offset, const RecordSizes& lost_header_sizes) const {
+  if (!enabled_ || offset >= database_end_ || !rows_.Knows(table)) return false;
+  // Its header length, when lost, is what its serial types give.
   const CellRecord cell = ReadCellRecord(view, position);
-  if (cell.rowid) {
-    // The record as SQLite stores it: what its page holds, then its overflow.
-    const uint64_t local =
-        image_->valid() ? sf::LocalPayloadSize(cell.record_size, image_->usable_size(), true)
-                        : cell.record_size;
-    view.AppendTo(cell.header_start, static_cast<int64_t>(local), record);
-    if (local < cell.record_size)
-      AppendOverflow(view, cell.header_start + static_cast<int64_t>(local),
-                     cell.record_size - local, record);
-    judged.state = rows_.StateOf(table, cell.rowid, record);
-    return judged;
-  }
-  // No rowid: a copy of a live row is known by its values' bytes. Its header
-  // length, when lost, is what its serial types give.
   RecordSizes sizes{cell.header_size, cell.record_size};
   int64_t start = cell.header_start;
   if (sizes.header_size == 0) {
     sizes = lost_header_sizes;
     start = position - (VarintLength(sizes.header_size) - 1);
   }
-  if (sizes.record_size > kMaxRecordSize || start < 0) return judged;
+  if (sizes.record_size > kMaxRecordSize || start < 0) return false;
   // A freed cell's overflow pages are freed with it: only a record that lies
   // whole on its page can be compared.
   if (image_->valid() &&
       sf::LocalPayloadSize(sizes.record_size, image_->usable_size(), true) < sizes.record_size)
-    return judged;
+    return false;
+  thread_local std::string record;
+  record.clear();
   view.AppendTo(start, static_cast<int64_t>(sizes.record_size), record);
-  judged.equals_live = rows_.EqualsLiveBody(table, record, sizes.header_size);
-  return judged;
+  return rows_.EqualsLiveBody(table, record, sizes.header_size);
 }
 
 }  // namespace quarrow

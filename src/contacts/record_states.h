@@ -11,8 +11,8 @@
 // the input's start (in a disk image holding more than it) are unknown; a WAL
 // or journal input's records belong to the database beside it.
 //
-// Immutable once built; Judge is const and thread-safe (the scan's workers
-// call it).
+// Immutable once built; const methods are thread-safe (the scan's workers
+// call them).
 #ifndef QUARROW_CONTACTS_RECORD_STATES_H_
 #define QUARROW_CONTACTS_RECORD_STATES_H_
 
@@ -44,18 +44,19 @@ class RecordStates {
   RecordStates& operator=(const RecordStates&) = delete;
 
   bool enabled() const { return enabled_; }
+  // True iff the report keeps deleted data only: unknown records are then
+  // tested for copies of live rows (EqualsLive).
+  bool judges_copies() const { return copies_; }
 
-  struct Judged {
-    RecordState state = RecordState::kUnknown;
-    // An unknown record: true iff its body (its values' bytes, after its
-    // header) is a live row's, of the same size. Not judged for others.
-    bool equals_live = false;
-  };
-  // The record of `table` whose header-length byte lies at buffer position
-  // `position` of `view`, input offset `offset`; `sizes` are what its serial
-  // types give, for when its own header length is lost.
-  Judged Judge(std::string_view table, const BufferView& view, int64_t position,
-               int64_t offset, const RecordSizes& sizes) const;
+  // The state of the record of `table` whose header-length byte lies at
+  // buffer position `position` of `view`, input offset `offset`.
+  RecordState StateOf(std::string_view table, const BufferView& view, int64_t position,
+                      int64_t offset) const;
+  // For an unknown record: true iff its body (its values' bytes, after its
+  // header) is a live row's, of the same size. `lost_header_sizes` are what
+  // its serial types give, for when its own header length is lost.
+  bool EqualsLive(std::string_view table, const BufferView& view, int64_t position,
+                  int64_t offset, const RecordSizes& lost_header_sizes) const;
 
   // The live rows judged against (for tests and measures).
   const LiveRows& live_rows() const { return rows_; }
@@ -67,6 +68,7 @@ class RecordStates {
                       std::string& record) const;
 
   bool enabled_ = false;
+  bool copies_ = false;
   std::unique_ptr<DatabaseImage> image_;
   LiveRows rows_;
   // Input offsets from here on lie past the database the input starts with.
