@@ -59,6 +59,16 @@ constexpr uint8_t kRowBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 3
 
 __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
+// The positions of a block that pass, from the masks of its bytes (bit i for
+// the position at + i): `head` is the length test and the byte before,
+// `high0`/`high1` the high bits of the first two bytes, `first1`/`first2` the
+// first type's test on the second and third bytes, `second2` the second
+// type's on the third. As Passes, many positions at once.
+inline uint32_t Passing(uint32_t head, uint32_t high0, uint32_t high1, uint32_t first1,
+                        uint32_t first2, uint32_t second2) {
+  return head & ((high0 & first2) | (~high0 & first1 & (high1 | second2)));
+}
+
 // Each kernel tests whole blocks from `at` and returns where it stopped.
 __attribute__((target("ssse3"))) int64_t FindSsse3(const HeaderPrefilter::NibbleTable* t,
                                                    const uint8_t* bytes, int64_t at, int64_t end,
@@ -67,18 +77,18 @@ __attribute__((target("ssse3"))) int64_t FindSsse3(const HeaderPrefilter::Nibble
   const __m128i len_low = Load16(t[0].low.data()), len_high = Load16(t[0].high.data());
   const __m128i first_low = Load16(t[1].low.data()), first_high = Load16(t[1].high.data());
   const __m128i second_low = Load16(t[2].low.data()), second_high = Load16(t[2].high.data());
+  auto mask = [](__m128i v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); };
   for (; at + 16 <= end; at += 16) {
     const uint8_t* p = bytes + at;
-    const __m128i before = Load16(p - 1), length = Load16(p), first = Load16(p + 1);
-    const uint32_t must = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_and_si128(InSet16(length, len_low, len_high, row_bit),
-                                        InSet16(first, first_low, first_high, row_bit))) &
-        ~_mm_movemask_epi8(before));
-    if (!must) continue;
-    const uint32_t second = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(length, first),
-                                       InSet16(Load16(p + 2), second_low, second_high, row_bit))));
-    PushBits(must & second, at, out);
+    const __m128i length = Load16(p);
+    const uint32_t head =
+        mask(InSet16(length, len_low, len_high, row_bit)) & ~mask(Load16(p - 1)) & 0xFFFF;
+    if (!head) continue;
+    const __m128i b1 = Load16(p + 1), b2 = Load16(p + 2);
+    PushBits(Passing(head, mask(length), mask(b1), mask(InSet16(b1, first_low, first_high, row_bit)),
+                     mask(InSet16(b2, first_low, first_high, row_bit)),
+                     mask(InSet16(b2, second_low, second_high, row_bit))),
+             at, out);
   }
   return at;
 }
@@ -98,18 +108,19 @@ __attribute__((target("avx2"))) int64_t FindAvx2(const HeaderPrefilter::NibbleTa
   const __m256i len_low = Broadcast(t[0].low), len_high = Broadcast(t[0].high);
   const __m256i first_low = Broadcast(t[1].low), first_high = Broadcast(t[1].high);
   const __m256i second_low = Broadcast(t[2].low), second_high = Broadcast(t[2].high);
+  auto mask = [](__m256i v) __attribute__((target("avx2"))) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(v));
+  };
   for (; at + 32 <= end; at += 32) {
     const uint8_t* p = bytes + at;
-    const __m256i before = Load32(p - 1), length = Load32(p), first = Load32(p + 1);
-    const uint32_t must = static_cast<uint32_t>(_mm256_movemask_epi8(
-                              _mm256_and_si256(InSet32(length, len_low, len_high, row_bit),
-                                               InSet32(first, first_low, first_high, row_bit)))) &
-                          ~static_cast<uint32_t>(_mm256_movemask_epi8(before));
-    if (!must) continue;
-    const uint32_t second = static_cast<uint32_t>(_mm256_movemask_epi8(
-        _mm256_or_si256(_mm256_or_si256(length, first),
-                        InSet32(Load32(p + 2), second_low, second_high, row_bit))));
-    PushBits(must & second, at, out);
+    const __m256i length = Load32(p);
+    const uint32_t head = mask(InSet32(length, len_low, len_high, row_bit)) & ~mask(Load32(p - 1));
+    if (!head) continue;
+    const __m256i b1 = Load32(p + 1), b2 = Load32(p + 2);
+    PushBits(Passing(head, mask(length), mask(b1), mask(InSet32(b1, first_low, first_high, row_bit)),
+                     mask(InSet32(b2, first_low, first_high, row_bit)),
+                     mask(InSet32(b2, second_low, second_high, row_bit))),
+             at, out);
   }
   return at;
 }

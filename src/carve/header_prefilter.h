@@ -30,9 +30,11 @@ class HeaderPrefilter {
   // True iff a header may start at `b` (a byte before it and two after it
   // readable).
   bool Passes(const uint8_t* b) const {
-    if (!length_[b[0]] || !first_type_[b[1]] || (b[-1] & 0x80)) return false;
-    // A multi-byte first type or header length moves the second type.
-    return b[0] >= 0x80 || b[1] >= 0x80 || second_type_[b[2]];
+    if (!length_[b[0]] || (b[-1] & 0x80)) return false;
+    // A two-byte header length moves the first type one byte on (and the
+    // second past what is read); a multi-byte first type moves the second.
+    if (b[0] >= 0x80) return first_type_[b[2]];
+    return first_type_[b[1]] && (b[1] >= 0x80 || second_type_[b[2]]);
   }
 
   // Replaces `out` with every position p in [begin, end) of `bytes` where
