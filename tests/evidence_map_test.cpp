@@ -238,6 +238,14 @@ TEST(EvidenceMapSvgTest, GeometryFindsCellsAndMarks) {
   EXPECT_GT(small.CellBox(0).width, 30);
   EXPECT_EQ(small.CellBox(2).y, small.CellBox(0).y);
   EXPECT_EQ(small.CellAt(small.CellBox(2).x + 20, small.CellBox(2).y + 20), 2);
+  // A narrow picture (the window's): half the row, twice the rows.
+  const EvidenceMap narrow = EvidenceMapBuilder(Info(kMaxCells * 512), 512, 32).Finish();
+  EXPECT_LT(narrow.Width(), map.Width());
+  EXPECT_EQ(narrow.CellBox(32).x, narrow.CellBox(0).x);
+  EXPECT_GT(narrow.CellBox(kMaxCells - 1).y + 12, narrow.GridTop() + 31 * 13);
+  EXPECT_LT(narrow.CellBox(kMaxCells - 1).y + narrow.CellBox(0).height, narrow.Height());
+  for (int64_t cell : {int64_t{31}, int64_t{32}, kMaxCells - 1})
+    EXPECT_EQ(narrow.CellAt(narrow.CellBox(cell).x + 3, narrow.CellBox(cell).y + 3), cell);
   EXPECT_EQ(map.CellAt(map.CellBox(199).x + 13, map.CellBox(199).y), -1);  // past the last
   EXPECT_EQ(map.CellOf(200 * 512), -1);
   EXPECT_EQ(map.CellOf(511), 0);

@@ -24,6 +24,9 @@ namespace quarrow {
 namespace {
 
 constexpr int kListShown = 500;  // records listed for one cell
+// Half the command line's row: a taller, narrower picture reads better in
+// the panel's narrow column.
+constexpr int64_t kPanelColumns = 32;
 constexpr size_t kReportChunk = size_t{1} << 20;
 
 bool IsDecimal(std::string_view text) {
@@ -115,7 +118,7 @@ EvidencePicture BuildEvidencePicture(const std::string& input_path,
   EvidenceMapBuilder builder = StartEvidenceMap(
       input_path, input_path, command,
       [cancel](int64_t, int64_t) { return cancel == nullptr || !cancel->load(); },
-      "The picture was cancelled");
+      "The picture was cancelled", kPanelColumns);
 
   EvidencePicture picture;
   if (!report_path.empty()) {

@@ -16,15 +16,15 @@ namespace {
 // The picture's geometry, in SVG user units.
 constexpr double kMargin = 12;
 constexpr double kLine = 18;           // a text line's height
-constexpr double kTitleLines = 3;
+constexpr double kTitleLines = 4;
 constexpr double kGutter = 100;        // the rows' offset labels
-constexpr int kColumns = 64;
+constexpr int64_t kColumns = kGridColumns;
 constexpr double kStride = 13;         // a cell and the gap after it, at most cells
 constexpr double kLargestStride = 40;  // for inputs of a few pages
 constexpr double kCellSize = 12;       // the legend's swatches
 constexpr double kMarkSize = 5;
-constexpr double kWidth = kMargin + kGutter + kColumns * kStride + kMargin;
-constexpr int kLegendColumns = 3;
+constexpr double kMinWidth = 560;     // the title's and legend's texts
+constexpr double kWideWidth = 900;    // from here on, three legend columns
 constexpr size_t kLegendTables = 24;   // tables named in the legend; the rest are counted
 constexpr int64_t kSector = 512;
 
@@ -113,17 +113,25 @@ std::string Xml(std::string_view text) {
 }
 
 // Which kinds the legend names (in its order) and how many tables it leaves out.
+// A narrow picture (the window's) sets its legend in two columns.
 struct Legend {
   std::vector<int32_t> kinds;
   int64_t tables_left_out = 0;
+  int columns = 3;        // of kinds
+  int state_columns = 4;  // of the record states' entries
   int Rows() const {
     const auto entries = static_cast<int>(kinds.size()) + (tables_left_out > 0 ? 1 : 0);
-    return (entries + kLegendColumns - 1) / kLegendColumns;
+    return (entries + columns - 1) / columns;
   }
+  int StateRows() const { return (kRecordStates + state_columns - 1) / state_columns; }
 };
 
 Legend LegendOf(const EvidenceMap& map) {
   Legend legend;
+  if (map.Width() < kWideWidth) {
+    legend.columns = 2;
+    legend.state_columns = 2;
+  }
   std::vector<int32_t> order;
   for (size_t i = 0; i < map.kinds.size(); ++i) {
     if (map.kinds[i].bytes > 0) order.push_back(static_cast<int32_t>(i));
@@ -153,9 +161,11 @@ struct Grid {
 
 Grid GridOf(const EvidenceMap& map) {
   Grid grid;
-  grid.columns = std::clamp<int64_t>(static_cast<int64_t>(map.cells.size()), 1, kColumns);
-  grid.stride = std::clamp(std::floor(kColumns * kStride / static_cast<double>(grid.columns)),
-                           kStride, kLargestStride);
+  const int64_t most = std::clamp<int64_t>(map.columns, 1, kColumns);
+  grid.columns = std::clamp<int64_t>(static_cast<int64_t>(map.cells.size()), 1, most);
+  grid.stride = std::clamp(
+      std::floor(static_cast<double>(most) * kStride / static_cast<double>(grid.columns)), kStride,
+      kLargestStride);
   grid.cell = grid.stride - 1;
   grid.mark = std::floor((grid.cell - 2) / 2);
   return grid;
@@ -200,10 +210,12 @@ std::string CellSizeText(const EvidenceMap& map) {
     const int64_t pages = map.cell_bytes / map.page_size;
     text += pages == 1 ? " (one page)"
                        : " (" + Grouped(pages) + " pages of " + Grouped(map.page_size) + " bytes)";
-    if (pages > 1) text += ", coloured by what most of its bytes are";
   }
-  return text + ". Marks: the states of the records whose headers lie in it.";
+  return text + ".";
 }
+
+constexpr const char* kCellNote =
+    "Its colour: what most of its bytes are. Its marks: the states of its records.";
 
 void AppendText(double x, double y, std::string_view attributes, std::string_view text,
                 std::string& out) {
@@ -229,10 +241,10 @@ void AppendTitle(const EvidenceMap& map, std::string& out) {
   AppendText(kMargin, y, "font-size=\"14\" font-weight=\"bold\"",
              "Evidence map of " + info.input_name, out);
   y += kLine;
+  AppendText(kMargin, y, "", "Size " + Grouped(info.input_size) + " bytes", out);
+  y += kLine;
   AppendText(kMargin, y, "",
-             "Size " + Grouped(info.input_size) + " bytes \xC2\xB7 SHA-256 " +
-                 (info.sha256.empty() ? std::string("not computed") : info.sha256),
-             out);
+             "SHA-256 " + (info.sha256.empty() ? std::string("not computed") : info.sha256), out);
   y += kLine;
   AppendText(kMargin, y, "", info.command + " \xC2\xB7 " + info.date, out);
 }
@@ -283,10 +295,12 @@ void AppendLegend(const EvidenceMap& map, std::string& out) {
   out += "<g id=\"legend\">\n";
   AppendText(kMargin, y + 10, "", CellSizeText(map), out);
   y += kLine;
-  const double column_width = (kWidth - 2 * kMargin) / kLegendColumns;
+  AppendText(kMargin, y + 10, "", kCellNote, out);
+  y += kLine;
+  const double column_width = (map.Width() - 2 * kMargin) / legend.columns;
   for (size_t i = 0; i <= legend.kinds.size(); ++i) {
-    const double x = kMargin + static_cast<double>(i % kLegendColumns) * column_width;
-    const double row_y = y + static_cast<double>(i / kLegendColumns) * kLine;
+    const double x = kMargin + static_cast<double>(i % legend.columns) * column_width;
+    const double row_y = y + static_cast<double>(i / legend.columns) * kLine;
     if (i == legend.kinds.size()) {
       if (legend.tables_left_out > 0)
         AppendText(x, row_y + 10, "", "and " + Grouped(legend.tables_left_out) +
@@ -306,12 +320,13 @@ void AppendLegend(const EvidenceMap& map, std::string& out) {
                out);
   }
   y += legend.Rows() * kLine + kLine / 2;
-  const double state_width = (kWidth - 2 * kMargin) / kRecordStates;
+  const double state_width = (map.Width() - 2 * kMargin) / legend.state_columns;
   for (int s = 0; s < kRecordStates; ++s) {
-    const double x = kMargin + s * state_width;
-    AppendRect({x + 3, y + 3, kMarkSize, kMarkSize}, RecordStateColour(kStates[s]),
+    const double x = kMargin + (s % legend.state_columns) * state_width;
+    const double row_y = y + (s / legend.state_columns) * kLine;
+    AppendRect({x + 3, row_y + 3, kMarkSize, kMarkSize}, RecordStateColour(kStates[s]),
                "stroke=\"#000000\" stroke-width=\"0.6\"/>\n", out);
-    AppendText(x + kCellSize + 6, y + 10, "",
+    AppendText(x + kCellSize + 6, row_y + 10, "",
                std::string(RecordStateText(kStates[s])) + " records \xC2\xB7 " +
                    Grouped(map.records[s]),
                out);
@@ -393,17 +408,23 @@ EvidenceBox EvidenceMap::MarkBox(int64_t cell, RecordState state) const {
   return {box.x + 1 + (s % 2) * mark, box.y + 1 + (s / 2) * mark, mark, mark};
 }
 
-double EvidenceMap::Width() const { return kWidth; }
+double EvidenceMap::Width() const {
+  const auto most = static_cast<double>(std::clamp<int64_t>(columns, 1, kColumns));
+  return std::max(kMinWidth, kMargin + kGutter + most * kStride + kMargin);
+}
 
 double EvidenceMap::Height() const {
-  return LegendTop(*this) + kLine + LegendOf(*this).Rows() * kLine + kLine / 2 + kLine +
-         kMargin;
+  const Legend legend = LegendOf(*this);
+  return LegendTop(*this) + 2 * kLine + legend.Rows() * kLine + kLine / 2 +
+         legend.StateRows() * kLine + kMargin;
 }
 
 // --- the builder ----------------------------------------------------------------
 
-EvidenceMapBuilder::EvidenceMapBuilder(EvidenceMapInfo info, int64_t page_size) {
+EvidenceMapBuilder::EvidenceMapBuilder(EvidenceMapInfo info, int64_t page_size,
+                                       int64_t columns) {
   map_.info = std::move(info);
+  map_.columns = std::clamp<int64_t>(columns, 1, kColumns);
   const int64_t size = std::max<int64_t>(0, map_.info.input_size);
   map_.info.input_size = size;
   map_.page_size = page_size;
@@ -517,7 +538,7 @@ EvidenceMap EvidenceMapBuilder::Finish() {
 EvidenceMapBuilder StartEvidenceMap(
     const std::string& input_path, std::string input_name, std::string command,
     const std::function<bool(int64_t done, int64_t total)>& keep_going,
-    const std::string& stopped_message) {
+    const std::string& stopped_message, int64_t columns) {
   const int64_t total = InputFile(input_path).size();  // its own error first
   Sha256 digest;
   int64_t done = 0;
@@ -534,7 +555,7 @@ EvidenceMapBuilder StartEvidenceMap(
   info.sha256 = digest.HexDigest();
   info.command = std::move(command);
   info.date = UtcNowText();
-  EvidenceMapBuilder builder(std::move(info), layout.summary().page_size);
+  EvidenceMapBuilder builder(std::move(info), layout.summary().page_size, columns);
   builder.AddLayout(layout);
   return builder;
 }

@@ -45,6 +45,7 @@
 namespace quarrow {
 
 inline constexpr int64_t kMaxCells = 1024;
+inline constexpr int64_t kGridColumns = 64;  // the most cells in a row
 inline constexpr int kRecordStates = 4;  // RecordState's values, kLive to kUnknown
 
 // What the title line says.
@@ -87,6 +88,10 @@ struct EvidenceBox {
 
 struct EvidenceMap {
   EvidenceMapInfo info;
+  // The most cells in a row (1 to kGridColumns): fewer make a narrower,
+  // taller picture for a narrow panel. Fewer cells than this make one row
+  // of larger cells.
+  int64_t columns = kGridColumns;
   int64_t page_size = 0;   // the unit cells are made of
   int64_t cell_bytes = 0;  // bytes per cell (the last cell may be shorter)
   std::vector<EvidenceCell> cells;
@@ -125,8 +130,9 @@ class EvidenceMapBuilder {
  public:
   // `page_size`: the size of the input's pages (its first database's), so
   // that a cell holds whole pages; 0 when it has none (cells then hold whole
-  // 512-byte sectors).
-  EvidenceMapBuilder(EvidenceMapInfo info, int64_t page_size);
+  // 512-byte sectors). `columns`: EvidenceMap::columns.
+  EvidenceMapBuilder(EvidenceMapInfo info, int64_t page_size,
+                     int64_t columns = kGridColumns);
   EvidenceMapBuilder(EvidenceMapBuilder&&) = default;
 
   // Bytes [start, end) are of `role` (and of table `table` for kTable) and
@@ -162,12 +168,12 @@ class EvidenceMapBuilder {
 // the title's size, SHA-256 (taken on the layout's read: one read of the
 // input) and date filled in; `input_name` and `command` as the title shows
 // them. `keep_going`, when set, is asked after each piece of the input is
-// read: false stops the read with Error `stopped_message`. Throws Error when
-// the input cannot be opened or read.
-EvidenceMapBuilder StartEvidenceMap(const std::string& input_path, std::string input_name,
-                                    std::string command,
-                                    const std::function<bool(int64_t done, int64_t total)>& keep_going = {},
-                                    const std::string& stopped_message = {});
+// read: false stops the read with Error `stopped_message`. `columns` as the
+// builder takes it. Throws Error when the input cannot be opened or read.
+EvidenceMapBuilder StartEvidenceMap(
+    const std::string& input_path, std::string input_name, std::string command,
+    const std::function<bool(int64_t done, int64_t total)>& keep_going = {},
+    const std::string& stopped_message = {}, int64_t columns = kGridColumns);
 
 // The picture as SVG text (UTF-8; texts that are no valid UTF-8 have the
 // bad bytes replaced).
