@@ -104,12 +104,13 @@ void ExpectKernelsAgree(const std::string& bytes) {
       std::string padded(shift, '\0');
       padded += bytes;
       const auto* b = reinterpret_cast<const uint8_t*>(padded.data()) + shift;
-      ExpectSame(filter, b, 1, size - 2, table.name + " shift " + std::to_string(shift));
+      ExpectSame(filter, b, 1, size - filter.reach(), table.name + " shift " + std::to_string(shift));
     }
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    const int64_t last = size - filter.reach();
     for (int64_t k = 0; k <= 70; ++k) {
-      ExpectSame(filter, b, 1 + k, size - 2, table.name);
-      ExpectSame(filter, b, 1, size - 2 - k, table.name);
+      ExpectSame(filter, b, 1 + k, last, table.name);
+      ExpectSame(filter, b, 1, last - k, table.name);
       ExpectSame(filter, b, 1 + k, 1 + 2 * k, table.name);
     }
   }
@@ -156,14 +157,15 @@ TEST(HeaderPrefilterTest, KernelsAgreeOnADatabaseAndNeverDropAWholeCell) {
   for (size_t at = 0; at + 3000 <= bytes.size(); at += bytes.size() / 5)
     ExpectKernelsAgree(bytes.substr(at, 3000));
   const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto end = static_cast<int64_t>(bytes.size()) - 2;
   for (const FitTable& table : Tables()) {
     const HeaderPrefilter filter(table);
+    const auto end = static_cast<int64_t>(bytes.size()) - filter.reach();
     std::vector<uint32_t> found;
     filter.Find(b, 1, end, found);
     PageCell cell;
     int whole = 0;
-    for (int64_t at = 2; at < end; ++at) {
+    // Also past the prefilter's reach: no whole cell may start there.
+    for (int64_t at = 2; at < static_cast<int64_t>(bytes.size()); ++at) {
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table, 1024, cell)) continue;
       ++whole;
       EXPECT_TRUE(std::binary_search(found.begin(), found.end(), static_cast<uint32_t>(at)))
@@ -181,17 +183,47 @@ TEST(HeaderPrefilterTest, PassesHeaderLengthsOfEveryTwoByteSize) {
   const FitTable table = Table(WideTableSql(200));
   const HeaderPrefilter filter(table);
   // Rowid 5, header length 403 (0x83 0x13), first type NULL, second a text.
-  const uint8_t cell[] = {0x05, 0x83, 0x13, 0x00, 0x81, 0x0F};
+  const uint8_t cell[] = {0x05, 0x83, 0x13, 0x00, 0x81, 0x0F, 0x0F, 0x0F, 0x0F};
   EXPECT_TRUE(filter.Passes(cell + 1));
   std::vector<uint32_t> found;
   filter.Find(cell, 1, 2, found);
   EXPECT_EQ(found, std::vector<uint32_t>{1});
   // The first type is the byte after the two-byte length: not NULL, no header.
-  const uint8_t not_null[] = {0x05, 0x83, 0x13, 0x01, 0x81, 0x0F};
+  const uint8_t not_null[] = {0x05, 0x83, 0x13, 0x01, 0x81, 0x0F, 0x0F, 0x0F};
   EXPECT_FALSE(filter.Passes(not_null + 1));
   // A one-byte length below the least a 200-column record takes never passes.
-  const uint8_t short_header[] = {0x05, 0x10, 0x00, 0x0F, 0x0F};
+  const uint8_t short_header[] = {0x05, 0x10, 0x00, 0x0F, 0x0F, 0x0F, 0x0F, 0x0F};
   EXPECT_FALSE(filter.Passes(short_header + 1));
+}
+
+// The types after the first two are tested too, while each takes one byte,
+// and only as many as every record has.
+TEST(HeaderPrefilterTest, TestsLaterTypesWhileTheyTakeOneByte) {
+  FitTable table = Table("CREATE TABLE r(a TEXT, b TEXT, n INTEGER NOT NULL, c TEXT)");
+  const HeaderPrefilter filter(table);
+  EXPECT_EQ(filter.reach(), 4);
+  // Header of 5 bytes: two texts, then the integer column.
+  const uint8_t integer[] = {0x07, 0x05, 0x0F, 0x0F, 0x01, 0x0F, 0, 0};
+  const uint8_t text[] = {0x07, 0x05, 0x0F, 0x0F, 0x0F, 0x0F, 0, 0};
+  const uint8_t null[] = {0x07, 0x05, 0x0F, 0x0F, 0x00, 0x0F, 0, 0};
+  EXPECT_TRUE(filter.Passes(integer + 1));
+  EXPECT_FALSE(filter.Passes(text + 1));
+  EXPECT_FALSE(filter.Passes(null + 1));
+  // A two-byte text type before it: the byte read there is not a type.
+  const uint8_t long_text[] = {0x07, 0x06, 0x0F, 0x81, 0x0F, 0x0F, 0x0F, 0};
+  EXPECT_TRUE(filter.Passes(long_text + 1));
+  // A table that grew after its first rows: records of two types pass on them.
+  table.min_columns = 2;
+  const HeaderPrefilter grown(table);
+  EXPECT_EQ(grown.reach(), 2);
+  EXPECT_TRUE(grown.Passes(text + 1));
+  for (Kernel kernel : Kernels()) {
+    std::vector<uint32_t> found;
+    filter.FindWith(kernel, text, 1, 2, found);
+    EXPECT_TRUE(found.empty());
+    filter.FindWith(kernel, integer, 1, 2, found);
+    EXPECT_EQ(found, std::vector<uint32_t>{1});
+  }
 }
 
 }  // namespace

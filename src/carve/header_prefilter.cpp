@@ -1,5 +1,6 @@
 #include "carve/header_prefilter.h"
 
+#include <algorithm>
 #include <bit>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -59,24 +60,21 @@ constexpr uint8_t kRowBits[16] = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 3
 
 __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
-// The positions of a block that pass, from the masks of its bytes (bit i for
-// the position at + i): `head` is the length test and the byte before,
-// `high0`/`high1` the high bits of the first two bytes, `first1`/`first2` the
-// first type's test on the second and third bytes, `second2` the second
-// type's on the third. As Passes, many positions at once.
-inline uint32_t Passing(uint32_t head, uint32_t high0, uint32_t high1, uint32_t first1,
-                        uint32_t first2, uint32_t second2) {
-  return head & ((high0 & first2) | (~high0 & first1 & (high1 | second2)));
-}
-
 // Each kernel tests whole blocks from `at` and returns where it stopped.
-__attribute__((target("ssse3"))) int64_t FindSsse3(const HeaderPrefilter::NibbleTable* t,
-                                                   const uint8_t* bytes, int64_t at, int64_t end,
+// Masks hold bit i for the position at + i. As Passes: the length and the
+// byte before; then, after a two-byte length, the first type one byte on;
+// after a one-byte length, each type while those before it took one byte.
+__attribute__((target("ssse3"))) int64_t FindSsse3(const HeaderPrefilter::NibbleTable& length_table,
+                                                   const HeaderPrefilter::NibbleTable* types,
+                                                   int type_count, const uint8_t* bytes,
+                                                   int64_t at, int64_t end,
                                                    std::vector<uint32_t>& out) {
   const __m128i row_bit = Load16(kRowBits);
-  const __m128i len_low = Load16(t[0].low.data()), len_high = Load16(t[0].high.data());
-  const __m128i first_low = Load16(t[1].low.data()), first_high = Load16(t[1].high.data());
-  const __m128i second_low = Load16(t[2].low.data()), second_high = Load16(t[2].high.data());
+  __m128i low[HeaderPrefilter::kMostTypes], high[HeaderPrefilter::kMostTypes];
+  for (int i = 0; i < type_count; ++i)
+    low[i] = Load16(types[i].low.data()), high[i] = Load16(types[i].high.data());
+  const __m128i len_low = Load16(length_table.low.data());
+  const __m128i len_high = Load16(length_table.high.data());
   auto mask = [](__m128i v) { return static_cast<uint32_t>(_mm_movemask_epi8(v)); };
   for (; at + 16 <= end; at += 16) {
     const uint8_t* p = bytes + at;
@@ -84,11 +82,15 @@ __attribute__((target("ssse3"))) int64_t FindSsse3(const HeaderPrefilter::Nibble
     const uint32_t head =
         mask(InSet16(length, len_low, len_high, row_bit)) & ~mask(Load16(p - 1)) & 0xFFFF;
     if (!head) continue;
-    const __m128i b1 = Load16(p + 1), b2 = Load16(p + 2);
-    PushBits(Passing(head, mask(length), mask(b1), mask(InSet16(b1, first_low, first_high, row_bit)),
-                     mask(InSet16(b2, first_low, first_high, row_bit)),
-                     mask(InSet16(b2, second_low, second_high, row_bit))),
-             at, out);
+    const uint32_t two_byte = mask(length);
+    uint32_t pass = two_byte & mask(InSet16(Load16(p + 2), low[0], high[0], row_bit));
+    uint32_t one_byte = head & ~two_byte, testing = one_byte;
+    for (int i = 0; i < type_count && testing; ++i) {
+      const __m128i type = Load16(p + 1 + i);
+      one_byte &= ~(testing & ~mask(InSet16(type, low[i], high[i], row_bit)));
+      testing &= one_byte & ~mask(type);
+    }
+    PushBits(head & (pass | one_byte), at, out);
   }
   return at;
 }
@@ -101,13 +103,15 @@ __attribute__((target("avx2"))) __m256i Broadcast(const std::array<uint8_t, 16>&
   return _mm256_broadcastsi128_si256(Load16(half.data()));
 }
 
-__attribute__((target("avx2"))) int64_t FindAvx2(const HeaderPrefilter::NibbleTable* t,
-                                                 const uint8_t* bytes, int64_t at, int64_t end,
+__attribute__((target("avx2"))) int64_t FindAvx2(const HeaderPrefilter::NibbleTable& length_table,
+                                                 const HeaderPrefilter::NibbleTable* types,
+                                                 int type_count, const uint8_t* bytes,
+                                                 int64_t at, int64_t end,
                                                  std::vector<uint32_t>& out) {
   const __m256i row_bit = _mm256_broadcastsi128_si256(Load16(kRowBits));
-  const __m256i len_low = Broadcast(t[0].low), len_high = Broadcast(t[0].high);
-  const __m256i first_low = Broadcast(t[1].low), first_high = Broadcast(t[1].high);
-  const __m256i second_low = Broadcast(t[2].low), second_high = Broadcast(t[2].high);
+  __m256i low[HeaderPrefilter::kMostTypes], high[HeaderPrefilter::kMostTypes];
+  for (int i = 0; i < type_count; ++i) low[i] = Broadcast(types[i].low), high[i] = Broadcast(types[i].high);
+  const __m256i len_low = Broadcast(length_table.low), len_high = Broadcast(length_table.high);
   auto mask = [](__m256i v) __attribute__((target("avx2"))) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(v));
   };
@@ -116,11 +120,15 @@ __attribute__((target("avx2"))) int64_t FindAvx2(const HeaderPrefilter::NibbleTa
     const __m256i length = Load32(p);
     const uint32_t head = mask(InSet32(length, len_low, len_high, row_bit)) & ~mask(Load32(p - 1));
     if (!head) continue;
-    const __m256i b1 = Load32(p + 1), b2 = Load32(p + 2);
-    PushBits(Passing(head, mask(length), mask(b1), mask(InSet32(b1, first_low, first_high, row_bit)),
-                     mask(InSet32(b2, first_low, first_high, row_bit)),
-                     mask(InSet32(b2, second_low, second_high, row_bit))),
-             at, out);
+    const uint32_t two_byte = mask(length);
+    uint32_t pass = two_byte & mask(InSet32(Load32(p + 2), low[0], high[0], row_bit));
+    uint32_t one_byte = head & ~two_byte, testing = one_byte;
+    for (int i = 0; i < type_count && testing; ++i) {
+      const __m256i type = Load32(p + 1 + i);
+      one_byte &= ~(testing & ~mask(InSet32(type, low[i], high[i], row_bit)));
+      testing &= one_byte & ~mask(type);
+    }
+    PushBits(head & (pass | one_byte), at, out);
   }
   return at;
 }
@@ -134,15 +142,15 @@ HeaderPrefilter::HeaderPrefilter(const FitTable& table) {
   for (uint64_t b = 0; b < 0x80; ++b) length_[b] = b >= least && b <= most;
   // Two-byte header lengths: a first byte of 0x80 + k starts 128k to 128k + 127.
   for (uint64_t k = 1; k <= most >> 7 && k < 0x80; ++k) length_[0x80 + k] = 1;
-  Allow(table.columns[0], first_type_);
-  if (table.columns.size() > 1) {
-    Allow(table.columns[1], second_type_);
-  } else {
-    second_type_.fill(1);
+  // Every record has min_columns types; past them, bytes may be its body.
+  types_ = static_cast<int>(
+      std::min<size_t>({table.min_columns, table.columns.size(), size_t{kMostTypes}}));
+  types_ = std::max(types_, 1);
+  for (int i = 0; i < types_; ++i) {
+    Allow(table.columns[i], type_[i]);
+    type_nibbles_[i] = Nibbles(type_[i]);
   }
   length_nibbles_ = Nibbles(length_);
-  first_nibbles_ = Nibbles(first_type_);
-  second_nibbles_ = Nibbles(second_type_);
   kernel_ = Supported(Kernel::kAvx2)    ? Kernel::kAvx2
             : Supported(Kernel::kSsse3) ? Kernel::kSsse3
                                         : Kernel::kScalar;
@@ -168,9 +176,10 @@ void HeaderPrefilter::FindWith(Kernel kernel, const uint8_t* bytes, int64_t begi
   out.clear();
   int64_t at = begin;
 #ifdef QUARROW_PREFILTER_X86
-  const NibbleTable tables[3] = {length_nibbles_, first_nibbles_, second_nibbles_};
-  if (kernel == Kernel::kAvx2) at = FindAvx2(tables, bytes, at, end, out);
-  if (kernel == Kernel::kSsse3) at = FindSsse3(tables, bytes, at, end, out);
+  if (kernel == Kernel::kAvx2)
+    at = FindAvx2(length_nibbles_, type_nibbles_.data(), types_, bytes, at, end, out);
+  if (kernel == Kernel::kSsse3)
+    at = FindSsse3(length_nibbles_, type_nibbles_.data(), types_, bytes, at, end, out);
 #else
   (void)kernel;
 #endif

@@ -27,19 +27,33 @@ class HeaderPrefilter {
 
   explicit HeaderPrefilter(const FitTable& table);
 
-  // True iff a header may start at `b` (a byte before it and two after it
-  // readable).
+  // The serial types tested at most: past a few, a position that got so far
+  // is as well checked whole.
+  static constexpr int kMostTypes = 6;
+
+  // The last byte after a position that Passes reads: a position closer than
+  // that to the end of the bytes cannot hold a header of this table whole.
+  int reach() const { return types_ > 2 ? types_ : 2; }
+
+  // True iff a header may start at `b` (b[-1] to b[reach()] readable): the
+  // header length fits the table, the byte before ends a varint (the rowid),
+  // and the first serial types, while each takes one byte, fit their columns
+  // (as many as every record of the table has, at most kMostTypes).
   bool Passes(const uint8_t* b) const {
     if (!length_[b[0]] || (b[-1] & 0x80)) return false;
-    // A two-byte header length moves the first type one byte on (and the
-    // second past what is read); a multi-byte first type moves the second.
-    if (b[0] >= 0x80) return first_type_[b[2]];
-    return first_type_[b[1]] && (b[1] >= 0x80 || second_type_[b[2]]);
+    // A two-byte header length moves the first type one byte on.
+    if (b[0] >= 0x80) return type_[0][b[2]];
+    for (int i = 0; i < types_; ++i) {
+      if (!type_[i][b[1 + i]]) return false;
+      // A multi-byte type moves the ones after it.
+      if (b[1 + i] >= 0x80) return true;
+    }
+    return true;
   }
 
   // Replaces `out` with every position p in [begin, end) of `bytes` where
   // Passes(bytes + p), in increasing order. `bytes` must be readable from
-  // begin - 1 to end + 2. Uses the fastest kernel this processor runs.
+  // begin - 1 to end - 1 + reach(). Uses the fastest kernel this processor runs.
   void Find(const uint8_t* bytes, int64_t begin, int64_t end, std::vector<uint32_t>& out) const {
     FindWith(kernel_, bytes, begin, end, out);
   }
@@ -62,9 +76,11 @@ class HeaderPrefilter {
 
  private:
   std::array<uint8_t, 256> length_{};
-  std::array<uint8_t, 256> first_type_{};
-  std::array<uint8_t, 256> second_type_{};
-  NibbleTable length_nibbles_, first_nibbles_, second_nibbles_;
+  // type_[i][b]: byte b may start column i's serial type.
+  std::array<std::array<uint8_t, 256>, kMostTypes> type_{};
+  int types_ = 1;  // the types tested
+  NibbleTable length_nibbles_;
+  std::array<NibbleTable, kMostTypes> type_nibbles_;
   Kernel kernel_ = Kernel::kScalar;
 };
 

@@ -441,7 +441,9 @@ class TableCarver::Run {
     PageCell scratch;
     std::vector<uint32_t> candidates;
     const int64_t first = begin - read_from, last = std::min<int64_t>(end - read_from, bytes.size() - 1);
-    const int64_t stop = std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - 2);
+    // Nearer the end than the prefilter reads, no header of the table fits.
+    const int64_t stop =
+        std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - filter.reach());
     filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
     for (const uint32_t at : candidates) {
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
