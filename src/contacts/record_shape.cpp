@@ -198,26 +198,29 @@ bool RecordShaper::Shape(const Match& match, const ColumnList& found, ColumnList
     record.sizes = SizesOf(found);
     return true;
   }
-  return ByHeaderLength(match, shaped, record) || ByFreeblockSize(match, shaped, record) ||
-         ByDefinition(match, shaped, record);
+  return ByHeaderLength(match, true, shaped, record) ||
+         ByFreeblockSize(match, true, shaped, record) || ByDefinition(match, shaped, record) ||
+         ByHeaderLength(match, false, shaped, record) ||
+         ByFreeblockSize(match, false, shaped, record);
 }
 
 uint64_t RecordShaper::FreeblockSizeAt(const BufferView& view, int64_t cell_start) {
   return (uint64_t{view.At(cell_start + 2)} << 8) | view.At(cell_start + 3);
 }
 
-bool RecordShaper::ByHeaderLength(const Match& match, ColumnList& shaped,
+bool RecordShaper::ByHeaderLength(const Match& match, bool strong, ColumnList& shaped,
                                   ShapedRecord& record) const {
   const CellRecord cell = ReadCellRecord(*match.view, match.position);
-  if (ByCell(match, cell, shaped, record)) return true;
+  if (ByCell(match, cell, strong, shaped, record)) return true;
   // A header length of one byte after a freeblock header's size ending in a
   // byte with the high bit set.
   return cell.header_start != match.position &&
-         ByCell(match, ReadCellRecord(*match.view, match.position, true), shaped, record);
+         ByCell(match, ReadCellRecord(*match.view, match.position, true), strong, shaped,
+                record);
 }
 
-bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, ColumnList& shaped,
-                          ShapedRecord& record) const {
+bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool strong,
+                          ColumnList& shaped, ShapedRecord& record) const {
   const BufferView& view = *match.view;
   const size_t most = shaped.size() + kMaxExtraColumns;
   if (cell.header_size == 0 || cell.columns < scan_.size() || cell.columns > most) return false;
@@ -228,13 +231,18 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, ColumnList
   if (!Fit(shaped, scan_.size(), columns)) return false;
   // A header length alone is one byte that chance bytes often fit: the cell
   // must be whole (its payload length agrees), or lie freed under a
-  // freeblock header whose size is its own.
-  bool sound = cell.rowid.has_value();
-  for (int64_t prefix = kFreeblockHeader; !sound && prefix <= kMaxCellPrefix; ++prefix) {
-    const int64_t cell_start = cell.header_start - prefix;
-    sound = cell_start >= 0 &&
-            FreeblockHolds(view, cell_start, static_cast<uint64_t>(prefix) + cell.record_size,
-                           FreeblockSizeAt(view, cell_start));
+  // freeblock header whose size is its own. A record with more columns than
+  // the definition needs the payload length (decision 20).
+  bool sound = strong && cell.rowid.has_value();
+  if (!cell.rowid && cell.columns <= shaped.size()) {
+    for (int64_t prefix = kFreeblockHeader; !sound && prefix <= kMaxCellPrefix; ++prefix) {
+      const int64_t cell_start = cell.header_start - prefix;
+      if (cell_start < 0) break;
+      const Holds holds =
+          FreeblockHolds(view, cell_start, static_cast<uint64_t>(prefix) + cell.record_size,
+                         FreeblockSizeAt(view, cell_start));
+      sound = strong ? holds == Holds::kStrongly : holds == Holds::kWeakly;
+    }
   }
   if (!sound) return false;
   for (size_t k = columns; k < shaped.size(); ++k) SetType(shaped[k], 0);
@@ -243,32 +251,35 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, ColumnList
   return true;
 }
 
-bool RecordShaper::FreeblockHolds(const BufferView& view, int64_t cell_start,
-                                  uint64_t cell_size, uint64_t freeblock_size) {
-  if (freeblock_size < cell_size) return false;
+RecordShaper::Holds RecordShaper::FreeblockHolds(const BufferView& view, int64_t cell_start,
+                                                 uint64_t cell_size, uint64_t freeblock_size) {
+  if (freeblock_size < cell_size) return Holds::kNo;
   uint64_t rest = freeblock_size - cell_size;
   int64_t at = cell_start + static_cast<int64_t>(cell_size);
+  if (rest == 0) return Holds::kStrongly;
+  if (at + kFreeblockHeader <= view.size() && FreeblockSizeAt(view, at) == rest)
+    return Holds::kStrongly;
   for (int merged = 0; merged <= kMaxMergedCells; ++merged) {
-    if (rest == 0) return true;
+    if (rest == 0) return Holds::kWeakly;
     // What follows within 3 bytes (a fragment SQLite absorbs): a freeblock
     // whose size is the rest, or a cell freed later, left whole.
     bool next = false;
     for (uint64_t gap = 0; gap <= 3 && gap < rest && !next; ++gap) {
       const int64_t block = at + static_cast<int64_t>(gap);
-      if (block + kFreeblockHeader > view.size()) return false;
-      if (FreeblockSizeAt(view, block) == rest - gap) return true;
+      if (block + kFreeblockHeader > view.size()) return Holds::kNo;
+      if (FreeblockSizeAt(view, block) == rest - gap) return Holds::kWeakly;
       const std::optional<uint64_t> size = WholeCellSize(view, block);
       if (!size || *size > rest - gap) continue;
       rest -= gap + *size;
       at = block + static_cast<int64_t>(*size);
       next = true;
     }
-    if (!next) return false;
+    if (!next) return Holds::kNo;
   }
-  return false;
+  return Holds::kNo;
 }
 
-bool RecordShaper::ByFreeblockSize(const Match& match, ColumnList& shaped,
+bool RecordShaper::ByFreeblockSize(const Match& match, bool strong, ColumnList& shaped,
                                    ShapedRecord& record) const {
   const BufferView& view = *match.view;
   const int64_t position = match.position;
@@ -297,7 +308,8 @@ bool RecordShaper::ByFreeblockSize(const Match& match, ColumnList& shaped,
     const uint64_t record_size = header_length + body_size;
     // The payload length and rowid took 3 bytes: the payload length 1 or 2.
     if (VarintLength(record_size) > 2) break;
-    if (!FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size)) continue;
+    const Holds holds = FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size);
+    if (holds == Holds::kNo || (strong && holds != Holds::kStrongly)) continue;
     if (agreeing <= width) return false;  // two counts agree: neither is known
     agreeing = k + 1;
     record.body_start = at;

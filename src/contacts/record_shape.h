@@ -14,13 +14,16 @@
 //    exactly there, at least the shared ones, and the cell around it is
 //    sound: whole (the payload length in front is the record's size), or
 //    freed, the freeblock header SQLite wrote over its payload length and
-//    rowid giving the cell's size.
+//    rowid giving the cell's size (the cell alone, or with a freeblock right
+//    after it), and no more columns than the definition.
 // 2. Where that freeblock header overwrote the header length too, its size,
 //    left in front of the serial types, tells the cell's size, which one
-//    column count gives.
-//    (A freeblock may have taken in the free space after the cell: a
-//    fragment, a freeblock or cells freed later, left whole.)
+//    column count gives (the cell alone, or with a freeblock right after it).
 // 3. Else the whole definition, as a scan with it would have read the match.
+// 4. Else rules 1 and 2 with the freeblock holding the cell and the free
+//    space it took in later: fragments and cells freed after it, left whole.
+//    (Weaker: a cell SQLite wrote later into the freed space, freed again,
+//    can make another count seem to fit where the record's tail was.)
 // A match none of these fits is no record of the table. Columns the record has
 // beyond the definition are skipped.
 //
@@ -110,19 +113,26 @@ class RecordShaper {
                       ColumnList& shaped) const;
   // True iff the serial types of shaped[from, to) fit the definition's kinds.
   bool Fit(const ColumnList& shaped, size_t from, size_t to) const;
-  // Rule 1: the columns and body start its header length gives, in a sound cell.
-  bool ByHeaderLength(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
-  bool ByCell(const Match& match, const CellRecord& cell, ColumnList& shaped,
+  // Rule 1: the columns and body start its header length gives, in a sound
+  // cell; a freed one `strong`ly held by its freeblock, or else weakly.
+  bool ByHeaderLength(const Match& match, bool strong, ColumnList& shaped,
+                      ShapedRecord& record) const;
+  bool ByCell(const Match& match, const CellRecord& cell, bool strong, ColumnList& shaped,
               ShapedRecord& record) const;
-  // Rule 2: the one column count the freeblock's size agrees with.
-  bool ByFreeblockSize(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
+  // Rules 2 and 4: the one column count the freeblock's size agrees with,
+  // `strong`: by the cell alone or with a freeblock right after it; else
+  // with fragments and whole cells too.
+  bool ByFreeblockSize(const Match& match, bool strong, ColumnList& shaped,
+                       ShapedRecord& record) const;
   // Rule 3: the whole definition, as MatchHeader reads it.
   bool ByDefinition(const Match& match, ColumnList& shaped, ShapedRecord& record) const;
-  // True iff a freed cell of `cell_size` bytes at `cell_start` accounts for
-  // `freeblock_size` bytes: alone, or with the free space and freed cells
-  // after it that SQLite merges into one freeblock.
-  static bool FreeblockHolds(const BufferView& view, int64_t cell_start, uint64_t cell_size,
-                             uint64_t freeblock_size);
+  // How a freed cell of `cell_size` bytes at `cell_start` accounts for
+  // `freeblock_size` bytes: not at all; alone or with a freeblock right after
+  // it (strongly); or with the fragments and freed cells after it that
+  // SQLite merges into one freeblock (weakly).
+  enum class Holds { kNo, kWeakly, kStrongly };
+  static Holds FreeblockHolds(const BufferView& view, int64_t cell_start, uint64_t cell_size,
+                              uint64_t freeblock_size);
   // The size field of a freeblock header at `cell_start`.
   static uint64_t FreeblockSizeAt(const BufferView& view, int64_t cell_start);
 
