@@ -91,7 +91,7 @@ TEST(RecordShape, RowsWrittenBeforeColumnsWereAddedReadAsTheirHeaderSays) {
   const ColumnList definition =
       LoadColumns({"id INTEGER", "a TEXT", "b TEXT", "c INTEGER", "d TEXT", "e TEXT"});
   const RecordShaper shaper(definition, 4, kLoose);
-  ASSERT_TRUE(shaper.widens());
+  ASSERT_TRUE(shaper.shapes());
   const auto readings = Readings(path, shaper);
 
   // The added columns' part of a reading: "|d|e".

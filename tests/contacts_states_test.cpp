@@ -11,9 +11,11 @@
 #include <tuple>
 #include <vector>
 
+#include "contacts/contacts_schema.h"
 #include "contacts_report_rows.h"
 #include "recovery_measure.h"
 #include "sample_book.h"
+#include "schema/table_definitions.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow {
@@ -172,6 +174,34 @@ TEST(ContactsStates, EveryFormatCarriesStateAfterStatus) {
     jsonl_at = jsonl_end + 1;
   }
   EXPECT_EQ(jsonl_at, jsonl.size());
+}
+
+// A book whose person table's schema text was damaged, and no other copy of
+// it found: the built-in list serves, narrower than the book's 38 columns,
+// and records are read by their own header, live and deleted.
+TEST(ContactsStates, ADamagedDefinitionLeavesTheBuiltInListReadingRecordsByTheirHeader) {
+  TempDir dir;
+  const std::string book = dir.File("book.db");
+  sample::SampleOptions options;
+  options.layout = 38;
+  options.journal = sample::Journal::kRollback;
+  options.persons = 300;
+  options.delete_percent = 30;
+  options.seed = 3;
+  options.damage = sample::SchemaDamage::kPerson;
+  const auto manifest =
+      sample::ParseManifest(sample::ManifestText(sample::MakeSampleBook(book, options)));
+  const InputSchema input = ReadInputSchema(book);
+  EXPECT_FALSE(input.Table("ABPerson"));
+  EXPECT_EQ(input.unsound.count("ABPerson"), 1u);
+  EXPECT_TRUE(ChooseContactsSchema(input).person_narrower);
+
+  const sample::RecoveryMeasure measure = sample::MeasureRecovery(
+      manifest, sample::ParseContactsReport(Recover(book, dir.File("report.txt"), false)));
+  EXPECT_EQ(measure.live_persons.found, measure.live_persons.total);
+  // Read after their first 34 serial types, most freed 38-column records
+  // would lose their names; by their header, most come back.
+  EXPECT_GT(measure.deleted_persons.found * 10, measure.deleted_persons.total * 8);
 }
 
 }  // namespace

@@ -142,8 +142,12 @@ TEST(CarveInputSchema, OnlyWholeDefinitionsAreUsedTheNextOneElse) {
   ASSERT_TRUE(schema.Table("ABPerson"));
   EXPECT_EQ(Names(*schema.Table("ABPerson")).back(), "Extra");
   EXPECT_EQ(schema.tables.at("ABPerson"), later);
-  // None whole: none is used, and the caller's built-in one serves.
-  EXPECT_FALSE(CarveInputSchema(cut + "  " + damaged).Table("ABPerson"));
+  EXPECT_TRUE(schema.unsound.empty());
+  // None whole: none is used, and the caller's built-in one serves; the
+  // table is known to have had a definition.
+  const InputSchema none = CarveInputSchema(cut + "  " + damaged);
+  EXPECT_FALSE(none.Table("ABPerson"));
+  EXPECT_EQ(none.unsound, std::set<std::string>{"ABPerson"});
 }
 
 TEST(DdlLinesOf, LoadColumnsReadsBackEveryNameAndKind) {

@@ -8,8 +8,8 @@ ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress) {
   return ScanParams::For(CandidateRule::kPair, kLoose, prefix_count, progress);
 }
 
-RecordShaper ContactsShaper(const ColumnList& columns, size_t shared) {
-  return RecordShaper(columns, shared == 0 ? columns.size() : shared, kLoose);
+RecordShaper ContactsShaper(const ColumnList& columns, size_t shared, bool narrower) {
+  return RecordShaper(columns, shared == 0 ? columns.size() : shared, kLoose, narrower);
 }
 
 void ScanForContacts(const Buffer& buffer, const ColumnList& columns,

@@ -23,9 +23,9 @@ inline constexpr const char* kContactsCancelled =
 ScanParams ContactsScanParams(int prefix_count, ProgressSink* progress);
 
 // The shaper of a pass whose definition is `columns`, of which every record
-// has the first `shared` (0: all; see ContactsSchema), at the scan's
-// threshold.
-RecordShaper ContactsShaper(const ColumnList& columns, size_t shared);
+// has the first `shared` (0: all), and which may be `narrower` than the
+// records (see ContactsSchema), at the scan's threshold.
+RecordShaper ContactsShaper(const ColumnList& columns, size_t shared, bool narrower);
 
 // Runs ScanFormatted over the whole buffer: `formatter` on the scan's workers,
 // `handler` in position order with what it gave. Throws Error kContactsCancelled

@@ -112,8 +112,12 @@ ContactsSchema ChooseContactsSchema(const InputSchema& input) {
   ContactsSchema schema = BuiltInContactsSchema();
   if (std::optional<TableDefinition> person = input.Table("ABPerson"))
     UsePersonTable(*person, schema);
+  else
+    schema.person_narrower = input.unsound.count("ABPerson") != 0;
   if (std::optional<TableDefinition> multi_value = input.Table("ABMultiValue"))
     UseMultiValueTable(*multi_value, schema);
+  else
+    schema.multi_value_narrower = input.unsound.count("ABMultiValue") != 0;
   if (!input.labels.empty()) {
     schema.has_label_table = true;
     for (const auto& [id, name] : input.labels) schema.label_columns[id] = LabelColumnOfName(name);

@@ -32,6 +32,11 @@ struct ContactsSchema {
   // all of them.
   size_t person_shared = 0;
   size_t multi_value_shared = 0;
+  // The built-in lists serve because the input's own definition was found
+  // only damaged or cut: the table's records may have more columns, and are
+  // read by their own header (record_shape.h).
+  bool person_narrower = false;
+  bool multi_value_narrower = false;
   // Label id to report column (32 to 38, phones' columns) when the input holds
   // a label table; empty: labels 1 to 6 are filed by the fixed rule.
   std::unordered_map<int64_t, int> label_columns;
@@ -49,7 +54,8 @@ ContactsSchema BuiltInContactsSchema();
 // names First and Last and has at most 1,000 columns; the multi-value table
 // has record_id, property, label and value at the built-in places); one that
 // has exactly the built-in columns keeps the built-in lines. One that starts
-// with the built-in columns and has more shares those.
+// with the built-in columns and has more shares those. Where the input's
+// definition was found only damaged or cut, the built-in one serves, narrower.
 ContactsSchema ChooseContactsSchema(const InputSchema& input);
 
 // The report column (32 to 38) of a label's text: "_$!<Mobile>!$_" and

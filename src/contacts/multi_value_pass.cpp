@@ -257,14 +257,14 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
                     ResultTable& table, ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
-  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared);
+  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared, schema.multi_value_narrower);
   // The plausibility test and the label's column run on the scan's workers:
   // most matches of six loose columns are chance bytes and never get further.
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
   auto file = [&table](std::string_view formatted) { FileMultiValue(table, formatted); };
-  if (shaper.widens()) {
+  if (shaper.shapes()) {
     // Each match is read as its own header says, then rendered.
     params.render_nothing = true;
     ScanForContacts(
@@ -294,7 +294,7 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
   first_values.assign(LabelCells::kMaxId + 1, ValueOrigin{});
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
-  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared);
+  const RecordShaper shaper = ContactsShaper(columns, schema.multi_value_shared, schema.multi_value_narrower);
   ScanParams params = ContactsScanParams(0, progress);
   params.header_filter = MayBeValidMultiValue;
   params.threads = threads;
@@ -310,21 +310,21 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
                                     std::string& out) {
     return FormatMultiValueFromMatch(match, found, schema, out);
   };
-  if (judged || shaper.widens()) {
+  if (judged || shaper.shapes()) {
     format = [&schema, &shaper, &states, judged, start_offset, shaped = ColumnList()](
                  const Match& match, const ColumnList& found, std::string& out) mutable {
       // A record of a grown table is read as its own header says.
       Match record_match = match;
       const ColumnList* record = &found;
       ShapedRecord shape;
-      if (shaper.widens()) {
+      if (shaper.shapes()) {
         if (!shaper.Shape(match, found, shaped, shape)) return false;
         record_match.body_start = shape.body_start;
         record = &shaped;
       }
       if (!FormatMultiValueFromMatch(record_match, *record, schema, out)) return false;
       if (judged) {
-        auto sizes = [&] { return shaper.widens() ? shape.sizes : SizesOf(found); };
+        auto sizes = [&] { return shaper.shapes() ? shape.sizes : SizesOf(found); };
         AppendRecordFacts(FindRecordFacts(states, kMultiValueTable, match,
                                           start_offset + match.position, sizes),
                           out);

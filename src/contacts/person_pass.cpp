@@ -96,7 +96,7 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
   }
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
-  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared);
+  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
 
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
 
@@ -104,7 +104,7 @@ Buffer PersonPass(const std::string& input_path, const std::string& offset_text,
   params.threads = threads;
   const std::vector<int>& cells = schema.person_cells;
   auto add_row = [&table](std::string_view row) { table.AddRowText(row); };
-  if (shaper.widens()) {
+  if (shaper.shapes()) {
     // Each match is read as its own header says; the row is written from it.
     params.render_nothing = true;
     ScanForContacts(
@@ -241,7 +241,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                       ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
-  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared);
+  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;
   status.Attach(params);
@@ -291,21 +291,21 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
     append_row(match, found, row);
     return true;
   };
-  if (judged || shaper.widens()) {
+  if (judged || shaper.shapes()) {
     format = [judged, start_offset, &shaper, &states, append_row, shaped = ColumnList()](
                  const Match& match, const ColumnList& found, std::string& row) mutable {
       // A record of a grown table is read as its own header says.
       Match record_match = match;
       const ColumnList* record = &found;
       ShapedRecord shape;
-      if (shaper.widens()) {
+      if (shaper.shapes()) {
         if (!shaper.Shape(match, found, shaped, shape)) return false;
         record_match.body_start = shape.body_start;
         record = &shaped;
       }
       append_row(record_match, *record, row);
       if (judged) {
-        auto sizes = [&] { return shaper.widens() ? shape.sizes : SizesOf(found); };
+        auto sizes = [&] { return shaper.shapes() ? shape.sizes : SizesOf(found); };
         AppendRecordFacts(
             FindRecordFacts(states, kPersonTable, match, start_offset + match.position, sizes),
             row);

@@ -16,6 +16,9 @@ constexpr size_t kMaxExtraColumns = 2000;
 // No record of a person or a value is near this; a header claiming more is
 // stray bytes.
 constexpr uint64_t kMaxRecordSize = uint64_t{1} << 30;
+// How many more columns than a definition that may be narrower a freed
+// record's freeblock size may prove (a phone adds a few at a time).
+constexpr size_t kMaxGrowth = 8;
 // The most cells a freeblock may have taken in after the freed one.
 constexpr int kMaxMergedCells = 32;
 // The freeblock header SQLite writes over a freed cell: 2 bytes to the next
@@ -154,8 +157,9 @@ RecordSizes SizesOf(const ColumnList& columns) {
   return sizes;
 }
 
-RecordShaper::RecordShaper(const ColumnList& definition, size_t shared, int threshold)
-    : definition_(definition), threshold_(threshold) {
+RecordShaper::RecordShaper(const ColumnList& definition, size_t shared, int threshold,
+                           bool narrower)
+    : definition_(definition), threshold_(threshold), narrower_(narrower) {
   shared = std::min(shared, definition.size());
   scan_.assign(definition.begin(), definition.begin() + static_cast<ptrdiff_t>(shared));
   for (const TERM& column : definition) kinds_.push_back(column.tp);
@@ -189,7 +193,7 @@ RecordShaper::TypesRead RecordShaper::ReadTypes(const BufferView& view, int64_t 
 bool RecordShaper::Shape(const Match& match, const ColumnList& found, ColumnList& shaped,
                          ShapedRecord& record) const {
   if (shaped.size() != definition_.size()) shaped = definition_;
-  if (!widens()) {
+  if (!shapes()) {
     for (size_t k = 0; k < found.size() && k < shaped.size(); ++k) {
       shaped[k].serial = found[k].serial;
       shaped[k].seg = found[k].seg;
@@ -231,10 +235,10 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool stron
   if (!Fit(shaped, scan_.size(), columns)) return false;
   // A header length alone is one byte that chance bytes often fit: the cell
   // must be whole (its payload length agrees), or lie freed under a
-  // freeblock header whose size is its own. A record with more columns than
-  // the definition needs the payload length (decision 20).
+  // freeblock header whose size is its own (and for a record of more columns
+  // than the definition, its own alone or with a freeblock right after it).
   bool sound = strong && cell.rowid.has_value();
-  if (!cell.rowid && cell.columns <= shaped.size()) {
+  if (!cell.rowid && (strong || cell.columns <= shaped.size())) {
     for (int64_t prefix = kFreeblockHeader; !sound && prefix <= kMaxCellPrefix; ++prefix) {
       const int64_t cell_start = cell.header_start - prefix;
       if (cell_start < 0) break;
@@ -289,18 +293,25 @@ bool RecordShaper::ByFreeblockSize(const Match& match, bool strong, ColumnList& 
   const int64_t cell_start = position - (kFreeblockHeader - 1);
   const uint64_t freeblock_size = FreeblockSizeAt(view, cell_start);
   const size_t width = shaped.size(), shared = scan_.size();
+  // A definition that may be narrower than the records: a few more columns.
+  const size_t most = narrower_ && strong ? width + kMaxGrowth : width;
   const int64_t types_start = position + 1;
   int64_t at = types_start;
   uint64_t body_size = 0;
-  size_t agreeing = width + 1;  // the column count that agrees, if one does
-  for (size_t k = 0; k < width; ++k) {
+  size_t agreeing = most + 1;  // the column count that agrees, if one does
+  for (size_t k = 0; k < most; ++k) {
     int length = 0;
     const uint64_t serial = VarintAt(view, at, view.size(), length);
     if (length == 0) return false;
-    SetType(shaped[k], serial);
-    if (k >= shared && !Fit(shaped, k, k + 1)) break;
+    TERM column;
+    SetType(column, serial);
+    if (k < width) {
+      shaped[k].serial = column.serial;
+      shaped[k].seg = column.seg;
+      if (k >= shared && !Fit(shaped, k, k + 1)) break;
+    }
     at += length;
-    body_size += static_cast<uint64_t>(shaped[k].seg);
+    body_size += static_cast<uint64_t>(column.seg);
     if (k + 1 < shared) continue;
     // A header of k + 1 serial types, with its one-byte length.
     const uint64_t header_length = static_cast<uint64_t>(at - types_start) + 1;
@@ -310,12 +321,12 @@ bool RecordShaper::ByFreeblockSize(const Match& match, bool strong, ColumnList& 
     if (VarintLength(record_size) > 2) break;
     const Holds holds = FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size);
     if (holds == Holds::kNo || (strong && holds != Holds::kStrongly)) continue;
-    if (agreeing <= width) return false;  // two counts agree: neither is known
+    if (agreeing <= most) return false;  // two counts agree: neither is known
     agreeing = k + 1;
     record.body_start = at;
     record.sizes = {header_length, record_size};
   }
-  if (agreeing > width) return false;
+  if (agreeing > most) return false;
   // Read again: the loop read past the count that agreed.
   const TypesRead read = ReadTypes(view, types_start, record.body_start, agreeing, shaped);
   if (read.count != agreeing) return false;

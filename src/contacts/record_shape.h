@@ -27,6 +27,11 @@
 // A match none of these fits is no record of the table. Columns the record has
 // beyond the definition are skipped.
 //
+// The same reading serves a definition that may be narrower than the table's
+// records: the built-in one, where the input's own definition was found only
+// damaged or cut. Rules 1 and 2 (strong) then take records of more columns
+// than it too.
+//
 // Immutable once built; Shape is const and thread-safe (the scan's workers
 // call it, each with its own output columns).
 #ifndef QUARROW_CONTACTS_RECORD_SHAPE_H_
@@ -83,14 +88,18 @@ class RecordShaper {
  public:
   // `definition` is the table's column list as the input defines it (only its
   // kinds are read); the scan matches its first `shared` columns (at most all
-  // of them), the ones every layout of the table has.
-  RecordShaper(const ColumnList& definition, size_t shared, int threshold);
+  // of them), the ones every layout of the table has. With `narrower`, the
+  // table's records may have more columns than the definition (see above).
+  RecordShaper(const ColumnList& definition, size_t shared, int threshold,
+               bool narrower = false);
 
   // The column list the scan runs with: the definition's first `shared`.
   const ColumnList& scan_columns() const { return scan_; }
-  // True iff the scan matches fewer columns than the definition has; when
-  // false, Shape passes matches through as they are.
-  bool widens() const { return scan_.size() < kinds_.size(); }
+  // True iff matches are read as records by their own header: the scan
+  // matches fewer columns than the definition has, or the definition may be
+  // narrower than the records. When false, Shape passes matches through as
+  // they are.
+  bool shapes() const { return scan_.size() < kinds_.size() || narrower_; }
 
   // Reads the match (`found`: the scan's columns, with their seg and serial)
   // as a record of the definition: `shaped` gets the definition's columns
@@ -140,6 +149,7 @@ class RecordShaper {
   ColumnList scan_;
   std::vector<int32_t> kinds_;
   int threshold_;
+  bool narrower_;
 };
 
 }  // namespace quarrow

@@ -149,6 +149,8 @@ class SchemaCarver {
 
   InputSchema Result() {
     InputSchema schema;
+    for (const std::string& name : unsound_)
+      if (tables_.count(name) == 0) schema.unsound.insert(name);
     schema.tables = std::move(tables_);
     // A one-column text record is easily mimicked by chance bytes; only a set
     // that holds one of the phone's own wrapped labels is taken for the table.
@@ -179,8 +181,22 @@ class SchemaCarver {
       if (std::optional<std::string> text = WholeDefinition(window.substr(at, reach))) {
         std::optional<TableDefinition> table = ParseCreateTable(*text);
         if (table && tables_.count(table->name) == 0) tables_.emplace(table->name, *text);
+      } else if (std::optional<std::string> name = TableNameOf(window.substr(at, reach))) {
+        unsound_.insert(*name);
       }
     }
+  }
+
+  // The table a CREATE TABLE text at the start of `text` names, its text
+  // whole or not: read from the words before its first parenthesis.
+  static std::optional<std::string> TableNameOf(std::string_view text) {
+    const size_t open = text.find('(');
+    if (open == std::string_view::npos) return std::nullopt;
+    std::string head(text.substr(0, open));
+    if (!IsSqlText(head)) return std::nullopt;
+    std::optional<TableDefinition> table = ParseCreateTable(head + "(x)");
+    if (!table) return std::nullopt;
+    return table->name;
   }
 
   // The definition's text at the start of `text` when it is whole: complete
@@ -247,6 +263,7 @@ class SchemaCarver {
   }
 
   std::map<std::string, std::string> tables_;
+  std::set<std::string> unsound_;
   std::map<int64_t, std::string> labels_;
 };
 
@@ -291,6 +308,8 @@ constexpr std::string_view kWalSuffix = "-wal";
 // missing from one file of a database may be defined in the other.
 void AddMissing(InputSchema& schema, InputSchema more) {
   for (auto& table : more.tables) schema.tables.insert(std::move(table));
+  for (const std::string& name : more.unsound) schema.unsound.insert(name);
+  for (const auto& table : schema.tables) schema.unsound.erase(table.first);
   for (auto& label : more.labels) schema.labels.insert(std::move(label));
   if (schema.source == InputSchema::Source::kNone) schema.source = more.source;
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,9 @@ struct InputSchema {
   std::map<std::string, std::string> tables;
   // The multi-value label table: label id (its rowid) to its text.
   std::map<int64_t, std::string> labels;
+  // Tables whose definition was carved only cut or damaged (none whole was
+  // found): their columns are not known.
+  std::set<std::string> unsound;
 
   // The parsed definition of table `name`, or nothing when the input has none
   // that parses.
