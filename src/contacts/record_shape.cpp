@@ -235,10 +235,11 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool stron
   if (!Fit(shaped, scan_.size(), columns)) return false;
   // A header length alone is one byte that chance bytes often fit: the cell
   // must be whole (its payload length agrees), or lie freed under a
-  // freeblock header whose size is its own (and for a record of more columns
-  // than the definition, its own alone or with a freeblock right after it).
+  // freeblock header whose size is its own, of no more columns than the
+  // definition (a few more where it may be narrower, held strongly).
+  const size_t freed_most = shaped.size() + (narrower_ && strong ? kMaxGrowth : 0);
   bool sound = strong && cell.rowid.has_value();
-  if (!cell.rowid && (strong || cell.columns <= shaped.size())) {
+  if (!cell.rowid && cell.columns <= freed_most) {
     for (int64_t prefix = kFreeblockHeader; !sound && prefix <= kMaxCellPrefix; ++prefix) {
       const int64_t cell_start = cell.header_start - prefix;
       if (cell_start < 0) break;
