@@ -114,6 +114,11 @@ struct Grammar {
     all_tables_option = find->add_flag("--all-tables", request.all_tables,
                                        "carve every table, live or dropped, into the folder OUTPUT");
     all_tables_option->excludes(ddl_option)->excludes(table_option);
+    // The help names the exclusions itself: the parser lists them in the order
+    // of their addresses in memory, which differs from run to run on Windows.
+    ddl_option->option_text("FILE Excludes: --table --all-tables");
+    table_option->option_text("NAME Excludes: --ddl --all-tables");
+    all_tables_option->option_text("Excludes: --ddl --table");
     AddRecordOptions(*find, request);
     AddReportOptions(*find, request, format);
     find->add_option("INPUT", request.input, "the file to search")->required();
