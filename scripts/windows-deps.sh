@@ -35,7 +35,9 @@ mkdir -p "$deps" "$prefix/include" "$prefix/lib"
 
 # SQLite: the package file, checked, then libsqlite3.a.
 tarball=$deps/$sqlite_package-$sqlite_package_version.tgz
-if [[ ! -f $prefix/lib/libsqlite3.a ]]; then
+# Built again when the pinned package or the options change.
+sqlite_stamp="$sqlite_package_sha256 ${sqlite_options[*]}"
+if [[ ! -f $prefix/lib/libsqlite3.a || $(cat "$prefix/sqlite.stamp" 2>/dev/null) != "$sqlite_stamp" ]]; then
   if [[ ! -f $tarball ]]; then
     echo "windows-deps: fetching $sqlite_package@$sqlite_package_version (SQLite amalgamation)"
     (cd "$deps" && npm pack --silent "$sqlite_package@$sqlite_package_version" >/dev/null)
@@ -59,6 +61,7 @@ if [[ ! -f $prefix/lib/libsqlite3.a ]]; then
   cp "$source_dir/sqlite3.h" "$prefix/include/"
   rm -f "$prefix/lib/libsqlite3.a"
   x86_64-w64-mingw32-ar rcs "$prefix/lib/libsqlite3.a" "$source_dir/sqlite3.o"
+  echo "$sqlite_stamp" >"$prefix/sqlite.stamp"
 fi
 
 # CLI11 (header-only): Debian's headers and CMake configuration copied into the
