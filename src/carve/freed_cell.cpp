@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/values.h"
 #include "pagemap/sqlite_format.h"
 
 namespace quarrow {
@@ -205,8 +206,7 @@ class Rebuilder {
     }
     if (types.size() == 2 && types[0] == 6 && types[1] == 7 &&
         column.affinity == Affinity::kReal) {
-      int64_t value = 0;
-      for (char c : bytes) value = static_cast<int64_t>((static_cast<uint64_t>(value) << 8) | static_cast<uint8_t>(c));
+      const auto value = static_cast<int64_t>(BigEndianToInt(bytes));  // all 8 bytes
       const int64_t limit = int64_t{1} << 51;
       return value > -limit && value < limit ? 6 : 7;
     }

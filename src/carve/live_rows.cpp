@@ -2,16 +2,11 @@
 
 #include <functional>
 
+#include "schema/create_table.h"
+
 namespace quarrow {
 
 namespace {
-
-std::string FoldedName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
 
 uint64_t Mix(uint64_t size, std::string_view bytes) {
   const uint64_t h = std::hash<std::string_view>{}(bytes);
@@ -57,11 +52,12 @@ uint64_t ShapeOf(const std::vector<uint64_t>& types) {
 
 }  // namespace
 
-LiveRows::LiveRows(const DatabaseImage& image) {
+LiveRows::LiveRows(const DatabaseImage& image, LivePages* pages) {
   if (!image.valid()) return;
   for (const SchemaRow& schema_row : image.Schema()) {
     if (schema_row.type != "table" || schema_row.root_page == 0) continue;
-    Table& table = tables_[FoldedName(schema_row.name)];
+    Table& table = tables_[AsciiLower(schema_row.name)];
+    std::vector<uint32_t> tree, overflow;
     image.ForEachRow(schema_row.root_page, [&](int64_t rowid, std::string_view payload) {
       table.record_hash[rowid] = Mix(payload.size(), payload);
       const uint64_t header_size = HeaderSizeOf(payload);
@@ -78,7 +74,10 @@ LiveRows::LiveRows(const DatabaseImage& image) {
       if (table.fewest_columns == 0 || types.size() < table.fewest_columns)
         table.fewest_columns = types.size();
       ++rows_;
-    });
+    }, pages ? &tree : nullptr, pages ? &overflow : nullptr);
+    if (!pages) continue;
+    for (uint32_t page : tree) pages->owner.emplace(page, schema_row.root_page);
+    pages->overflow.insert(overflow.begin(), overflow.end());
   }
 }
 
@@ -88,7 +87,7 @@ LiveRows LiveRows::ForInput(const std::string& input_path) {
 }
 
 const LiveRows::Table* LiveRows::Find(std::string_view table) const {
-  auto it = tables_.find(FoldedName(table));
+  auto it = tables_.find(AsciiLower(table));
   return it == tables_.end() ? nullptr : &it->second;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -20,12 +21,19 @@
 
 namespace quarrow {
 
+// Where the live tables' pages lie, gathered by the walk that reads their rows.
+struct LivePages {
+  std::map<uint32_t, uint32_t> owner;  // b-tree page -> its table's root page
+  std::set<uint32_t> overflow;         // pages of the live cells' overflow chains
+};
+
 class LiveRows {
  public:
   // Knows no table: every record's state is unknown.
   LiveRows() = default;
-  // The live rows of every table in `image`'s schema.
-  explicit LiveRows(const DatabaseImage& image);
+  // The live rows of every table in `image`'s schema; `pages`, when given,
+  // receives where those tables' pages lie.
+  explicit LiveRows(const DatabaseImage& image, LivePages* pages = nullptr);
   // The same for the input at `input_path` (DatabaseImage::ForInput); an input
   // with no database gives an empty LiveRows. Throws Error only when the input
   // cannot be opened.

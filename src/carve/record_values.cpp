@@ -2,15 +2,16 @@
 
 #include <cstring>
 
+#include "engine/values.h"
 #include "pagemap/sqlite_format.h"
 
 namespace quarrow {
 
 namespace {
 
+// A big-endian two's-complement integer of 1 to 8 bytes.
 int64_t SignedBigEndian(std::string_view bytes) {
-  uint64_t value = 0;
-  for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
+  uint64_t value = BigEndianToInt(bytes);
   const unsigned bits = static_cast<unsigned>(bytes.size() * 8);
   if (bits > 0 && bits < 64 && (value >> (bits - 1)) & 1) value |= ~uint64_t{0} << bits;
   return static_cast<int64_t>(value);
@@ -24,7 +25,7 @@ RecordValue StoredValue(uint64_t type, std::string_view bytes) {
     value.integer = type == 9;
   } else if (type == 7) {
     value.kind = RecordValue::Kind::kReal;
-    const uint64_t bits = static_cast<uint64_t>(SignedBigEndian(bytes));
+    const uint64_t bits = BigEndianToInt(bytes);
     std::memcpy(&value.real, &bits, sizeof bits);
   } else if (type < 12) {
     value.kind = RecordValue::Kind::kInteger;

@@ -237,12 +237,8 @@ class TableCarver::Run {
   // cell never crosses a page image's end, and lies in no b-tree page but a
   // table leaf's, past its pointer array.
   bool FitsItsPage(int64_t start, int64_t end) const {
-    if (images_.page_size == 0 || images_.images.empty()) return true;
-    auto it = std::upper_bound(images_.images.begin(), images_.images.end(), start,
-                               [](int64_t at, const PageImage& image) { return at < image.offset; });
-    if (it == images_.images.begin()) return true;
-    --it;
-    if (start >= it->offset + images_.page_size) return true;
+    const PageImage* it = ImageAt(start);
+    if (!it) return true;
     if (end > it->offset + images_.page_size) return false;
     const uint32_t header_offset = it->page_number == 1 ? 100 : 0;
     char head[12];
@@ -365,40 +361,30 @@ class TableCarver::Run {
     }
   }
 
+  // Appends the chain from page `first`, up to `need` bytes. As the pages
+  // stand now (`as_of` -1), a page that a live b-tree holds, that became a
+  // freelist trunk (whose first bytes SQLite overwrote) or that another live
+  // chain holds ends it; as they stood at `as_of` (ImageTime), only a loop does.
   void ReadChain(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
     const DatabaseImage& image = *carver_.image_;
     if (!image.valid()) return;
-    if (as_of >= 0) return ReadChainAsOf(first, need, out, as_of);
     // An old copy of a live cell (a page's earlier image, a cell a balance
     // moved) keeps the live cell's chain; a freed cell's chain lies in freed
     // pages, and a live chain there is another record's.
     const bool shares_live_chain = carver_.live_overflow_.count(first) != 0;
+    auto taken_since = [&](uint32_t number) {
+      return as_of < 0 && (carver_.page_owner_.count(number) ||
+                           carver_.free_trunks_.count(number) ||
+                           (carver_.live_overflow_.count(number) && !shares_live_chain));
+    };
     std::string page;
     std::vector<uint32_t> seen;
     for (uint32_t number = first; need > 0 && number != 0;) {
-      if (std::find(seen.begin(), seen.end(), number) != seen.end() ||
-          carver_.page_owner_.count(number) || carver_.free_trunks_.count(number) ||
-          (carver_.live_overflow_.count(number) && !shares_live_chain) ||
-          !image.ReadPage(number, page))
+      if (std::find(seen.begin(), seen.end(), number) != seen.end() || taken_since(number))
         return;
-      seen.push_back(number);
-      const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
-      out.append(page, 4, take);
-      need -= take;
-      number = sf::Get32(reinterpret_cast<const uint8_t*>(page.data()));
-    }
-  }
-
-  // The chain as it stood at `as_of` (ChainTime): loops end it, nothing else
-  // about the pages now matters.
-  void ReadChainAsOf(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
-    const DatabaseImage& image = *carver_.image_;
-    std::string page;
-    std::vector<uint32_t> seen;
-    for (uint32_t number = first; need > 0 && number != 0;) {
-      if (std::find(seen.begin(), seen.end(), number) != seen.end() ||
-          !image.ReadPageAsOf(number, as_of, page))
-        return;
+      const bool read = as_of < 0 ? image.ReadPage(number, page)
+                                  : image.ReadPageAsOf(number, as_of, page);
+      if (!read) return;
       seen.push_back(number);
       const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
       out.append(page, 4, take);
@@ -512,20 +498,17 @@ TableCarver::TableCarver(std::shared_ptr<const ByteSource> input,
                          std::unique_ptr<DatabaseImage> image, int threads)
     : input_(std::move(input)),
       image_(std::move(image)),
-      live_(*image_),
       threads_(threads > 0 ? threads : 2) {
   if (!image_->valid()) return;
-  for (const SchemaRow& row : image_->Schema()) {
-    if (row.root_page == 0) continue;
-    std::vector<uint32_t> pages, overflow;
-    image_->ForEachRow(row.root_page, [](int64_t, std::string_view) {}, &pages, &overflow);
-    for (uint32_t page : pages) page_owner_.emplace(page, row.root_page);
-    live_overflow_.insert(overflow.begin(), overflow.end());
-  }
+  // One walk of the live tables gives their rows and where their pages lie.
+  LivePages pages;
+  live_ = LiveRows(*image_, &pages);
+  page_owner_ = std::move(pages.owner);
+  live_overflow_ = std::move(pages.overflow);
   // The schema table's own pages.
-  std::vector<uint32_t> pages;
-  image_->ForEachRow(1, [](int64_t, std::string_view) {}, &pages);
-  for (uint32_t page : pages) page_owner_.emplace(page, 1);
+  std::vector<uint32_t> schema_pages;
+  image_->ForEachRow(1, [](int64_t, std::string_view) {}, &schema_pages);
+  for (uint32_t page : schema_pages) page_owner_.emplace(page, 1);
   for (const DatabaseImage::FreePage& page : image_->FreelistPages())
     if (page.trunk) free_trunks_.insert(page.number);
 }

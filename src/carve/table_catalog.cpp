@@ -4,6 +4,7 @@
 
 #include "carve/record_values.h"
 #include "engine/file_io.h"
+#include "pagemap/sqlite_format.h"
 #include "schema/table_definitions.h"
 #include "text_rule/error.h"
 
@@ -11,20 +12,13 @@ namespace quarrow {
 
 namespace {
 
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return folded;
-}
-
 bool Carvable(const TableDefinition& definition) {
   return !definition.without_rowid && !definition.columns.empty();
 }
 
 CatalogTable Entry(const TableDefinition& definition, uint32_t root, bool live,
                    std::string origin) {
-  return {{FitTableOf(definition), root, live}, std::move(origin)};
+  return {{FitTableOf(definition), root, live}, std::move(origin), definition};
 }
 
 const FitTable& SchemaTable() {
@@ -39,7 +33,7 @@ const FitTable& SchemaTable() {
 void AddDroppedTables(TableCarver& carver, std::vector<CatalogTable>& catalog,
                       ProgressSink* progress) {
   std::set<std::string> known;
-  for (const CatalogTable& table : catalog) known.insert(Folded(table.target.table.name));
+  for (const CatalogTable& table : catalog) known.insert(AsciiLower(table.target.table.name));
   CarveTarget schema{SchemaTable(), 1, true};
   std::vector<std::string> scratch;
   carver.Carve(schema, {}, [&](const CarvedRecord& record) {
@@ -49,21 +43,21 @@ void AddDroppedTables(TableCarver& carver, std::vector<CatalogTable>& catalog,
         values[0].bytes != "table" || values[4].kind != RecordValue::Kind::kText)
       return;
     std::optional<TableDefinition> definition = ParseCreateTable(values[4].bytes);
-    if (!definition || !Carvable(*definition) || known.count(Folded(definition->name))) return;
+    if (!definition || !Carvable(*definition) || known.count(AsciiLower(definition->name))) return;
     const uint32_t root = values[3].kind == RecordValue::Kind::kInteger &&
                                   values[3].integer > 0 && values[3].integer <= UINT32_MAX
                               ? static_cast<uint32_t>(values[3].integer)
                               : 0;
-    known.insert(Folded(definition->name));
+    known.insert(AsciiLower(definition->name));
     catalog.push_back(Entry(*definition, root, false, "dropped"));
   }, progress);
 }
 
 bool IsDatabaseFile(const std::string& path) {
   InputFile file(path);
-  char magic[16] = {};
+  char magic[sqlite_format::kDatabaseMagicSize] = {};
   return file.ReadAt(0, sizeof magic, magic) == sizeof magic &&
-         std::string_view(magic, 16) == std::string_view("SQLite format 3\0", 16);
+         sqlite_format::IsDatabaseMagic(reinterpret_cast<const uint8_t*>(magic));
 }
 
 std::vector<CatalogTable> CatalogFromFile(const std::string& path) {
@@ -129,7 +123,7 @@ std::vector<CatalogTable> ReadCatalog(TableCarver& carver, const std::string& in
 const CatalogTable* FindCatalogTable(const std::vector<CatalogTable>& catalog,
                                      const std::string& name) {
   for (const CatalogTable& table : catalog)
-    if (Folded(table.target.table.name) == Folded(name)) return &table;
+    if (AsciiLower(table.target.table.name) == AsciiLower(name)) return &table;
   return nullptr;
 }
 

@@ -19,6 +19,7 @@ struct CatalogTable {
   CarveTarget target;
   // "database", "dropped", "carved" or "schema file".
   std::string origin;
+  TableDefinition definition;  // as parsed, for the DDL lines the window shows
 };
 
 // The catalog of the input `carver` reads (at `input_path`). Throws Error when

@@ -305,33 +305,13 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
   // With details or deleted data only, a value's facts follow it.
   const bool judged = states.enabled();
   const int64_t start_offset = buffer.start_offset();
-  // The plain report of a table of one layout takes its matches as they are.
-  MatchFormatter format = [&schema](const Match& match, const ColumnList& found,
-                                    std::string& out) {
-    return FormatMultiValueFromMatch(match, found, schema, out);
+  auto row = [&schema](const Match& match, const ColumnList& record, std::string& out) {
+    return FormatMultiValueFromMatch(match, record, schema, out);
   };
-  if (judged || shaper.shapes()) {
-    format = [&schema, &shaper, &states, judged, start_offset, shaped = ColumnList()](
-                 const Match& match, const ColumnList& found, std::string& out) mutable {
-      // A record of a grown table is read as its own header says.
-      Match record_match = match;
-      const ColumnList* record = &found;
-      ShapedRecord shape;
-      if (shaper.shapes()) {
-        if (!shaper.Shape(match, found, shaped, shape)) return false;
-        record_match.body_start = shape.body_start;
-        record = &shaped;
-      }
-      if (!FormatMultiValueFromMatch(record_match, *record, schema, out)) return false;
-      if (judged) {
-        auto sizes = [&] { return shaper.shapes() ? shape.sizes : SizesOf(found); };
-        AppendRecordFacts(FindRecordFacts(states, kMultiValueTable, match,
-                                          start_offset + match.position, sizes),
-                          out);
-      }
-      return true;
-    };
-  }
+  // The plain report of a table of one layout takes its matches as they are.
+  MatchFormatter format = row;
+  if (judged || shaper.shapes())
+    format = ShapedJudgedFormatter(row, kMultiValueTable, shaper, states, judged, start_offset);
   FormattedHandler file = [&labels](int64_t position, std::string_view formatted) {
     const FiledValue filed = ReadFiledValue(formatted);
     labels.File(filed.id, filed.column, filed.value, position);

@@ -285,34 +285,15 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
       if (lines_on_workers) row += empty_labels;
     }
   };
-  // The plain report of a table of one layout takes its matches as they are.
-  MatchFormatter format = [append_row](const Match& match, const ColumnList& found,
-                                       std::string& row) mutable {
-    append_row(match, found, row);
+  auto person_row = [append_row](const Match& match, const ColumnList& record,
+                                  std::string& row) mutable {
+    append_row(match, record, row);
     return true;
   };
-  if (judged || shaper.shapes()) {
-    format = [judged, start_offset, &shaper, &states, append_row, shaped = ColumnList()](
-                 const Match& match, const ColumnList& found, std::string& row) mutable {
-      // A record of a grown table is read as its own header says.
-      Match record_match = match;
-      const ColumnList* record = &found;
-      ShapedRecord shape;
-      if (shaper.shapes()) {
-        if (!shaper.Shape(match, found, shaped, shape)) return false;
-        record_match.body_start = shape.body_start;
-        record = &shaped;
-      }
-      append_row(record_match, *record, row);
-      if (judged) {
-        auto sizes = [&] { return shaper.shapes() ? shape.sizes : SizesOf(found); };
-        AppendRecordFacts(
-            FindRecordFacts(states, kPersonTable, match, start_offset + match.position, sizes),
-            row);
-      }
-      return true;
-    };
-  }
+  // The plain report of a table of one layout takes its matches as they are.
+  MatchFormatter format = person_row;
+  if (judged || shaper.shapes())
+    format = ShapedJudgedFormatter(person_row, kPersonTable, shaper, states, judged, start_offset);
   const bool finished = ScanFormatted(
       buffer, shaper.scan_columns(), params, format,
       [&](int64_t position, std::string_view row) {

@@ -51,6 +51,37 @@ RecordFacts FindRecordFacts(const RecordStates& states, std::string_view table,
   return facts;
 }
 
+inline void AppendRecordFacts(const RecordFacts& facts, std::string& out);
+
+// A pass's formatter on the workers when its records may be of a grown table
+// or are judged: each match is read as its own header says (when `shaper`
+// shapes), its row made by `row` (which returns false to drop it), then, when
+// `judged`, its facts appended. Both passes use it, so that they shape and
+// judge alike.
+template <typename Row>
+MatchFormatter ShapedJudgedFormatter(Row row, std::string_view table, const RecordShaper& shaper,
+                                     const RecordStates& states, bool judged,
+                                     int64_t start_offset) {
+  return [row, table, &shaper, &states, judged, start_offset, shaped = ColumnList()](
+             const Match& match, const ColumnList& found, std::string& out) mutable {
+    Match record_match = match;
+    const ColumnList* record = &found;
+    ShapedRecord shape;
+    if (shaper.shapes()) {
+      if (!shaper.Shape(match, found, shaped, shape)) return false;
+      record_match.body_start = shape.body_start;
+      record = &shaped;
+    }
+    if (!row(record_match, *record, out)) return false;
+    if (judged) {
+      auto sizes = [&] { return shaper.shapes() ? shape.sizes : SizesOf(found); };
+      AppendRecordFacts(FindRecordFacts(states, table, match, start_offset + match.position, sizes),
+                        out);
+    }
+    return true;
+  };
+}
+
 // Appends `facts` to `out`; TakeRecordFacts reads them back from the end of
 // `formatted` and drops them from it.
 inline void AppendRecordFacts(const RecordFacts& facts, std::string& out) {

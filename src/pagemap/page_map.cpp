@@ -11,6 +11,7 @@
 #include "engine/file_io.h"
 #include "pagemap/overwritten_copy.h"
 #include "pagemap/sqlite_format.h"
+#include "pagemap/segment_list.h"
 #include "text_rule/error.h"
 
 namespace quarrow {
@@ -265,26 +266,7 @@ bool PageMap::AddDatabaseAt(int64_t offset, int64_t window_start, std::string_vi
 }
 
 void PageMap::AssignSegment(int64_t start, int64_t end, Segment segment) {
-  segment.start = start;
-  segment.end = end;
-  // Segments are disjoint, so their ends ascend too: [first, last) overlap it.
-  const auto first = std::partition_point(segments_.begin(), segments_.end(),
-                                          [start](const Segment& s) { return s.end <= start; });
-  auto last = first;
-  while (last != segments_.end() && last->start < end) ++last;
-  std::array<Segment, 3> pieces;
-  size_t count = 0;
-  if (first != last && first->start < start) {
-    pieces[count] = *first;
-    pieces[count++].end = start;
-  }
-  pieces[count++] = segment;
-  if (first != last && std::prev(last)->end > end) {
-    pieces[count] = *std::prev(last);
-    pieces[count++].start = end;
-  }
-  const auto at = segments_.erase(first, last);
-  segments_.insert(at, pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(count));
+  quarrow::AssignSegment(segments_, start, end, segment);
   ++generation_;
 }
 

@@ -264,6 +264,13 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql) {
   return table;
 }
 
+std::string AsciiLower(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
 int TableDefinition::RowidColumn() const {
   if (without_rowid || composite_key) return -1;
   int found = -1;

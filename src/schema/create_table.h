@@ -56,6 +56,10 @@ std::optional<TableDefinition> ParseCreateTable(std::string_view sql);
 // NUMERIC affinity (which keeps texts that do not read as numbers).
 int32_t KindOfDeclaredType(std::string_view declared_type);
 
+// `name` with ASCII letters lowered: table names compare as SQLite compares
+// them, case folded in ASCII only.
+std::string AsciiLower(std::string_view name);
+
 // One DDL line per column, "name KIND", that LoadColumns reads back as the
 // same name and kind. A name that LoadColumns would misread (holding a space,
 // "*" or one of the kind words) is spelled so that it reads right.

@@ -292,12 +292,6 @@ std::string Extension(ReportFormat format) {
   return ".tsv";
 }
 
-std::string Folded(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
 }  // namespace
 
 std::string SafeFileName(const std::string& name) {
@@ -310,7 +304,7 @@ std::string SafeFileName(const std::string& name) {
   if (safe.size() > 200) safe.resize(200);
   if (safe.empty()) return "_";
   static constexpr const char* kDevices[] = {"con", "prn", "aux", "nul"};
-  const std::string folded = Folded(safe);
+  const std::string folded = AsciiLower(safe);
   bool device = false;
   for (const char* d : kDevices) device |= folded == d;
   if (folded.size() == 4 && (folded.rfind("com", 0) == 0 || folded.rfind("lpt", 0) == 0) &&
@@ -323,21 +317,8 @@ std::vector<TableListing> ListTables(const std::string& input_path,
                                      const std::string& schema_from, ProgressSink* progress) {
   TableCarver carver(input_path, 0);
   std::vector<TableListing> listings;
-  for (const CatalogTable& table : ReadCatalog(carver, input_path, schema_from, progress)) {
-    TableDefinition definition;
-    definition.name = table.target.table.name;
-    for (const FitColumn& column : table.target.table.columns) {
-      ColumnDefinition ddl_column;
-      ddl_column.name = column.name;
-      ddl_column.kind = column.affinity == Affinity::kInteger || column.affinity == Affinity::kReal
-                            ? kInteger
-                        : column.affinity == Affinity::kText ? kText
-                        : column.affinity == Affinity::kBlob ? kBlob
-                                                             : kAny;
-      definition.columns.push_back(ddl_column);
-    }
-    listings.push_back({table.target.table.name, table.origin, DdlLinesOf(definition)});
-  }
+  for (const CatalogTable& table : ReadCatalog(carver, input_path, schema_from, progress))
+    listings.push_back({table.target.table.name, table.origin, DdlLinesOf(table.definition)});
   return listings;
 }
 
@@ -404,10 +385,10 @@ int64_t FindAllTables(const std::string& input_path, const std::string& output_d
   int64_t total = 0;
   for (const CatalogTable& table : catalog) {
     std::string name = SafeFileName(table.target.table.name) + Extension(options.format);
-    for (int n = 2; taken.count(Folded(name)); ++n)
+    for (int n = 2; taken.count(AsciiLower(name)); ++n)
       name = SafeFileName(table.target.table.name) + "-" + std::to_string(n) +
              Extension(options.format);
-    taken.insert(Folded(name));
+    taken.insert(AsciiLower(name));
     const std::string path = (std::filesystem::path(output_dir) / name).string();
     TableReport report(table, path, options);
     StatusCounts counts;
