@@ -1,6 +1,8 @@
 #include "cli/cli_args.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string_view>
 
 #include <CLI/CLI.hpp>
 
@@ -8,8 +10,9 @@ namespace quarrow {
 
 const char* const kCliUsage =
     "usage: quarrow-cli find     [--ddl FILE | --table NAME | --all-tables] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
-    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
-    "       quarrow-cli scan     [--offset N] [--length N] [--format F] INPUT\n"
+    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [--parts] [OPTIONS] INPUT OUTPUT\n"
+    "       quarrow-cli scan     [--offset N] [--length N] [--range START:END] [--format F] INPUT\n"
+    "       quarrow-cli merge    [--format F] [--details] [--parts] PART... OUTPUT\n"
     "       quarrow-cli map      INPUT OUTPUT.svg\n"
     "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
 
@@ -25,6 +28,7 @@ constexpr const char* kFooter =
     "  find      carve every record that fits a column list into a report\n"
     "  contacts  recover persons with their phone numbers and e-mail addresses\n"
     "  scan      list three-column multi-value records in a window of the file\n"
+    "  merge     join the parts of contacts shards (--range, --parts) into one report\n"
     "  map       draw where the file's pages and recovered records lie (SVG)\n"
     "Run 'quarrow-cli COMMAND --help' for a command's options.\n"
     "\n"
@@ -47,6 +51,17 @@ constexpr const char* kContactsHelp =
 constexpr const char* kScanHelp =
     "Lists the three-column multi-value records found in a window of the file\n"
     "on standard output, one per line.";
+constexpr const char* kMergeHelp =
+    "Writes the contacts report of the whole input from the parts that\n"
+    "'contacts --range START:END --parts' wrote for its shards: byte for byte the\n"
+    "report of one run. The parts must be of one input, one version and the same\n"
+    "options, and their ranges must cover the input without a gap; else nothing\n"
+    "is written. With --parts, OUTPUT is a part again (of the ranges joined), so a\n"
+    "merge can itself be split.";
+constexpr const char* kRangeHelp =
+    "only records whose first byte lies at offsets START to END - 1 (START: to\n"
+    "the end); bytes outside are read as context. The reports of consecutive\n"
+    "ranges, joined with their first lines once, are the whole run's";
 constexpr const char* kMapHelp =
     "Draws the input as a grid of its pages, each coloured by what it is (a\n"
     "table's b-tree, an index, freelist, overflow, WAL frame, journal image,\n"
@@ -81,14 +96,23 @@ void AddRecordOptions(CLI::App& command, CliRequest& request) {
                    "copies of live rows");
 }
 
+void AddRangeOption(CLI::App& command, std::string& range, std::vector<CLI::Option*>& options) {
+  options.push_back(command.add_option("--range", range, kRangeHelp)->type_name("START:END"));
+}
+
 struct Grammar {
   CLI::App app{kDescription, "quarrow-cli"};
   CLI::App* find = nullptr;
   CLI::App* contacts = nullptr;
   CLI::App* scan = nullptr;
   CLI::App* map = nullptr;
+  CLI::App* merge = nullptr;
   std::string format = "tsv";
-  std::string ddl, table, offset, length;
+  std::string ddl, table, offset, length, range, parts;
+  std::vector<CLI::Option*> range_options;
+  CLI::Option* parts_option = nullptr;  // contacts --parts
+  CLI::Option* merge_parts_option = nullptr;
+  std::vector<std::string> merge_files;
   CLI::Option* ddl_option = nullptr;
   CLI::Option* table_option = nullptr;
   CLI::Option* all_tables_option = nullptr;
@@ -121,6 +145,7 @@ struct Grammar {
     all_tables_option->option_text("Excludes: --ddl --table");
     AddRecordOptions(*find, request);
     AddReportOptions(*find, request, format);
+    AddRangeOption(*find, range, range_options);
     find->add_option("INPUT", request.input, "the file to search")->required();
     find->add_option("OUTPUT", request.output, "the report to write")->required();
     find->footer(kInputFooter);
@@ -130,6 +155,9 @@ struct Grammar {
         contacts->add_option("--offset", offset, "start at byte N (default 0)")->type_name("N");
     AddRecordOptions(*contacts, request);
     AddReportOptions(*contacts, request, format);
+    AddRangeOption(*contacts, range, range_options);
+    parts_option = contacts->add_flag("--parts", request.write_part,
+                                      "write OUTPUT as a part for 'merge' (see its help), not a report");
     contacts->add_option("INPUT", request.input, "the address book or image")->required();
     contacts->add_option("OUTPUT", request.output, "the report to write")->required();
     contacts->footer(kInputFooter);
@@ -141,8 +169,24 @@ struct Grammar {
                                      "the window's length (default: to the file's end)")
                         ->type_name("N");
     AddReportOptions(*scan, request, format);
+    AddRangeOption(*scan, range, range_options);
     scan->add_option("INPUT", request.input, "the file to search")->required();
     scan->footer(kInputFooter);
+
+    merge = app.add_subcommand("merge", kMergeHelp);
+    merge->add_option("--format", format, "report format: tsv (default), csv or jsonl")
+        ->check(CLI::IsMember({"tsv", "csv", "jsonl"}))
+        ->type_name("F");
+    merge->add_flag("--bom", request.options.bom, "csv: start with a UTF-8 byte-order mark");
+    merge->add_flag("--details", request.options.details,
+                    "add each row's offset, status and state (the parts must hold them)");
+    merge_parts_option =
+        merge->add_flag("--parts", request.merge_to_part, "write OUTPUT as a part, not a report");
+    merge->add_flag("--quiet", request.quiet, "no progress and no summary line");
+    merge->add_option("PART", merge_files, "the parts, then the report to write")
+        ->required()
+        ->expected(2, -1);
+    merge->footer("OUTPUT - writes to standard output.");
 
     map = app.add_subcommand("map", kMapHelp);
     map->add_option("--threads", request.options.threads,
@@ -165,7 +209,8 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
   try {
     command = app.get_subcommand(words[0]);
   } catch (const CLI::OptionNotFound&) {
-    throw UsageError("unknown command '" + words[0] + "' (the commands are find, contacts, scan and map)");
+    throw UsageError("unknown command '" + words[0] +
+                     "' (the commands are find, contacts, scan, merge and map)");
   }
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -180,6 +225,36 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
     // An option's value is not an option, whatever it looks like.
     if (equals == std::string::npos && option->get_expected_min() > 0) ++i;
   }
+}
+
+// Reads a decimal offset of --range; false when `text` is none.
+bool RangeNumber(std::string_view text, int64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > static_cast<uint64_t>(INT64_MAX)) return false;
+  value = static_cast<int64_t>(number);
+  return true;
+}
+
+// START:END or START: (to the end), START <= END; else a usage error naming it.
+void ApplyRange(const std::string& text, CliRequest& request) {
+  const size_t colon = text.find(':');
+  int64_t first = 0, end = INT64_MAX;
+  const bool valid = colon != std::string::npos &&
+                     RangeNumber(std::string_view(text).substr(0, colon), first) &&
+                     (colon + 1 == text.size() ||
+                      RangeNumber(std::string_view(text).substr(colon + 1), end)) &&
+                     first <= end;
+  if (!valid)
+    throw UsageError("--range: '" + text +
+                     "' is no range START:END or START: (byte offsets from 0 to "
+                     "9223372036854775807, START not past END)");
+  request.options.range_first = first;
+  request.options.range_end = end;
 }
 
 ReportFormat FormatOf(const std::string& name) {
@@ -223,12 +298,21 @@ CliRequest ParseCommandLine(const std::vector<std::string>& args) {
   for (CLI::Option* option : grammar.offset_options)
     if (option->count()) request.offset = grammar.offset;
   if (grammar.length_option->count()) request.length = grammar.length;
+  for (CLI::Option* option : grammar.range_options)
+    if (option->count()) ApplyRange(grammar.range, request);
+  if (request.command == "find" && request.options.ranged() && request.all_tables)
+    throw UsageError("--range cannot be used with --all-tables: its tables.tsv counts the whole "
+                     "input; carve each table with --table NAME --range instead");
+  if (request.command == "merge") {
+    request.part_inputs.assign(grammar.merge_files.begin(), grammar.merge_files.end() - 1);
+    request.output = grammar.merge_files.back();
+  }
   return request;
 }
 
 std::vector<std::string> CliHelpTexts() {
   std::vector<std::string> texts;
-  for (const char* command : {"", "find", "contacts", "scan", "map"}) {
+  for (const char* command : {"", "find", "contacts", "scan", "merge", "map"}) {
     std::vector<std::string> args;
     if (*command) args.push_back(command);
     args.push_back("--help");

@@ -75,6 +75,7 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   PassProgress multi_value_progress(progress, first_pass, passes);
   PassProgress person_progress(progress, first_pass + 1, passes);
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
+  buffer.LimitCandidatesToInput(options.range_first, options.range_end);
 
   // Values first, into cells small enough to hold whatever the input's size;
   // then person rows stream to the report, each first row of an id taking its

@@ -18,6 +18,14 @@ Buffer::Buffer(std::shared_ptr<const ByteSource> source, int64_t start_offset,
                int64_t length)
     : source_(std::move(source)), start_offset_(start_offset), length_(length) {}
 
+void Buffer::LimitCandidatesToInput(int64_t first, int64_t end) {
+  // Offsets before the buffer's start are no candidates of it.
+  const auto position = [this](int64_t offset) {
+    return offset <= start_offset_ ? 0 : offset - start_offset_;
+  };
+  LimitCandidates(position(first), end == INT64_MAX ? INT64_MAX : position(end));
+}
+
 Buffer Buffer::FromBytes(std::string bytes) {
   int64_t length = static_cast<int64_t>(bytes.size());
   return Buffer(std::make_shared<MemorySource>(std::move(bytes)), 0, length);

@@ -71,6 +71,17 @@ class Buffer {
 
   int64_t size() const { return length_; }
   int64_t start_offset() const { return start_offset_; }
+  // The candidates a scan tries: buffer positions [first, end). Every byte
+  // stays readable as context, so a shard of the input finds exactly what the
+  // whole scan finds there. By default every position.
+  void LimitCandidates(int64_t first, int64_t end) {
+    candidates_first_ = first;
+    candidates_end_ = end;
+  }
+  // The same in input offsets (a --range): [first, end) less start_offset().
+  void LimitCandidatesToInput(int64_t first, int64_t end);
+  int64_t candidates_first() const { return candidates_first_; }
+  int64_t candidates_end() const { return candidates_end_; }
   // Copies bytes [p, p + length) into `out` (resized to length); bytes outside
   // [0, size()) read as 0.
   void Read(int64_t p, size_t length, std::string& out) const;
@@ -83,6 +94,8 @@ class Buffer {
   std::shared_ptr<const ByteSource> source_;
   int64_t start_offset_;
   int64_t length_;
+  int64_t candidates_first_ = 0;
+  int64_t candidates_end_ = INT64_MAX;
 };
 
 // How a command obtains its buffer length and start offset: the file's size, 0,

@@ -5,6 +5,7 @@
 #ifndef QUARROW_ENGINE_RUN_OPTIONS_H_
 #define QUARROW_ENGINE_RUN_OPTIONS_H_
 
+#include <cstdint>
 #include <string>
 
 namespace quarrow {
@@ -18,6 +19,11 @@ struct RunOptions {
   bool deleted_only = false;  // drop live records and exact copies of them
   int threads = 0;            // scan workers; 0 chooses by the machine
   std::string schema_from;    // table definitions from this file; empty: the input
+  // --range: only candidates at input offsets [range_first, range_end) are
+  // reported; bytes outside are still read as context.
+  int64_t range_first = 0;
+  int64_t range_end = INT64_MAX;
+  bool ranged() const { return range_first != 0 || range_end != INT64_MAX; }
 };
 
 }  // namespace quarrow

@@ -77,7 +77,9 @@ class PageScanner {
     header_margin_ = 2 + 9 * static_cast<int64_t>(columns.size());
   }
 
-  // Finds, matches and renders the candidates in [first, last) into `matches`.
+  // Finds, matches and renders the candidates in [first, last) that the
+  // buffer tries (Buffer::LimitCandidates) into `matches`; database starts
+  // are looked for in all of [first, last), as the whole scan's page has them.
   void Scan(int64_t first, int64_t last, PageMatches& matches) {
     int64_t start = std::max<int64_t>(first - kBackMargin, 0);
     int64_t body = std::min(kBodyMargin, params_.page_size);
@@ -115,24 +117,30 @@ class PageScanner {
     // Whether this page's candidates crowd is guessed from the page before:
     // the bytes of an input change kind over megabytes, not within a page.
     int64_t crowded_blocks = 0;
+    const int64_t tried_first = std::max(first, buffer_.candidates_first());
+    const int64_t tried_end = std::min(last, buffer_.candidates_end());
     for (int64_t from = first; from < last; from += stretch) {
       const int64_t to = std::min(last, from + stretch);
-      crowded_blocks += ForEachClassifiedCandidate(
-          window, from - start, to - start, pair, !sparse_,
-          [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
-            return pair ? matcher_.LeadFits<1>(here, next) : matcher_.LeadFits<0>(here, next);
-          },
-          [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
-            ClassVerdict verdict;
-            if (after != nullptr) {
-              verdict = matcher_.Judge(*after);
-              if (!verdict.fits) return;
-            } else if (static_cast<size_t>(j) + 2 < size &&
-                       !matcher_.MayMatch(bytes[j + 1], bytes[j + 2])) {
-              return;  // bytes past the window are tested by Match itself
-            }
-            TryCandidate(view, start + j, verdict, matches);
-          });
+      const int64_t sweep_from = std::max(from, tried_first);
+      const int64_t sweep_to = std::min(to, tried_end);
+      if (sweep_from < sweep_to) {
+        crowded_blocks += ForEachClassifiedCandidate(
+            window, sweep_from - start, sweep_to - start, pair, !sparse_,
+            [&](const ByteClasses& here, const ByteClasses& next) QUARROW_ALWAYS_INLINE {
+              return pair ? matcher_.LeadFits<1>(here, next) : matcher_.LeadFits<0>(here, next);
+            },
+            [&](int64_t j, const ByteClasses* after) QUARROW_ALWAYS_INLINE {
+              ClassVerdict verdict;
+              if (after != nullptr) {
+                verdict = matcher_.Judge(*after);
+                if (!verdict.fits) return;
+              } else if (static_cast<size_t>(j) + 2 < size &&
+                         !matcher_.MayMatch(bytes[j + 1], bytes[j + 2])) {
+                return;  // bytes past the window are tested by Match itself
+              }
+              TryCandidate(view, start + j, verdict, matches);
+            });
+      }
       if (params_.database_start)
         AppendDatabaseStarts(window, start, from, to, buffer_.start_offset(),
                              matches.database_starts);
@@ -140,7 +148,7 @@ class PageScanner {
     // Candidates crowd (two or more) in fewer than one block of 64 bytes in
     // sixteen: sparse. Random bytes crowd in one in forty, database pages in
     // most.
-    sparse_ = crowded_blocks * 64 * 16 < last - first;
+    sparse_ = crowded_blocks * 64 * 16 < std::max<int64_t>(tried_end - tried_first, 1);
   }
 
   void TryCandidate(const BufferView& view, int64_t position, const ClassVerdict& verdict,
@@ -180,6 +188,24 @@ class PageScanner {
   int64_t header_margin_;
   std::string window_;
 };
+
+// Reports to params.database_start the database headers that pages
+// [first, last) of the whole scan would find, outside the pages a scan
+// limited to some candidates walks: the page map of a shard then knows every
+// database the whole scan's knows when it judges a match, and after the scan.
+void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
+                          const ScanParams& params) {
+  constexpr int64_t kChunk = int64_t{1} << 20, kMagicSize = 16;
+  std::string window;
+  std::vector<int64_t> starts;
+  for (int64_t at = first; at < last; at += kChunk) {
+    const int64_t to = std::min(last, at + kChunk);
+    buffer.Read(at, static_cast<size_t>(to - at + kMagicSize - 1), window);
+    starts.clear();
+    AppendDatabaseStarts(window, at, at, to, buffer.start_offset(), starts);
+    for (int64_t start : starts) params.database_start(start);
+  }
+}
 
 // Tells the caller's hooks about one page around `deliver_matches`: its
 // window and then its database starts before, the window's end after.
@@ -318,19 +344,46 @@ namespace {
 
 // The paged scan; `deliver` gets each page's kept matches in page order.
 using PageDelivery = std::function<void(const PageMatches&)>;
+template <typename PageBounds, typename Report>
+bool ScanWalkedPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
+                     const MatchFormatter& formatter, const PageDelivery& deliver,
+                     int64_t page_count, const PageBounds& page_bounds, const Report& report);
 bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
                const MatchFormatter& formatter, const PageDelivery& deliver) {
   // Candidates are 0 to N - 2: the last byte never is one.
   const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
   const int64_t page_size = std::max<int64_t>(params.page_size, 1);
-  const int64_t page_count = (candidates + page_size - 1) / page_size;
+  // A buffer limited to some candidates is walked in the whole scan's pages
+  // that hold them, so that every hook sees its pages as the whole scan does.
+  const int64_t tried_first = std::clamp<int64_t>(buffer.candidates_first(), 0, candidates);
+  const int64_t tried_end = std::clamp<int64_t>(buffer.candidates_end(), tried_first, candidates);
+  const int64_t first_page = tried_first / page_size;
+  const int64_t page_count =
+      tried_end > tried_first ? (tried_end + page_size - 1) / page_size - first_page : 0;
   auto page_bounds = [&](int64_t page) {
+    page += first_page;
     return std::pair{page * page_size, std::min(candidates, (page + 1) * page_size)};
   };
   auto report = [&](int64_t page) {
     return params.progress == nullptr ||
-           params.progress->Update(page_bounds(page).second, candidates);
+           params.progress->Update(std::min(page_bounds(page).second, tried_end) - tried_first,
+                                   tried_end - tried_first);
   };
+  const int64_t walked_first = page_count > 0 ? page_bounds(0).first : candidates;
+  const int64_t walked_end = page_count > 0 ? page_bounds(page_count - 1).second : candidates;
+  if (params.database_start) ReportDatabaseStarts(buffer, 0, walked_first, params);
+  const bool finished = ScanWalkedPages(buffer, columns, params, formatter, deliver,
+                                        page_count, page_bounds, report);
+  if (finished && params.database_start)
+    ReportDatabaseStarts(buffer, walked_end, candidates, params);
+  return finished;
+}
+
+// The pages of ScanPages, `page_bounds` giving each one's positions.
+template <typename PageBounds, typename Report>
+bool ScanWalkedPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
+                     const MatchFormatter& formatter, const PageDelivery& deliver,
+                     int64_t page_count, const PageBounds& page_bounds, const Report& report) {
 
   const int threads = ThreadCount(params, page_count);
   if (threads <= 1) {

@@ -184,6 +184,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   RequireOutputPath(output_path);
   ColumnList columns = LoadColumns(ddl_lines);
   Buffer buffer = LoadBuffer(input_path, [] { return BufferShape{}; });
+  buffer.LimitCandidatesToInput(options.range_first, options.range_end);
   RefuseOverwritingInput(input_path, output_path);
 
   const JsonlColumns report_columns(ReportColumns(columns));

@@ -275,6 +275,8 @@ bool CarveInto(TableCarver& carver, const std::vector<CatalogTable>& catalog,
     if (other.target.table.name != table.target.table.name) others.push_back(other.target);
   const bool need_status = options.details || counts;
   return carver.Carve(table.target, others, [&](const CarvedRecord& record) {
+    // A --range shard: records come in offset order and are judged alone.
+    if (record.offset < options.range_first || record.offset >= options.range_end) return;
     const RecordState state = judge.StateOf(table, record);
     if (options.deleted_only && !judge.Kept(table, record, state)) return;
     const PageStatus status = need_status ? judge.StatusAt(record.offset) : PageStatus{};

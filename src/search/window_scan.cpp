@@ -101,6 +101,7 @@ int64_t ScanWindow(const std::string& input_path,
   // Without a length the window runs to the file's end, whatever its size.
   int64_t length = range.length.value_or(std::max<int64_t>(source->size() - range.offset, 0));
   Buffer buffer(std::move(source), range.offset, std::max<int64_t>(length, 0));
+  buffer.LimitCandidatesToInput(options.range_first, options.range_end);
   ReplaceEditorLines(editor, SplitSchema(kWindowSchema));
   ColumnList columns = LoadColumns(EditorLines(editor));
 
