@@ -83,6 +83,36 @@ bool StaleFreeblockAt(std::string_view page, uint32_t at, uint32_t limit) {
          at + size <= page.size();
 }
 
+// Reads the intact table-leaf cell at `start` into `cell` (its vectors
+// reused); false when none lies there.
+bool ReadCellInto(std::string_view page, uint32_t start, const FitTable& table,
+                  uint32_t usable_size, PageCell& cell) {
+  const uint8_t* p = Bytes(page);
+  const uint8_t* end = p + page.size();
+  if (start >= page.size()) return false;
+  uint64_t payload = 0, rowid = 0;
+  const int a = sf::GetVarint(p + start, end, payload);
+  if (a == 0 || a > 4) return false;
+  const int b = sf::GetVarint(p + start + a, end, rowid);
+  if (b == 0) return false;
+  cell.start = start;
+  cell.header_at = start + a + b;
+  if (!ReadFittingHeader(p + cell.header_at, end, table, cell.header) ||
+      cell.header.types.size() < table.min_columns || cell.header.record_size() != payload)
+    return false;
+  uint64_t local = 0, cell_end = 0;
+  if (!PlaceCell(payload, cell.header_at, usable_size, page.size(), local, cell_end))
+    return false;
+  cell.end = static_cast<uint32_t>(cell_end);
+  cell.payload_size = payload;
+  cell.local_size = local;
+  cell.rowid = static_cast<int64_t>(rowid);
+  cell.first_type_lost = false;
+  cell.rebuilt = false;
+  cell.cut_at = 0;
+  return true;
+}
+
 struct Reading {
   PageCell cell;
   int score = 0;  // 3: ends at the region's end; 2: at a whole cell; 1: at an old header or within 3 bytes
@@ -158,7 +188,7 @@ class Rebuilder {
 
   // One reading: the header at `header_at` with `header`'s types; with
   // `first_lost`, every type the first column may hold is tried by size.
-  void Consider(uint32_t header_at, FitHeader header, bool first_lost) {
+  void Consider(uint32_t header_at, FitHeader& header, bool first_lost) {
     if (!first_lost) return ConsiderWhole(header_at, header, false);
     const FitColumn& column = table_.columns[0];
     if (column.rowid_alias) {
@@ -169,7 +199,7 @@ class Rebuilder {
     // the value's own bytes cannot tell apart leave it lost.
     const uint64_t known = header.body_size;
     for (uint64_t size = 0; size <= 57; ++size) {
-      std::vector<uint64_t> fitting;
+      TypeList fitting;
       for (uint64_t type = 0; type <= 9; ++type)
         if (sf::SerialTypeSize(type) == size && SerialTypeFits(column, type))
           fitting.push_back(type);
@@ -187,7 +217,20 @@ class Rebuilder {
       }
       ConsiderWhole(header_at, header, lost);
     }
+    // The caller reads on from the header as it gave it.
+    header.types[0] = 0;
+    header.body_size = known;
   }
+
+  // The serial types of one size a column may hold: at most twelve.
+  struct TypeList {
+    uint64_t types[12];
+    size_t count = 0;
+    void push_back(uint64_t type) { types[count++] = type; }
+    bool empty() const { return count == 0; }
+    size_t size() const { return count; }
+    uint64_t operator[](size_t i) const { return types[i]; }
+  };
 
   static constexpr uint64_t kNoReading = ~uint64_t{0};
 
@@ -196,8 +239,7 @@ class Rebuilder {
   // blob there is rare, and bytes of other records read as one all too
   // easily); a double over an 8-byte integer in a REAL column unless the
   // integer is small enough for SQLite to have stored it so.
-  static std::optional<uint64_t> TellApart(const FitColumn& column,
-                                           const std::vector<uint64_t>& types,
+  static std::optional<uint64_t> TellApart(const FitColumn& column, const TypeList& types,
                                            std::string_view bytes) {
     if (types.size() == 2 && types[0] >= 12 && column.affinity == Affinity::kText) {
       for (char c : bytes)
@@ -220,39 +262,46 @@ class Rebuilder {
       if (table_.columns[i].affinity == Affinity::kText && header.types[i] >= 12 &&
           header.types[i] % 2 == 0)
         return;
+    const uint64_t payload_size = header.record_size();
+    const int prefix = VarintLength(payload_size);
+    const int rowid_length = static_cast<int>(header_at - start_) - prefix;
+    if (rowid_length < 1 || rowid_length > 9) return;
+    uint64_t local = 0, end = 0;
+    const bool placed = PlaceCell(payload_size, header_at, usable_, page_.size(), local, end);
+    // Most readings end nowhere a cell can: they are refused before a cell
+    // is built.
+    int score = 0;
+    if (placed && end <= limit_) {
+      score = EndScore(static_cast<uint32_t>(end));
+      if (score == 0) return;
+    } else if (first_type_lost || header_at < start_ + 3 || header.types.size() < 3 ||
+               header_at + header.header_size >= limit_) {
+      // A later insert took the region's end: what lies before it is kept
+      // only when the header survived whole and the values start inside.
+      return;
+    }
     PageCell cell;
     cell.start = start_;
     cell.header_at = header_at;
     cell.header = header;
     cell.first_type_lost = first_type_lost;
     cell.rebuilt = true;
-    cell.payload_size = header.record_size();
-    const int prefix = VarintLength(cell.payload_size);
-    const int rowid_length = static_cast<int>(header_at - start_) - prefix;
-    if (rowid_length < 1 || rowid_length > 9) return;
-    uint64_t local = 0, end = 0;
-    const bool placed = PlaceCell(cell.payload_size, header_at, usable_, page_.size(), local, end);
+    cell.payload_size = payload_size;
     cell.local_size = local;
-    if (placed && end <= limit_) {
+    if (score > 0) {
       cell.end = static_cast<uint32_t>(end);
       if (cell.end > readable_) cell.cut_at = readable_;
-      const int score = EndScore(cell.end);
-      if (score > 0 && TextsReadWell(page_, cell)) readings_.push_back({cell, score});
+      if (TextsReadWell(page_, cell)) readings_.push_back({std::move(cell), score});
       return;
     }
-    // A later insert took the region's end: keep what lies before it when
-    // the header survived whole and the cell's values start inside.
-    if (first_type_lost || header_at < start_ + 3 || header.types.size() < 3) return;
-    const uint64_t body_at = header_at + header.header_size;
-    if (body_at >= limit_) return;
     cell.end = limit_;
     cell.cut_at = limit_;
-    if (TextsReadWell(page_, cell)) cut_readings_.push_back({cell, 0});
+    if (TextsReadWell(page_, cell)) cut_readings_.push_back({std::move(cell), 0});
   }
 
   int EndScore(uint32_t end) const {
     if (end == limit_) return 3;
-    if (ReadWholeCell(page_, end, table_, usable_)) return 2;
+    if (ReadCellInto(page_, end, table_, usable_, scratch_)) return 2;
     if (StaleFreeblockAt(page_, end, limit_)) return 1;
     return 0;
   }
@@ -282,33 +331,15 @@ class Rebuilder {
   uint32_t usable_;
   std::vector<Reading> readings_;
   std::vector<Reading> cut_readings_;
+  mutable PageCell scratch_;  // EndScore's, its vectors reused
 };
 
 }  // namespace
 
 std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size) {
-  const uint8_t* p = Bytes(page);
-  const uint8_t* end = p + page.size();
-  if (start >= page.size()) return std::nullopt;
-  uint64_t payload = 0, rowid = 0;
-  const int a = sf::GetVarint(p + start, end, payload);
-  if (a == 0 || a > 4) return std::nullopt;
-  const int b = sf::GetVarint(p + start + a, end, rowid);
-  if (b == 0) return std::nullopt;
   PageCell cell;
-  cell.start = start;
-  cell.header_at = start + a + b;
-  if (!ReadFittingHeader(p + cell.header_at, end, table, cell.header) ||
-      cell.header.types.size() < table.min_columns || cell.header.record_size() != payload)
-    return std::nullopt;
-  uint64_t local = 0, cell_end = 0;
-  if (!PlaceCell(payload, cell.header_at, usable_size, page.size(), local, cell_end))
-    return std::nullopt;
-  cell.end = static_cast<uint32_t>(cell_end);
-  cell.payload_size = payload;
-  cell.local_size = local;
-  cell.rowid = static_cast<int64_t>(rowid);
+  if (!ReadCellInto(page, start, table, usable_size, cell)) return std::nullopt;
   return cell;
 }
 

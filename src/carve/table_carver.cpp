@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <functional>
 #include <future>
+#include <limits>
 #include <mutex>
 #include <set>
 
@@ -11,6 +13,7 @@
 #include "carve/header_prefilter.h"
 #include "carve/page_images.h"
 #include "engine/file_io.h"
+#include "engine/mapped_window.h"
 #include "pagemap/sqlite_format.h"
 
 namespace quarrow {
@@ -62,6 +65,35 @@ bool DoublesPlausible(const CarvedRecord& record) {
   return true;
 }
 
+bool ByOffset(const CarvedRecord& a, const CarvedRecord& b) { return a.offset < b.offset; }
+
+// Bytes of the input in memory: `bytes` from input offset `offset` on.
+struct InputBytes {
+  std::string_view bytes;
+  int64_t offset = 0;
+};
+
+// What one chunk of the input gave: whole cells whose header lies in it, and
+// cells rebuilt in the page images that start in it, each by offset.
+struct ChunkRecords {
+  int64_t end = 0;
+  std::vector<CarvedRecord> whole;
+  std::vector<CarvedRecord> rebuilt;
+};
+
+// Where `marker` occurs in `bytes` from `from` on, in order.
+std::vector<int64_t> MarkerHits(std::string_view bytes, int64_t from, std::string_view marker) {
+  std::vector<int64_t> hits;
+  const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
+  for (auto it = bytes.begin() + from;;) {
+    it = std::search(it, bytes.end(), searcher);
+    if (it == bytes.end()) break;
+    hits.push_back(it - bytes.begin());
+    ++it;
+  }
+  return hits;
+}
+
 }  // namespace
 
 // One carve of one table.
@@ -80,18 +112,16 @@ class TableCarver::Run {
   }
 
   bool Deliver(const std::function<void(const CarvedRecord&)>& sink, ProgressSink* progress) {
-    std::vector<CarvedRecord> rebuilt = RebuildFreedCells();
-    size_t next_rebuilt = 0;
-    auto emit = [&](const CarvedRecord& record) {
-      while (next_rebuilt < rebuilt.size() && rebuilt[next_rebuilt].offset < record.offset)
-        sink(rebuilt[next_rebuilt++]);
-      // A cell found whole is not reported again as rebuilt.
-      if (next_rebuilt < rebuilt.size() && rebuilt[next_rebuilt].offset == record.offset)
-        ++next_rebuilt;
-      sink(record);
+    // Rebuilt cells of a chunk's page images may lie past its end (an image
+    // that straddles it): they wait for the next chunk's whole cells.
+    std::vector<CarvedRecord> pending;
+    size_t next_pending = 0;
+    auto flush_before = [&](int64_t offset) {
+      while (next_pending < pending.size() && pending[next_pending].offset < offset)
+        sink(pending[next_pending++]);
     };
     const int64_t size = carver_.input_->size();
-    std::deque<std::future<std::vector<CarvedRecord>>> in_flight;
+    std::deque<std::future<ChunkRecords>> in_flight;
     const size_t most = static_cast<size_t>(std::max(1, carver_.threads_)) * 2;
     int64_t next = 0, done = 0;
     while (next < size || !in_flight.empty()) {
@@ -102,15 +132,29 @@ class TableCarver::Run {
           return ScanChunk(begin, end);
         }));
       }
-      for (const CarvedRecord& record : in_flight.front().get()) emit(record);
+      ChunkRecords chunk = in_flight.front().get();
       in_flight.pop_front();
-      done = std::min(size, done + kChunkBytes);
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(next_pending));
+      next_pending = 0;
+      const size_t kept = pending.size();
+      for (CarvedRecord& record : chunk.rebuilt) pending.push_back(std::move(record));
+      std::inplace_merge(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(kept),
+                         pending.end(), ByOffset);
+      for (const CarvedRecord& record : chunk.whole) {
+        flush_before(record.offset);
+        // A cell found whole is not reported again as rebuilt.
+        if (next_pending < pending.size() && pending[next_pending].offset == record.offset)
+          ++next_pending;
+        sink(record);
+      }
+      flush_before(chunk.end);
+      done = chunk.end;
       if (progress && !progress->Update(done, size)) {
         for (auto& f : in_flight) f.wait();
         return false;
       }
     }
-    while (next_rebuilt < rebuilt.size()) sink(rebuilt[next_rebuilt++]);
+    flush_before(std::numeric_limits<int64_t>::max());
     return true;
   }
 
@@ -168,26 +212,39 @@ class TableCarver::Run {
     return offset < it->offset + images_.page_size ? &*it : nullptr;
   }
 
+  // The bytes of page image `image`: in `near` when it holds them all, else
+  // read into `read`. Empty when the input ends first.
+  std::string_view PageBytes(const PageImage& image, const InputBytes& near,
+                             std::string& read) const {
+    const int64_t at = image.offset - near.offset;
+    if (at >= 0 && at + images_.page_size <= static_cast<int64_t>(near.bytes.size()))
+      return near.bytes.substr(static_cast<size_t>(at), images_.page_size);
+    read.resize(images_.page_size);
+    if (carver_.input_->ReadAt(image.offset, read.size(), read.data()) != read.size()) return {};
+    return read;
+  }
+
   // Whose cells a table-leaf page that no live b-tree holds (a freed page)
   // once held: every cell of a leaf is one table's. The table of which the
   // page holds the most exact copies of live rows wins, then the one that
   // fits the most of its cells. 1: the target's; 0: another's; -1: no page
   // to judge by, or a tie.
-  int PageVerdict(const PageImage& image) const {
+  int PageVerdict(const PageImage& image, const InputBytes& near) const {
     {
       std::lock_guard<std::mutex> lock(verdicts_mutex_);
       auto it = verdicts_.find(image.offset);
       if (it != verdicts_.end()) return it->second;
     }
-    const int verdict = JudgePage(image);
+    const int verdict = JudgePage(image, near);
     std::lock_guard<std::mutex> lock(verdicts_mutex_);
     verdicts_[image.offset] = verdict;
     return verdict;
   }
 
-  int JudgePage(const PageImage& image) const {
-    std::string page(images_.page_size, '\0');
-    if (carver_.input_->ReadAt(image.offset, page.size(), page.data()) != page.size()) return -1;
+  int JudgePage(const PageImage& image, const InputBytes& near) const {
+    std::string read;
+    const std::string_view page = PageBytes(image, near, read);
+    if (page.empty()) return -1;
     const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
     sf::BtreePageHeader header;
     if (!sf::ParseBtreePageHeader(page, header_offset, images_.usable_size, header) ||
@@ -236,13 +293,16 @@ class TableCarver::Run {
   // True iff a cell at [start, end) of the input can lie where it does: a
   // cell never crosses a page image's end, and lies in no b-tree page but a
   // table leaf's, past its pointer array.
-  bool FitsItsPage(int64_t start, int64_t end) const {
+  bool FitsItsPage(int64_t start, int64_t end, const InputBytes& near) const {
     const PageImage* it = ImageAt(start);
     if (!it) return true;
     if (end > it->offset + images_.page_size) return false;
     const uint32_t header_offset = it->page_number == 1 ? 100 : 0;
     char head[12];
-    if (carver_.input_->ReadAt(it->offset + header_offset, sizeof head, head) != sizeof head)
+    const int64_t head_at = it->offset + header_offset - near.offset;
+    if (head_at >= 0 && head_at + 12 <= static_cast<int64_t>(near.bytes.size()))
+      std::copy_n(near.bytes.data() + head_at, sizeof head, head);
+    else if (carver_.input_->ReadAt(it->offset + header_offset, sizeof head, head) != sizeof head)
       return true;
     // Old cells survive in the free space of any b-tree page (a leaf that
     // became an interior page keeps them), never in its header and pointers.
@@ -258,13 +318,13 @@ class TableCarver::Run {
 
   // True iff the record is this table's: its page's, or, in a page no live
   // table holds, no other table fits it with more live records of its shape.
-  bool Belongs(const CarvedRecord& record) const {
+  bool Belongs(const CarvedRecord& record, const InputBytes& near) const {
     const uint32_t owner = OwnerAt(record.offset);
     if (owner != 0) return owner == target_.root_page;
     if (others_.empty()) return true;
     const auto* p = reinterpret_cast<const uint8_t*>(record.record.data());
     if (const PageImage* image = ImageAt(record.offset)) {
-      const int verdict = PageVerdict(*image);
+      const int verdict = PageVerdict(*image, near);
       if (verdict >= 0) return verdict == 1;
       // An older image of a page that a table holds now: that table's, when
       // it fits the record.
@@ -416,12 +476,27 @@ class TableCarver::Run {
     }
   }
 
-  std::vector<CarvedRecord> ScanChunk(int64_t begin, int64_t end) const {
-    std::vector<CarvedRecord> records;
+  ChunkRecords ScanChunk(int64_t begin, int64_t end) const {
     const int64_t read_from = std::max<int64_t>(0, begin - kLookBehind);
     const int64_t read_to = std::min(carver_.input_->size(), end + kLookAhead);
-    std::string bytes(static_cast<size_t>(read_to - read_from), '\0');
-    bytes.resize(carver_.input_->ReadAt(read_from, bytes.size(), bytes.data()));
+    const auto length = static_cast<size_t>(read_to - read_from);
+    // The page cache's bytes where they lie; a window the file shrank under
+    // is read again by copying, which names what cannot be read.
+    if (MappedWindow window = carver_.input_->Map(read_from, length)) {
+      ChunkRecords mapped = ScanBytes(window.bytes(), read_from, begin, end);
+      if (!window.faulted()) return mapped;
+    }
+    std::string copy(length, '\0');
+    copy.resize(carver_.input_->ReadAt(read_from, copy.size(), copy.data()));
+    return ScanBytes(copy, read_from, begin, end);
+  }
+
+  // ScanChunk over `bytes`, the input from `read_from` on.
+  ChunkRecords ScanBytes(std::string_view bytes, int64_t read_from, int64_t begin,
+                         int64_t end) const {
+    ChunkRecords records;
+    records.end = end;
+    const InputBytes near{bytes, read_from};
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
     const HeaderPrefilter filter(table_);
     PageCell scratch;
@@ -431,52 +506,75 @@ class TableCarver::Run {
     const int64_t stop =
         std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - filter.reach());
     filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
+    if (!target_.marker.empty()) KeepNearMarker(bytes, first, candidates);
     for (const uint32_t at : candidates) {
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
       const PageCell* cell = &scratch;
-      if (!FitsItsPage(read_from + cell->start, read_from + cell->end)) continue;
+      if (!FitsItsPage(read_from + cell->start, read_from + cell->end, near)) continue;
       CarvedRecord record = MakeRecord(bytes, read_from, *cell);
-      if (DoublesPlausible(record) && Belongs(record)) records.push_back(std::move(record));
+      if (DoublesPlausible(record) && Belongs(record, near)) records.whole.push_back(std::move(record));
     }
+    records.rebuilt = RebuildFreedCells(near, begin, end);
     return records;
   }
 
-  // Rebuilt cells of every page image's freeblocks, by offset.
-  std::vector<CarvedRecord> RebuildFreedCells() const {
+  // Drops the candidates with no marker within kMarkerReach after them.
+  void KeepNearMarker(std::string_view bytes, int64_t first,
+                      std::vector<uint32_t>& candidates) const {
+    const std::vector<int64_t> hits = MarkerHits(bytes, first, target_.marker);
+    size_t hit = 0;
+    std::erase_if(candidates, [&](uint32_t at) {
+      while (hit < hits.size() && hits[hit] < at) ++hit;
+      return hit == hits.size() || hits[hit] - at > kMarkerReach;
+    });
+  }
+
+  // Rebuilt cells of the freeblocks of the page images that start in
+  // [begin, end), by offset. `bytes` holds the input from `read_from` on.
+  std::vector<CarvedRecord> RebuildFreedCells(const InputBytes& near, int64_t begin,
+                                              int64_t end) const {
     std::vector<CarvedRecord> records;
     if (images_.page_size == 0) return records;
-    std::string page(images_.page_size, '\0');
-    for (const PageImage& image : images_.images) {
-      if (carver_.input_->ReadAt(image.offset, page.size(), page.data()) != page.size()) continue;
-      const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
-      const uint32_t owner = OwnerAt(image.offset);
-      if (owner != 0 && owner != target_.root_page) continue;
-      auto keep = [&](const std::vector<PageCell>& cells) {
-        for (const PageCell& cell : cells) {
-          if (!cell.rebuilt) continue;
-          CarvedRecord record = MakeRecord(page, image.offset, cell);
-          if (HoldsAValue(record) && DoublesPlausible(record) && Belongs(record))
-            records.push_back(std::move(record));
-        }
-      };
-      const std::vector<FreeRegion> regions =
-          FreeRegionsOf(page, header_offset, images_.usable_size);
-      if (regions.empty() && static_cast<uint8_t>(page[header_offset]) != 0x0D &&
-          !LooksLikeBtreePage(page, header_offset)) {
-        // A freelist trunk, or a page whose header is gone: old freeblock
-        // headers are all that mark its cells.
-        keep(CellsAtStaleHeaders(page, 8, images_.usable_size, table_, usable_));
-        continue;
-      }
-      for (const FreeRegion& region : regions) {
-        keep(region.freeblock
-                 ? CellsInFreeRegion(page, region.start, region.limit, table_, usable_)
-                 : CellsAtStaleHeaders(page, region.start, region.limit, table_, usable_));
-      }
+    auto image = std::lower_bound(
+        images_.images.begin(), images_.images.end(), begin,
+        [](const PageImage& image, int64_t at) { return image.offset < at; });
+    std::string read;
+    for (; image != images_.images.end() && image->offset < end; ++image) {
+      const std::string_view page = PageBytes(*image, near, read);
+      if (page.empty()) continue;
+      if (!target_.marker.empty() && page.find(target_.marker) == std::string_view::npos) continue;
+      RebuildImage(page, *image, near, records);
     }
-    std::sort(records.begin(), records.end(),
-              [](const CarvedRecord& a, const CarvedRecord& b) { return a.offset < b.offset; });
+    std::sort(records.begin(), records.end(), ByOffset);
     return records;
+  }
+
+  void RebuildImage(std::string_view page, const PageImage& image, const InputBytes& near,
+                    std::vector<CarvedRecord>& records) const {
+    const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
+    const uint32_t owner = OwnerAt(image.offset);
+    if (owner != 0 && owner != target_.root_page) return;
+    auto keep = [&](const std::vector<PageCell>& cells) {
+      for (const PageCell& cell : cells) {
+        if (!cell.rebuilt) continue;
+        CarvedRecord record = MakeRecord(page, image.offset, cell);
+        if (HoldsAValue(record) && DoublesPlausible(record) && Belongs(record, near))
+          records.push_back(std::move(record));
+      }
+    };
+    const std::vector<FreeRegion> regions = FreeRegionsOf(page, header_offset, images_.usable_size);
+    if (regions.empty() && static_cast<uint8_t>(page[header_offset]) != 0x0D &&
+        !LooksLikeBtreePage(page, header_offset)) {
+      // A freelist trunk, or a page whose header is gone: old freeblock
+      // headers are all that mark its cells.
+      keep(CellsAtStaleHeaders(page, 8, images_.usable_size, table_, usable_));
+      return;
+    }
+    for (const FreeRegion& region : regions) {
+      keep(region.freeblock
+               ? CellsInFreeRegion(page, region.start, region.limit, table_, usable_)
+               : CellsAtStaleHeaders(page, region.start, region.limit, table_, usable_));
+    }
   }
 
   TableCarver& carver_;

@@ -18,7 +18,7 @@ bool Carvable(const TableDefinition& definition) {
 
 CatalogTable Entry(const TableDefinition& definition, uint32_t root, bool live,
                    std::string origin) {
-  return {{FitTableOf(definition), root, live}, std::move(origin), definition};
+  return {{FitTableOf(definition), root, live, {}}, std::move(origin), definition};
 }
 
 const FitTable& SchemaTable() {
@@ -34,7 +34,9 @@ void AddDroppedTables(TableCarver& carver, std::vector<CatalogTable>& catalog,
                       ProgressSink* progress) {
   std::set<std::string> known;
   for (const CatalogTable& table : catalog) known.insert(AsciiLower(table.target.table.name));
-  CarveTarget schema{SchemaTable(), 1, true};
+  // SQLite writes every table's statement as "CREATE TABLE ...": only records
+  // near those bytes are looked at.
+  CarveTarget schema{SchemaTable(), 1, true, "CREATE TABLE"};
   std::vector<std::string> scratch;
   carver.Carve(schema, {}, [&](const CarvedRecord& record) {
     if (record.recovery == Recovery::kPartial) return;
