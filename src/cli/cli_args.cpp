@@ -10,9 +10,8 @@ namespace quarrow {
 
 const char* const kCliUsage =
     "usage: quarrow-cli find     [--ddl FILE | --table NAME | --all-tables] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
-    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [--parts] [OPTIONS] INPUT OUTPUT\n"
+    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli scan     [--offset N] [--length N] [--range START:END] [--format F] INPUT\n"
-    "       quarrow-cli merge    [--format F] [--details] [--parts] PART... OUTPUT\n"
     "       quarrow-cli map      INPUT OUTPUT.svg\n"
     "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
 
@@ -28,7 +27,6 @@ constexpr const char* kFooter =
     "  find      carve every record that fits a column list into a report\n"
     "  contacts  recover persons with their phone numbers and e-mail addresses\n"
     "  scan      list three-column multi-value records in a window of the file\n"
-    "  merge     join the parts of contacts shards (--range, --parts) into one report\n"
     "  map       draw where the file's pages and recovered records lie (SVG)\n"
     "Run 'quarrow-cli COMMAND --help' for a command's options.\n"
     "\n"
@@ -51,13 +49,6 @@ constexpr const char* kContactsHelp =
 constexpr const char* kScanHelp =
     "Lists the three-column multi-value records found in a window of the file\n"
     "on standard output, one per line.";
-constexpr const char* kMergeHelp =
-    "Writes the contacts report of the whole input from the parts that\n"
-    "'contacts --range START:END --parts' wrote for its shards: byte for byte the\n"
-    "report of one run. The parts must be of one input, one version and the same\n"
-    "options, and their ranges must cover the input without a gap; else nothing\n"
-    "is written. With --parts, OUTPUT is a part again (of the ranges joined), so a\n"
-    "merge can itself be split.";
 constexpr const char* kRangeHelp =
     "only records whose first byte lies at offsets START to END - 1 (START: to\n"
     "the end); bytes outside are read as context. The reports of consecutive\n"
@@ -106,13 +97,9 @@ struct Grammar {
   CLI::App* contacts = nullptr;
   CLI::App* scan = nullptr;
   CLI::App* map = nullptr;
-  CLI::App* merge = nullptr;
   std::string format = "tsv";
-  std::string ddl, table, offset, length, range, parts;
+  std::string ddl, table, offset, length, range;
   std::vector<CLI::Option*> range_options;
-  CLI::Option* parts_option = nullptr;  // contacts --parts
-  CLI::Option* merge_parts_option = nullptr;
-  std::vector<std::string> merge_files;
   CLI::Option* ddl_option = nullptr;
   CLI::Option* table_option = nullptr;
   CLI::Option* all_tables_option = nullptr;
@@ -156,8 +143,6 @@ struct Grammar {
     AddRecordOptions(*contacts, request);
     AddReportOptions(*contacts, request, format);
     AddRangeOption(*contacts, range, range_options);
-    parts_option = contacts->add_flag("--parts", request.write_part,
-                                      "write OUTPUT as a part for 'merge' (see its help), not a report");
     contacts->add_option("INPUT", request.input, "the address book or image")->required();
     contacts->add_option("OUTPUT", request.output, "the report to write")->required();
     contacts->footer(kInputFooter);
@@ -172,21 +157,6 @@ struct Grammar {
     AddRangeOption(*scan, range, range_options);
     scan->add_option("INPUT", request.input, "the file to search")->required();
     scan->footer(kInputFooter);
-
-    merge = app.add_subcommand("merge", kMergeHelp);
-    merge->add_option("--format", format, "report format: tsv (default), csv or jsonl")
-        ->check(CLI::IsMember({"tsv", "csv", "jsonl"}))
-        ->type_name("F");
-    merge->add_flag("--bom", request.options.bom, "csv: start with a UTF-8 byte-order mark");
-    merge->add_flag("--details", request.options.details,
-                    "add each row's offset, status and state (the parts must hold them)");
-    merge_parts_option =
-        merge->add_flag("--parts", request.merge_to_part, "write OUTPUT as a part, not a report");
-    merge->add_flag("--quiet", request.quiet, "no progress and no summary line");
-    merge->add_option("PART", merge_files, "the parts, then the report to write")
-        ->required()
-        ->expected(2, -1);
-    merge->footer("OUTPUT - writes to standard output.");
 
     map = app.add_subcommand("map", kMapHelp);
     map->add_option("--threads", request.options.threads,
@@ -210,7 +180,7 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
     command = app.get_subcommand(words[0]);
   } catch (const CLI::OptionNotFound&) {
     throw UsageError("unknown command '" + words[0] +
-                     "' (the commands are find, contacts, scan, merge and map)");
+                     "' (the commands are find, contacts, scan and map)");
   }
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -303,16 +273,12 @@ CliRequest ParseCommandLine(const std::vector<std::string>& args) {
   if (request.command == "find" && request.options.ranged() && request.all_tables)
     throw UsageError("--range cannot be used with --all-tables: its tables.tsv counts the whole "
                      "input; carve each table with --table NAME --range instead");
-  if (request.command == "merge") {
-    request.part_inputs.assign(grammar.merge_files.begin(), grammar.merge_files.end() - 1);
-    request.output = grammar.merge_files.back();
-  }
   return request;
 }
 
 std::vector<std::string> CliHelpTexts() {
   std::vector<std::string> texts;
-  for (const char* command : {"", "find", "contacts", "scan", "merge", "map"}) {
+  for (const char* command : {"", "find", "contacts", "scan", "map"}) {
     std::vector<std::string> args;
     if (*command) args.push_back(command);
     args.push_back("--help");

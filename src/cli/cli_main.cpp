@@ -205,8 +205,6 @@ int Run(const CliContext& context, const CliRequest& request) {
     // or not this run ends up needing it.
     if (!request.options.schema_from.empty()) InputFile check(request.options.schema_from);
     Outcome outcome;
-    if (request.command == "merge" || request.write_part)
-      throw Error("contacts parts and merge come with the next change");
     if (request.command == "find") outcome = RunFind(request, input, progress);
     if (request.command == "contacts") outcome = RunContacts(request, input, progress);
     if (request.command == "scan") outcome = RunScan(request, input, context.out, progress);

@@ -1,0 +1,253 @@
+// Shards of an input (--range, Buffer::LimitCandidates): the reports of
+// consecutive ranges, joined with their heads once, are the whole run's byte
+// for byte, at every seam; bad ranges are usage errors.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "byte_helpers.h"
+#include "command_helpers.h"
+#include "engine/buffer.h"
+#include "engine/columns.h"
+#include "engine/scan.h"
+#include "fixtures/sqlite_fixture.h"
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+#include "sample_book.h"
+#endif
+
+namespace quarrow {
+namespace {
+
+using fixtures::ReadFile;
+using fixtures::TempDir;
+using fixtures::WriteFile;
+using testing::Bytes;
+using testing::RunCli;
+
+// Records of (INTEGER, TEXT, INTEGER) back to back with stray bytes between,
+// and database headers on two 512-byte boundaries, so that candidates and
+// starts lie on every side of a seam.
+std::string ShardInput() {
+  const std::string cell = Bytes({0x10, 0x08, 0x05, 0x04, 0x00, 0x13, 0x01, 'a', 'b', 'c', 0x2A});
+  std::string bytes;
+  for (int k = 0; bytes.size() < 1500; ++k) {
+    bytes += cell;
+    bytes.append(static_cast<size_t>(k % 5), static_cast<char>(k % 3));
+  }
+  const std::string magic("SQLite format 3\0", 16);
+  bytes.replace(512, magic.size(), magic);
+  bytes.replace(1024, magic.size(), magic);
+  return bytes;
+}
+
+// What a scan over `buffer` delivers: each match's position and prefix, and
+// each database start the hook sees, in order.
+std::string ScanTrace(const Buffer& buffer, int64_t page_size) {
+  ColumnList columns = LoadColumns({"id INTEGER", "name TEXT", "age INTEGER"});
+  ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, nullptr);
+  params.page_size = page_size;
+  params.threads = 2;
+  std::string trace;
+  params.database_start = [&trace](int64_t start) { trace += "db " + std::to_string(start) + "\n"; };
+  const bool finished = ScanFormatted(
+      buffer, columns, params,
+      [](const Match& match, const ColumnList& found, std::string& out) {
+        out += std::to_string(match.position) + " " + std::string(match.prefix);
+        for (const TERM& column : found) out += column.value + "|";
+        return true;
+      },
+      [&trace](int64_t, std::string_view line) { trace.append(line).append("\n"); });
+  EXPECT_TRUE(finished);
+  return trace;
+}
+
+// The matches of a trace, without the database starts.
+std::string MatchesOf(const std::string& trace) {
+  std::string matches;
+  size_t start = 0;
+  while (start < trace.size()) {
+    const size_t end = trace.find('\n', start);
+    const std::string_view line(trace.data() + start, end - start);
+    if (line.rfind("db ", 0) != 0) matches.append(line).append("\n");
+    start = end + 1;
+  }
+  return matches;
+}
+
+TEST(Shards, ConsecutiveRangesFindWhatTheWholeScanFindsAtEverySeam) {
+  const std::string input = ShardInput();
+  const auto size = static_cast<int64_t>(input.size());
+  for (int64_t page_size : {1, 7, 64, 1 << 20}) {
+    const Buffer whole = Buffer::FromBytes(input);
+    const std::string whole_trace = ScanTrace(whole, page_size);
+    ASSERT_GT(std::count(whole_trace.begin(), whole_trace.end(), '\n'), 100);
+    for (int64_t shard : std::vector<int64_t>{1, 2, 5, 13, 64, 511, 1000, size}) {
+      std::string joined;
+      for (int64_t first = 0; first < size; first += shard) {
+        Buffer part = Buffer::FromBytes(input);
+        part.LimitCandidates(first, first + shard);
+        const std::string trace = ScanTrace(part, page_size);
+        // Every shard's page map hears of every database the whole scan finds.
+        EXPECT_EQ(trace.size() - MatchesOf(trace).size(),
+                  whole_trace.size() - MatchesOf(whole_trace).size())
+            << "page " << page_size << " shard " << first;
+        joined += MatchesOf(trace);
+      }
+      EXPECT_EQ(joined, MatchesOf(whole_trace)) << "page " << page_size << " shard " << shard;
+    }
+  }
+}
+
+TEST(Shards, RangesPastTheEndOrEmptyFindNothing) {
+  const std::string input = ShardInput();
+  for (auto [first, end] : {std::pair<int64_t, int64_t>{5000, 9000}, {100, 100}, {0, 0}}) {
+    Buffer part = Buffer::FromBytes(input);
+    part.LimitCandidates(first, end);
+    EXPECT_EQ(MatchesOf(ScanTrace(part, 64)), "") << first << ":" << end;
+  }
+}
+
+TEST(Shards, RangesAreInputOffsetsWhateverTheBufferStart) {
+  Buffer buffer(std::make_shared<MemorySource>(ShardInput()), 100, 1000);
+  buffer.LimitCandidatesToInput(50, 150);
+  EXPECT_EQ(buffer.candidates_first(), 0);
+  EXPECT_EQ(buffer.candidates_end(), 50);
+  buffer.LimitCandidatesToInput(300, INT64_MAX);
+  EXPECT_EQ(buffer.candidates_first(), 200);
+  EXPECT_EQ(buffer.candidates_end(), INT64_MAX);
+}
+
+// Runs a report command over [0, size) in shards of `shard` bytes and joins
+// the reports, each less the head an empty range's report holds.
+std::string JoinedShards(const std::vector<std::string>& command, const std::string& input,
+                         int64_t size, int64_t shard, const std::string& output) {
+  auto run = [&](const std::string& range) {
+    std::vector<std::string> args = command;
+    args.insert(args.begin() + 1, {"--range", range});
+    args.push_back(input);
+    args.push_back(output);
+    const auto run = RunCli(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return ReadFile(output);
+  };
+  const std::string head = run("0:0");
+  std::string joined = head;
+  for (int64_t first = 0; first < size; first += shard) {
+    const std::string part = run(std::to_string(first) + ":" + std::to_string(first + shard));
+    EXPECT_EQ(part.substr(0, head.size()), head);
+    joined += part.substr(head.size());
+  }
+  return joined;
+}
+
+TEST(Shards, FindReportsJoinToTheWholeRunsInEveryFormat) {
+  TempDir dir;
+  const std::string input = ShardInput();
+  WriteFile(dir.File("in"), input);
+  WriteFile(dir.File("ddl"), "id INTEGER\nname TEXT\nage INTEGER\n");
+  const auto size = static_cast<int64_t>(input.size());
+  for (const char* format : {"tsv", "csv", "jsonl"}) {
+    for (bool details : {false, true}) {
+      std::vector<std::string> command = {"find", "--ddl", dir.File("ddl"), "--format", format};
+      if (details) command.push_back("--details");
+      std::vector<std::string> whole = command;
+      whole.push_back(dir.File("in"));
+      whole.push_back(dir.File("whole"));
+      ASSERT_EQ(RunCli(whole).status, 0);
+      const std::string expected = ReadFile(dir.File("whole"));
+      const bool plain = std::string(format) == "tsv" && !details;
+      for (int64_t shard : plain ? std::vector<int64_t>{3, 97, size} : std::vector<int64_t>{61, size}) {
+        EXPECT_EQ(JoinedShards(command, dir.File("in"), size, shard, dir.File("part")), expected)
+            << format << (details ? " details" : "") << " shard " << shard;
+      }
+    }
+  }
+}
+
+TEST(Shards, ScanLinesJoinToTheWholeScansWithinItsWindow) {
+  TempDir dir;
+  const std::string input = ShardInput();
+  WriteFile(dir.File("in"), input);
+  for (const std::vector<std::string>& window :
+       {std::vector<std::string>{}, {"--offset", "37", "--length", "900"}}) {
+    std::vector<std::string> whole = {"scan"};
+    whole.insert(whole.end(), window.begin(), window.end());
+    whole.push_back(dir.File("in"));
+    const auto expected = RunCli(whole);
+    ASSERT_EQ(expected.status, 0);
+    ASSERT_FALSE(expected.out.empty());
+    std::string joined;
+    for (int64_t first = 0; first < static_cast<int64_t>(input.size()); first += 7) {
+      std::vector<std::string> args = whole;
+      args.insert(args.begin() + 1, {"--range", std::to_string(first) + ":" + std::to_string(first + 7)});
+      joined += RunCli(args).out;
+    }
+    EXPECT_EQ(joined, expected.out);
+  }
+}
+
+TEST(Shards, MalformedRangesAreUsageErrorsNamingThem) {
+  TempDir dir;
+  WriteFile(dir.File("in"), ShardInput());
+  for (const std::string& range : {"", "5", "a:b", "-1:4", "9:3", "1:2:3", "99999999999999999999:"}) {
+    for (const char* command : {"find", "contacts", "scan"}) {
+      std::vector<std::string> args = {command, "--range", range, dir.File("in")};
+      if (std::string(command) != "scan") args.push_back(dir.File("out"));
+      const auto run = RunCli(args);
+      EXPECT_EQ(run.status, 2) << command << " " << range;
+      EXPECT_NE(run.err.find("--range"), std::string::npos) << run.err;
+    }
+  }
+  const auto run = RunCli({"find", "--all-tables", "--range", "0:10", dir.File("in"), dir.File("o")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--all-tables"), std::string::npos) << run.err;
+}
+
+TEST(Shards, ARangePastTheEndGivesAnEmptyReport) {
+  TempDir dir;
+  WriteFile(dir.File("in"), ShardInput());
+  ASSERT_EQ(RunCli({"find", "--range", "100000:", dir.File("in"), dir.File("out")}).status, 0);
+  EXPECT_EQ(ReadFile(dir.File("out")), "\xEF\xBB\xBFTABLE\r\n");
+  const auto scan = RunCli({"scan", "--range", "100000:200000", dir.File("in")});
+  EXPECT_EQ(scan.status, 0);
+  EXPECT_EQ(scan.out, "");
+}
+
+#ifdef QUARROW_HAVE_SAMPLE_BOOK
+// A real address book with deleted rows: the page map's statuses and the
+// carver's records cross the seams too.
+TEST(Shards, AnAddressBooksFindAndTableReportsJoinWithDetails) {
+  TempDir dir;
+  sample::SampleOptions book;
+  book.persons = 40;
+  book.page_size = 1024;
+  sample::MakeSampleBook(dir.File("book.db"), book);
+  const auto size = static_cast<int64_t>(ReadFile(dir.File("book.db")).size());
+  WriteFile(dir.File("mv.ddl"),
+            "UID INTEGER\nrecord_id INTEGER\nproperty INTEGER\nidentifier INTEGER\n"
+            "label INTEGER\nvalue TEXT\n");
+  const std::vector<std::vector<std::string>> commands = {
+      {"find", "--ddl", dir.File("mv.ddl"), "--details"},
+      {"find", "--ddl", dir.File("mv.ddl"), "--deleted-only", "--format", "jsonl"},
+      {"find", "--table", "ABPerson", "--details"},
+  };
+  for (const auto& command : commands) {
+    std::vector<std::string> whole = command;
+    whole.push_back(dir.File("book.db"));
+    whole.push_back(dir.File("whole"));
+    ASSERT_EQ(RunCli(whole).status, 0);
+    const std::string expected = ReadFile(dir.File("whole"));
+    ASSERT_GT(std::count(expected.begin(), expected.end(), '\n'), 10) << command[2];
+    for (int64_t shard : {size / 7 + 1, size / 2 + 3}) {
+      EXPECT_EQ(JoinedShards(command, dir.File("book.db"), size, shard, dir.File("part")),
+                expected)
+          << command[1] << " " << command[2] << " shard " << shard;
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace quarrow
