@@ -332,6 +332,52 @@ TEST_F(CarveTest, DroppedTablesAndRowsOlderThanAnAddedColumn) {
   EXPECT_NE(summary.find("keep\tdatabase\t4\t"), std::string::npos) << summary;
 }
 
+// A dropped table whose schema row spills so early (long names, 512-byte
+// pages) that the row's own page holds no more of its statement than
+// "CREATE": its definition is still found, from the chain. A table dropped
+// just before keeps a freelist trunk, so the spilled pages become leaves and
+// keep their bytes (a page made a trunk loses its first ones).
+TEST_F(CarveTest, DroppedTableWhoseStatementSpillsIntoOverflowPages) {
+  const std::string path = dir_.File("spill.sqlite");
+  const std::string name = "a_table_with_a_long_name_for_its_schema_row";
+  std::string columns;
+  for (int i = 0; i < 8; ++i) columns += ", column_with_a_long_name_" + std::to_string(i) + " TEXT";
+  const std::string head = "CREATE TABLE " + name + "(w INTEGER PRIMARY KEY";
+  // The row: a 7-byte header, then "table", the name twice, the root page and
+  // the statement; 470 bytes of statement leave 39 + 22 bytes on the page.
+  const std::string tail = " TEXT)";
+  const std::string padding(470 - head.size() - columns.size() - std::string(", last").size() -
+                                tail.size(),
+                            'x');
+  const std::string statement = head + columns + ", last" + padding + tail;
+  ASSERT_EQ(statement.size(), 470u);
+  {
+    SqliteDbOptions options;
+    options.page_size = 512;
+    SqliteDb db(path, options);
+    db.Exec("CREATE TABLE keep(k INTEGER PRIMARY KEY, v TEXT)");
+    db.Exec(statement);
+    db.Exec("CREATE TABLE scratch(s)");
+    db.Exec("BEGIN");
+    for (int i = 1; i <= 40; ++i) {
+      db.Run("INSERT INTO keep(v) VALUES(?)", {"keep" + std::to_string(i)});
+      db.Run("INSERT INTO " + name + "(column_with_a_long_name_0) VALUES(?)",
+             {"wide" + std::to_string(i)});
+    }
+    db.Exec("COMMIT");
+    db.Exec("DROP TABLE scratch");
+    db.Exec("DROP TABLE " + name);
+    db.Close();
+  }
+  const std::vector<Line> wide = Carve(path, name, dir_);
+  int found = 0;
+  for (const Line& line : wide) {
+    const std::vector<std::string> values = line.Values();
+    found += values.size() == 10 && values[1].rfind("wide", 0) == 0;
+  }
+  EXPECT_GE(found, 38) << "95% of the dropped table's rows";
+}
+
 // In WAL mode: a row deleted in the log and a row edited there; the file's
 // images of both are old. The deleted one is deleted, the edited one prior.
 TEST_F(CarveTest, StateTellsPriorVersionsFromDeletedRowsWithTheWalApplied) {

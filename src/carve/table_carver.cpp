@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <deque>
-#include <functional>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -84,13 +83,9 @@ struct ChunkRecords {
 // Where `marker` occurs in `bytes` from `from` on, in order.
 std::vector<int64_t> MarkerHits(std::string_view bytes, int64_t from, std::string_view marker) {
   std::vector<int64_t> hits;
-  const std::boyer_moore_horspool_searcher searcher(marker.begin(), marker.end());
-  for (auto it = bytes.begin() + from;;) {
-    it = std::search(it, bytes.end(), searcher);
-    if (it == bytes.end()) break;
-    hits.push_back(it - bytes.begin());
-    ++it;
-  }
+  for (size_t at = bytes.find(marker, static_cast<size_t>(from)); at != std::string_view::npos;
+       at = bytes.find(marker, at + 1))
+    hits.push_back(static_cast<int64_t>(at));
   return hits;
 }
 

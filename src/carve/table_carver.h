@@ -56,13 +56,13 @@ struct CarveTarget {
   FitTable table;
   uint32_t root_page = 0;  // 0: not known
   bool live = false;       // a table of the database as it stands
-  // Non-empty: every record of the table holds these bytes within
-  // kMarkerReach bytes after its header (the schema table's "CREATE TABLE"),
-  // so only places near them are searched.
+  // Non-empty: every record of the table wanted holds these bytes within
+  // kMarkerReach bytes after its header (the schema table's rows of tables
+  // begin their body with "table"), so only places near them are searched.
   std::string marker;
 };
 
-constexpr int64_t kMarkerReach = 4096;
+constexpr int64_t kMarkerReach = 64;
 
 class TableCarver {
  public:

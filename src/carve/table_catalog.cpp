@@ -34,9 +34,10 @@ void AddDroppedTables(TableCarver& carver, std::vector<CatalogTable>& catalog,
                       ProgressSink* progress) {
   std::set<std::string> known;
   for (const CatalogTable& table : catalog) known.insert(AsciiLower(table.target.table.name));
-  // SQLite writes every table's statement as "CREATE TABLE ...": only records
-  // near those bytes are looked at.
-  CarveTarget schema{SchemaTable(), 1, true, "CREATE TABLE"};
+  // A table's schema row begins its body with its type, "table", which lies
+  // in the cell's own page even when the statement spills: only records
+  // just before those bytes are looked at.
+  CarveTarget schema{SchemaTable(), 1, true, "table"};
   std::vector<std::string> scratch;
   carver.Carve(schema, {}, [&](const CarvedRecord& record) {
     if (record.recovery == Recovery::kPartial) return;
