@@ -26,7 +26,10 @@
 # Columns: live persons found by name; their numbers and e-mail addresses filed
 # in the person's row under the right label column; deleted persons found by
 # name; their numbers and e-mail addresses in the person's row (any label
-# column), and anywhere in the report (any label cell of any row). USSD codes
+# column), and anywhere in the report (any label cell of any row); of those
+# found, the share in their person's row (reunited); of those beside a name
+# (in a row with First, Last or Organization), the share beside another
+# person's (wrong links). USSD codes
 # (# or *) are not counted. The states' table: rows of the deleted-only report
 # that carry the name and rowid of a person still in the book (target 0), and
 # a live person's name under another rowid; deleted persons the details report
@@ -136,8 +139,8 @@ awk -F'\t' -v markdown="$markdown" '
   function pct(f, t) { return t == 0 ? "-" : sprintf("%.1f%%", int(f * 1000 / t) / 10) }
   function cell(f, t) { return sprintf("%s/%s %s", f, t, pct(f, t)) }
   function line(name, c) {
-    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", name, cell(c[2], c[3]), cell(c[4], c[5]),
-      cell(c[6], c[7]), cell(c[9], c[11]), cell(c[10], c[11])
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s %-20s %-20s\n", name, cell(c[2], c[3]), cell(c[4], c[5]),
+      cell(c[6], c[7]), cell(c[9], c[11]), cell(c[10], c[11]), cell(c[9], c[10]), cell(c[28], c[27])
   }
   # The states table: deleted-only rows under a live rowid and name (and under
   # another), deleted persons kept, all deleted or unknown, edits with an
@@ -149,10 +152,10 @@ awk -F'\t' -v markdown="$markdown" '
       cell(c[24], c[25]), cell(c[26], c[25])
   }
   BEGIN {
-    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", "book", "live persons", "live values",
-      "deleted persons", "deleted values", "deleted values"
-    printf "%-28s %-20s %-20s %-20s %-20s %-20s\n", "", "by name", "filed right",
-      "by name", "in their row", "anywhere"
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s %-20s %-20s\n", "book", "live persons", "live values",
+      "deleted persons", "deleted values", "deleted values", "found ones in", "beside a name:"
+    printf "%-28s %-20s %-20s %-20s %-20s %-20s %-20s %-20s\n", "", "by name", "filed right",
+      "by name", "in their row", "anywhere", "their row", "other names"
   }
   {
     split($0, c, "\t")
@@ -161,12 +164,12 @@ awk -F'\t' -v markdown="$markdown" '
     split(c[1], words, " ")
     layout = words[1]
     if (!(layout in seen)) { seen[layout] = 1; order[++layouts] = layout }
-    for (i = 2; i <= 26; i++) { sum[layout, i] += c[i]; all[i] += c[i] }
+    for (i = 2; i <= 28; i++) { sum[layout, i] += c[i]; all[i] += c[i] }
   }
   END {
     print ""
     for (k = 1; k <= layouts; k++) {
-      for (i = 2; i <= 26; i++) t[i] = sum[order[k], i]
+      for (i = 2; i <= 28; i++) t[i] = sum[order[k], i]
       line(order[k] " (all seeds)", t)
     }
     line("all books", all)
@@ -178,7 +181,7 @@ awk -F'\t' -v markdown="$markdown" '
     for (r = 1; r <= NR; r++) { split(rows[r], c, "\t"); states(c[1], c) }
     print ""
     for (k = 1; k <= layouts; k++) {
-      for (i = 2; i <= 26; i++) t[i] = sum[order[k], i]
+      for (i = 2; i <= 28; i++) t[i] = sum[order[k], i]
       states(order[k] " (all seeds)", t)
     }
     states("all books", all)
@@ -189,6 +192,9 @@ awk -F'\t' -v markdown="$markdown" '
     verdict("live values filed right >= 99%", all[4], all[5], 99)
     verdict("deleted persons by name >= 85%", all[6], all[7], 85)
     verdict("deleted values found (anywhere) >= 85%", all[10], all[11], 85)
+    verdict("found deleted values in their row >= 80%", all[9], all[10], 80)
+    printf "  %-40s %-8s %s\n", "deleted values beside other names < 0.5%", pct(all[28], all[27]),
+      all[28] * 200 < all[27] || all[27] == 0 ? "met" : "MISSED"
     printf "  %-40s %-8s %s\n", "deleted-only rows of live persons = 0", all[13],
       all[13] == 0 ? "met" : "MISSED"
     verdict("deleted persons kept by deleted-only = 100%", all[15], all[16], 100)
@@ -198,18 +204,18 @@ awk -F'\t' -v markdown="$markdown" '
       all[23] == 0 ? "met" : "MISSED"
     if (markdown) {
       print ""
-      print "| layout | live persons by name | live numbers and e-mails filed right | deleted persons by name | their numbers and e-mails in their row | their numbers and e-mails anywhere |"
-      print "| --- | --- | --- | --- | --- | --- |"
+      print "| layout | live persons by name | live numbers and e-mails filed right | deleted persons by name | their numbers and e-mails in their row | their numbers and e-mails anywhere | found ones in their row | beside a name, beside another person |"
+      print "| --- | --- | --- | --- | --- | --- | --- | --- |"
       for (k = 1; k <= layouts; k++) {
-        for (i = 2; i <= 26; i++) t[i] = sum[order[k], i]
-        printf "| %s | %s | %s | %s | %s | %s |\n", order[k], cell(t[2], t[3]), cell(t[4], t[5]),
-          cell(t[6], t[7]), cell(t[9], t[11]), cell(t[10], t[11])
+        for (i = 2; i <= 28; i++) t[i] = sum[order[k], i]
+        printf "| %s | %s | %s | %s | %s | %s | %s | %s |\n", order[k], cell(t[2], t[3]), cell(t[4], t[5]),
+          cell(t[6], t[7]), cell(t[9], t[11]), cell(t[10], t[11]), cell(t[9], t[10]), cell(t[28], t[27])
       }
       print ""
       print "| layout | deleted-only rows of live persons (their rowid / another) | deleted persons kept | edits whose earlier version is a row | its rows prior / unknown / other | deleted before the upgrade: found, in their columns |"
       print "| --- | --- | --- | --- | --- | --- |"
       for (k = 1; k <= layouts; k++) {
-        for (i = 2; i <= 26; i++) t[i] = sum[order[k], i]
+        for (i = 2; i <= 28; i++) t[i] = sum[order[k], i]
         printf "| %s | %s / %s | %s | %s | %s | %s, %s |\n", order[k], t[13], t[14],
           cell(t[15], t[16]), cell(t[19], t[20]), earlier(t), cell(t[24], t[25]), cell(t[26], t[25])
       }

@@ -25,7 +25,7 @@ using fixtures::ReadFile;
 using fixtures::TempDir;
 using testing::ReportRows;
 
-constexpr size_t kOffset = 46, kStatus = 47, kState = 48;
+constexpr size_t kOffset = 46, kStatus = 47, kState = 48, kLinks = 49;
 
 std::string Recover(const std::string& book, const std::string& out, bool details,
                     bool deleted_only = false, ReportFormat format = ReportFormat::kTsv) {
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The details' three columns come after the report's 46 in every format, and
 // say the same for the same rows; the rows themselves are the plain report's.
-TEST(ContactsStates, EveryFormatCarriesStateAfterStatus) {
+TEST(ContactsStates, EveryFormatCarriesStateAfterStatusAndLinksAfterIt) {
   TempDir dir;
   const std::string book = dir.File("book.db");
   sample::SampleOptions options;
@@ -144,9 +144,9 @@ TEST(ContactsStates, EveryFormatCarriesStateAfterStatus) {
   const auto plain_rows = ReportRows(plain);
   const auto tsv_rows = ReportRows(tsv);
   ASSERT_EQ(tsv_rows.size(), plain_rows.size());
-  ASSERT_EQ(tsv_rows[0].size(), 49u);
+  ASSERT_EQ(tsv_rows[0].size(), 50u);
   EXPECT_EQ(std::vector<std::string>(tsv_rows[0].begin() + 46, tsv_rows[0].end()),
-            (std::vector<std::string>{"OFFSET", "STATUS", "STATE"}));
+            (std::vector<std::string>{"OFFSET", "STATUS", "STATE", "LINKS"}));
   for (size_t r = 0; r < plain_rows.size(); ++r)
     EXPECT_EQ(std::vector<std::string>(tsv_rows[r].begin(), tsv_rows[r].begin() + 46),
               plain_rows[r]);
@@ -154,8 +154,8 @@ TEST(ContactsStates, EveryFormatCarriesStateAfterStatus) {
   const std::string csv = Recover(book, dir.File("d.csv"), true, false, ReportFormat::kCsv);
   const std::string jsonl =
       Recover(book, dir.File("d.jsonl"), true, false, ReportFormat::kJsonl);
-  EXPECT_EQ(csv.substr(0, csv.find("\r\n")).rfind(",offset,status,state"),
-            csv.find("\r\n") - std::string(",offset,status,state").size());
+  EXPECT_EQ(csv.substr(0, csv.find("\r\n")).rfind(",offset,status,state,links"),
+            csv.find("\r\n") - std::string(",offset,status,state,links").size());
   // Row by row, the csv line ends and the jsonl object starts with the tsv
   // row's offset, status and state.
   size_t csv_at = csv.find("\r\n") + 2, jsonl_at = 0;
@@ -163,13 +163,15 @@ TEST(ContactsStates, EveryFormatCarriesStateAfterStatus) {
     const auto& row = tsv_rows[r];
     const size_t csv_end = csv.find("\r\n", csv_at);
     const std::string line = csv.substr(csv_at, csv_end - csv_at);
-    const std::string tail = "," + row[kOffset] + "," + row[kStatus] + "," + row[kState];
+    const std::string tail =
+        "," + row[kOffset] + "," + row[kStatus] + "," + row[kState] + "," + row[kLinks];
     EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << r;
     csv_at = csv_end + 2;
     const size_t jsonl_end = jsonl.find('\n', jsonl_at);
     const std::string object = jsonl.substr(jsonl_at, jsonl_end - jsonl_at);
     const std::string head = "{\"offset\":" + row[kOffset] + ",\"status\":\"" + row[kStatus] +
-                             "\",\"state\":\"" + row[kState] + "\",";
+                             "\",\"state\":\"" + row[kState] + "\",\"links\":\"" + row[kLinks] +
+                             "\",";
     EXPECT_EQ(object.substr(0, head.size()), head) << r;
     jsonl_at = jsonl_end + 1;
   }

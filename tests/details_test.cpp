@@ -66,7 +66,8 @@ TEST_P(ContactsDetailsTest, LivePersonsAreLiveAndDeletedOnesNeverAre) {
   const sample::SampleBook truth = sample::MakeSampleBook(book, options);
 
   const std::string plain = Contacts(book, dir.File("plain.txt"), false);
-  ASSERT_EQ(ReportRows(plain).front().size(), 49u);
+  ASSERT_EQ(ReportRows(plain).front().size(), 50u);
+  EXPECT_EQ(ReportRows(plain).front()[49], "LINKS");
   EXPECT_EQ(ReportRows(plain).front()[kOffset], "OFFSET");
   EXPECT_EQ(ReportRows(plain).front()[kStatus], "STATUS");
   EXPECT_EQ(ReportRows(plain).front()[kState], "STATE");

@@ -215,7 +215,7 @@ TEST(ContactsReportBytes, JsonlRowIsPinned) {
        {28, "\"" + std::string(70, 'L') + "\""}, {32, "\"555 0150\""},
        {33, "\"caf\xC3\xA9\""}, {34, "\"a, b\""}, {41, "\" lead\""}},
       "\"\"", ",", true);
-  EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\",\"state\":\"prior\"," + members +
+  EXPECT_EQ(line, "{\"offset\":4096,\"status\":\"freed\",\"state\":\"prior\",\"links\":\"\"," + members +
                       ",\"_raw\":{\"Middle\":\"61ff62\"}}\n");
   // A row given as its cells apart is written the same way.
   EXPECT_EQ(std::string(report.Row(row.All(), 4096, "freed", "prior")), line);

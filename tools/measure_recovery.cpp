@@ -58,6 +58,8 @@ const char kTsvStateHeader[] =
     "deleted_by_state\tdeleted_by_state_total\tearlier_versions\tearlier_versions_total\t"
     "earlier_prior\tearlier_unknown\tearlier_other\tpre_upgrade_found\tpre_upgrade_total\t"
     "pre_upgrade_columns";
+// Last, so that the columns before keep their places.
+const char kTsvLinkHeader[] = "\tdeleted_values_beside_name\tdeleted_values_wrong_name";
 
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -76,6 +78,10 @@ void PrintReadable(const quarrow::sample::RecoveryMeasure& m) {
             << "deleted numbers and e-mails filed right:     " << FormatScore(m.deleted_values_filed) << "\n"
             << "deleted numbers and e-mails in their row:    " << FormatScore(m.deleted_values_in_row) << "\n"
             << "deleted numbers and e-mails anywhere:        " << FormatScore(m.deleted_values_anywhere) << "\n"
+            << "  of those found, in their row (reunited):   "
+            << FormatScore({m.deleted_values_in_row.found, m.deleted_values_anywhere.found}) << "\n"
+            << "  beside a name, beside another's (wrong):   "
+            << FormatScore({m.deleted_values_wrong_name, m.deleted_values_beside_name}) << "\n"
             << "USSD codes not counted:                      " << m.excluded_values << "\n";
 }
 
@@ -165,9 +171,11 @@ int main(int argc, char** argv) {
           persons, report, quarrow::sample::ParseContactsReport(ReadWhole(deleted_only)));
     }
     if (tsv) {
-      if (header) std::cout << kTsvHeader << (states ? kTsvStateHeader : "") << '\n';
+      if (header)
+        std::cout << kTsvHeader << (states ? kTsvStateHeader : "") << kTsvLinkHeader << '\n';
       PrintTsv(name.empty() ? paths[1] : name, m);
       if (states) PrintTsv(*states);
+      std::cout << '\t' << m.deleted_values_beside_name << '\t' << m.deleted_values_wrong_name;
       std::cout << '\n';
     } else {
       PrintReadable(m);

@@ -120,9 +120,14 @@ class ReportIndex {
     for (size_t r = 0; r < report.rows.size(); ++r) {
       const std::vector<std::string>& row = report.rows[r];
       const bool nameless = row[first].empty() && row[last].empty();
-      rows_by_name_[{row[first], row[last], nameless ? row[organization] : ""}].push_back(r);
+      NameKey key{row[first], row[last], nameless ? row[organization] : ""};
+      rows_by_name_[key].push_back(r);
+      const bool named = key != NameKey{};
       for (size_t col : label_columns_) {
-        for (std::string_view item : Items(row[col])) all_items_.emplace(item);
+        for (std::string_view item : Items(row[col])) {
+          all_items_.emplace(item);
+          if (named) names_of_item_[std::string(item)].insert(key);
+        }
       }
     }
   }
@@ -149,12 +154,19 @@ class ReportIndex {
 
   bool Anywhere(const ManifestValue& v) const { return all_items_.count(v.value) > 0; }
 
+  // The names of the rows `v` stands in that carry a name.
+  const std::set<NameKey>* NamesBeside(const ManifestValue& v) const {
+    auto it = names_of_item_.find(v.value);
+    return it == names_of_item_.end() ? nullptr : &it->second;
+  }
+
  private:
   const ContactsReport& report_;
   Columns columns_;
   std::vector<size_t> label_columns_;
   std::map<NameKey, std::vector<size_t>> rows_by_name_;
   std::set<std::string, std::less<>> all_items_;
+  std::map<std::string, std::set<NameKey>> names_of_item_;
 };
 
 void Count(Score& score, bool found) {
@@ -282,6 +294,11 @@ bool IsExcludedValue(std::string_view value) {
 RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
                                 const ContactsReport& report) {
   const ReportIndex index(report);
+  // A text several persons have (a company's info@ address) is each one's:
+  // beside any of their names it is no wrong link.
+  std::map<std::string, std::set<NameKey>> owners;
+  for (const ManifestPerson& p : persons)
+    for (const ManifestValue& v : p.values) owners[v.value].insert(KeyOf(p));
   RecoveryMeasure m;
   for (const ManifestPerson& p : persons) {
     const std::vector<size_t>* rows = index.RowsOf(p);
@@ -299,6 +316,13 @@ RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
       Count(m.deleted_values_filed, index.InColumn(rows, v));
       Count(m.deleted_values_in_row, index.InAnyColumn(rows, v));
       Count(m.deleted_values_anywhere, index.Anywhere(v));
+      if (const std::set<NameKey>* names = index.NamesBeside(v)) {
+        ++m.deleted_values_beside_name;
+        const std::set<NameKey>& own = owners[v.value];
+        if (std::any_of(names->begin(), names->end(),
+                        [&](const NameKey& name) { return own.count(name) == 0; }))
+          ++m.deleted_values_wrong_name;
+      }
     }
   }
   return m;

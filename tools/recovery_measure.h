@@ -4,7 +4,7 @@
 // functions over texts; thread-safe.
 //
 // The contacts report is tab-separated UTF-8 with a byte-order mark, one row
-// per CR LF, 46 fields per row (49 with details: OFFSET, STATUS, STATE) each
+// per CR LF, 46 fields per row (50 with details: OFFSET, STATUS, STATE, LINKS) each
 // followed by a TAB; its first row names the columns. Columns are found by
 // name: "First", "Last", "Organization" and the label columns "MOBILE" ...
 // "Unknown", "EMAIL_MOBILE" ... "EMAIL_Unknown", whose cells merge values as
@@ -91,6 +91,11 @@ struct RecoveryMeasure {
   Score deleted_values_filed;     // as live_values
   Score deleted_values_in_row;    // in any label column of a row of the person
   Score deleted_values_anywhere;  // an item of any label cell of any row
+  // Of the deleted persons' values: those that stand beside a name (an item
+  // of a row whose First, Last or Organization is not empty), and of them
+  // those beside a name that no person having that text bears (a wrong link).
+  int64_t deleted_values_beside_name = 0;
+  int64_t deleted_values_wrong_name = 0;
   int64_t excluded_values = 0;    // USSD codes, not counted above
 };
 

@@ -1,12 +1,14 @@
 #include "contacts/contacts_recovery.h"
 
 #include "contacts/contacts_report.h"
+#include "contacts/contacts_scan_result.h"
 #include "contacts/multi_value_pass.h"
 #include "contacts/person_pass.h"
 #include "contacts/contacts_scan.h"
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
 #include "contacts/report_writer.h"
+#include "contacts/value_links.h"
 #include "engine/file_io.h"
 #include "schema/table_definitions.h"
 #include "text_rule/error.h"
@@ -69,11 +71,17 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   // The report is written last: the same file as the input would be the
   // evidence truncated and replaced by it.
   RefuseOverwritingInput(input_path, output_path);
-  const ContactsSchema schema =
-      ChooseContactsSchema(ContactsInputSchema(input_path, options.schema_from, progress, carved));
-  const int first_pass = carved ? 1 : 0, passes = carved ? 3 : 2;
+  const InputSchema input_schema =
+      ContactsInputSchema(input_path, options.schema_from, progress, carved);
+  const ContactsSchema schema = ChooseContactsSchema(input_schema);
+  // The search index's records are carved in a pass of their own, where the
+  // input defines the table.
+  const bool search_index = input_schema.Table(std::string(kSearchContentTable)).has_value();
+  const int first_pass = carved ? 1 : 0;
+  const int passes = first_pass + 2 + (search_index ? 1 : 0);
   PassProgress multi_value_progress(progress, first_pass, passes);
-  PassProgress person_progress(progress, first_pass + 1, passes);
+  PassProgress search_progress(progress, first_pass + 1, passes);
+  PassProgress person_progress(progress, passes - 1, passes);
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
   buffer.LimitCandidatesToInput(options.range_first, options.range_end);
 
@@ -83,16 +91,21 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   MatchStatus status(input_path, buffer, options);
   // What each record is (live, prior, deleted): judged only when asked for.
   const std::unique_ptr<RecordStates> states = RecordStates::ForInput(input_path, options);
-  LabelCells labels;
-  std::vector<ValueOrigin> value_origins;
-  if (!FileMultiValues(buffer, schema, editor, labels, status, *states, value_origins,
+  ContactsScanResult scan;
+  if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
                        progress ? &multi_value_progress : nullptr, options.threads))
     throw Error(kContactsCancelled);
+  if (search_index) {
+    scan.search = CarveSearchEvidence(input_path, input_schema, options.threads,
+                                      progress ? &search_progress : nullptr);
+    if (progress != nullptr && !progress->Update(passes - 1, passes)) throw Error(kContactsCancelled);
+  }
+  const ValueLinks links = ValueLinks::Resolve(scan.search, scan.labels);
   view.Clear();
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
   const bool finished =
-      StreamPersonRows(buffer, schema, editor, labels, writer, status, *states, value_origins,
-                       options.deleted_only, progress ? &person_progress : nullptr,
+      StreamPersonRows(buffer, schema, editor, scan.labels, writer, status, *states,
+                       scan.value_origins, links, options.deleted_only, progress ? &person_progress : nullptr,
                        options.threads);
   writer.Close();
   // The editor ends with the multi-value lines, as when values were filed last.

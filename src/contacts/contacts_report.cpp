@@ -59,6 +59,7 @@ std::vector<ReportColumn> ReportColumns(const std::vector<std::string>& names,
   if (details) {
     reserved.push_back("status");
     reserved.push_back("state");
+    reserved.push_back("links");
   }
   return UniqueColumnNames(std::move(columns), reserved);
 }
@@ -110,6 +111,7 @@ std::string ContactsFormattedReport::Head() const {
     columns.push_back({"offset", true});
     columns.push_back({"status", false});
     columns.push_back({"state", false});
+    columns.push_back({"links", false});
   }
   AppendCsvHeader(columns, head);
   return head;
@@ -122,6 +124,7 @@ std::string_view ContactsFormattedReport::FinishCsvLine(int64_t offset, std::str
     csv_.Field(std::string_view(digits, std::to_chars(digits, digits + sizeof digits, offset).ptr));
     csv_.Field(status);
     csv_.Field(state);
+    csv_.Field(links_);
   }
   return csv_.Finish();
 }
@@ -163,6 +166,7 @@ std::string_view ContactsFormattedReport::JsonlLineOf(ForEach&& for_each_written
   if (options_.details) {
     jsonl_.Text("status", status);
     jsonl_.Text("state", state);
+    jsonl_.Text("links", links_);
   }
   // Room for the whole row at once: no check per cell. The writes go through
   // locals: every byte written could alias a member, locals it cannot.
@@ -281,7 +285,8 @@ uint64_t ContactsFormattedReport::WrittenJoinedCells(size_t count) const {
 
 std::string_view ContactsFormattedReport::Row(std::span<const std::string_view> cells,
                                               int64_t offset, std::string_view status,
-                                              std::string_view state) {
+                                              std::string_view state, std::string_view links) {
+  links_ = links;
   cells_size_ = 0;
   for (std::string_view cell : cells) cells_size_ += cell.size();
   char* at = StartCopy(cells_size_);
@@ -422,7 +427,8 @@ std::string_view ContactsFormattedReport::CsvLineOfJoined(int64_t offset,
 std::string_view ContactsFormattedReport::Row(std::string_view joined_cells,
                                               std::span<const std::string_view> more_cells,
                                               int64_t offset, std::string_view status,
-                                              std::string_view state) {
+                                              std::string_view state, std::string_view links) {
+  links_ = links;
   using namespace byte_scan;
   auto for_each = [this](auto&& write)
                       __attribute__((always_inline)) { ForEachWrittenJoinedCell(write); };

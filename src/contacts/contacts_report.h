@@ -49,8 +49,9 @@ void AppendReportLine(const ResultTable& table, int64_t row, std::string& out);
 // row of the names (a byte-order mark first with `options.bom`), then one row
 // per record, the cells as they are. jsonl: one object per row, "offset" (the
 // record's byte position in the input) first, then the cells by name. With
-// `options.details` both add the row's "offset", "status" and "state" (csv as
-// the last three columns, jsonl "status" and "state" after "offset").
+// `options.details` both add the row's "offset", "status", "state" and
+// "links" (csv as the last four columns, jsonl "status", "state" and "links"
+// after "offset").
 class ContactsFormattedReport {
  public:
   ContactsFormattedReport(const RunOptions& options, const std::vector<std::string>& names);
@@ -59,12 +60,14 @@ class ContactsFormattedReport {
   // One row of 46 cells (fewer are taken as empty, more are left out). The
   // line is valid until the next row.
   std::string_view Row(std::span<const std::string_view> cells, int64_t offset,
-                       std::string_view status, std::string_view state);
+                       std::string_view status, std::string_view state,
+                       std::string_view links = {});
   // The same for a row given as its first cells joined by TABs (no TAB at the
   // end) and its last cells apart, as person rows and label cells come.
   std::string_view Row(std::string_view joined_cells,
                        std::span<const std::string_view> more_cells, int64_t offset,
-                       std::string_view status, std::string_view state);
+                       std::string_view status, std::string_view state,
+                       std::string_view links = {});
 
   // How a column's cells are written: kInteger's integers are numbers and its
   // "null" or empty cell is null; kSuppressed's "null" is null.
@@ -143,6 +146,7 @@ class ContactsFormattedReport {
                                std::string_view status, std::string_view state);
 
   RunOptions options_;
+  std::string_view links_;  // the row's LINKS, while Row writes it
   JsonlColumns layout_;
   std::vector<Kind> kinds_;  // by column
   size_t columns_ = 0;                   // layout_.size()

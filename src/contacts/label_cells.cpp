@@ -5,7 +5,7 @@
 namespace quarrow {
 
 LabelCells::LabelCells()
-    : cells_(kMaxId + 1), filed_(kMaxId + 1, 0), first_position_(kMaxId + 1, -1) {}
+    : cells_(kMaxId + 1), items_(kMaxId + 1), filed_(kMaxId + 1, 0), first_position_(kMaxId + 1, -1) {}
 
 void LabelCells::File(int id, int column, std::string_view raw, int64_t position) {
   if (id < 1 || id > kMaxId || column < kFirstColumn || column >= kFirstColumn + kCells) return;
@@ -19,6 +19,12 @@ void LabelCells::File(int id, int column, std::string_view raw, int64_t position
   // the cell is then left as it is, without building a copy.
   if (CellHolds(cell, raw)) return;
   cell = MergedCell(cell, raw);
+  items_[id].push_back({column, std::string(raw)});
+}
+
+const std::vector<LabelCells::Item>& LabelCells::Items(int id) const {
+  static const std::vector<Item> kNone;
+  return id >= 1 && id <= kMaxId ? items_[id] : kNone;
 }
 
 bool CellHolds(std::string_view cell, std::string_view raw) {

@@ -1,8 +1,10 @@
 // The label cells of contacts recovery, held apart from the person rows: for
 // each multi-value record id (1 to 2000), the 14 cells of report columns 32 to
 // 45 into which its values merge, and the order in which the ids first got a
-// value. Small and flat whatever the input's size, so that person rows can
-// stream to the report. Not thread-safe; one per run.
+// value; and each id's values one by one (its items), so that a value can be
+// placed in another row than its id's when the evidence links it to a person
+// (value_links.h). Small and flat whatever the input's size, so that person
+// rows can stream to the report. Not thread-safe; one per run.
 #ifndef QUARROW_CONTACTS_LABEL_CELLS_H_
 #define QUARROW_CONTACTS_LABEL_CELLS_H_
 
@@ -20,6 +22,13 @@ class LabelCells {
   static constexpr int kFirstColumn = 32;
   static constexpr int kCells = 14;
 
+  // One value as it was merged into its id's cells: its report column and
+  // its text as filed. Cells rebuilt from an id's items in order are its cells.
+  struct Item {
+    int column = 0;
+    std::string text;
+  };
+
   LabelCells();
 
   // Files `raw` under record id `id` (1 to kMaxId) in report column `column`
@@ -34,11 +43,15 @@ class LabelCells {
   // by a TAB.
   void AppendCells(int id, std::string& out) const;
   int64_t FirstPosition(int id) const { return first_position_[id]; }
+  // The values merged into `id`'s cells, in the order merged (empty for an
+  // id without values).
+  const std::vector<Item>& Items(int id) const;
   // The ids that got values, in the order of their first value.
   const std::vector<int>& ids_in_order() const { return ids_in_order_; }
 
  private:
   std::vector<std::array<std::string, kCells>> cells_;
+  std::vector<std::vector<Item>> items_;
   std::vector<uint8_t> filed_;
   std::vector<int64_t> first_position_;
   std::vector<int> ids_in_order_;

@@ -513,7 +513,8 @@ std::string_view PersonLineWriter::WithLabels(std::string_view line, size_t labe
 }
 
 std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t offset,
-                                               std::string_view status, std::string_view state) {
+                                               std::string_view status, std::string_view state,
+                                               std::string_view links) {
   char digits[24];
   const std::string_view offset_text(digits, WriteDecimal(static_cast<uint64_t>(offset), digits));
   if (options_.format == ReportFormat::kCsv) {
@@ -524,15 +525,18 @@ std::string_view PersonLineWriter::WithDetails(std::string_view line, int64_t of
     AppendCsvField(status, detailed_);
     detailed_ += ',';
     AppendCsvField(state, detailed_);
+    detailed_ += ',';
+    AppendCsvField(links, detailed_);
     detailed_ += "\r\n";
     return detailed_;
   }
-  // The status and state members follow the offset's, which opens the line.
+  // The status, state and links members follow the offset's, which opens the line.
   constexpr std::string_view kOffsetKey = "{\"offset\":";
   const size_t offset_end = kOffsetKey.size() + offset_text.size();
   jsonl_.Begin();
   jsonl_.Text("status", status);
   jsonl_.Text("state", state);
+  jsonl_.Text("links", links);
   const std::string_view member = jsonl_.Finish();  // {"status":...,"state":...} and a line end
   detailed_.assign(line.substr(0, offset_end));
   detailed_ += ',';

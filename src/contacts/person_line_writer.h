@@ -57,11 +57,11 @@ class PersonLineWriter {
                               std::span<const std::string_view> labels);
 
   // A line Append made for `offset` (WithLabels' too) with the details the
-  // report asks for: the record's offset, `status` and `state` (csv: three
-  // more fields; jsonl: the "status" and "state" members after "offset").
-  // Valid until the next call.
+  // report asks for: the record's offset, `status`, `state` and `links` (csv:
+  // four more fields; jsonl: the "status", "state" and "links" members after
+  // "offset"). Valid until the next call.
   std::string_view WithDetails(std::string_view line, int64_t offset, std::string_view status,
-                               std::string_view state);
+                               std::string_view state, std::string_view links = {});
 
  private:
   using Kind = ContactsFormattedReport::Kind;

@@ -12,6 +12,7 @@
 #include "contacts/person_line_writer.h"
 #include "contacts/person_row_writer.h"
 #include "contacts/record_facts.h"
+#include "contacts/value_placement.h"
 #include "engine/header.h"
 #include "engine/values.h"
 #include "engine/scan.h"
@@ -156,12 +157,6 @@ std::string_view RowidCell(std::string_view row) {
   return row.substr(first + 1, second - first - 1);
 }
 
-void SetLabelCells(const LabelCells& labels, int id,
-                   std::array<std::string_view, LabelCells::kCells>& cells) {
-  for (int k = 0; k < LabelCells::kCells; ++k)
-    cells[k] = labels.Cell(id, LabelCells::kFirstColumn + k);
-}
-
 // A csv or jsonl line made on a scan worker, for the rows whose label cells
 // are empty: all but the first row of each of at most 2,000 record ids. The
 // line is most of the report's work, and the one thread that writes the
@@ -232,13 +227,74 @@ class WorkerLines {
   std::unique_ptr<ContactsFormattedReport> report_;
 };
 
+// What a worker tells the handler of a person record's links, after its row:
+// the names block (when asked for), its size, and a flag byte.
+constexpr uint8_t kRowidUnproven = 0, kRowidProven = 1, kUnprovenWithNames = 2;
+// Report cells holding First, Last, Middle and Organization.
+constexpr std::array<int, 4> kNameCells = {kFirstPersonColumn + 1, kFirstPersonColumn + 2,
+                                           kFirstPersonColumn + 3, kFirstPersonColumn + 7};
+
+// True iff the record's rowid is its cell's: the payload length in front of it
+// is the record's size (a freeblock header overwrites both when SQLite frees
+// the cell, and a rowid read from those bytes links nothing).
+bool RowidProven(const Match& match) {
+  const CellRecord cell = ReadCellRecord(*match.view, match.position);
+  if (!cell.rowid) return false;
+  const int id = LabelIdOf(RowidCell(match.prefix));
+  return id != 0 && id == *cell.rowid;
+}
+
+// Appends the names of a person row (its cells 0 to 31 joined by TABs) and
+// the names block's size.
+void AppendNames(std::string_view row, std::string& out) {
+  const size_t start = out.size();
+  size_t cell_start = 0;
+  int cell = 0;
+  size_t next_name = 0;
+  while (next_name < kNameCells.size() && cell_start <= row.size()) {
+    size_t end = CellEnd(row, cell_start);
+    if (end == std::string_view::npos) end = row.size();
+    if (cell == kNameCells[next_name]) {
+      const auto size = static_cast<uint32_t>(end - cell_start);
+      out.append(reinterpret_cast<const char*>(&size), sizeof size);
+      out.append(row.substr(cell_start, size));
+      ++next_name;
+    }
+    ++cell;
+    cell_start = end + 1;
+  }
+  for (; next_name < kNameCells.size(); ++next_name) out.append(sizeof(uint32_t), '\0');
+  const auto block = static_cast<uint32_t>(out.size() - start);
+  out.append(reinterpret_cast<const char*>(&block), sizeof block);
+}
+
+// Takes the link facts a worker appended from the end of `formatted`: whether
+// the rowid is proven, and the names when they were sent.
+bool TakeLinkFacts(std::string_view& formatted, PersonNames& names) {
+  const auto flag = static_cast<uint8_t>(formatted.back());
+  formatted.remove_suffix(1);
+  if (flag != kUnprovenWithNames) return flag == kRowidProven;
+  uint32_t block;
+  std::memcpy(&block, formatted.data() + formatted.size() - sizeof block, sizeof block);
+  formatted.remove_suffix(sizeof block);
+  std::string_view names_bytes = formatted.substr(formatted.size() - block);
+  formatted.remove_suffix(block);
+  for (std::string& name : names) {
+    uint32_t size;
+    std::memcpy(&size, names_bytes.data(), sizeof size);
+    name.assign(names_bytes.substr(sizeof size, size));
+    names_bytes.remove_prefix(sizeof size + size);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
-                      const std::vector<ValueOrigin>& value_origins, bool deleted_only,
-                      ProgressSink* progress, int threads) {
+                      const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
+                      bool deleted_only, ProgressSink* progress, int threads) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
@@ -249,9 +305,11 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   params.render_nothing = true;
   const std::vector<int>& person_cells = schema.person_cells;
   std::string status_text;
-  // Values go to the first row of their id, as a table finds it.
-  std::vector<uint8_t> taken(LabelCells::kMaxId + 1, 0);
-  std::array<std::string_view, LabelCells::kCells> label_cells{};
+  // Values go to the first row that proves them: its rowid their record id,
+  // or its names those of the search record that lists them.
+  ValuePlacement placement(labels, links, writer.options().details);
+  const bool names_needed = placement.links_by_names();
+  PersonNames names;
   // With details or deleted data only, each record's facts follow its row:
   // its size from its serial types (the copy tests need it) and its state.
   const bool judged = states.enabled();
@@ -285,9 +343,23 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
       if (lines_on_workers) row += empty_labels;
     }
   };
-  auto person_row = [append_row](const Match& match, const ColumnList& record,
-                                  std::string& row) mutable {
+  // After the row, what its links need: whether its rowid is proven, and
+  // for one that is not, its names when the search index links by them.
+  auto person_row = [append_row, names_needed, names_row = std::string(),
+                     rows = PersonRowWriter(person_cells, columns)](
+                        const Match& match, const ColumnList& record,
+                        std::string& row) mutable {
     append_row(match, record, row);
+    if (RowidProven(match)) {
+      row += static_cast<char>(kRowidProven);
+    } else if (names_needed) {
+      names_row.clear();
+      rows.Append(match, record, names_row);
+      AppendNames(names_row, row);
+      row += static_cast<char>(kUnprovenWithNames);
+    } else {
+      row += static_cast<char>(kRowidUnproven);
+    }
     return true;
   };
   // The plain report of a table of one layout takes its matches as they are.
@@ -299,6 +371,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
       [&](int64_t position, std::string_view row) {
         RecordFacts facts;
         if (judged) facts = TakeRecordFacts(row);
+        const bool proven = TakeLinkFacts(row, names);
         std::string_view line;
         uint64_t labels_at = WorkerLines::kNoLabelsAt;
         if (lines_on_workers && tsv) {
@@ -311,46 +384,47 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           labels_at = taken.labels_at;
         }
         const std::string_view rowid = RowidCell(row);
-        const int id = LabelIdOf(rowid);
-        const bool first_of_id = id != 0 && !taken[id];
-        if (first_of_id) taken[id] = 1;
+        const ValuePlacement::Placed& placed = placement.ForPerson(proven ? LabelIdOf(rowid) : 0, names);
         const PageStatus where = status.At(position);
         const RecordState state = judged ? StateAt(where, facts) : RecordState::kUnknown;
         if (deleted_only && !KeptAsDeletedData(status, position, where, state, facts, rowid,
                                                 row.substr(0, row.find('\t'))))
           return;
-        const bool with_labels = first_of_id && labels.Has(id);
+        const bool with_labels = placed.any;
         if (lines_on_workers && !details && !with_labels) {
           writer.PageRow(line);  // `line` lies in the page's formatted bytes or bulk
           return;
         }
-        SetLabelCells(labels, first_of_id ? id : 0, label_cells);
+        const std::array<std::string_view, LabelCells::kCells>& label_cells = placed.cells;
         status_text.clear();
         if (status.enabled()) AppendStatusText(where, status_text);
         const std::string_view state_text = details ? RecordStateText(state) : std::string_view();
         if (labels_at != WorkerLines::kNoLabelsAt) {
           if (with_labels) line = label_lines->WithLabels(line, labels_at, label_cells);
           if (details)
-            line = label_lines->WithDetails(line, status.Offset(position), status_text, state_text);
+            line = label_lines->WithDetails(line, status.Offset(position), status_text, state_text,
+                                            placed.links);
           writer.FormattedRow(line);
           return;
         }
-        writer.Row(row, label_cells, status.Offset(position), status_text, state_text);
+        writer.Row(row, label_cells, status.Offset(position), status_text, state_text,
+                   placed.links);
       });
   if (!finished) return false;
   std::string id_text;
   for (int id : labels.ids_in_order()) {
-    if (taken[id]) continue;
+    // The values no person row took, in a row of their own.
+    const ValuePlacement::Placed& placed = placement.ForValuesOf(id);
+    if (!placed.any) continue;
     const ValueOrigin& origin = value_origins[id];
     if (deleted_only && !origin.kept_as_deleted) continue;
     // Cells 0 to 31: only the id, in cell 1.
     id_text.assign(1, '\t');
     id_text += std::to_string(id);
     id_text.append(kPersonCells - 2, '\t');
-    SetLabelCells(labels, id, label_cells);
     status_text.clear();
     AppendStatusText(origin.where, status_text);
-    writer.Row(id_text, label_cells, status.Offset(labels.FirstPosition(id)), status_text,
+    writer.Row(id_text, placed.cells, status.Offset(labels.FirstPosition(id)), status_text,
                RecordStateText(origin.state));
   }
   return true;

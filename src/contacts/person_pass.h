@@ -15,6 +15,7 @@
 #include "contacts/report_writer.h"
 #include "pagemap/match_status.h"
 #include "contacts/result_table.h"
+#include "contacts/value_links.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
@@ -92,8 +93,10 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 // The person pass streaming to a report: writes the person schema's lines
 // into `editor`, scans `buffer` and writes one row per match to `writer`, in
 // position order, as the table's rows would be written: the first row of a
-// rowid that has values takes its label cells. Then the ids that have values
-// and no person row, in the order of their first value. Each row carries its
+// rowid that has values takes its label cells, when the rowid is its cell's
+// (value_placement.h); a row whose rowid is not proven takes the values
+// `links` give its names. Then the values of each id that no person row
+// took, in a row of their own, in the order of the ids' first values. Each row carries its
 // person record's offset, status and state (`states`; a row of values alone
 // its first value's, `value_origins`, indexed by record id); with
 // `deleted_only`, only rows of deleted and unknown records are written, and
@@ -104,8 +107,8 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
-                      const std::vector<ValueOrigin>& value_origins, bool deleted_only,
-                      ProgressSink* progress = nullptr, int threads = 0);
+                      const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
+                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0);
 
 }  // namespace quarrow
 

@@ -24,6 +24,7 @@ ContactsReportWriter::ContactsReportWriter(const std::string& output_path,
     AppendCell("OFFSET");
     AppendCell("STATUS");
     AppendCell("STATE");
+    AppendCell("LINKS");
   }
   line_ += "\r\n";
   file_.Write(line_);
@@ -35,22 +36,24 @@ void ContactsReportWriter::AppendCell(std::string_view cell) {
 }
 
 void ContactsReportWriter::Row(std::span<const std::string_view> cells, int64_t offset,
-                               std::string_view status, std::string_view state) {
+                               std::string_view status, std::string_view state,
+                               std::string_view links) {
   if (options_.format != ReportFormat::kTsv)
-    return FormattedRow(formatted_.Row(cells, offset, status, state));
+    return FormattedRow(formatted_.Row(cells, offset, status, state, links));
   line_.clear();
   ++rows_;
   for (std::string_view cell : cells) AppendCell(cell);
-  EndTsvRow(offset, status, state);
+  EndTsvRow(offset, status, state, links);
 }
 
 void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status,
-                                     std::string_view state) {
+                                     std::string_view state, std::string_view links) {
   if (options_.details) {
     AppendDecimal(offset, line_);
     line_ += '\t';
     AppendCell(status);
     AppendCell(state);
+    AppendCell(links);
   }
   line_ += "\r\n";
   file_.Write(line_);
@@ -58,15 +61,16 @@ void ContactsReportWriter::EndTsvRow(int64_t offset, std::string_view status,
 
 void ContactsReportWriter::Row(std::string_view joined_cells,
                                std::span<const std::string_view> more_cells, int64_t offset,
-                               std::string_view status, std::string_view state) {
+                               std::string_view status, std::string_view state,
+                               std::string_view links) {
   if (options_.format != ReportFormat::kTsv)
-    return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status, state));
+    return FormattedRow(formatted_.Row(joined_cells, more_cells, offset, status, state, links));
   // tsv takes the joined cells as they are: no need to split them.
   line_.clear();
   ++rows_;
   AppendCell(joined_cells);
   for (std::string_view cell : more_cells) AppendCell(cell);
-  EndTsvRow(offset, status, state);
+  EndTsvRow(offset, status, state, links);
 }
 
 }  // namespace quarrow

@@ -2,7 +2,8 @@
 // the scan instead of waiting in a table: the header row first, then each row
 // as its 46 cells. tsv is the specified report (a byte-order mark, every cell
 // followed by a TAB, CR LF); with details each row adds its record's offset,
-// status and state as three more cells, "OFFSET", "STATUS" and "STATE". csv and jsonl are
+// status and state and how its values were linked as four more cells,
+// "OFFSET", "STATUS", "STATE" and "LINKS". csv and jsonl are
 // written as ContactsFormattedReport lays them out. Not thread-safe; one per
 // report.
 #ifndef QUARROW_CONTACTS_REPORT_WRITER_H_
@@ -28,15 +29,17 @@ class ContactsReportWriter {
   ContactsReportWriter(const std::string& output_path, const RunOptions& options,
                        const std::vector<std::string>& names);
 
-  // One row: `cells` are its 46 cells; `offset`, `status` and `state` are
-  // written with details only. Throws Error when the file cannot be written.
+  // One row: `cells` are its 46 cells; `offset`, `status`, `state` and
+  // `links` are written with details only. Throws Error when the file cannot
+  // be written.
   void Row(std::span<const std::string_view> cells, int64_t offset, std::string_view status,
-           std::string_view state);
+           std::string_view state, std::string_view links = {});
 
   // The same for a row given as its first cells joined by TABs (no TAB at the
   // end) and its last cells apart, as person rows and label cells come.
   void Row(std::string_view joined_cells, std::span<const std::string_view> more_cells,
-           int64_t offset, std::string_view status, std::string_view state);
+           int64_t offset, std::string_view status, std::string_view state,
+           std::string_view links = {});
 
   // A row whose whole line is made already (on a scan worker, or by the
   // formatted report). Throws as Row does.
@@ -64,8 +67,9 @@ class ContactsReportWriter {
 
  private:
   void AppendCell(std::string_view cell);
-  // The details' three cells when asked for, CR LF, and the write.
-  void EndTsvRow(int64_t offset, std::string_view status, std::string_view state);
+  // The details' four cells when asked for, CR LF, and the write.
+  void EndTsvRow(int64_t offset, std::string_view status, std::string_view state,
+                 std::string_view links);
 
   OutputFile file_;
   RunOptions options_;
