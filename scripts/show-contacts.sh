@@ -25,12 +25,14 @@ awk -F'\t' -v manifest="$manifest" '
         people++
         if (name != "") deleted_name[name] = 1
         deleted_id[f[2]] = 1
+        name_of_id[f[2]] = name != "" ? name : "org:" f[6]
       } else if (f[1] == "person" && name != "") {
         live_name[name] = 1
         live_rowid[name] = f[2]
       } else if (f[1] == "value" && (f[2] in deleted_id) && (f[3] == 3 || f[3] == 4) &&
                  f[5] !~ /[#*]/) {
         values[++total] = f[5]
+        owner[total] = name_of_id[f[2]]
       }
     }
     fmt = "%-6s %-11s %-8s %-26s %-24s %-40s %s\n"
@@ -44,6 +46,15 @@ awk -F'\t' -v manifest="$manifest" '
     for (i = 40; i <= 46; i++) if ($i != "") mails = add(mails, $i)
     name = $5 ($6 != "" ? " " $6 : "")
     if (name == "" && $11 == "" && phones == "" && mails == "") next
+    # Which values stand beside which name: a value in the row of its person is
+    # reunited with the person.
+    for (i = 33; i <= 46; i++) {
+      n = split($i, items, ",")
+      for (k = 1; k <= n; k++) {
+        item = items[k]; gsub(/^ +| +$/, "", item)
+        if (item != "") beside[item SUBSEP (name != "" ? name : "org:" $11)] = 1
+      }
+    }
     status = details ? $48 : ""
     state = details ? $49 : ""
     line = sprintf(fmt, $2, status, state, name, $11, phones, mails)
@@ -77,8 +88,11 @@ awk -F'\t' -v manifest="$manifest" '
       back++
       if (n in marked_kept) wrong++
     }
-    for (i = 1; i <= total; i++) if (index(text, values[i]) > 0) seen++
-    printf "The generator deleted %d persons: %d of them are back by name, and %d of their %d phone numbers and e-mail addresses are in the report.\n", people, back, seen, total
+    for (i = 1; i <= total; i++) {
+      if (index(text, values[i]) > 0) seen++
+      if (owner[i] != "org:" && ((values[i] SUBSEP owner[i]) in beside)) reunited++
+    }
+    printf "The generator deleted %d persons: %d of them are back by name, and %d of their %d phone numbers and e-mail addresses are in the report, %d of those in their person'"'"'s row (reunited).\n", people, back, seen, total, reunited
     if (details)
       printf "Of those %d, the tool counts %d as deleted from STATE and %d as live or prior; %d rows mark a person the generator kept deleted under that person'"'"'s own rowid.\n", back, back - wrong, wrong, accused
   }
