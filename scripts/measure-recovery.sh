@@ -165,6 +165,8 @@ awk -F'\t' -v markdown="$markdown" '
     layout = words[1]
     if (!(layout in seen)) { seen[layout] = 1; order[++layouts] = layout }
     for (i = 2; i <= 28; i++) { sum[layout, i] += c[i]; all[i] += c[i] }
+    # The reunited target is for the layouts with a search index.
+    if (layout !~ /^34/) for (i = 2; i <= 28; i++) indexed[i] += c[i]
   }
   END {
     print ""
@@ -192,7 +194,7 @@ awk -F'\t' -v markdown="$markdown" '
     verdict("live values filed right >= 99%", all[4], all[5], 99)
     verdict("deleted persons by name >= 85%", all[6], all[7], 85)
     verdict("deleted values found (anywhere) >= 85%", all[10], all[11], 85)
-    verdict("found deleted values in their row >= 80%", all[9], all[10], 80)
+    verdict("36/38: found deleted values in their row >= 80%", indexed[9], indexed[10], 80)
     printf "  %-40s %-8s %s\n", "deleted values beside other names < 0.5%", pct(all[28], all[27]),
       all[28] * 200 < all[27] || all[27] == 0 ? "met" : "MISSED"
     printf "  %-40s %-8s %s\n", "deleted-only rows of live persons = 0", all[13],

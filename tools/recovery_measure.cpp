@@ -297,8 +297,11 @@ RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
   // A text several persons have (a company's info@ address) is each one's:
   // beside any of their names it is no wrong link.
   std::map<std::string, std::set<NameKey>> owners;
-  for (const ManifestPerson& p : persons)
+  std::set<NameKey> names_in_book;
+  for (const ManifestPerson& p : persons) {
+    names_in_book.insert(KeyOf(p));
     for (const ManifestValue& v : p.values) owners[v.value].insert(KeyOf(p));
+  }
   RecoveryMeasure m;
   for (const ManifestPerson& p : persons) {
     const std::vector<size_t>* rows = index.RowsOf(p);
@@ -320,7 +323,11 @@ RecoveryMeasure MeasureRecovery(const std::vector<ManifestPerson>& persons,
         ++m.deleted_values_beside_name;
         const std::set<NameKey>& own = owners[v.value];
         if (std::any_of(names->begin(), names->end(),
-                        [&](const NameKey& name) { return own.count(name) == 0; }))
+                        [&](const NameKey& name) {
+                          // A name no person has (bytes a freeblock header
+                          // overwrote) attributes the value to no one.
+                          return names_in_book.count(name) != 0 && own.count(name) == 0;
+                        }))
           ++m.deleted_values_wrong_name;
       }
     }

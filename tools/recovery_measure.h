@@ -93,7 +93,9 @@ struct RecoveryMeasure {
   Score deleted_values_anywhere;  // an item of any label cell of any row
   // Of the deleted persons' values: those that stand beside a name (an item
   // of a row whose First, Last or Organization is not empty), and of them
-  // those beside a name that no person having that text bears (a wrong link).
+  // those beside the name of a person of the book who does not have that
+  // text (a wrong link; a name no person has, bytes a freeblock header
+  // overwrote, attributes it to no one).
   int64_t deleted_values_beside_name = 0;
   int64_t deleted_values_wrong_name = 0;
   int64_t excluded_values = 0;    // USSD codes, not counted above
