@@ -14,6 +14,9 @@ foreach(program quarrow quarrow-cli quarrow-make-sample)
   endif()
 endforeach()
 
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/../scripts/quarrow-slurm
+        DESTINATION ${CMAKE_INSTALL_BINDIR})
+
 set(QUARROW_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR}/../packaging)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/../docs/quarrow-cli.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

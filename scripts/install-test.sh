@@ -9,7 +9,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-expected=(bin/quarrow-cli bin/quarrow-make-sample share/man/man1/quarrow-cli.1
+expected=(bin/quarrow-cli bin/quarrow-make-sample bin/quarrow-slurm share/man/man1/quarrow-cli.1
           share/bash-completion/completions/quarrow-cli)
 if [[ -e $build/quarrow ]]; then  # built with the window
   expected+=(bin/quarrow share/applications/quarrow.desktop
