@@ -237,7 +237,31 @@ constexpr std::array<int, 4> kNameCells = {kFirstPersonColumn + 1, kFirstPersonC
 // True iff the record's rowid is its cell's: the payload length in front of it
 // is the record's size (a freeblock header overwrites both when SQLite frees
 // the cell, and a rowid read from those bytes links nothing).
-bool RowidProven(const Match& match) {
+// A cell prefix's number (decimal digits), or -1.
+int64_t PrefixNumber(std::string_view cell) {
+  if (cell.empty() || cell.size() > 18) return -1;
+  int64_t n = 0;
+  for (char c : cell) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+bool RowidProven(const Match& match, const ColumnList& record) {
+  // Most records are whole cells of the definition's columns: their sizes
+  // are known already, and the cell need not be read again.
+  const std::string_view prefix = match.prefix;
+  const size_t first = CellEnd(prefix, 0);
+  const size_t second = first == std::string_view::npos ? first : CellEnd(prefix, first + 1);
+  const size_t third = second == std::string_view::npos ? second : CellEnd(prefix, second + 1);
+  if (third != std::string_view::npos && LabelIdOf(prefix.substr(first + 1, second - first - 1))) {
+    const RecordSizes sizes = SizesOf(record);
+    if (PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size) &&
+        PrefixNumber(prefix.substr(second + 1, third - second - 1)) ==
+            static_cast<int64_t>(sizes.header_size))
+      return true;
+  }
   const CellRecord cell = ReadCellRecord(*match.view, match.position);
   if (!cell.rowid) return false;
   const int id = LabelIdOf(RowidCell(match.prefix));
@@ -350,7 +374,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                         const Match& match, const ColumnList& record,
                         std::string& row) mutable {
     append_row(match, record, row);
-    if (RowidProven(match)) {
+    if (RowidProven(match, record)) {
       row += static_cast<char>(kRowidProven);
     } else if (names_needed) {
       names_row.clear();

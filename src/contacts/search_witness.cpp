@@ -86,6 +86,17 @@ SearchEvidence CarveSearchEvidence(const std::string& input_path, const InputSch
   if (!definition) return evidence;
   CarveTarget target;
   target.table = FitTableOf(*definition);
+  // The columns are declared without a type, so any serial type fits them
+  // and nearly every byte position would be tried; the phone writes only
+  // texts or NULL into them, and a record holding anything else is no
+  // witness anyway.
+  for (FitColumn& column : target.table.columns) {
+    if (column.rowid_alias) continue;
+    column.affinity = Affinity::kText;
+    column.small_types = 1;  // NULL
+    column.texts = true;
+    column.blobs = false;
+  }
   const WitnessColumns columns = ColumnsOf(target.table);
   if (!columns.usable()) return evidence;
   // The catalog's other tables, so that their records are not taken for
@@ -127,6 +138,11 @@ SearchEvidence CarveSearchEvidence(const std::string& input_path, const InputSch
       target, others,
       [&](const CarvedRecord& record) {
         if (seen.size() >= kMaxWitnesses || bytes >= kMaxWitnessBytes) return;
+        // A live person's record links nothing (value_links.h): not read.
+        if (record.rowid && *record.rowid >= 1 &&
+            static_cast<size_t>(*record.rowid) < evidence.live_person_ids.size() &&
+            evidence.live_person_ids[static_cast<size_t>(*record.rowid)])
+          return;
         // A value lost or cut short proves nothing: a cut list could end in
         // part of a number.
         for (int index : {columns.first, columns.last, columns.middle, columns.organization,
