@@ -9,7 +9,8 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-expected=(bin/quarrow-cli bin/quarrow-make-sample bin/quarrow-slurm share/man/man1/quarrow-cli.1
+expected=(bin/quarrow-cli bin/quarrow-make-sample bin/quarrow-slurm share/man/man1/quarrow-cli.1.gz
+          share/man/man1/quarrow-slurm.1.gz share/doc/quarrow/copyright
           share/bash-completion/completions/quarrow-cli)
 if [[ -e $build/quarrow ]]; then  # built with the window
   expected+=(bin/quarrow share/applications/quarrow.desktop
@@ -43,4 +44,14 @@ if command -v dpkg-shlibdeps >/dev/null; then
   depends=$(dpkg-deb -f "$deb" Depends)
   [[ $depends == *libsqlite3-0* ]] || { echo "install-test: .deb depends on: $depends" >&2; exit 1; }
   echo "package: $(basename "$deb"), depends on $depends"
+  listing=$(dpkg-deb -c "$deb")
+  grep -q ' ./usr/bin/quarrow-slurm$' <<< "$listing" ||
+    { echo "install-test: the .deb holds no quarrow-slurm" >&2; exit 1; }
+  # What cluster nodes install passes Debian's checks: no error, no warning.
+  if command -v lintian >/dev/null; then
+    lintian --fail-on error,warning "$deb" 2>&1 | grep -v 'root privileges' || true
+    lintian --fail-on error,warning "$deb" >/dev/null 2>&1 ||
+      { echo "install-test: lintian finds errors or warnings in $(basename "$deb")" >&2; exit 1; }
+    echo "lintian: no errors, no warnings"
+  fi
 fi
