@@ -332,6 +332,42 @@ TEST_F(CarveTest, DroppedTablesAndRowsOlderThanAnAddedColumn) {
   EXPECT_NE(summary.find("keep\tdatabase\t4\t"), std::string::npos) << summary;
 }
 
+// A log that a checkpoint restarted keeps the earlier generation's frames past
+// the new one's end. A row deleted there whose overflow pages another table
+// took since comes back whole: its chain is read from its own generation.
+TEST_F(CarveTest, OverflowChainsAreReadFromTheirOwnGenerationOfTheLog) {
+  const std::string path = dir_.File("generations.sqlite");
+  const std::string body(3000, 'b');
+  {
+    SqliteDbOptions options;
+    options.wal = true;
+    options.keep_wal = true;
+    options.page_size = 1024;
+    SqliteDb db(path, options);
+    db.Exec("CREATE TABLE big(id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
+    db.Exec("CREATE TABLE other(id INTEGER PRIMARY KEY, data BLOB)");
+    db.Exec("BEGIN");
+    for (int i = 1; i <= 8; ++i)
+      db.Run("INSERT INTO big(title, body) VALUES(?, ?)",
+             {"title" + std::to_string(i), std::to_string(i) + body});
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM big WHERE id = 3");
+    db.Exec("INSERT INTO other(data) VALUES(zeroblob(2500))");
+    db.Exec("PRAGMA wal_checkpoint(PASSIVE)");
+    // The next write starts the log again from its first frame.
+    db.Exec("INSERT INTO other(data) VALUES(x'01')");
+    db.Close();
+  }
+  bool whole = false;
+  for (const Line& line : Carve(path + "-wal", "big", dir_)) {
+    const std::vector<std::string> values = line.Values();
+    if (values[1] != "title3") continue;
+    EXPECT_TRUE(values[2] == "3" + body || line.Recovery() == "partial") << "no wrong body";
+    whole |= values[2] == "3" + body && line.Recovery() != "partial";
+  }
+  EXPECT_TRUE(whole);
+}
+
 // A dropped table whose schema row spills so early (long names, 512-byte
 // pages) that the row's own page holds no more of its statement than
 // "CREATE": its definition is still found, from the chain. A table dropped

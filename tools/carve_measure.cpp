@@ -292,6 +292,7 @@ CarveMeasure MeasureCarve(const Truth& truth, const std::string& table_name,
     if (!Survives(version, truth.page_size, files)) continue;
     ++m.surviving.count;
     m.right_surviving.count += right[i];
+    if (!right[i]) m.missed.push_back(&version);
     if (version.overflow) {
       ++m.overflow_right.of;
       m.overflow_right.count += right[i];

@@ -101,6 +101,9 @@ struct CarveMeasure {
                              // that claim deleted or unknown, of the live rows
   Score prior_seen;          // prior versions matched by a row with state prior
   std::vector<size_t> false_row_indexes;  // into the report, ascending
+  // Surviving deleted or dropped versions no report row brings back right:
+  // their table's rowid and fate, in the truth's order.
+  std::vector<const TruthRow*> missed;
 };
 
 // Measures `report` (rows carved for `table`) against the truth; `files` are

@@ -23,7 +23,7 @@ namespace {
 const char kUsage[] =
     "usage: quarrow-measure-carve TRUTH REPORT --table NAME [--deleted-only-report]\n"
     "                             [--database PATH] [--check] [--no-header]\n"
-    "                             [--show-false N]\n"
+    "                             [--show-false N] [--show-missed N]\n"
     "       quarrow-measure-carve --tables TRUTH\n"
     "\n"
     "Scores REPORT, the jsonl report of `quarrow-cli find --table NAME --format\n"
@@ -47,6 +47,8 @@ const char kUsage[] =
     "                         deleted, false rows under 2% of the report\n"
     "  --no-header            leave out the table's header line\n"
     "  --show-false N         print the first N false rows' lines on standard error\n"
+    "  --show-missed N        print the first N surviving rows not brought back right\n"
+    "                         (fate, rowid, record's first bytes) on standard error\n"
     "  --tables TRUTH         print the truth's table names, one a line\n";
 
 std::string ReadWhole(const std::string& path) {
@@ -85,6 +87,7 @@ int main(int argc, char** argv) {
   bool check = false;
   bool header = true;
   long show_false = 0;
+  long show_missed = 0;
   std::vector<std::string> paths;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -115,6 +118,13 @@ int main(int argc, char** argv) {
         return Usage("--show-false needs a count");
       }
       show_false = std::stol(count);
+    } else if (arg == "--show-missed") {
+      std::string count;
+      if (!value(count) || count.find_first_not_of("0123456789") != std::string::npos ||
+          count.size() > 9) {
+        return Usage("--show-missed needs a count");
+      }
+      show_missed = std::stol(count);
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + arg);
     } else {
@@ -144,6 +154,18 @@ int main(int argc, char** argv) {
     std::cout << text;
     for (size_t i = 0; i < m.false_row_indexes.size() && static_cast<long>(i) < show_false; ++i) {
       std::cerr << "false row: " << report[m.false_row_indexes[i]].line << '\n';
+    }
+    for (size_t i = 0; i < m.missed.size() && static_cast<long>(i) < show_missed; ++i) {
+      const sc::TruthRow& row = *m.missed[i];
+      std::cerr << "missed row: " << row.fate << " rowid " << row.rowid
+                << (row.overflow ? " overflow" : "") << " record " << row.record.size()
+                << " bytes:";
+      for (size_t k = 0; k < std::min<size_t>(row.record.size(), 24); ++k) {
+        static const char kHex[] = "0123456789abcdef";
+        const auto byte = static_cast<unsigned char>(row.record[k]);
+        std::cerr << ' ' << kHex[byte >> 4] << kHex[byte & 15];
+      }
+      std::cerr << '\n';
     }
     if (check && !sc::TargetsMet(m)) return 1;
   } catch (const std::exception& e) {

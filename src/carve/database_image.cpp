@@ -13,6 +13,11 @@ namespace sf = sqlite_format;
 
 namespace {
 
+// A WAL header's or frame header's two salts, as one number.
+uint64_t Salt(const uint8_t* p) {
+  return (uint64_t{sf::Get32(p)} << 32) | sf::Get32(p + 4);
+}
+
 bool EndsWith(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -77,6 +82,11 @@ DatabaseImage::DatabaseImage(std::shared_ptr<const ByteSource> database,
     frames_of_[sf::Get32(h)].push_back(frame);
     if (sf::Get32(h + 4) != 0) commit_frames_.push_back(frame);
   }
+  if (wal_ && wal_index_.frames_known) {
+    char salt[8];
+    if (wal_->ReadAt(16, sizeof salt, salt) == sizeof salt)
+      IndexEarlierGenerations(Salt(reinterpret_cast<const uint8_t*>(salt)));
+  }
   // The freelist head lives in page 1, which the WAL may have replaced.
   std::string page1;
   if (ReadPage(1, page1)) {
@@ -95,27 +105,56 @@ bool DatabaseImage::ReadPage(uint32_t number, std::string& out) const {
   return database_->ReadAt(offset, page_size_, out.data()) == page_size_;
 }
 
+void DatabaseImage::IndexEarlierGenerations(uint64_t salt) {
+  for (int64_t frame = wal_index_.committed_frames + 1; frame <= wal_index_.frame_slots; ++frame) {
+    char head[16];
+    if (wal_->ReadAt(wal_index_.PageImageOffset(frame) - kWalFrameHeaderSize, sizeof head, head) !=
+        sizeof head)
+      break;
+    const auto* h = reinterpret_cast<const uint8_t*>(head);
+    const uint64_t frame_salt = Salt(h + 8);
+    const uint32_t page = sf::Get32(h);
+    if (frame_salt == salt || page == 0) continue;
+    FrameGeneration& generation = earlier_[frame_salt];
+    generation.frames_of[page].push_back(frame);
+    if (sf::Get32(h + 4) != 0) generation.commit_frames.push_back(frame);
+    earlier_salt_of_[frame] = frame_salt;
+  }
+}
+
+int64_t DatabaseImage::FrameAsOf(const std::vector<int64_t>& frames,
+                                 const std::vector<int64_t>& commit_frames, int64_t at) {
+  // The transaction holding frame `at`: the frames after the commit before
+  // it, up to its own commit. A page it wrote is read from its frame nearest
+  // to `at`; a page it did not, from before it.
+  auto commit = std::lower_bound(commit_frames.begin(), commit_frames.end(), at);
+  const int64_t end = commit == commit_frames.end() ? INT64_MAX : *commit;
+  const int64_t begin = commit == commit_frames.begin() ? 0 : *std::prev(commit);
+  int64_t chosen = 0;
+  for (int64_t frame : frames) {
+    if (frame > end) break;
+    if (frame <= begin) {
+      chosen = frame;
+    } else if (chosen <= begin || std::llabs(frame - at) < std::llabs(chosen - at)) {
+      chosen = frame;
+    }
+  }
+  return chosen;
+}
+
 bool DatabaseImage::ReadPageAsOf(uint32_t number, int64_t frames, std::string& out) const {
   if (!valid() || number == 0) return false;
   out.resize(page_size_);
   int64_t chosen = 0;
-  auto it = frames_of_.find(number);
-  if (frames > 0 && it != frames_of_.end()) {
-    // The transaction holding frame `frames`: the frames after the commit
-    // before it, up to its own commit. A page it wrote is read from its
-    // frame nearest to `frames`; a page it did not, from before it.
-    auto commit = std::lower_bound(commit_frames_.begin(), commit_frames_.end(), frames);
-    const int64_t end = commit == commit_frames_.end() ? INT64_MAX : *commit;
-    const int64_t begin = commit == commit_frames_.begin() ? 0 : *std::prev(commit);
-    for (int64_t frame : it->second) {
-      if (frame > end) break;
-      if (frame <= begin) {
-        chosen = frame;
-      } else if (chosen <= begin ||
-                 std::llabs(frame - frames) < std::llabs(chosen - frames)) {
-        chosen = frame;
-      }
-    }
+  if (auto salt = earlier_salt_of_.find(frames); salt != earlier_salt_of_.end()) {
+    // Its generation's frames that survive; the rest of that time is gone,
+    // and the database file holds what later checkpoints wrote.
+    const FrameGeneration& generation = earlier_.at(salt->second);
+    auto it = generation.frames_of.find(number);
+    if (it != generation.frames_of.end())
+      chosen = FrameAsOf(it->second, generation.commit_frames, frames);
+  } else if (auto it = frames_of_.find(number); frames > 0 && it != frames_of_.end()) {
+    chosen = FrameAsOf(it->second, commit_frames_, frames);
   }
   if (chosen > 0)
     return wal_->ReadAt(wal_index_.PageImageOffset(chosen), page_size_, out.data()) == page_size_;

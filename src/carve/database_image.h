@@ -68,7 +68,9 @@ class DatabaseImage {
   bool ReadPage(uint32_t number, std::string& out) const;
   // Page `number` as SQLite read it once the transaction holding frame
   // `frames` had committed (0: the database file alone): the page as a
-  // record in that frame saw it.
+  // record in that frame saw it. A frame of an earlier generation of the log
+  // (left past the current one's end when a checkpoint restarted it) is read
+  // with the frames of its own generation that survive.
   bool ReadPageAsOf(uint32_t number, int64_t frames, std::string& out) const;
 
   // Calls `row` with the rowid and whole payload of each live cell of the
@@ -107,8 +109,23 @@ class DatabaseImage {
   uint32_t page_count_ = 0;
   uint32_t first_freelist_trunk_ = 0;
   // Every committed frame of each page, ascending.
+  // The frames of one generation of the log, by page, and its commits.
+  struct FrameGeneration {
+    std::unordered_map<uint32_t, std::vector<int64_t>> frames_of;  // ascending
+    std::vector<int64_t> commit_frames;                             // ascending
+  };
+  // The frame of `frames` nearest the transaction holding frame `at`: the
+  // one that transaction wrote, else the last before it; 0 when none.
+  static int64_t FrameAsOf(const std::vector<int64_t>& frames,
+                           const std::vector<int64_t>& commit_frames, int64_t at);
+  void IndexEarlierGenerations(uint64_t salt);
+
   std::unordered_map<uint32_t, std::vector<int64_t>> frames_of_;
   std::vector<int64_t> commit_frames_;  // ascending
+  // Frames past the committed ones that carry another salt: earlier
+  // generations, by salt; and each such frame's salt.
+  std::unordered_map<uint64_t, FrameGeneration> earlier_;
+  std::unordered_map<int64_t, uint64_t> earlier_salt_of_;
 };
 
 }  // namespace quarrow

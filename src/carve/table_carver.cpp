@@ -171,7 +171,12 @@ class TableCarver::Run {
   uint32_t CurrentOwner(const PageImage& image) const {
     auto owner = carver_.page_owner_.find(image.page_number);
     if (owner != carver_.page_owner_.end()) return owner->second;
-    auto dropped = dropped_owner_.find(image.page_number);
+    return DroppedOwner(image.page_number);
+  }
+
+  // The dropped table whose freed b-tree reaches page `number`, 0 when none.
+  uint32_t DroppedOwner(uint32_t number) const {
+    auto dropped = dropped_owner_.find(number);
     return dropped == dropped_owner_.end() ? 0 : dropped->second;
   }
 
@@ -222,8 +227,10 @@ class TableCarver::Run {
   // Whose cells a table-leaf page that no live b-tree holds (a freed page)
   // once held: every cell of a leaf is one table's. The table of which the
   // page holds the most exact copies of live rows wins, then the one that
-  // fits the most of its cells. 1: the target's; 0: another's; -1: no page
-  // to judge by, or a tie.
+  // fits the most of its cells, then the one whose live rows share the
+  // shape of the most of them (tables of one shape of rule tell apart so,
+  // when the deleted rows left no live copy). 1: the target's; 0: another's;
+  // -1: no page to judge by, or a tie.
   int PageVerdict(const PageImage& image, const InputBytes& near) const {
     {
       std::lock_guard<std::mutex> lock(verdicts_mutex_);
@@ -246,25 +253,31 @@ class TableCarver::Run {
         header.type != sf::PageType::kTableLeaf || header.cell_count == 0)
       return -1;
     const auto* p = reinterpret_cast<const uint8_t*>(page.data());
-    auto score = [&](const FitTable& table) {
+    // A dropped table has no live rows to show its shapes; the page still in
+    // its freed b-tree stands for them.
+    const uint32_t dropped_owner = DroppedOwner(image.page_number);
+    auto score = [&](const CarveTarget& target) {
+      const FitTable& table = target.table;
+      const bool owns = dropped_owner != 0 && target.root_page == dropped_owner;
       int64_t total = 0;
       for (uint32_t at = header.pointers_begin; at + 2 <= header.pointers_end; at += 2) {
         std::optional<PageCell> cell = ReadWholeCell(page, sf::Get16(p + at), table, usable_);
         if (!cell) continue;
-        total += 1;
+        total += int64_t{1} << 20;
+        if (owns || carver_.live_.ShapeCount(table.name, cell->header.types) > 0) total += 1;
         if (cell->payload_size == cell->local_size && cell->rowid &&
             carver_.live_.StateOf(table.name, cell->rowid,
                                   std::string_view(page).substr(cell->header_at, cell->local_size)) ==
                 RecordState::kLive)
-          total += 1000;
+          total += int64_t{1} << 40;
       }
       return total;
     };
-    const int64_t mine = score(table_);
+    const int64_t mine = score(target_);
     int64_t best_other = 0;
     uint32_t best_root = 0;
     for (const CarveTarget& other : others_) {
-      const int64_t theirs = score(other.table);
+      const int64_t theirs = score(other);
       if (theirs > best_other) best_other = theirs, best_root = other.root_page;
       else if (theirs == best_other && other.root_page == CurrentOwner(image)) best_root = other.root_page;
     }
@@ -434,6 +447,7 @@ class TableCarver::Run {
     };
     std::string page;
     std::vector<uint32_t> seen;
+    const size_t base = out.size();
     for (uint32_t number = first; need > 0 && number != 0;) {
       if (std::find(seen.begin(), seen.end(), number) != seen.end() || taken_since(number))
         return;
@@ -445,6 +459,9 @@ class TableCarver::Run {
       out.append(page, 4, take);
       need -= take;
       number = sf::Get32(reinterpret_cast<const uint8_t*>(page.data()));
+      // SQLite ends a chain with a zero pointer: a page that goes on belongs
+      // to another chain or structure now, and so may every page before it.
+      if (need == 0 && number != 0) out.resize(base);
     }
   }
 
