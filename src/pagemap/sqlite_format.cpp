@@ -5,7 +5,7 @@
 
 namespace quarrow::sqlite_format {
 
-int GetVarint(const uint8_t* p, const uint8_t* end, uint64_t& value) {
+int GetLongVarint(const uint8_t* p, const uint8_t* end, uint64_t& value) {
   uint64_t v = 0;
   for (int i = 0; i < 9; ++i) {
     if (p + i >= end) return 0;
@@ -65,11 +65,6 @@ bool ParseBtreePageHeader(std::string_view page, uint32_t header_offset,
   header.pointers_end = header.pointers_begin + 2 * header.cell_count;
   header.right_child = IsLeafPage(type) ? 0 : Get32(p + 8);
   return true;
-}
-
-uint64_t SerialTypeSize(uint64_t type) {
-  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  return type < 12 ? kSizes[type] : (type - 12) / 2;
 }
 
 bool ParseRecordHeader(const uint8_t* p, const uint8_t* end, uint64_t& header_size,

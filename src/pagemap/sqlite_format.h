@@ -20,8 +20,16 @@ inline uint32_t Get32(const uint8_t* p) {
 }
 
 // Reads a varint from [p, end) into `value`; returns its length in bytes (1 to
-// 9), or 0 when the bytes end before it does.
-int GetVarint(const uint8_t* p, const uint8_t* end, uint64_t& value);
+// 9), or 0 when the bytes end before it does. Inline: every record read
+// calls it per serial type, and most are one byte.
+int GetLongVarint(const uint8_t* p, const uint8_t* end, uint64_t& value);
+inline int GetVarint(const uint8_t* p, const uint8_t* end, uint64_t& value) {
+  if (p < end && *p < 0x80) {
+    value = *p;
+    return 1;
+  }
+  return GetLongVarint(p, end, value);
+}
 
 // Returns true iff the 16 bytes at `p` are the database header's magic string.
 bool IsDatabaseMagic(const uint8_t* p);
@@ -76,7 +84,10 @@ bool ParseBtreePageHeader(std::string_view page, uint32_t header_offset,
 
 // The size of a value of serial type `type` in a record's body (0 for the
 // reserved types 10 and 11).
-uint64_t SerialTypeSize(uint64_t type);
+inline uint64_t SerialTypeSize(uint64_t type) {
+  constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  return type < 12 ? kSizes[type] : (type - 12) / 2;
+}
 
 // Reads a record's header from [p, end): its length (the header-length varint
 // included) and the record's whole size (header plus the sizes its serial
