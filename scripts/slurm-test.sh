@@ -4,12 +4,17 @@
 # slurmd on 127.0.0.1 in the foreground, their state, spool and logs under a
 # temporary folder (proctrack/linuxproc, task/none, no accounting). Over a
 # generated address-book image of a few hundred MB it runs find (with
-# --details) and scan as 8-shard job arrays, compares each joined report with
-# one run's byte for byte, and checks that a shard that fails fails the join,
+# --details) and scan as 8-shard job arrays, and find over two inputs in one
+# submission, compares each joined report with one run's byte for byte, and
+# checks that a shard that fails fails the join,
 # naming the shard, with no report written. Every daemon it started is
 # stopped by its PID on exit.
 #
 #   scripts/slurm-test.sh [BUILD_DIR] [--size-mib N]    (default build/, 256)
+#   scripts/slurm-test.sh [BUILD_DIR] --run COMMAND...
+#
+# With --run, COMMAND runs instead of the tests while the cluster is up, with
+# SLURM_CONF set (the benchmark's Slurm figures); its status is the script's.
 #
 # Needs root (slurmd runs jobs as their users) and Debian's slurm-wlm and
 # munge (scripts/install-deps.sh installs them). Exit 0 when all is equal.
@@ -17,9 +22,11 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$root/build
 size_mib=256
+run=()
 while (($#)); do
   case "$1" in
     --size-mib) size_mib=$2; shift 2 ;;
+    --run) shift; run=("$@"); break ;;
     *) build=$(realpath "$1"); shift ;;
   esac
 done
@@ -95,7 +102,9 @@ TaskPlugin=task/none
 JobAcctGatherType=jobacct_gather/none
 AccountingStorageType=accounting_storage/none
 JobCompType=jobcomp/none
-SchedulerType=sched/backfill
+# Jobs start the moment a CPU is free: a shard takes seconds, not minutes.
+SchedulerType=sched/builtin
+SchedulerParameters=sched_min_interval=0,batch_sched_delay=0
 SelectType=select/cons_tres
 SelectTypeParameters=CR_CPU
 ReturnToService=2
@@ -120,6 +129,11 @@ if ((!idle)); then
   exit 1
 fi
 echo "slurm-test: one-node cluster up in $(($(date +%s) - started)) s ($cpus CPUs)"
+if ((${#run[@]})); then
+  status=0
+  "${run[@]}" || status=$?
+  exit "$status"
+fi
 
 # --- the input --------------------------------------------------------------
 "$make_sample" --layout 34 --persons 2000 --seed 3 "$work/sample.db" >/dev/null
@@ -137,7 +151,7 @@ failed=0
 check() {
   local name=$1 joined=$2; shift 2
   if cmp -s "$joined" <("$@"); then
-    echo "slurm-test: $name: 8 shards joined equal one run ($(wc -l < "$joined") lines)"
+    echo "slurm-test: $name: shards joined equal one run ($(wc -l < "$joined") lines)"
   else
     echo "slurm-test: $name: the joined report differs from one run's" >&2
     failed=1
@@ -151,6 +165,14 @@ check "find --details" "$work/find/image.bin.tsv" \
 "$slurm" --cli "$cli" --shard-size "$shard" --output-dir "$work/scan" --poll 0.5 \
   scan --format csv -- "$work/image.bin"
 check "scan --format csv" "$work/scan/image.bin.scan" "$cli" scan --quiet --format csv "$work/image.bin"
+
+# Two inputs in one submission, their shards shared out to three tasks.
+"$slurm" --cli "$cli" --shard-size "$shard" --tasks 3 --output-dir "$work/two" --poll 0.5 \
+  find --format jsonl -- "$work/image.bin" "$work/sample.db"
+check "find --format jsonl, input 1 of 2" "$work/two/image.bin.jsonl" \
+  "$cli" find --quiet --format jsonl "$work/image.bin" -
+check "find --format jsonl, input 2 of 2" "$work/two/sample.db.jsonl" \
+  "$cli" find --quiet --format jsonl "$work/sample.db" -
 
 # A shard that fails: the join is cancelled and says which.
 cp "$work/sample.db" "$work/doomed.db"
