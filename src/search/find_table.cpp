@@ -112,6 +112,12 @@ class TableReport {
       columns.push_back({column.name, column.affinity == Affinity::kInteger});
     std::vector<std::string> reserved(std::begin(kMetaNames), std::end(kMetaNames));
     names_ = UniqueColumnNames(std::move(columns), reserved);
+    // A report writes its keys on every line: encoded once.
+    for (const ReportColumn& column : names_) {
+      std::string key = ",";
+      AppendJsonString(column.name, key);
+      json_keys_.push_back(key + ':');
+    }
     std::string head;
     switch (options.format) {
       case ReportFormat::kTsv:
@@ -206,11 +212,7 @@ class TableReport {
     line_ += "{\"offset\":";
     AppendInteger(record.offset, line_);
     size_t index = 0;
-    auto key = [&] {
-      line_ += ',';
-      AppendJsonString(names_[index++].name, line_);
-      line_ += ':';
-    };
+    auto key = [&] { line_ += json_keys_[index++]; };
     Numbers(record, [&](std::string_view text, bool empty) {
       key();
       line_.append(empty ? std::string_view("null") : text);
@@ -257,6 +259,7 @@ class TableReport {
   const RunOptions& options_;
   OutputFile file_;
   std::vector<ReportColumn> names_;
+  std::vector<std::string> json_keys_;  // ',' "name" ':' per column
   std::vector<RecordValue> values_;
   std::vector<std::string> scratch_;
   std::string line_, text_;
