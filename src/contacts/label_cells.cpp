@@ -8,6 +8,7 @@ LabelCells::LabelCells()
     : cells_(kMaxId + 1), items_(kMaxId + 1), filed_(kMaxId + 1, 0), first_position_(kMaxId + 1, -1) {}
 
 void LabelCells::File(int id, int column, std::string_view raw, int64_t position) {
+  if (recorder_) recorder_(id, column, raw, position);
   if (id < 1 || id > kMaxId || column < kFirstColumn || column >= kFirstColumn + kCells) return;
   if (!filed_[id]) {
     filed_[id] = 1;

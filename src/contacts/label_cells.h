@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,11 @@ class LabelCells {
   };
 
   LabelCells();
+
+  // Called with every value File is given, as given, before anything is
+  // merged: a shard's part keeps them all, for the merge to file again.
+  using Recorder = std::function<void(int id, int column, std::string_view raw, int64_t position)>;
+  void set_recorder(Recorder recorder) { recorder_ = std::move(recorder); }
 
   // Files `raw` under record id `id` (1 to kMaxId) in report column `column`
   // (32 to 45), merged as MergeValue merges into a table cell. `position` is
@@ -55,6 +61,7 @@ class LabelCells {
   std::vector<uint8_t> filed_;
   std::vector<int64_t> first_position_;
   std::vector<int> ids_in_order_;
+  Recorder recorder_;
 };
 
 // True when `raw`'s trimmed text is not empty and already occurs in `cell`.

@@ -318,7 +318,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
                       const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
-                      bool deleted_only, ProgressSink* progress, int threads) {
+                      bool deleted_only, ProgressSink* progress, int threads,
+                      const FoundPersonSink& found) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
@@ -332,7 +333,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // Values go to the first row that proves them: its rowid their record id,
   // or its names those of the search record that lists them.
   ValuePlacement placement(labels, links, writer.options().details);
-  const bool names_needed = placement.links_by_names();
+  // A part keeps every unproven row's names: the links are the merge's.
+  const bool names_needed = placement.links_by_names() || found != nullptr;
   PersonNames names;
   // With details or deleted data only, each record's facts follow its row:
   // its size from its serial types (the copy tests need it) and its state.
@@ -345,7 +347,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // them.
   const bool details = writer.options().details;
   const bool tsv = writer.options().format == ReportFormat::kTsv;
-  const bool lines_on_workers = !details || !tsv;
+  const bool lines_on_workers = (!details || !tsv) && found == nullptr;
   const std::string empty_labels = std::string(LabelCells::kCells + 1, '\t') + "\r\n";
   const int64_t start_offset = buffer.start_offset();
   // Fills the label cells of the lines made on the workers.
@@ -408,12 +410,18 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
           labels_at = taken.labels_at;
         }
         const std::string_view rowid = RowidCell(row);
-        const ValuePlacement::Placed& placed = placement.ForPerson(proven ? LabelIdOf(rowid) : 0, names);
+        const int proven_id = proven ? LabelIdOf(rowid) : 0;
         const PageStatus where = status.At(position);
         const RecordState state = judged ? StateAt(where, facts) : RecordState::kUnknown;
-        if (deleted_only && !KeptAsDeletedData(status, position, where, state, facts, rowid,
-                                                row.substr(0, row.find('\t'))))
+        const bool kept = !deleted_only || KeptAsDeletedData(status, position, where, state, facts,
+                                                             rowid, row.substr(0, row.find('\t')));
+        if (found) {
+          found(FoundPerson{status.Offset(position), row, proven_id, &names, where, state, kept});
           return;
+        }
+        // A row --deleted-only drops still takes its values.
+        const ValuePlacement::Placed& placed = placement.ForPerson(proven_id, names);
+        if (!kept) return;
         const bool with_labels = placed.any;
         if (lines_on_workers && !details && !with_labels) {
           writer.PageRow(line);  // `line` lies in the page's formatted bytes or bulk
@@ -435,7 +443,17 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                    placed.links);
       });
   if (!finished) return false;
-  std::string id_text;
+  if (found) return true;
+  WriteValueOnlyRows(labels, placement, value_origins, deleted_only,
+                     [&status](int64_t position) { return status.Offset(position); }, writer);
+  return true;
+}
+
+void WriteValueOnlyRows(const LabelCells& labels, ValuePlacement& placement,
+                        const std::vector<ValueOrigin>& value_origins, bool deleted_only,
+                        const std::function<int64_t(int64_t)>& offset_of,
+                        ContactsReportWriter& writer) {
+  std::string id_text, status_text;
   for (int id : labels.ids_in_order()) {
     // The values no person row took, in a row of their own.
     const ValuePlacement::Placed& placed = placement.ForValuesOf(id);
@@ -448,10 +466,9 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
     id_text.append(kPersonCells - 2, '\t');
     status_text.clear();
     AppendStatusText(origin.where, status_text);
-    writer.Row(id_text, placed.cells, status.Offset(labels.FirstPosition(id)), status_text,
+    writer.Row(id_text, placed.cells, offset_of(labels.FirstPosition(id)), status_text,
                RecordStateText(origin.state));
   }
-  return true;
 }
 
 }  // namespace quarrow

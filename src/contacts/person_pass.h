@@ -5,6 +5,7 @@
 #ifndef QUARROW_CONTACTS_PERSON_PASS_H_
 #define QUARROW_CONTACTS_PERSON_PASS_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,7 @@
 #include "pagemap/match_status.h"
 #include "contacts/result_table.h"
 #include "contacts/value_links.h"
+#include "contacts/value_placement.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
 #include "engine/ports.h"
@@ -104,11 +106,37 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 // their values still go to them, not to another row). A record of a table
 // that grew since it was written is read by its own header (record_shape.h).
 // Returns false when `progress` cancelled (the rows so far are written).
+//
+// With `found`, no row is written: each person record goes to `found` as the
+// scan phase knows it, before any value is placed (a shard's part, which the
+// merge places and writes: contacts_parts.h); the writer is only asked for
+// its options.
+struct FoundPerson {
+  int64_t offset = 0;        // the record's input offset
+  std::string_view row;      // cells 0 to 31 joined by TABs
+  int proven_id = 0;         // the record id its whole cell's rowid proves; 0: none
+  const PersonNames* names;  // its names, when it proves none
+  PageStatus where;
+  RecordState state = RecordState::kUnknown;
+  bool kept = true;          // what --deleted-only says of it
+};
+using FoundPersonSink = std::function<void(const FoundPerson&)>;
 bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
                       const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
-                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0);
+                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0,
+                      const FoundPersonSink& found = nullptr);
+
+// The report's last rows, after the person rows: each id's values that no
+// person row took, in a row of its own holding only the id, in the order of
+// the ids' first values; with `deleted_only`, only ids whose first value it
+// keeps. `offset_of` turns a value's position (LabelCells) into its input
+// offset. The whole run and the merge of parts both end with it.
+void WriteValueOnlyRows(const LabelCells& labels, ValuePlacement& placement,
+                        const std::vector<ValueOrigin>& value_origins, bool deleted_only,
+                        const std::function<int64_t(int64_t)>& offset_of,
+                        ContactsReportWriter& writer);
 
 }  // namespace quarrow
 
