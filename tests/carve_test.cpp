@@ -368,6 +368,55 @@ TEST_F(CarveTest, OverflowChainsAreReadFromTheirOwnGenerationOfTheLog) {
   EXPECT_TRUE(whole);
 }
 
+// SQLite ends every overflow chain with a zero pointer. A freed chain whose
+// last page was taken by another record's chain (simulated by copying a
+// middle page of another chain over it) must not lend that record's bytes:
+// the row comes back partial, never with a wrong body.
+TEST_F(CarveTest, AChainWhoseLastPageGoesOnIsNotTheRecords) {
+  const std::string path = dir_.File("chain.sqlite");
+  auto body = [](int row) {
+    // Two cells a leaf, each with a chain of two pages; the marker MID lies in
+    // the first of them.
+    std::string text = std::to_string(row) + std::string(4000, static_cast<char>('a' + row));
+    return text + "MID" + std::to_string(row) + std::string(6000, 'q') + "END" + std::to_string(row);
+  };
+  {
+    SqliteDbOptions options;
+    options.page_size = 4096;
+    SqliteDb db(path, options);
+    db.Exec("CREATE TABLE o(id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
+    db.Exec("CREATE TABLE scratch(s)");
+    for (int row = 1; row <= 5; ++row)
+      db.Run("INSERT INTO o(title, body) VALUES(?, ?)", {"title" + std::to_string(row), body(row)});
+    // A trunk first, so the deleted row's overflow pages become leaves
+    // that keep their bytes.
+    db.Exec("DROP TABLE scratch");
+    db.Exec("DELETE FROM o WHERE id = 2");
+    db.Close();
+  }
+  std::string bytes = fixtures::ReadFile(path);
+  auto page_holding = [&](const std::string& marker) {
+    const size_t at = bytes.find(marker);
+    EXPECT_NE(at, std::string::npos) << marker;
+    return at / 4096 * 4096;
+  };
+  const size_t last = page_holding("END2"), middle = page_holding("MID4");
+  ASSERT_NE(sqlite_format::Get32(reinterpret_cast<const uint8_t*>(bytes.data()) + middle), 0u);
+  bytes.replace(last, 4096, bytes.substr(middle, 4096));
+  const std::string edited = dir_.File("edited.sqlite");
+  fixtures::WriteFile(edited, bytes);
+
+  int seen = 0;
+  for (const Line& line : Carve(edited, "o", dir_)) {
+    const std::vector<std::string> values = line.Values();
+    if (values[1] != "title2") continue;
+    ++seen;
+    EXPECT_EQ(line.Recovery(), "partial");
+    EXPECT_EQ(values[2].find("MID4"), std::string::npos) << "another record's bytes";
+  }
+  EXPECT_GE(seen, 1);
+}
+
 // A dropped table whose schema row spills so early (long names, 512-byte
 // pages) that the row's own page holds no more of its statement than
 // "CREATE": its definition is still found, from the chain. A table dropped
