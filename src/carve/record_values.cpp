@@ -65,7 +65,14 @@ RecordValue DefaultValue(const FitColumn& column) {
 
 std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable& table,
                                       std::vector<std::string>&) {
-  std::vector<RecordValue> values(table.columns.size());
+  std::vector<RecordValue> values;
+  DecodeRecordInto(record, table, values);
+  return values;
+}
+
+void DecodeRecordInto(const CarvedRecord& record, const FitTable& table,
+                      std::vector<RecordValue>& values) {
+  values.assign(table.columns.size(), RecordValue{});
   uint64_t at = record.header_size;
   for (size_t i = 0; i < table.columns.size(); ++i) {
     if (i >= record.types.size()) {
@@ -92,7 +99,6 @@ std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable
     }
     at += size;
   }
-  return values;
 }
 
 }  // namespace quarrow

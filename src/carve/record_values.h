@@ -25,6 +25,10 @@ struct RecordValue {
 // the record is too old to hold as its DEFAULT (or NULL), lost values as lost.
 std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable& table,
                                       std::vector<std::string>& scratch);
+// The same into `values` (resized, its storage reused): for reports, which
+// decode records by the million.
+void DecodeRecordInto(const CarvedRecord& record, const FitTable& table,
+                      std::vector<RecordValue>& values);
 
 }  // namespace quarrow
 

@@ -56,9 +56,14 @@ void AppendValueText(const RecordValue& value, bool tsv, std::string& out) {
     case RecordValue::Kind::kBlob:
       return AppendHex(value.bytes, out);
     case RecordValue::Kind::kText:
-      if (!tsv) return out.append(value.bytes), void();
-      for (char c : value.bytes) out += static_cast<uint8_t>(c) < 0x20 ? ' ' : c;
+    {
+      const size_t at = out.size();
+      out.append(value.bytes);
+      if (!tsv) return;
+      for (char* c = out.data() + at; c != out.data() + out.size(); ++c)
+        if (static_cast<uint8_t>(*c) < 0x20) *c = ' ';
       return;
+    }
   }
 }
 
@@ -139,7 +144,7 @@ class TableReport {
   }
 
   void Add(const CarvedRecord& record, const PageStatus& status, RecordState state) {
-    values_ = DecodeRecord(record, table_.target.table, scratch_);
+    DecodeRecordInto(record, table_.target.table, values_);
     line_.clear();
     switch (options_.format) {
       case ReportFormat::kTsv: Tsv(record, status, state); break;
@@ -261,7 +266,6 @@ class TableReport {
   std::vector<ReportColumn> names_;
   std::vector<std::string> json_keys_;  // ',' "name" ':' per column
   std::vector<RecordValue> values_;
-  std::vector<std::string> scratch_;
   std::string line_, text_;
   int64_t records_ = 0;
 };
