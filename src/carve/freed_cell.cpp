@@ -83,9 +83,9 @@ bool StaleFreeblockAt(std::string_view page, uint32_t at, uint32_t limit) {
          at + size <= page.size();
 }
 
-// Reads the intact table-leaf cell at `start` into `cell` (its vectors
-// reused); false when none lies there.
-bool ReadCellInto(std::string_view page, uint32_t start, const FitTable& table,
+}  // namespace
+
+bool ReadWholeCellInto(std::string_view page, uint32_t start, const FitTable& table,
                   uint32_t usable_size, PageCell& cell) {
   const uint8_t* p = Bytes(page);
   const uint8_t* end = p + page.size();
@@ -112,6 +112,8 @@ bool ReadCellInto(std::string_view page, uint32_t start, const FitTable& table,
   cell.cut_at = 0;
   return true;
 }
+
+namespace {
 
 struct Reading {
   PageCell cell;
@@ -301,7 +303,7 @@ class Rebuilder {
 
   int EndScore(uint32_t end) const {
     if (end == limit_) return 3;
-    if (ReadCellInto(page_, end, table_, usable_, scratch_)) return 2;
+    if (ReadWholeCellInto(page_, end, table_, usable_, scratch_)) return 2;
     if (StaleFreeblockAt(page_, end, limit_)) return 1;
     return 0;
   }
@@ -339,7 +341,7 @@ class Rebuilder {
 std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size) {
   PageCell cell;
-  if (!ReadCellInto(page, start, table, usable_size, cell)) return std::nullopt;
+  if (!ReadWholeCellInto(page, start, table, usable_size, cell)) return std::nullopt;
   return cell;
 }
 

@@ -42,6 +42,9 @@ struct PageCell {
 // length). `usable_size` 0 means no overflow is possible.
 std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size);
+// The same into `cell` (its vectors reused); false when none lies there.
+bool ReadWholeCellInto(std::string_view page, uint32_t start, const FitTable& table,
+                       uint32_t usable_size, PageCell& cell);
 
 // The same found from its header: the record header at `header_at` of
 // `bytes` fits, and the varints before it (the rowid, then the payload

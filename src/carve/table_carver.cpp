@@ -260,9 +260,10 @@ class TableCarver::Run {
       const FitTable& table = target.table;
       const bool owns = dropped_owner != 0 && target.root_page == dropped_owner;
       int64_t total = 0;
+      PageCell scratch;
+      const PageCell* cell = &scratch;
       for (uint32_t at = header.pointers_begin; at + 2 <= header.pointers_end; at += 2) {
-        std::optional<PageCell> cell = ReadWholeCell(page, sf::Get16(p + at), table, usable_);
-        if (!cell) continue;
+        if (!ReadWholeCellInto(page, sf::Get16(p + at), table, usable_, scratch)) continue;
         total += int64_t{1} << 20;
         if (owns || carver_.live_.ShapeCount(table.name, cell->header.types) > 0) total += 1;
         if (cell->payload_size == cell->local_size && cell->rowid &&
