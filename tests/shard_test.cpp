@@ -3,7 +3,9 @@
 // for byte, at every seam; bad ranges are usage errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -246,6 +248,156 @@ TEST(Shards, AnAddressBooksFindAndTableReportsJoinWithDetails) {
           << command[1] << " " << command[2] << " shard " << shard;
     }
   }
+}
+
+// Runs contacts over [0, size) in shards of `shard` bytes, each writing a
+// part; returns the parts' paths in order.
+std::vector<std::string> ContactsParts(TempDir& dir, const std::string& input, int64_t size,
+                                       int64_t shard, const std::vector<std::string>& options,
+                                       const std::string& prefix) {
+  std::vector<std::string> parts;
+  for (int64_t first = 0; first < size; first += shard) {
+    parts.push_back(dir.File(prefix + std::to_string(parts.size())));
+    std::vector<std::string> args = {"contacts", "--parts", "--range",
+                                     std::to_string(first) + ":" + std::to_string(first + shard)};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(input);
+    args.push_back(parts.back());
+    const auto run = RunCli(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  return parts;
+}
+
+std::string Merged(TempDir& dir, std::vector<std::string> args, const std::vector<std::string>& parts) {
+  args.insert(args.begin(), "merge");
+  args.insert(args.end(), parts.begin(), parts.end());
+  args.push_back(dir.File("merged"));
+  const auto run = RunCli(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  return ReadFile(dir.File("merged"));
+}
+
+// A book with a search index and a WAL beside it: values, links by rowid and
+// by names, rows of values alone and the page map's statuses all cross seams.
+struct ContactsBook {
+  TempDir dir;
+  std::string path = dir.File("book.db");
+  int64_t size = 0;
+  ContactsBook() {
+    sample::SampleOptions book;
+    book.persons = 120;
+    book.page_size = 1024;
+    sample::MakeSampleBook(path, book);
+    size = static_cast<int64_t>(ReadFile(path).size());
+  }
+  std::string Whole(const std::vector<std::string>& options) {
+    std::vector<std::string> args = {"contacts"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(path);
+    args.push_back(dir.File("whole"));
+    const auto run = RunCli(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return ReadFile(dir.File("whole"));
+  }
+};
+
+TEST(Shards, ContactsPartsMergeToTheWholeRunsReport) {
+  ContactsBook book;
+  // Shards of a few hundred bytes to the whole book; with details and
+  // deleted data only, in every format.
+  struct Case {
+    std::vector<std::string> shard_options, merge_options;
+    std::vector<int64_t> shards;
+  };
+  const std::vector<Case> cases = {
+      {{"--details"}, {"--details"}, {613, 9000, book.size}},
+      {{"--details"}, {"--details", "--format", "jsonl"}, {9000}},
+      {{}, {"--format", "csv", "--bom"}, {4096}},
+      {{"--deleted-only", "--details"}, {"--details", "--format", "csv"}, {5000}},
+      {{"--deleted-only"}, {}, {book.size / 3 + 1}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> whole_options = c.merge_options;
+    for (const std::string& option : c.shard_options)
+      if (option != "--details") whole_options.push_back(option);
+    const std::string expected = book.Whole(whole_options);
+    ASSERT_GT(std::count(expected.begin(), expected.end(), '\n'), 20);
+    for (int64_t shard : c.shards) {
+      const auto parts = ContactsParts(book.dir, book.path, book.size, shard, c.shard_options, "p");
+      EXPECT_EQ(Merged(book.dir, c.merge_options, parts), expected)
+          << "shard " << shard << " " << c.merge_options.size();
+    }
+  }
+}
+
+TEST(Shards, PartsMergedInGroupsThenMergedAgainGiveTheSameReport) {
+  ContactsBook book;
+  const std::string expected = book.Whole({"--details"});
+  const auto parts = ContactsParts(book.dir, book.path, book.size, 7001, {"--details"}, "p");
+  ASSERT_GT(parts.size(), 6u);
+  // Three groups, given out of order.
+  const size_t third = parts.size() / 3;
+  const std::vector<std::vector<std::string>> groups = {
+      {parts.begin() + 2 * third, parts.end()},
+      {parts.begin(), parts.begin() + third},
+      {parts.begin() + third, parts.begin() + 2 * third}};
+  std::vector<std::string> grouped;
+  for (const auto& group : groups) {
+    Merged(book.dir, {"--parts"}, group);
+    grouped.push_back(book.dir.File("group" + std::to_string(grouped.size())));
+    std::filesystem::rename(book.dir.File("merged"), grouped.back());
+  }
+  EXPECT_EQ(Merged(book.dir, {"--details"}, grouped), expected);
+}
+
+TEST(Shards, BadPartsAreRefusedAndNoReportIsWritten) {
+  ContactsBook book;
+  const auto parts = ContactsParts(book.dir, book.path, book.size, book.size / 3 + 1, {}, "p");
+  ASSERT_EQ(parts.size(), 3u);
+  WriteFile(book.dir.File("other.db"), ReadFile(book.path) + "x");
+  const auto other = ContactsParts(book.dir, book.dir.File("other.db"), book.size + 1,
+                                   book.size / 3 + 1, {}, "o");
+  const auto details = ContactsParts(book.dir, book.path, book.size, book.size / 3 + 1,
+                                     {"--details"}, "d");
+  std::string text = ReadFile(parts[1]);
+  WriteFile(book.dir.File("cut"), text.substr(0, text.size() / 2));
+  WriteFile(book.dir.File("garbled"), std::string(text).replace(text.find("\nv\t"), 4, "\nq\t"));
+  std::string newer = text;
+  newer.replace(newer.find("program\t"), 8 + std::string(QUARROW_VERSION).size(), "program\t99.0");
+  WriteFile(book.dir.File("newer"), newer);
+  std::string format = text;
+  format.replace(format.find("part\t1"), 6, "part\t7");
+  WriteFile(book.dir.File("format"), format);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{parts[0], parts[2]}, "bytes"},                      // a missing part
+      {{parts[0], parts[1]}, "missing"},                    // the last one missing
+      {{parts[0], other[1], parts[2]}, "different inputs"},
+      {{parts[0], book.dir.File("cut"), parts[2]}, "cut"},
+      {{parts[0], book.dir.File("garbled"), parts[2]}, "garbled"},
+      {{parts[0], book.dir.File("newer"), parts[2]}, "versions"},
+      {{parts[0], book.dir.File("format"), parts[2]}, "version 7"},
+      {{parts[0], details[1], parts[2]}, "different options"},
+      {{parts[0], parts[1], parts[1], parts[2]}, "both"},
+      {{parts[0], book.dir.File("nowhere"), parts[2]}, "nowhere"},
+  };
+  for (const auto& [merge_parts, says] : cases) {
+    WriteFile(book.dir.File("report"), "kept");
+    std::vector<std::string> args = {"merge"};
+    args.insert(args.end(), merge_parts.begin(), merge_parts.end());
+    args.push_back(book.dir.File("report"));
+    const auto run = RunCli(args);
+    EXPECT_EQ(run.status, 1) << says;
+    EXPECT_FALSE(run.err.empty()) << says;
+    EXPECT_EQ(ReadFile(book.dir.File("report")), "kept") << says << ": " << run.err;
+  }
+  // Details need parts that hold statuses and states.
+  const auto run = RunCli({"merge", "--details", parts[0], parts[1], parts[2], book.dir.File("r")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("--details"), std::string::npos) << run.err;
+  // Nothing is left beside the report or the parts.
+  for (const auto& entry : std::filesystem::directory_iterator(book.dir.File("")))
+    EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
 }
 #endif
 

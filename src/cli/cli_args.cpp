@@ -10,8 +10,9 @@ namespace quarrow {
 
 const char* const kCliUsage =
     "usage: quarrow-cli find     [--ddl FILE | --table NAME | --all-tables] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
-    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [OPTIONS] INPUT OUTPUT\n"
+    "       quarrow-cli contacts [--offset N] [--schema-from FILE] [--parts] [OPTIONS] INPUT OUTPUT\n"
     "       quarrow-cli scan     [--offset N] [--length N] [--range START:END] [--format F] INPUT\n"
+    "       quarrow-cli merge    [--format F] [--details] [--parts] PART... OUTPUT\n"
     "       quarrow-cli map      INPUT OUTPUT.svg\n"
     "       quarrow-cli --help | -h | --version | -V       (and COMMAND --help)\n";
 
@@ -27,6 +28,7 @@ constexpr const char* kFooter =
     "  find      carve every record that fits a column list into a report\n"
     "  contacts  recover persons with their phone numbers and e-mail addresses\n"
     "  scan      list three-column multi-value records in a window of the file\n"
+    "  merge     write the contacts report from the parts of its shards\n"
     "  map       draw where the file's pages and recovered records lie (SVG)\n"
     "Run 'quarrow-cli COMMAND --help' for a command's options.\n"
     "\n"
@@ -49,6 +51,13 @@ constexpr const char* kContactsHelp =
 constexpr const char* kScanHelp =
     "Lists the three-column multi-value records found in a window of the file\n"
     "on standard output, one per line.";
+constexpr const char* kMergeHelp =
+    "Writes the contacts report of a whole input from the parts that\n"
+    "'contacts --range START:END --parts' wrote for its shards: byte for byte the\n"
+    "report of one run. The parts, in any order, must be of one input, one\n"
+    "version and the same options, and cover the input without a gap or an\n"
+    "overlap; else nothing is written. With --parts, OUTPUT is a part of the\n"
+    "ranges joined (they need not reach the ends), so a merge can be split.";
 constexpr const char* kRangeHelp =
     "only records whose first byte lies at offsets START to END - 1 (START: to\n"
     "the end); bytes outside are read as context. The reports of consecutive\n"
@@ -97,8 +106,10 @@ struct Grammar {
   CLI::App* contacts = nullptr;
   CLI::App* scan = nullptr;
   CLI::App* map = nullptr;
+  CLI::App* merge = nullptr;
   std::string format = "tsv";
   std::string ddl, table, offset, length, range;
+  std::vector<std::string> merge_files;
   std::vector<CLI::Option*> range_options;
   CLI::Option* ddl_option = nullptr;
   CLI::Option* table_option = nullptr;
@@ -143,6 +154,8 @@ struct Grammar {
     AddRecordOptions(*contacts, request);
     AddReportOptions(*contacts, request, format);
     AddRangeOption(*contacts, range, range_options);
+    contacts->add_flag("--parts", request.write_part,
+                       "write OUTPUT as a part of a shard for 'merge', not a report");
     contacts->add_option("INPUT", request.input, "the address book or image")->required();
     contacts->add_option("OUTPUT", request.output, "the report to write")->required();
     contacts->footer(kInputFooter);
@@ -157,6 +170,21 @@ struct Grammar {
     AddRangeOption(*scan, range, range_options);
     scan->add_option("INPUT", request.input, "the file to search")->required();
     scan->footer(kInputFooter);
+
+    merge = app.add_subcommand("merge", kMergeHelp);
+    merge->add_option("--format", format, "report format: tsv (default), csv or jsonl")
+        ->check(CLI::IsMember({"tsv", "csv", "jsonl"}))
+        ->type_name("F");
+    merge->add_flag("--bom", request.options.bom, "csv: start with a UTF-8 byte-order mark");
+    merge->add_flag("--details", request.options.details,
+                    "add each row's offset, status, state and links (the shards must\n"
+                    "have been run with --details)");
+    merge->add_flag("--parts", request.merge_to_part, "write OUTPUT as a part, not a report");
+    merge->add_flag("--quiet", request.quiet, "no progress and no summary line");
+    merge->add_option("PART", merge_files, "the parts, then OUTPUT, the report to write")
+        ->required()
+        ->expected(2, -1);
+    merge->footer("OUTPUT - writes the report to standard output.");
 
     map = app.add_subcommand("map", kMapHelp);
     map->add_option("--threads", request.options.threads,
@@ -180,7 +208,7 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
     command = app.get_subcommand(words[0]);
   } catch (const CLI::OptionNotFound&) {
     throw UsageError("unknown command '" + words[0] +
-                     "' (the commands are find, contacts, scan and map)");
+                     "' (the commands are find, contacts, scan, merge and map)");
   }
   for (size_t i = 1; i < words.size(); ++i) {
     const std::string& word = words[i];
@@ -268,6 +296,10 @@ CliRequest ParseCommandLine(const std::vector<std::string>& args) {
   for (CLI::Option* option : grammar.offset_options)
     if (option->count()) request.offset = grammar.offset;
   if (grammar.length_option->count()) request.length = grammar.length;
+  if (request.command == "merge") {
+    request.part_inputs.assign(grammar.merge_files.begin(), grammar.merge_files.end() - 1);
+    request.output = grammar.merge_files.back();
+  }
   for (CLI::Option* option : grammar.range_options)
     if (option->count()) ApplyRange(grammar.range, request);
   if (request.command == "find" && request.options.ranged() && request.all_tables)
@@ -278,7 +310,7 @@ CliRequest ParseCommandLine(const std::vector<std::string>& args) {
 
 std::vector<std::string> CliHelpTexts() {
   std::vector<std::string> texts;
-  for (const char* command : {"", "find", "contacts", "scan", "map"}) {
+  for (const char* command : {"", "find", "contacts", "scan", "merge", "map"}) {
     std::vector<std::string> args;
     if (*command) args.push_back(command);
     args.push_back("--help");

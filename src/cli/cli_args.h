@@ -27,6 +27,9 @@ struct CliRequest {
   bool all_tables = false;            // find --all-tables: OUTPUT is a folder
   std::optional<std::string> offset;  // as typed
   std::optional<std::string> length;  // as typed
+  bool write_part = false;               // contacts --parts: OUTPUT is a part for merge
+  std::vector<std::string> part_inputs;  // merge: the parts, in any order
+  bool merge_to_part = false;            // merge --parts: OUTPUT is a part
   RunOptions options;
   bool quiet = false;
 };

@@ -140,6 +140,12 @@ Outcome RunFind(const CliRequest& request, const std::string& input, ProgressSin
 
 Outcome RunContacts(const CliRequest& request, const std::string& input,
                     ProgressSink& progress) {
+  if (request.write_part) {
+    LinesEditor editor;
+    const int64_t persons = RecoverContactsPart(input, request.offset.value_or("0"),
+                                                request.output, editor, &progress, request.options);
+    return {persons, "person records", Destination(request.output)};
+  }
   LinesEditor editor;
   NoView view;
   ResultTable table;
@@ -173,6 +179,12 @@ Outcome RunScan(const CliRequest& request, const std::string& input, std::ostrea
   out.flush();
   view.Check();
   return {lines, "lines", "standard output"};
+}
+
+Outcome RunMerge(const CliRequest& request) {
+  const int64_t count = MergeContactsParts(request.part_inputs, request.output,
+                                           request.merge_to_part, request.options);
+  return {count, request.merge_to_part ? "person records" : "rows", Destination(request.output)};
 }
 
 Outcome RunMap(const CliRequest& request, const std::string& input, ProgressSink& progress) {
@@ -209,6 +221,7 @@ int Run(const CliContext& context, const CliRequest& request) {
     if (request.command == "contacts") outcome = RunContacts(request, input, progress);
     if (request.command == "scan") outcome = RunScan(request, input, context.out, progress);
     if (request.command == "map") outcome = RunMap(request, input, progress);
+    if (request.command == "merge") outcome = RunMerge(request);
     progress.Wipe();
     if (on_terminal) {
       context.err << "quarrow-cli: " << outcome.count << ' ' << outcome.unit << " written to "

@@ -1,5 +1,9 @@
 #include "contacts/contacts_recovery.h"
 
+#include <algorithm>
+#include <filesystem>
+
+#include "contacts/contacts_parts.h"
 #include "contacts/contacts_report.h"
 #include "contacts/contacts_scan_result.h"
 #include "contacts/multi_value_pass.h"
@@ -117,6 +121,111 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   }
   view.LoadFile(output_path);
   return writer.rows();
+}
+
+int64_t RecoverContactsPart(const std::string& input_path, const std::string& offset_text,
+                            const std::string& part_path, DdlEditor& editor,
+                            ProgressSink* progress, const RunOptions& options) {
+  RequireOutputPath(part_path);
+  if (part_path == "-") throw Error("A part is written to a file, not to standard output");
+  int64_t input_size = 0;
+  {
+    InputFile input(input_path);
+    input_size = input.size();
+  }
+  RefuseOverwritingInput(input_path, part_path);
+  bool carved = false;
+  const InputSchema input_schema =
+      ContactsInputSchema(input_path, options.schema_from, progress, carved);
+  const ContactsSchema schema = ChooseContactsSchema(input_schema);
+  const bool search_index = input_schema.Table(std::string(kSearchContentTable)).has_value();
+  Buffer buffer = LoadContactsBuffer(input_path, offset_text);
+  buffer.LimitCandidatesToInput(options.range_first, options.range_end);
+  MatchStatus status(input_path, buffer, options);
+  const std::unique_ptr<RecordStates> states = RecordStates::ForInput(input_path, options);
+
+  ContactsPart part;
+  part.program = QUARROW_VERSION;
+  part.input_size = input_size;
+  part.fingerprint = InputFingerprint(input_path);
+  part.settings = ContactsPartSettings(std::to_string(buffer.start_offset()), options,
+                                       status.enabled(), states->enabled());
+  part.first = std::clamp<int64_t>(options.range_first, 0, input_size);
+  part.end = std::clamp<int64_t>(options.range_end, part.first, input_size);
+  // Every value as filed, in input order.
+  ContactsScanResult scan;
+  const int64_t start_offset = buffer.start_offset();
+  scan.labels.set_recorder([&part, start_offset](int id, int column, std::string_view raw,
+                                                 int64_t position) {
+    part.values.push_back({start_offset + position, id, column, std::string(raw)});
+  });
+  const int first_pass = carved ? 1 : 0, passes = first_pass + 2;
+  PassProgress multi_value_progress(progress, first_pass, passes);
+  PassProgress person_progress(progress, first_pass + 1, passes);
+  if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
+                       progress ? &multi_value_progress : nullptr, options.threads))
+    throw Error(kContactsCancelled);
+  for (int id : scan.labels.ids_in_order()) part.origins.push_back({id, scan.value_origins[id]});
+  // The search index's records come from the whole input: one part carries them.
+  part.carries_search = part.first == 0;
+  if (search_index && part.carries_search)
+    part.search = CarveSearchEvidence(input_path, input_schema, options.threads);
+  // The person pass hands its records over unplaced; the writer it needs is
+  // asked only how lines are made, and what it writes is dropped.
+  RunOptions row_options = options;
+  row_options.format = ReportFormat::kTsv;
+  row_options.details = true;
+  const std::filesystem::path target(part_path);
+  const std::string scratch =
+      (target.parent_path() / ("." + target.filename().string() + ".rows")).string();
+  bool finished = false;
+  try {
+    ContactsReportWriter writer(scratch, row_options, {});
+    finished = StreamPersonRows(
+        buffer, schema, editor, scan.labels, writer, status, *states, scan.value_origins,
+        ValueLinks(), options.deleted_only, progress ? &person_progress : nullptr,
+        options.threads, [&part](const FoundPerson& found) {
+          ContactsPart::Person person;
+          person.offset = found.offset;
+          person.row.assign(found.row);
+          person.proven_id = found.proven_id;
+          if (found.proven_id == 0) person.names = *found.names;
+          person.where = found.where;
+          person.state = found.state;
+          person.kept = found.kept;
+          part.persons.push_back(std::move(person));
+        });
+    writer.Close();
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(scratch, ignored);
+    throw;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(scratch, ignored);
+  ReplaceEditorLines(editor, schema.multi_value_lines);
+  if (!finished) throw Error(kContactsCancelled);
+  WriteContactsPart(part, part_path);
+  return static_cast<int64_t>(part.persons.size());
+}
+
+int64_t MergeContactsParts(const std::vector<std::string>& part_paths,
+                           const std::string& output_path, bool to_part,
+                           const RunOptions& options) {
+  RequireOutputPath(output_path);
+  std::vector<ContactsPart> parts;
+  for (const std::string& path : part_paths) {
+    parts.push_back(ReadContactsPart(path));
+    RefuseOverwritingInput(path, output_path);
+  }
+  ContactsPart joined = JoinContactsParts(std::move(parts), part_paths, !to_part);
+  if (to_part) {
+    if (output_path == "-") throw Error("A part is written to a file, not to standard output");
+    WriteContactsPart(joined, output_path);
+    return static_cast<int64_t>(joined.persons.size());
+  }
+  ResultTable table;
+  return WriteReportFromPart(joined, output_path, options, ReportColumnNames(table));
 }
 
 }  // namespace quarrow

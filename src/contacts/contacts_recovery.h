@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "contacts/result_table.h"
 #include "engine/ports.h"
@@ -26,6 +27,24 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
                         OutputView& view, ResultTable& table,
                         ProgressSink* progress = nullptr,
                         const RunOptions& options = {});
+
+// The shard of a run cut into byte ranges (options.range_first to range_end):
+// runs the scan phase of RecoverContacts over the candidates in the range and
+// writes what it found to the part `part_path` (contacts_parts.h; "-" is
+// refused: a part is a file) instead of a report. Throws as RecoverContacts
+// does. Returns the person records the part holds.
+int64_t RecoverContactsPart(const std::string& input_path, const std::string& offset_text,
+                            const std::string& part_path, DdlEditor& editor,
+                            ProgressSink* progress = nullptr, const RunOptions& options = {});
+
+// Writes the contacts report of the whole input from the parts of its shards,
+// byte for byte what RecoverContacts writes (with `to_part`, a part of the
+// ranges joined instead). Nothing is written when a part is missing, cannot be
+// read, or is of another input, version or options (Error says which).
+// Returns the rows (or person records) written.
+int64_t MergeContactsParts(const std::vector<std::string>& part_paths,
+                           const std::string& output_path, bool to_part,
+                           const RunOptions& options = {});
 
 }  // namespace quarrow
 
