@@ -4,8 +4,8 @@
 # slurmd on 127.0.0.1 in the foreground, their state, spool and logs under a
 # temporary folder (proctrack/linuxproc, task/none, no accounting). Over a
 # generated address-book image of a few hundred MB it runs find (with
-# --details) and scan as 8-shard job arrays, and find over two inputs in one
-# submission, compares each joined report with one run's byte for byte, and
+# --details), scan and contacts (parts merged) as 8-shard job arrays, and
+# find over two inputs in one submission, compares each joined report with one run's byte for byte, and
 # checks that a shard that fails fails the join,
 # naming the shard, with no report written. Every daemon it started is
 # stopped by its PID on exit.
@@ -165,6 +165,11 @@ check "find --details" "$work/find/image.bin.tsv" \
 "$slurm" --cli "$cli" --shard-size "$shard" --output-dir "$work/scan" --poll 0.5 \
   scan --format csv -- "$work/image.bin"
 check "scan --format csv" "$work/scan/image.bin.scan" "$cli" scan --quiet --format csv "$work/image.bin"
+
+"$slurm" --cli "$cli" --shard-size "$shard" --output-dir "$work/contacts" --poll 0.5 \
+  contacts --details --format csv -- "$work/image.bin"
+check "contacts --details --format csv (parts merged)" "$work/contacts/image.bin.csv" \
+  "$cli" contacts --quiet --details --format csv "$work/image.bin" -
 
 # Two inputs in one submission, their shards shared out to three tasks.
 "$slurm" --cli "$cli" --shard-size "$shard" --tasks 3 --output-dir "$work/two" --poll 0.5 \
