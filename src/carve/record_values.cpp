@@ -1,5 +1,6 @@
 #include "carve/record_values.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/values.h"
@@ -72,33 +73,35 @@ std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable
 
 void DecodeRecordInto(const CarvedRecord& record, const FitTable& table,
                       std::vector<RecordValue>& values) {
-  values.assign(table.columns.size(), RecordValue{});
+  const size_t columns = table.columns.size();
+  values.assign(columns, RecordValue{});
+  const std::string_view bytes = record.record;
+  const size_t stored = std::min(columns, record.types.size());
   uint64_t at = record.header_size;
-  for (size_t i = 0; i < table.columns.size(); ++i) {
-    if (i >= record.types.size()) {
-      values[i] = DefaultValue(table.columns[i]);
-      continue;
-    }
+  for (size_t i = 0; i < stored; ++i) {
+    RecordValue& value = values[i];
     const uint64_t type = record.types[i];
     const uint64_t size = sqlite_format::SerialTypeSize(type);
+    const uint8_t lost = record.lost[i];
     if (static_cast<int>(i) == table.rowid_column) {
-      values[i].kind = record.rowid ? RecordValue::Kind::kInteger : RecordValue::Kind::kLost;
-      values[i].integer = record.rowid.value_or(0);
-    } else if (record.lost[i] == 2 && at < record.record.size()) {
-      values[i] = StoredValue(type, std::string_view(record.record).substr(at));
-    } else if (record.lost[i] || at + size > record.record.size()) {
-      values[i].kind = RecordValue::Kind::kLost;
+      value.kind = record.rowid ? RecordValue::Kind::kInteger : RecordValue::Kind::kLost;
+      value.integer = record.rowid.value_or(0);
+    } else if (lost == 2 && at < bytes.size()) {
+      value = StoredValue(type, bytes.substr(at));
+    } else if (lost || at + size > bytes.size()) {
+      value.kind = RecordValue::Kind::kLost;
     } else {
-      values[i] = StoredValue(type, std::string_view(record.record).substr(at, size));
+      value = StoredValue(type, bytes.substr(at, size));
       // REAL affinity reads integers it stored as doubles.
-      if (table.columns[i].affinity == Affinity::kReal &&
-          values[i].kind == RecordValue::Kind::kInteger) {
-        values[i].kind = RecordValue::Kind::kReal;
-        values[i].real = static_cast<double>(values[i].integer);
+      if (table.columns[i].affinity == Affinity::kReal && value.kind == RecordValue::Kind::kInteger) {
+        value.kind = RecordValue::Kind::kReal;
+        value.real = static_cast<double>(value.integer);
       }
     }
     at += size;
   }
+  // Columns the record is too old to hold read as SQLite reads them.
+  for (size_t i = stored; i < columns; ++i) values[i] = DefaultValue(table.columns[i]);
 }
 
 }  // namespace quarrow
