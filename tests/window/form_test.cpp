@@ -315,7 +315,7 @@ class FormTest : public QObject {
     QVERIFY(RunAndWait(form, [&] { form.Button1->click(); }));
     const QStringList shown = Lines(form.memo1);
     QVERIFY(!shown.isEmpty());
-    QVERIFY2(shown[0].endsWith("\tOFFSET\tSTATUS\tSTATE\t"), qPrintable(shown[0]));
+    QVERIFY2(shown[0].endsWith("\tOFFSET\tSTATUS\tSTATE\tLINKS\t"), qPrintable(shown[0]));
   }
 
   void ContactsRecoveryLeavesTheMultiValueSchema() {
