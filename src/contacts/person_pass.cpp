@@ -249,23 +249,24 @@ int64_t PrefixNumber(std::string_view cell) {
 }
 
 bool RowidProven(const Match& match, const ColumnList& record) {
-  // Most records are whole cells of the definition's columns: their sizes
-  // are known already, and the cell need not be read again.
   const std::string_view prefix = match.prefix;
   const size_t first = CellEnd(prefix, 0);
   const size_t second = first == std::string_view::npos ? first : CellEnd(prefix, first + 1);
   const size_t third = second == std::string_view::npos ? second : CellEnd(prefix, second + 1);
-  if (third != std::string_view::npos && LabelIdOf(prefix.substr(first + 1, second - first - 1))) {
-    const RecordSizes sizes = SizesOf(record);
-    if (PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size) &&
-        PrefixNumber(prefix.substr(second + 1, third - second - 1)) ==
-            static_cast<int64_t>(sizes.header_size))
-      return true;
-  }
+  if (third == std::string_view::npos) return false;
+  // A rowid no value can carry links nothing, proven or not.
+  const int id = LabelIdOf(prefix.substr(first + 1, second - first - 1));
+  if (id == 0) return false;
+  // Most records have the definition's columns: their sizes are known
+  // already, and the cell need not be read again.
+  const RecordSizes sizes = SizesOf(record);
+  if (PrefixNumber(prefix.substr(second + 1, third - second - 1)) ==
+          static_cast<int64_t>(sizes.header_size) &&
+      PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size))
+    return true;
+  // Else (another column count, a grown table's older record) its cell is read.
   const CellRecord cell = ReadCellRecord(*match.view, match.position);
-  if (!cell.rowid) return false;
-  const int id = LabelIdOf(RowidCell(match.prefix));
-  return id != 0 && id == *cell.rowid;
+  return cell.rowid && id == *cell.rowid;
 }
 
 // Appends the names of a person row (its cells 0 to 31 joined by TABs) and
