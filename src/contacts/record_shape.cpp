@@ -103,6 +103,29 @@ std::optional<uint64_t> WholeCellSize(const BufferView& view, int64_t at) {
   return static_cast<uint64_t>(payload_length + rowid_length) + payload;
 }
 
+// The serial types of [p, end), each ending before `end`, added to `size`
+// and counted in `columns`, as ReadVarint reads them; false when one runs
+// past `end` or the record grows past kMaxRecordSize.
+bool SumTypes(const uint8_t* p, const uint8_t* end, uint64_t& size, size_t& columns) {
+  while (p < end) {
+    uint64_t serial = *p++;
+    if (serial >= 0x80) {
+      serial &= 0x7F;
+      for (int i = 1;; ++i) {
+        if (p == end) return false;
+        const uint8_t byte = *p++;
+        serial = (serial << 7) | (byte & 0x7F);
+        if (!(byte & 0x80) || i == 8) break;
+      }
+      serial &= 0x7FFFFFFFFFFFFFFFull;
+    }
+    size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+    ++columns;
+    if (size > kMaxRecordSize) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byte_length) {
@@ -119,12 +142,17 @@ CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byt
   if (end > view.size()) return cell;
   uint64_t record_size = *header_size;
   size_t columns = 0;
-  for (int64_t at = position + 1; at < end; ++columns) {
-    const int64_t before = at;
-    const uint64_t serial = ReadVarint(view, at);
-    if (at == before || at > end) return cell;
-    record_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
-    if (record_size > kMaxRecordSize) return cell;
+  if (const uint8_t* types = view.Span(position + 1, end - position - 1)) {
+    // The header in the window (nearly always): read in place.
+    if (!SumTypes(types, types + (end - position - 1), record_size, columns)) return cell;
+  } else {
+    for (int64_t at = position + 1; at < end; ++columns) {
+      const int64_t before = at;
+      const uint64_t serial = ReadVarint(view, at);
+      if (at == before || at > end) return cell;
+      record_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+      if (record_size > kMaxRecordSize) return cell;
+    }
   }
   cell.header_size = *header_size;
   cell.record_size = record_size;
@@ -202,9 +230,12 @@ bool RecordShaper::Shape(const Match& match, const ColumnList& found, ColumnList
     record.sizes = SizesOf(found);
     return true;
   }
-  return ByHeaderLength(match, true, shaped, record) ||
+  // The cell is read once for the strong rule and the weak one.
+  const CellRecord cell = ReadCellRecord(*match.view, match.position);
+  std::optional<CellRecord> one_byte;
+  return ByHeaderLength(match, cell, one_byte, true, shaped, record) ||
          ByFreeblockSize(match, true, shaped, record) || ByDefinition(match, shaped, record) ||
-         ByHeaderLength(match, false, shaped, record) ||
+         ByHeaderLength(match, cell, one_byte, false, shaped, record) ||
          ByFreeblockSize(match, false, shaped, record);
 }
 
@@ -212,15 +243,15 @@ uint64_t RecordShaper::FreeblockSizeAt(const BufferView& view, int64_t cell_star
   return (uint64_t{view.At(cell_start + 2)} << 8) | view.At(cell_start + 3);
 }
 
-bool RecordShaper::ByHeaderLength(const Match& match, bool strong, ColumnList& shaped,
-                                  ShapedRecord& record) const {
-  const CellRecord cell = ReadCellRecord(*match.view, match.position);
+bool RecordShaper::ByHeaderLength(const Match& match, const CellRecord& cell,
+                                  std::optional<CellRecord>& one_byte, bool strong,
+                                  ColumnList& shaped, ShapedRecord& record) const {
   if (ByCell(match, cell, strong, shaped, record)) return true;
   // A header length of one byte after a freeblock header's size ending in a
   // byte with the high bit set.
-  return cell.header_start != match.position &&
-         ByCell(match, ReadCellRecord(*match.view, match.position, true), strong, shaped,
-                record);
+  if (cell.header_start == match.position) return false;
+  if (!one_byte) one_byte = ReadCellRecord(*match.view, match.position, true);
+  return ByCell(match, *one_byte, strong, shaped, record);
 }
 
 bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool strong,

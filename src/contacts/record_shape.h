@@ -124,7 +124,10 @@ class RecordShaper {
   bool Fit(const ColumnList& shaped, size_t from, size_t to) const;
   // Rule 1: the columns and body start its header length gives, in a sound
   // cell; a freed one `strong`ly held by its freeblock, or else weakly.
-  bool ByHeaderLength(const Match& match, bool strong, ColumnList& shaped,
+  // `cell` is the match read as a cell; `one_byte`, read when first needed,
+  // the same with a one-byte header length.
+  bool ByHeaderLength(const Match& match, const CellRecord& cell,
+                      std::optional<CellRecord>& one_byte, bool strong, ColumnList& shaped,
                       ShapedRecord& record) const;
   bool ByCell(const Match& match, const CellRecord& cell, bool strong, ColumnList& shaped,
               ShapedRecord& record) const;

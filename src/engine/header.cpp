@@ -31,15 +31,6 @@ uint64_t ReadVarint(const BufferView& buffer, int64_t& cursor) {
   return value & 0x7FFFFFFFFFFFFFFFull;
 }
 
-SerialTypeInfo SerialTypeKind(uint64_t serial_type) {
-  static constexpr int64_t kIntegerSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  if (serial_type == 0) return {kNone, 0};
-  if (serial_type < 12) return {kInteger, kIntegerSizes[serial_type]};
-  int64_t v = static_cast<int64_t>(serial_type);  // below 2^63: no overflow
-  if (serial_type % 2 == 0) return {kBlob, (v - 12) / 2};
-  return {kText, (v - 13) / 2};
-}
-
 namespace {
 
 // Decodes one varint from bytes known to hold nine more; advances `at`.

@@ -28,7 +28,15 @@ struct SerialTypeInfo {
 // Serial types as the record format stores them: 1-4 integers of v bytes, 5 of
 // 6, 6 and 7 of 8, 8-11 without content, 12 an empty blob, 13 an empty text,
 // even >= 14 a blob of (v-12)/2 bytes, odd >= 15 a text of (v-13)/2 bytes.
-SerialTypeInfo SerialTypeKind(uint64_t serial_type);
+// Inline: record reads call it once per column.
+inline SerialTypeInfo SerialTypeKind(uint64_t serial_type) {
+  constexpr int64_t kIntegerSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  if (serial_type == 0) return {kNone, 0};
+  if (serial_type < 12) return {kInteger, kIntegerSizes[serial_type]};
+  const auto v = static_cast<int64_t>(serial_type);  // below 2^63: no overflow
+  if (serial_type % 2 == 0) return {kBlob, (v - 12) / 2};
+  return {kText, (v - 13) / 2};
+}
 
 // A header fits when enough fields are non-NULL: more than n x threshold, where
 // n is the column list's high index. The threshold is given in tenths (1 or 9).
