@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end throughput of quarrow-cli, measured against `cat FILE > /dev/null`.
 #
-#   bench/run.sh [--size-mib N] [--runs N] [--build-dir DIR] [--keep] [--strict]
+#   bench/run.sh [--size-mib N] [--runs N] [--build-dir DIR] [--keep] [--strict] [--shards]
 #
 # Builds quarrow-cli and quarrow-make-sample (Release, into build-bench/ unless
 # --build-dir says otherwise), then in a temporary folder makes two inputs of
@@ -26,6 +26,8 @@
 # find; csv and jsonl within 1.15x tsv; find --table within 3x cat. With --strict a missed target gives exit status 3.
 # Exit status 1 when a command fails. The temporary folder is removed at the
 # end unless --keep is given. Run from anywhere; paths are the repository's.
+# With --shards, bench/shards.sh follows (64 byte-range shards against one
+# run, and through a one-node Slurm cluster; needs root, slurm-wlm, munge).
 set -euo pipefail
 
 size_mib=1024
@@ -33,6 +35,7 @@ runs=3
 build_dir=build-bench
 keep=0
 strict=0
+shards=0
 while (($#)); do
   case "$1" in
     --size-mib) size_mib=$2; shift 2 ;;
@@ -40,6 +43,7 @@ while (($#)); do
     --build-dir) build_dir=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     --strict) strict=1; shift ;;
+    --shards) shards=1; shift ;;
     -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
   esac
@@ -258,6 +262,15 @@ for line in "${rows[@]}"; do echo "$line"; done
 [[ -n ${table_line:-} ]] && echo "$table_line"
 for line in "${turn_lines[@]}"; do echo "$line"; done
 for line in "${format_lines[@]}"; do echo "$line"; done
+
+if ((shards)); then
+  echo
+  echo "== shards (bench/shards.sh)"
+  shards_status=0
+  bash "$root/bench/shards.sh" --build-dir "$build_dir" --size-mib "$size_mib" || shards_status=$?
+  ((shards_status == 1)) && failed=1
+  ((shards_status == 3)) && missed=1
+fi
 
 if ((failed)); then exit 1; fi
 if ((strict && missed)); then exit 3; fi

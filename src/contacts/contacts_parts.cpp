@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
-#include <string_view>
 
 #include "carve/record_state.h"
 #include "contacts/label_cells.h"
@@ -14,7 +11,7 @@
 #include "contacts/report_writer.h"
 #include "contacts/value_links.h"
 #include "contacts/value_placement.h"
-#include "engine/file_io.h"
+#include "engine/header.h"
 #include "report/sha256.h"
 #include "text_rule/error.h"
 
@@ -24,21 +21,25 @@ namespace {
 constexpr std::string_view kMagic = "quarrow-contacts-part";
 constexpr int64_t kSampleSize = 64 * 1024;
 constexpr int kSamplesBetween = 16;
+constexpr size_t kReadChunk = size_t{1} << 20;
+enum Kind { kValue, kOrigin, kWitness, kPerson, kKinds };
 
-// --- text fields ------------------------------------------------------------
+// --- fields -----------------------------------------------------------------
+
+bool NeedsEscape(char c) { return static_cast<uint8_t>(c) < 0x20 || c == '\\'; }
 
 void AppendEscaped(std::string_view text, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
-  for (char c : text) {
-    const auto byte = static_cast<uint8_t>(c);
-    if (byte < 0x20 || c == '\\') {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    } else {
-      out += c;
-    }
+  size_t plain = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!NeedsEscape(text[i])) continue;
+    out.append(text.data() + plain, i - plain);
+    const auto byte = static_cast<uint8_t>(text[i]);
+    const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    out.append(escape, 4);
+    plain = i + 1;
   }
+  out.append(text.data() + plain, text.size() - plain);
 }
 
 int HexDigit(char c) {
@@ -49,17 +50,16 @@ int HexDigit(char c) {
 
 bool Unescape(std::string_view text, std::string& out) {
   out.clear();
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
+  size_t plain = 0;
+  for (size_t i = text.find('\\'); i != std::string_view::npos; i = text.find('\\', plain)) {
+    out.append(text.data() + plain, i - plain);
     if (i + 3 >= text.size() || text[i + 1] != 'x') return false;
     const int high = HexDigit(text[i + 2]), low = HexDigit(text[i + 3]);
     if (high < 0 || low < 0) return false;
     out += static_cast<char>(high * 16 + low);
-    i += 3;
+    plain = i + 4;
   }
+  out.append(text.data() + plain, text.size() - plain);
   return true;
 }
 
@@ -75,20 +75,19 @@ bool ParseNumber(std::string_view text, int64_t& value) {
   return true;
 }
 
-// One line's fields; the last field takes the rest of the line (a row's TABs).
-std::vector<std::string_view> Fields(std::string_view line, size_t count) {
-  std::vector<std::string_view> fields;
-  while (fields.size() + 1 < count) {
+// A line's first `count` fields; the last takes the rest of the line (a
+// row's TABs). Fewer when the line has fewer.
+size_t SplitFields(std::string_view line, std::string_view* fields, size_t count) {
+  size_t found = 0;
+  while (found + 1 < count) {
     const size_t tab = line.find('\t');
     if (tab == std::string_view::npos) break;
-    fields.push_back(line.substr(0, tab));
+    fields[found++] = line.substr(0, tab);
     line.remove_prefix(tab + 1);
   }
-  fields.push_back(line);
-  return fields;
+  fields[found++] = line;
+  return found;
 }
-
-// --- lines ------------------------------------------------------------------
 
 void AppendField(std::string& line, std::string_view text) {
   line += '\t';
@@ -97,7 +96,7 @@ void AppendField(std::string& line, std::string_view text) {
 
 void AppendNumber(std::string& line, int64_t number) {
   line += '\t';
-  line += std::to_string(number);
+  AppendDecimal(number, line);
 }
 
 void AppendStatus(std::string& line, const PageStatus& where, RecordState state, bool kept) {
@@ -107,139 +106,44 @@ void AppendStatus(std::string& line, const PageStatus& where, RecordState state,
   AppendNumber(line, kept ? 1 : 0);
 }
 
-std::string PartText(const ContactsPart& part) {
-  std::string text;
-  text.append(kMagic).append("\t").append(std::to_string(kContactsPartVersion)).append("\n");
-  text.append("program");
-  AppendField(text, part.program);
-  text.append("\ninput");
-  AppendNumber(text, part.input_size);
-  AppendField(text, part.fingerprint);
-  text.append("\nsettings");
-  AppendField(text, part.settings);
-  text.append("\nrange");
-  AppendNumber(text, part.first);
-  AppendNumber(text, part.end);
-  text.append("\nsearch");
-  AppendNumber(text, part.carries_search ? 1 : 0);
-  text += '\n';
-  for (const SearchWitness& witness : part.search.witnesses) {
-    text += 'w';
-    for (const std::string& name : witness.names) AppendField(text, name);
-    AppendField(text, witness.docid ? std::to_string(*witness.docid) : "-");
-    AppendField(text, witness.phones);
-    AppendField(text, witness.emails);
-    AppendNumber(text, witness.overlong ? 1 : 0);
-    text += '\n';
-  }
-  if (part.carries_search) {
-    text += "l\t";
-    for (uint8_t live : part.search.live_person_ids) text += live ? '1' : '0';
-    text += '\n';
-  }
-  for (const ContactsPart::Value& value : part.values) {
-    text += 'v';
-    AppendNumber(text, value.offset);
-    AppendNumber(text, value.id);
-    AppendNumber(text, value.column);
-    AppendField(text, value.text);
-    text += '\n';
-  }
-  for (const ContactsPart::Origin& origin : part.origins) {
-    text += 'o';
-    AppendNumber(text, origin.id);
-    AppendStatus(text, origin.origin.where, origin.origin.state, origin.origin.kept_as_deleted);
-    text += '\n';
-  }
-  for (const ContactsPart::Person& person : part.persons) {
-    text += 'p';
-    AppendNumber(text, person.offset);
-    AppendNumber(text, person.proven_id);
-    AppendStatus(text, person.where, person.state, person.kept);
-    for (const std::string& name : person.names) AppendField(text, name);
-    AppendField(text, person.row);
-    text += '\n';
-  }
-  text.append("end");
-  AppendNumber(text, static_cast<int64_t>(part.search.witnesses.size()));
-  AppendNumber(text, static_cast<int64_t>(part.values.size()));
-  AppendNumber(text, static_cast<int64_t>(part.origins.size()));
-  AppendNumber(text, static_cast<int64_t>(part.persons.size()));
-  text += '\n';
-  return text;
-}
+// --- reading ------------------------------------------------------------------
 
-// Reads one part's lines; `Fail` names the file and line.
+// A part's lines, read a chunk at a time; messages name the file and line.
 class PartReader {
  public:
-  PartReader(std::string path, std::string text) : path_(std::move(path)), text_(std::move(text)) {}
+  explicit PartReader(const std::string& path) : path_(path), file_(path) { ReadHead(); }
 
-  ContactsPart Read() {
-    ContactsPart part;
-    std::string_view line;
-    if (!NextLine(line) || Fields(line, 2)[0] != kMagic)
-      throw Error("\"" + FullPath(path_) + "\" is no part of a contacts run (contacts --parts)");
-    const auto head = Fields(line, 2);
-    if (head.size() != 2 || head[1] != std::to_string(kContactsPartVersion))
-      throw Error("\"" + FullPath(path_) + "\" is a part of format version " +
-                  std::string(head.size() > 1 ? head[1] : "?") + "; this program reads version " +
-                  std::to_string(kContactsPartVersion));
-    part.program = Text(Expect("program", 2)[1]);
-    auto input = Expect("input", 3);
-    part.input_size = Number(input[1]);
-    part.fingerprint = Text(input[2]);
-    part.settings = Text(Expect("settings", 2)[1]);
-    auto range = Expect("range", 3);
-    part.first = Number(range[1]);
-    part.end = Number(range[2]);
-    if (part.first > part.end || part.end > part.input_size) Fail("a range outside the input");
-    part.carries_search = Number(Expect("search", 2)[1]) == 1;
+  const ContactsPartHead& head() const { return head_; }
+  const std::string& path() const { return path_; }
+
+  // Calls `record` with each record line after the head (kind, fields), in
+  // order, and checks the end line's counts.
+  void ForEachRecord(const std::function<void(Kind, std::string_view)>& record) {
+    Rewind();
+    for (int k = 0; k < 6; ++k) NextLineOrFail();
+    int64_t counts[kKinds] = {};
     for (;;) {
-      if (!NextLine(line)) Fail("no end line: the part is incomplete");
-      const auto kind = line.substr(0, line.find('\t'));
-      if (kind == "w") ReadWitness(line, part);
-      else if (kind == "l") ReadLive(line, part);
-      else if (kind == "v") ReadValue(line, part);
-      else if (kind == "o") ReadOrigin(line, part);
-      else if (kind == "p") ReadPerson(line, part);
+      const std::string_view line = NextLineOrFail("no end line: the part is incomplete");
+      const std::string_view kind = line.substr(0, line.find('\t'));
+      Kind which;
+      if (kind == "v") which = kValue;
+      else if (kind == "o") which = kOrigin;
+      else if (kind == "w" || kind == "l") which = kWitness;
+      else if (kind == "p") which = kPerson;
       else if (kind == "end") {
-        const auto counts = Fields(line, 5);
-        if (counts.size() != 5 ||
-            Number(counts[1]) != static_cast<int64_t>(part.search.witnesses.size()) ||
-            Number(counts[2]) != static_cast<int64_t>(part.values.size()) ||
-            Number(counts[3]) != static_cast<int64_t>(part.origins.size()) ||
-            Number(counts[4]) != static_cast<int64_t>(part.persons.size()))
-          Fail("its end line counts other records than it holds");
-        if (NextLine(line)) Fail("lines after the end line");
-        return part;
+        CheckEnd(line, counts);
+        return;
       } else {
         Fail("an unknown record");
       }
+      if (kind != "l") ++counts[which];
+      record(which, line);
     }
   }
 
- private:
   [[noreturn]] void Fail(const std::string& what) const {
     throw Error("The part \"" + FullPath(path_) + "\" cannot be read: line " +
                 std::to_string(line_number_) + ": " + what);
-  }
-
-  bool NextLine(std::string_view& line) {
-    if (at_ >= text_.size()) return false;
-    const size_t end = text_.find('\n', at_);
-    if (end == std::string::npos) Fail("a line without its end");
-    line = std::string_view(text_).substr(at_, end - at_);
-    at_ = end + 1;
-    ++line_number_;
-    return true;
-  }
-
-  std::vector<std::string_view> Expect(std::string_view kind, size_t count) {
-    std::string_view line;
-    if (!NextLine(line)) Fail("no " + std::string(kind) + " line");
-    auto fields = Fields(line, count);
-    if (fields.size() != count || fields[0] != kind) Fail("no " + std::string(kind) + " line");
-    return fields;
   }
 
   int64_t Number(std::string_view text) const {
@@ -248,83 +152,198 @@ class PartReader {
     return value;
   }
 
-  std::string Text(std::string_view text) const {
-    std::string out;
+  void Text(std::string_view text, std::string& out) const {
     if (!Unescape(text, out)) Fail("a text with a broken escape");
-    return out;
   }
 
-  std::vector<std::string_view> Record(std::string_view line, size_t count) const {
-    auto fields = Fields(line, count);
-    if (fields.size() != count) Fail("a record of too few fields");
-    return fields;
+  // The fields of a record that must have `count` of them.
+  void Fields(std::string_view line, std::string_view* fields, size_t count) const {
+    if (SplitFields(line, fields, count) != count) Fail("a record of too few fields");
   }
 
-  void ReadStatus(const std::vector<std::string_view>& fields, size_t at, PageStatus& where,
-                  RecordState& state, bool& kept) const {
-    const int64_t status = Number(fields[at]), record_state = Number(fields[at + 2]);
-    if (status > static_cast<int64_t>(Status::kUnknown) ||
+  void ReadStatus(const std::string_view* fields, PageStatus& where, RecordState& state,
+                  bool& kept) const {
+    const int64_t status = Number(fields[0]), record_state = Number(fields[2]);
+    if (status > static_cast<int64_t>(quarrow::Status::kUnknown) ||
         record_state > static_cast<int64_t>(RecordState::kUnknown))
       Fail("a status or state out of range");
-    where.status = static_cast<Status>(status);
-    where.wal_frame = Number(fields[at + 1]);
+    where.status = static_cast<quarrow::Status>(status);
+    where.wal_frame = Number(fields[1]);
     state = static_cast<RecordState>(record_state);
-    kept = Number(fields[at + 3]) != 0;
+    kept = Number(fields[3]) != 0;
   }
 
-  void ReadWitness(std::string_view line, ContactsPart& part) const {
-    const auto fields = Record(line, 9);
-    SearchWitness witness;
-    for (size_t k = 0; k < witness.names.size(); ++k) witness.names[k] = Text(fields[1 + k]);
-    if (fields[5] != "-") witness.docid = Number(fields[5]);
-    witness.phones = Text(fields[6]);
-    witness.emails = Text(fields[7]);
-    witness.overlong = Number(fields[8]) != 0;
-    part.search.witnesses.push_back(std::move(witness));
+ private:
+  void ReadHead() {
+    std::string_view fields[3];
+    std::string_view line = NextLineOrFail();
+    SplitFields(line, fields, 2);
+    if (fields[0] != kMagic)
+      throw Error("\"" + FullPath(path_) + "\" is no part of a contacts run (contacts --parts)");
+    if (fields[1] != std::to_string(kContactsPartVersion))
+      throw Error("\"" + FullPath(path_) + "\" is a part of format version " +
+                  std::string(fields[1].substr(0, 20)) + "; this program reads version " +
+                  std::to_string(kContactsPartVersion));
+    Expect("program", fields, 2);
+    Text(fields[1], head_.program);
+    Expect("input", fields, 3);
+    head_.input_size = Number(fields[1]);
+    Text(fields[2], head_.fingerprint);
+    Expect("settings", fields, 2);
+    Text(fields[1], head_.settings);
+    Expect("range", fields, 3);
+    head_.first = Number(fields[1]);
+    head_.end = Number(fields[2]);
+    if (head_.first > head_.end || head_.end > head_.input_size) Fail("a range outside the input");
+    Expect("search", fields, 2);
+    head_.carries_search = Number(fields[1]) == 1;
   }
 
-  void ReadLive(std::string_view line, ContactsPart& part) const {
-    const auto fields = Record(line, 2);
-    for (char c : fields[1]) {
-      if (c != '0' && c != '1') Fail("live ids that are no text of 0 and 1");
-      part.search.live_person_ids.push_back(c == '1');
+  void Expect(std::string_view kind, std::string_view* fields, size_t count) {
+    const std::string_view line = NextLineOrFail();
+    if (SplitFields(line, fields, count) != count || fields[0] != kind)
+      Fail("no " + std::string(kind) + " line");
+  }
+
+  void CheckEnd(std::string_view line, const int64_t* counts) {
+    std::string_view fields[5];
+    Fields(line, fields, 5);
+    for (int k = 0; k < kKinds; ++k)
+      if (Number(fields[1 + k]) != counts[k]) Fail("its end line counts other records than it holds");
+    std::string_view after;
+    if (NextLine(after)) Fail("lines after the end line");
+  }
+
+  void Rewind() {
+    at_ = 0;
+    buffer_.clear();
+    start_ = 0;
+    line_number_ = 0;
+  }
+
+  std::string_view NextLineOrFail(const char* missing = "the part ends early") {
+    std::string_view line;
+    if (!NextLine(line)) Fail(missing);
+    return line;
+  }
+
+  // The next line, valid until the next call; false at the end of the file.
+  bool NextLine(std::string_view& line) {
+    for (;;) {
+      const size_t end = buffer_.find('\n', start_);
+      if (end != std::string::npos) {
+        line = std::string_view(buffer_).substr(start_, end - start_);
+        start_ = end + 1;
+        ++line_number_;
+        return true;
+      }
+      // Keep the line begun, then read on.
+      buffer_.erase(0, start_);
+      start_ = 0;
+      const size_t kept = buffer_.size();
+      buffer_.resize(kept + kReadChunk);
+      const size_t got = file_.ReadAt(at_, kReadChunk, buffer_.data() + kept);
+      buffer_.resize(kept + got);
+      at_ += static_cast<int64_t>(got);
+      if (got == 0) {
+        if (!buffer_.empty()) Fail("a line without its end");
+        return false;
+      }
     }
   }
 
-  void ReadValue(std::string_view line, ContactsPart& part) const {
-    const auto fields = Record(line, 5);
-    part.values.push_back({Number(fields[1]), static_cast<int32_t>(Number(fields[2]) & 0x7fffffff),
-                           static_cast<int32_t>(Number(fields[3]) & 0x7fffffff), Text(fields[4])});
-  }
-
-  void ReadOrigin(std::string_view line, ContactsPart& part) const {
-    const auto fields = Record(line, 6);
-    ContactsPart::Origin origin;
-    origin.id = static_cast<int32_t>(Number(fields[1]));
-    if (origin.id < 0 || origin.id > LabelCells::kMaxId) Fail("a record id out of range");
-    ReadStatus(fields, 2, origin.origin.where, origin.origin.state, origin.origin.kept_as_deleted);
-    part.origins.push_back(origin);
-  }
-
-  void ReadPerson(std::string_view line, ContactsPart& part) const {
-    const auto fields = Record(line, 12);
-    ContactsPart::Person person;
-    person.offset = Number(fields[1]);
-    person.proven_id = static_cast<int>(Number(fields[2]));
-    if (person.proven_id > LabelCells::kMaxId) Fail("a record id out of range");
-    ReadStatus(fields, 3, person.where, person.state, person.kept);
-    for (size_t k = 0; k < person.names.size(); ++k) person.names[k] = Text(fields[7 + k]);
-    person.row = Text(fields[11]);
-    part.persons.push_back(std::move(person));
-  }
-
   std::string path_;
-  std::string text_;
-  size_t at_ = 0;
+  InputFile file_;
+  ContactsPartHead head_;
+  std::string buffer_;
+  size_t start_ = 0;
+  int64_t at_ = 0;
   int64_t line_number_ = 0;
 };
 
-// Writes `text` to `path` through a temporary name beside it ("-": at once).
+PartPerson ReadPerson(const PartReader& reader, std::string_view line) {
+  std::string_view fields[12];
+  reader.Fields(line, fields, 12);
+  PartPerson person;
+  person.offset = reader.Number(fields[1]);
+  person.proven_id = static_cast<int>(std::min<int64_t>(reader.Number(fields[2]), INT32_MAX));
+  if (person.proven_id > LabelCells::kMaxId) reader.Fail("a record id out of range");
+  reader.ReadStatus(fields + 3, person.where, person.state, person.kept);
+  for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[7 + k], person.names[k]);
+  reader.Text(fields[11], person.row);
+  return person;
+}
+
+void ReadWitness(const PartReader& reader, std::string_view line, SearchEvidence& search) {
+  std::string_view fields[9];
+  if (line.substr(0, 2) == "l\t") {
+    for (char c : line.substr(2)) {
+      if (c != '0' && c != '1') reader.Fail("live ids that are no text of 0 and 1");
+      search.live_person_ids.push_back(c == '1');
+    }
+    return;
+  }
+  reader.Fields(line, fields, 9);
+  SearchWitness witness;
+  for (size_t k = 0; k < witness.names.size(); ++k) reader.Text(fields[1 + k], witness.names[k]);
+  if (fields[5] != "-") witness.docid = reader.Number(fields[5]);
+  reader.Text(fields[6], witness.phones);
+  reader.Text(fields[7], witness.emails);
+  witness.overlong = reader.Number(fields[8]) != 0;
+  search.witnesses.push_back(std::move(witness));
+}
+
+// Opens every part, checks they belong together and orders them by range;
+// with `whole`, they must cover the input from 0 to its end.
+std::vector<std::unique_ptr<PartReader>> OpenParts(const std::vector<std::string>& paths,
+                                                   bool whole) {
+  if (paths.empty()) throw Error("No part to merge");
+  std::vector<std::unique_ptr<PartReader>> parts;
+  for (const std::string& path : paths) parts.push_back(std::make_unique<PartReader>(path));
+  auto name = [](const PartReader& part) {
+    std::string quoted(1, '"');
+    quoted += FullPath(part.path());
+    quoted += '"';
+    return quoted;
+  };
+  const ContactsPartHead& a = parts[0]->head();
+  for (size_t k = 1; k < parts.size(); ++k) {
+    const ContactsPartHead& b = parts[k]->head();
+    const std::string pair = "The parts " + name(*parts[0]) + " and " + name(*parts[k]);
+    if (a.input_size != b.input_size || a.fingerprint != b.fingerprint)
+      throw Error(pair + " are of different inputs");
+    if (a.program != b.program)
+      throw Error(pair + " were written by different versions (" + a.program + ", " + b.program + ")");
+    if (a.settings != b.settings)
+      throw Error(pair + " were written with different options (" + a.settings + "; " +
+                  b.settings + ")");
+  }
+  if (a.program != QUARROW_VERSION)
+    throw Error("The part " + name(*parts[0]) + " was written by version " + a.program +
+                "; this is version " QUARROW_VERSION);
+  std::stable_sort(parts.begin(), parts.end(), [](const auto& x, const auto& y) {
+    return x->head().first < y->head().first;
+  });
+  auto gap = [](int64_t from, int64_t to) {
+    return "No part covers bytes " + std::to_string(from) + ":" + std::to_string(to) +
+           " of the input: a part is missing";
+  };
+  int64_t end = parts[0]->head().first;
+  if (whole && end != 0) throw Error(gap(0, end));
+  for (const auto& part : parts) {
+    if (part->head().first < end)
+      throw Error("The part " + name(*part) + " and another cover bytes " +
+                  std::to_string(part->head().first) + ":" + std::to_string(end) + " both");
+    if (part->head().first > end) throw Error(gap(end, part->head().first));
+    end = part->head().end;
+  }
+  if (whole && end != parts[0]->head().input_size)
+    throw Error(gap(end, parts[0]->head().input_size));
+  return parts;
+}
+
+// Writes through a temporary name beside `path`, renamed at the end ("-":
+// straight to standard output).
 void WriteWhole(const std::string& path, const std::function<void(const std::string&)>& write) {
   if (path == "-") {
     write(path);
@@ -337,8 +356,7 @@ void WriteWhole(const std::string& path, const std::function<void(const std::str
     write(temporary.string());
     std::error_code error;
     std::filesystem::rename(temporary, target, error);
-    if (error)
-      throw Error("Cannot write file \"" + FullPath(path) + "\". " + error.message());
+    if (error) throw Error("Cannot write file \"" + FullPath(path) + "\". " + error.message());
   } catch (...) {
     std::error_code ignored;
     std::filesystem::remove(temporary, ignored);
@@ -348,6 +366,38 @@ void WriteWhole(const std::string& path, const std::function<void(const std::str
 
 bool SettingIs(const std::string& settings, std::string_view name) {
   return settings.find(std::string(name) + "=1") != std::string::npos;
+}
+
+// The merge into a part: every part's records, kind by kind.
+int64_t MergeIntoPart(std::vector<std::unique_ptr<PartReader>>& parts,
+                      const std::string& output_path) {
+  if (output_path == "-") throw Error("A part is written to a file, not to standard output");
+  ContactsPartHead head = parts.front()->head();
+  head.end = parts.back()->head().end;
+  head.carries_search = head.first == 0;
+  ContactsPartWriter writer(output_path, head);
+  // Values, then each id's first origin, then the search records, then persons.
+  std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
+  int64_t persons = 0;
+  for (Kind pass : {kValue, kOrigin, kWitness, kPerson}) {
+    for (auto& part : parts) {
+      part->ForEachRecord([&](Kind kind, std::string_view line) {
+        if (kind != pass) return;
+        if (kind == kOrigin) {
+          std::string_view fields[2];
+          SplitFields(line, fields, 2);
+          const int64_t id = part->Number(fields[1].substr(0, fields[1].find('\t')));
+          if (id > LabelCells::kMaxId) part->Fail("a record id out of range");
+          if (has_origin[id]) return;
+          has_origin[id] = 1;
+        }
+        if (kind == kPerson) ++persons;
+        writer.Line(line);
+      });
+    }
+  }
+  writer.Finish();
+  return persons;
 }
 
 }  // namespace
@@ -381,111 +431,180 @@ std::string ContactsPartSettings(const std::string& offset_text, const RunOption
   return settings;
 }
 
-void WriteContactsPart(const ContactsPart& part, const std::string& path) {
-  const std::string text = PartText(part);
-  WriteWhole(path, [&text](const std::string& to) {
-    OutputFile file(to);
-    file.Write(text);
-    file.Close();
-  });
+ContactsPartWriter::ContactsPartWriter(const std::string& path, const ContactsPartHead& head)
+    : path_(path) {
+  if (path == "-") throw Error("A part is written to a file, not to standard output");
+  const std::filesystem::path target(path);
+  temporary_ = (target.parent_path() / ("." + target.filename().string() + ".writing")).string();
+  file_ = std::make_unique<OutputFile>(temporary_);
+  line_.append(kMagic).append("\t").append(std::to_string(kContactsPartVersion));
+  line_.append("\nprogram");
+  AppendField(line_, head.program);
+  line_.append("\ninput");
+  AppendNumber(line_, head.input_size);
+  AppendField(line_, head.fingerprint);
+  line_.append("\nsettings");
+  AppendField(line_, head.settings);
+  line_.append("\nrange");
+  AppendNumber(line_, head.first);
+  AppendNumber(line_, head.end);
+  line_.append("\nsearch");
+  AppendNumber(line_, head.carries_search ? 1 : 0);
+  Emit();
 }
 
-ContactsPart ReadContactsPart(const std::string& path) {
-  InputFile file(path);
-  std::string text(static_cast<size_t>(file.size()), '\0');
-  text.resize(file.ReadAt(0, text.size(), text.data()));
-  return PartReader(path, std::move(text)).Read();
+ContactsPartWriter::~ContactsPartWriter() {
+  if (finished_) return;
+  file_.reset();
+  std::error_code ignored;
+  std::filesystem::remove(temporary_, ignored);
 }
 
-ContactsPart JoinContactsParts(std::vector<ContactsPart> parts,
-                               const std::vector<std::string>& paths, bool whole) {
-  if (parts.empty()) throw Error("No part to merge");
-  std::vector<size_t> order(parts.size());
-  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-  auto name = [&](size_t k) { return "\"" + FullPath(paths.at(k)) + "\""; };
-  for (size_t k = 1; k < parts.size(); ++k) {
-    const ContactsPart& a = parts[0];
-    const ContactsPart& b = parts[k];
-    if (a.input_size != b.input_size || a.fingerprint != b.fingerprint)
-      throw Error("The parts " + name(0) + " and " + name(k) + " are of different inputs");
-    if (a.program != b.program)
-      throw Error("The parts " + name(0) + " and " + name(k) +
-                  " were written by different versions (" + a.program + ", " + b.program + ")");
-    if (a.settings != b.settings)
-      throw Error("The parts " + name(0) + " and " + name(k) +
-                  " were written with different options (" + a.settings + "; " + b.settings + ")");
+void ContactsPartWriter::Emit() {
+  line_ += '\n';
+  file_->Write(line_);
+  line_.clear();
+}
+
+void ContactsPartWriter::Value(int64_t offset, int id, int column, std::string_view text) {
+  line_ += 'v';
+  AppendNumber(line_, offset);
+  AppendNumber(line_, id);
+  AppendNumber(line_, column);
+  AppendField(line_, text);
+  ++counts_[kValue];
+  Emit();
+}
+
+void ContactsPartWriter::Origin(int id, const ValueOrigin& origin) {
+  line_ += 'o';
+  AppendNumber(line_, id);
+  AppendStatus(line_, origin.where, origin.state, origin.kept_as_deleted);
+  ++counts_[kOrigin];
+  Emit();
+}
+
+void ContactsPartWriter::Search(const SearchEvidence& search) {
+  for (const SearchWitness& witness : search.witnesses) {
+    line_ += 'w';
+    for (const std::string& name : witness.names) AppendField(line_, name);
+    AppendField(line_, witness.docid ? std::to_string(*witness.docid) : "-");
+    AppendField(line_, witness.phones);
+    AppendField(line_, witness.emails);
+    AppendNumber(line_, witness.overlong ? 1 : 0);
+    ++counts_[kWitness];
+    Emit();
   }
-  if (parts[0].program != QUARROW_VERSION)
-    throw Error("The part " + name(0) + " was written by version " + parts[0].program +
-                "; this is version " QUARROW_VERSION);
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return parts[a].first < parts[b].first;
-  });
-  auto gap = [](int64_t from, int64_t to) {
-    return "No part covers bytes " + std::to_string(from) + ":" + std::to_string(to) +
-           " of the input: a part is missing";
-  };
-  ContactsPart joined = parts[order[0]];
-  joined.values.clear();
-  joined.origins.clear();
-  joined.persons.clear();
-  joined.search = {};
-  joined.carries_search = false;
-  if (whole && joined.first != 0) throw Error(gap(0, joined.first));
-  std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
-  int64_t end = joined.first;
-  for (size_t k : order) {
-    ContactsPart& part = parts[k];
-    if (part.first < end)
-      throw Error("The parts " + name(k) + " and another cover bytes " +
-                  std::to_string(part.first) + ":" + std::to_string(end) + " both");
-    if (part.first > end) throw Error(gap(end, part.first));
-    end = part.end;
-    for (ContactsPart::Value& value : part.values) joined.values.push_back(std::move(value));
-    for (const ContactsPart::Origin& origin : part.origins) {
-      if (has_origin[origin.id]) continue;
-      has_origin[origin.id] = 1;
-      joined.origins.push_back(origin);
-    }
-    for (ContactsPart::Person& person : part.persons) joined.persons.push_back(std::move(person));
-    if (part.carries_search) {
-      joined.carries_search = true;
-      joined.search = std::move(part.search);
-    }
-  }
-  joined.end = end;
-  if (whole && end != joined.input_size) throw Error(gap(end, joined.input_size));
-  return joined;
+  line_ += "l\t";
+  for (uint8_t live : search.live_person_ids) line_ += live ? '1' : '0';
+  Emit();
 }
 
-int64_t WriteReportFromPart(const ContactsPart& whole, const std::string& output_path,
-                            const RunOptions& options,
-                            const std::vector<std::string>& column_names) {
-  const bool mapped = SettingIs(whole.settings, "mapped");
-  if (options.details && (!mapped || !SettingIs(whole.settings, "judged")))
+void ContactsPartWriter::Person(const PartPerson& person) {
+  line_ += 'p';
+  AppendNumber(line_, person.offset);
+  AppendNumber(line_, person.proven_id);
+  AppendStatus(line_, person.where, person.state, person.kept);
+  for (const std::string& name : person.names) AppendField(line_, name);
+  AppendField(line_, person.row);
+  ++counts_[kPerson];
+  Emit();
+}
+
+void ContactsPartWriter::Line(std::string_view line) {
+  const std::string_view kind = line.substr(0, line.find('\t'));
+  if (kind == "v") ++counts_[kValue];
+  if (kind == "o") ++counts_[kOrigin];
+  if (kind == "w") ++counts_[kWitness];
+  if (kind == "p") ++counts_[kPerson];
+  line_.append(line);
+  Emit();
+}
+
+void ContactsPartWriter::Finish() {
+  line_.append("end");
+  for (int64_t count : counts_) AppendNumber(line_, count);
+  Emit();
+  file_->Close();
+  file_.reset();
+  std::error_code error;
+  std::filesystem::rename(temporary_, path_, error);
+  if (error) throw Error("Cannot write file \"" + FullPath(path_) + "\". " + error.message());
+  finished_ = true;
+}
+
+int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string& output_path,
+                   bool to_part, const RunOptions& options,
+                   const std::vector<std::string>& column_names) {
+  std::vector<std::unique_ptr<PartReader>> parts = OpenParts(part_paths, !to_part);
+  if (to_part) return MergeIntoPart(parts, output_path);
+  const std::string& settings = parts.front()->head().settings;
+  const bool mapped = SettingIs(settings, "mapped");
+  if (options.details && (!mapped || !SettingIs(settings, "judged")))
     throw Error("The parts hold no statuses and states: run the shards with --details for a "
                 "merged report with --details");
-  const bool deleted_only = SettingIs(whole.settings, "deleted-only");
-  // The scan phase's findings, filed again in input order: the whole run's.
+  const bool deleted_only = SettingIs(settings, "deleted-only");
+  // The scan phase's findings, filed again in input order as the whole run
+  // files them; each id's origin from the first part that has it.
   LabelCells labels;
   std::vector<ValueOrigin> value_origins(LabelCells::kMaxId + 1);
-  for (const ContactsPart::Origin& origin : whole.origins) value_origins[origin.id] = origin.origin;
-  for (const ContactsPart::Value& value : whole.values)
-    labels.File(value.id, value.column, value.text, value.offset);
-  const ValueLinks links = ValueLinks::Resolve(whole.search, labels);
+  std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
+  SearchEvidence search;
+  std::string text;
+  for (auto& part : parts) {
+    const PartReader& reader = *part;
+    part->ForEachRecord([&](Kind kind, std::string_view line) {
+      std::string_view fields[6];
+      switch (kind) {
+        case kValue: {
+          reader.Fields(line, fields, 5);
+          reader.Text(fields[4], text);
+          const int64_t id = reader.Number(fields[2]), column = reader.Number(fields[3]);
+          if (id > INT32_MAX || column > INT32_MAX) reader.Fail("a value out of range");
+          labels.File(static_cast<int>(id), static_cast<int>(column), text,
+                      reader.Number(fields[1]));
+          return;
+        }
+        case kOrigin: {
+          reader.Fields(line, fields, 6);
+          const int64_t id = reader.Number(fields[1]);
+          if (id > LabelCells::kMaxId) reader.Fail("a record id out of range");
+          ValueOrigin origin;
+          reader.ReadStatus(fields + 2, origin.where, origin.state, origin.kept_as_deleted);
+          if (has_origin[id]) return;
+          has_origin[id] = 1;
+          value_origins[id] = origin;
+          return;
+        }
+        case kWitness:
+          if (reader.head().carries_search) ReadWitness(reader, line, search);
+          return;
+        case kPerson:
+        case kKinds:
+          return;
+      }
+    });
+  }
+  const ValueLinks links = ValueLinks::Resolve(search, labels);
   int64_t rows = 0;
   WriteWhole(output_path, [&](const std::string& to) {
     ContactsReportWriter writer(to, options, column_names);
     ValuePlacement placement(labels, links, options.details);
     std::string status_text;
-    for (const ContactsPart::Person& person : whole.persons) {
-      const ValuePlacement::Placed& placed = placement.ForPerson(person.proven_id, person.names);
-      if (!person.kept) continue;
-      status_text.clear();
-      if (mapped) AppendStatusText(person.where, status_text);
-      const std::string_view state_text =
-          options.details ? RecordStateText(person.state) : std::string_view();
-      writer.Row(person.row, placed.cells, person.offset, status_text, state_text, placed.links);
+    for (auto& part : parts) {
+      const PartReader& reader = *part;
+      part->ForEachRecord([&](Kind kind, std::string_view line) {
+        if (kind != kPerson) return;
+        const PartPerson person = ReadPerson(reader, line);
+        // A row --deleted-only drops still takes its values.
+        const ValuePlacement::Placed& placed = placement.ForPerson(person.proven_id, person.names);
+        if (!person.kept) return;
+        status_text.clear();
+        if (mapped) AppendStatusText(person.where, status_text);
+        const std::string_view state_text =
+            options.details ? RecordStateText(person.state) : std::string_view();
+        writer.Row(person.row, placed.cells, person.offset, status_text, state_text, placed.links);
+      });
     }
     WriteValueOnlyRows(labels, placement, value_origins, deleted_only,
                        [](int64_t offset) { return offset; }, writer);

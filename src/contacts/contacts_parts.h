@@ -8,37 +8,43 @@
 //   - every value the multi-value pass filed (its offset, record id, report
 //     column and text as given to LabelCells::File), and where each record
 //     id's first value in the part lay (ValueOrigin);
+//   - for the part whose range starts at 0 only, the search index's records,
+//     which are carved from the whole input (the links are the merge's);
 //   - every person record (its offset, cells 0 to 31, the record id its
 //     rowid proves, its names when it proves none, its status, state and
-//     what --deleted-only says of it);
-//   - for the part whose range starts at 0 only, the search index's records,
-//     which are carved from the whole input (the links are the merge's).
+//     what --deleted-only says of it).
 // Joining parts is concatenation in range order, so a merge may itself be
 // split: parts joined into a part, then joined again, give the same report.
+// Parts are written and merged as streams: memory stays bounded whatever
+// their size (the merge reads each part twice: values first, then persons).
 //
-// The file format (version 1): UTF-8-agnostic lines ending in LF, fields
-// separated by TAB; in text fields every byte below 0x20 and the backslash
-// are written as \xHH. The first line is "quarrow-contacts-part<TAB>1", then
+// The file format (version 1): lines ending in LF, fields separated by TAB;
+// in text fields every byte below 0x20 and the backslash are written as
+// \xHH. The first line is "quarrow-contacts-part<TAB>1", then
 // "program<TAB>VERSION", "input<TAB>SIZE<TAB>FINGERPRINT", "settings<TAB>S"
 // (what shapes the findings: offset, deleted-only, whether records were
 // mapped and judged, the schema source), "range<TAB>FIRST<TAB>END" (END at
-// most SIZE), "search<TAB>0|1", then the records: "w" search records (names,
-// docid or "-", phones, emails, overlong), "l" the live person ids (a text
-// of 0 and 1), "v" values (offset, id, column, text), "o" origins (id,
-// status, WAL frame, state, kept), "p" persons (offset, proven id, status,
-// WAL frame, state, kept, four names, row), and last "end" with the counts
-// of w, v, o and p lines. A part that lacks it is incomplete.
+// most SIZE), "search<TAB>0|1" (whether it carries the search records), then
+// the records, in this order: "v" values (offset, id, column, text), "o"
+// origins (id, status, WAL frame, state, kept), "w" search records (four
+// names, docid or "-", phones, emails, overlong), "l" the live person ids (a
+// text of 0 and 1), "p" persons (offset, proven id, status, WAL frame, state,
+// kept, four names, row), and last "end" with the counts of v, o, w and p
+// lines. A part that lacks it is incomplete.
 //
 // Errors are quarrow::Error naming the file; nothing here is thread-safe.
 #ifndef QUARROW_CONTACTS_CONTACTS_PARTS_H_
 #define QUARROW_CONTACTS_CONTACTS_PARTS_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "contacts/record_facts.h"
 #include "contacts/search_witness.h"
+#include "engine/file_io.h"
 #include "engine/run_options.h"
 #include "pagemap/page_status.h"
 
@@ -46,27 +52,8 @@ namespace quarrow {
 
 inline constexpr int kContactsPartVersion = 1;
 
-struct ContactsPart {
-  struct Value {
-    int64_t offset = 0;
-    int32_t id = 0;
-    int32_t column = 0;
-    std::string text;
-  };
-  struct Origin {
-    int32_t id = 0;
-    ValueOrigin origin;
-  };
-  struct Person {
-    int64_t offset = 0;
-    std::string row;  // cells 0 to 31 joined by TABs
-    int proven_id = 0;
-    PersonNames names;  // when proven_id is 0
-    PageStatus where;
-    RecordState state = RecordState::kUnknown;
-    bool kept = true;
-  };
-
+// What a part says of itself before its records.
+struct ContactsPartHead {
   std::string program;  // the version of the program that wrote it
   int64_t input_size = 0;
   std::string fingerprint;  // InputFingerprint
@@ -74,10 +61,17 @@ struct ContactsPart {
   int64_t first = 0;        // the input offsets covered: [first, end)
   int64_t end = 0;
   bool carries_search = false;  // true for the part whose range starts at 0
-  SearchEvidence search;
-  std::vector<Value> values;
-  std::vector<Origin> origins;  // ids in the order of their first value here
-  std::vector<Person> persons;
+};
+
+// One person record as a part holds it.
+struct PartPerson {
+  int64_t offset = 0;
+  std::string row;  // cells 0 to 31 joined by TABs
+  int proven_id = 0;
+  PersonNames names;  // when proven_id is 0
+  PageStatus where;
+  RecordState state = RecordState::kUnknown;
+  bool kept = true;
 };
 
 // A digest of the input's size and of 64 KiB at its start, its end and 16
@@ -89,30 +83,46 @@ std::string InputFingerprint(const std::string& input_path);
 std::string ContactsPartSettings(const std::string& offset_text, const RunOptions& options,
                                  bool mapped, bool judged);
 
-// Writes `part` to `path` under a temporary name in its folder, renamed at the
-// end ("-": standard output).
-void WriteContactsPart(const ContactsPart& part, const std::string& path);
+// Writes a part, its records in the order above, to a temporary name in the
+// folder of `path`, renamed to `path` by Finish (dropped when destroyed
+// unfinished). Throws Error when the file cannot be written.
+class ContactsPartWriter {
+ public:
+  ContactsPartWriter(const std::string& path, const ContactsPartHead& head);
+  ~ContactsPartWriter();
+  ContactsPartWriter(const ContactsPartWriter&) = delete;
+  ContactsPartWriter& operator=(const ContactsPartWriter&) = delete;
 
-// Reads a part; throws Error naming `path` and what is wrong (not a part, a
-// version this program does not read, a line it cannot read, no end line).
-ContactsPart ReadContactsPart(const std::string& path);
+  void Value(int64_t offset, int id, int column, std::string_view text);
+  void Origin(int id, const ValueOrigin& origin);
+  void Search(const SearchEvidence& search);
+  void Person(const PartPerson& person);
+  // The raw record line of another part (its kind and fields, no LF), for
+  // a merge into a part: counted as that kind.
+  void Line(std::string_view line);
+  void Finish();
 
-// Joins parts of one input into one, in range order. Throws Error when they
-// are of different inputs, programs or settings (naming two such files),
-// when two overlap, or when `whole` and they do not cover the input from 0
-// to its end (naming the first gap). `paths` name the parts in messages.
-ContactsPart JoinContactsParts(std::vector<ContactsPart> parts,
-                               const std::vector<std::string>& paths, bool whole);
+ private:
+  void Emit();
 
-// Writes the contacts report of a whole input from its joined part: the
-// values filed, linked and placed, the person rows and the rows of values
-// alone, as one run writes them. `options` gives the format and details (the
-// part must hold statuses and states for details). The report goes to a
-// temporary name in the output's folder, renamed when written ("-": standard
-// output). Returns the rows written.
-int64_t WriteReportFromPart(const ContactsPart& whole, const std::string& output_path,
-                            const RunOptions& options,
-                            const std::vector<std::string>& column_names);
+  std::string path_, temporary_;
+  std::unique_ptr<OutputFile> file_;
+  std::string line_;
+  int64_t counts_[4] = {};  // v, o, w, p
+  bool finished_ = false;
+};
+
+// Joins the parts `part_paths` (in any order) into `output_path`: with
+// `to_part`, a part of the ranges joined; else the report of the whole
+// input, byte for byte what one run writes, in `options`' format and details
+// (`column_names`: the report's 46). Throws Error, writing nothing, when
+// parts are of different inputs, programs or settings (naming two such
+// files), overlap, leave a gap (for a report: do not cover the input from 0
+// to its end), cannot be read, or lack statuses for --details. Returns the
+// rows written (to a part: the person records).
+int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string& output_path,
+                   bool to_part, const RunOptions& options,
+                   const std::vector<std::string>& column_names);
 
 }  // namespace quarrow
 

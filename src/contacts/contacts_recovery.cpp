@@ -144,20 +144,23 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
   MatchStatus status(input_path, buffer, options);
   const std::unique_ptr<RecordStates> states = RecordStates::ForInput(input_path, options);
 
-  ContactsPart part;
-  part.program = QUARROW_VERSION;
-  part.input_size = input_size;
-  part.fingerprint = InputFingerprint(input_path);
-  part.settings = ContactsPartSettings(std::to_string(buffer.start_offset()), options,
-                                       status.enabled(), states->enabled());
-  part.first = std::clamp<int64_t>(options.range_first, 0, input_size);
-  part.end = std::clamp<int64_t>(options.range_end, part.first, input_size);
-  // Every value as filed, in input order.
+  ContactsPartHead head;
+  head.program = QUARROW_VERSION;
+  head.input_size = input_size;
+  head.fingerprint = InputFingerprint(input_path);
+  head.settings = ContactsPartSettings(std::to_string(buffer.start_offset()), options,
+                                      status.enabled(), states->enabled());
+  head.first = std::clamp<int64_t>(options.range_first, 0, input_size);
+  head.end = std::clamp<int64_t>(options.range_end, head.first, input_size);
+  // The search index's records come from the whole input: one part carries them.
+  head.carries_search = head.first == 0;
+  ContactsPartWriter part(part_path, head);
+  // Every value as filed, in input order, straight to the part.
   ContactsScanResult scan;
   const int64_t start_offset = buffer.start_offset();
   scan.labels.set_recorder([&part, start_offset](int id, int column, std::string_view raw,
                                                  int64_t position) {
-    part.values.push_back({start_offset + position, id, column, std::string(raw)});
+    part.Value(start_offset + position, id, column, raw);
   });
   const int first_pass = carved ? 1 : 0, passes = first_pass + 2;
   PassProgress multi_value_progress(progress, first_pass, passes);
@@ -165,11 +168,11 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
   if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
                        progress ? &multi_value_progress : nullptr, options.threads))
     throw Error(kContactsCancelled);
-  for (int id : scan.labels.ids_in_order()) part.origins.push_back({id, scan.value_origins[id]});
-  // The search index's records come from the whole input: one part carries them.
-  part.carries_search = part.first == 0;
-  if (search_index && part.carries_search)
-    part.search = CarveSearchEvidence(input_path, input_schema, options.threads);
+  for (int id : scan.labels.ids_in_order()) part.Origin(id, scan.value_origins[id]);
+  if (head.carries_search) {
+    part.Search(search_index ? CarveSearchEvidence(input_path, input_schema, options.threads)
+                             : SearchEvidence());
+  }
   // The person pass hands its records over unplaced; the writer it needs is
   // asked only how lines are made, and what it writes is dropped.
   RunOptions row_options = options;
@@ -179,21 +182,23 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
   const std::string scratch =
       (target.parent_path() / ("." + target.filename().string() + ".rows")).string();
   bool finished = false;
+  int64_t persons = 0;
   try {
     ContactsReportWriter writer(scratch, row_options, {});
+    PartPerson person;
     finished = StreamPersonRows(
         buffer, schema, editor, scan.labels, writer, status, *states, scan.value_origins,
         ValueLinks(), options.deleted_only, progress ? &person_progress : nullptr,
-        options.threads, [&part](const FoundPerson& found) {
-          ContactsPart::Person person;
+        options.threads, [&](const FoundPerson& found) {
           person.offset = found.offset;
           person.row.assign(found.row);
           person.proven_id = found.proven_id;
-          if (found.proven_id == 0) person.names = *found.names;
+          person.names = found.proven_id == 0 ? *found.names : PersonNames();
           person.where = found.where;
           person.state = found.state;
           person.kept = found.kept;
-          part.persons.push_back(std::move(person));
+          part.Person(person);
+          ++persons;
         });
     writer.Close();
   } catch (...) {
@@ -205,27 +210,17 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
   std::filesystem::remove(scratch, ignored);
   ReplaceEditorLines(editor, schema.multi_value_lines);
   if (!finished) throw Error(kContactsCancelled);
-  WriteContactsPart(part, part_path);
-  return static_cast<int64_t>(part.persons.size());
+  part.Finish();
+  return persons;
 }
 
 int64_t MergeContactsParts(const std::vector<std::string>& part_paths,
                            const std::string& output_path, bool to_part,
                            const RunOptions& options) {
   RequireOutputPath(output_path);
-  std::vector<ContactsPart> parts;
-  for (const std::string& path : part_paths) {
-    parts.push_back(ReadContactsPart(path));
-    RefuseOverwritingInput(path, output_path);
-  }
-  ContactsPart joined = JoinContactsParts(std::move(parts), part_paths, !to_part);
-  if (to_part) {
-    if (output_path == "-") throw Error("A part is written to a file, not to standard output");
-    WriteContactsPart(joined, output_path);
-    return static_cast<int64_t>(joined.persons.size());
-  }
+  for (const std::string& path : part_paths) RefuseOverwritingInput(path, output_path);
   ResultTable table;
-  return WriteReportFromPart(joined, output_path, options, ReportColumnNames(table));
+  return MergeParts(part_paths, output_path, to_part, options, ReportColumnNames(table));
 }
 
 }  // namespace quarrow
