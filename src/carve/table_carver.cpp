@@ -256,7 +256,8 @@ class TableCarver::Run {
     // A dropped table has no live rows to show its shapes; the page still in
     // its freed b-tree stands for them.
     const uint32_t dropped_owner = DroppedOwner(image.page_number);
-    auto score = [&](const CarveTarget& target) {
+    // With `any`, only whether one cell fits.
+    auto score = [&](const CarveTarget& target, bool any) {
       const FitTable& table = target.table;
       const bool owns = dropped_owner != 0 && target.root_page == dropped_owner;
       int64_t total = 0;
@@ -265,6 +266,7 @@ class TableCarver::Run {
       for (uint32_t at = header.pointers_begin; at + 2 <= header.pointers_end; at += 2) {
         if (!ReadWholeCellInto(page, sf::Get16(p + at), table, usable_, scratch)) continue;
         total += int64_t{1} << 20;
+        if (any) break;
         if (owns || carver_.live_.ShapeCount(table.name, cell->header.types) > 0) total += 1;
         if (cell->payload_size == cell->local_size && cell->rowid &&
             carver_.live_.StateOf(table.name, cell->rowid,
@@ -274,13 +276,16 @@ class TableCarver::Run {
       }
       return total;
     };
-    const int64_t mine = score(target_);
+    const int64_t mine = score(target_, false);
     int64_t best_other = 0;
     uint32_t best_root = 0;
     for (const CarveTarget& other : others_) {
-      const int64_t theirs = score(other);
+      const int64_t theirs = score(other, mine == 0);
       if (theirs > best_other) best_other = theirs, best_root = other.root_page;
       else if (theirs == best_other && other.root_page == CurrentOwner(image)) best_root = other.root_page;
+      // A page none of whose cells fit the target is another's: which one
+      // does not matter.
+      if (mine == 0 && best_other > 0) return 0;
     }
     if (mine == 0 && best_other == 0) return -1;
     if (mine > best_other) return 1;
@@ -520,7 +525,17 @@ class TableCarver::Run {
         std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - filter.reach());
     filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
     if (!target_.marker.empty()) KeepNearMarker(bytes, first, candidates);
+    const PageImage* image = nullptr;
+    uint32_t owner = 0;
     for (const uint32_t at : candidates) {
+      // A record in a page another live table holds is that table's: most of
+      // a database's bytes, passed over before any reading.
+      const int64_t offset = read_from + at;
+      if (!image || offset >= image->offset + images_.page_size || offset < image->offset) {
+        image = ImageAt(offset);
+        owner = image && IsCurrent(*image) ? CurrentOwner(*image) : 0;
+      }
+      if (owner != 0 && owner != target_.root_page) continue;
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
       const PageCell* cell = &scratch;
       if (!FitsItsPage(read_from + cell->start, read_from + cell->end, near)) continue;
