@@ -30,7 +30,7 @@ struct SerialTypeInfo {
 // even >= 14 a blob of (v-12)/2 bytes, odd >= 15 a text of (v-13)/2 bytes.
 // Inline: record reads call it once per column.
 inline SerialTypeInfo SerialTypeKind(uint64_t serial_type) {
-  constexpr int64_t kIntegerSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  static constexpr int64_t kIntegerSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
   if (serial_type == 0) return {kNone, 0};
   if (serial_type < 12) return {kInteger, kIntegerSizes[serial_type]};
   const auto v = static_cast<int64_t>(serial_type);  // below 2^63: no overflow

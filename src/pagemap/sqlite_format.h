@@ -85,7 +85,7 @@ bool ParseBtreePageHeader(std::string_view page, uint32_t header_offset,
 // The size of a value of serial type `type` in a record's body (0 for the
 // reserved types 10 and 11).
 inline uint64_t SerialTypeSize(uint64_t type) {
-  constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
   return type < 12 ? kSizes[type] : (type - 12) / 2;
 }
 
