@@ -206,6 +206,35 @@ RecordShaper::TypesRead RecordShaper::ReadTypes(const BufferView& view, int64_t 
                                                 ColumnList& shaped) const {
   TypesRead read{0, from};
   const int64_t end = std::min(stop, view.size());
+  if (const uint8_t* types = end > from ? view.Span(from, end - from) : nullptr) {
+    // In the window (nearly always): read in place, as VarintAt reads.
+    const uint8_t* p = types;
+    const uint8_t* const last = types + (end - from);
+    while (read.count < count && p < last) {
+      uint64_t serial = *p;
+      int length = 1;
+      if (serial >= 0x80) {
+        serial = 0;
+        for (length = 0; length < 9; ++length) {
+          if (p + length >= last) return read;
+          const uint8_t byte = p[length];
+          if (length == 8) {
+            serial = (serial << 8) | byte;
+            break;
+          }
+          serial = (serial << 7) | (byte & 0x7F);
+          if ((byte & 0x80) == 0) break;
+        }
+        ++length;
+      }
+      if (read.count < shaped.size()) SetType(shaped[read.count], serial);
+      read.body_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+      ++read.count;
+      p += length;
+      read.end += length;
+    }
+    return read;
+  }
   while (read.count < count && read.end < end) {
     int length = 0;
     const uint64_t serial = VarintAt(view, read.end, end, length);
