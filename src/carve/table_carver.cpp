@@ -106,7 +106,8 @@ class TableCarver::Run {
     MapDroppedTables();
   }
 
-  bool Deliver(const std::function<void(const CarvedRecord&)>& sink, ProgressSink* progress) {
+  bool Deliver(const std::function<void(const CarvedRecord&)>& sink, ProgressSink* progress,
+               int64_t first, int64_t last) {
     // Rebuilt cells of a chunk's page images may lie past its end (an image
     // that straddles it): they wait for the next chunk's whole cells.
     std::vector<CarvedRecord> pending;
@@ -115,10 +116,11 @@ class TableCarver::Run {
       while (next_pending < pending.size() && pending[next_pending].offset < offset)
         sink(pending[next_pending++]);
     };
-    const int64_t size = carver_.input_->size();
+    // A record lies at most a page (64 KiB) after its page image's start.
+    const int64_t size = std::min(carver_.input_->size(), last);
     std::deque<std::future<ChunkRecords>> in_flight;
     const size_t most = static_cast<size_t>(std::max(1, carver_.threads_)) * 2;
-    int64_t next = 0, done = 0;
+    int64_t next = std::max<int64_t>(0, first - 65536) / kChunkBytes * kChunkBytes, done = next;
     while (next < size || !in_flight.empty()) {
       while (next < size && in_flight.size() < most) {
         const int64_t begin = next;
@@ -643,10 +645,10 @@ TableCarver::~TableCarver() = default;
 
 bool TableCarver::Carve(const CarveTarget& target, const std::vector<CarveTarget>& others,
                         const std::function<void(const CarvedRecord&)>& sink,
-                        ProgressSink* progress) {
+                        ProgressSink* progress, int64_t first, int64_t end) {
   if (target.table.columns.empty()) return true;
   Run run(*this, target, others);
-  return run.Deliver(sink, progress);
+  return run.Deliver(sink, progress, first, end);
 }
 
 }  // namespace quarrow

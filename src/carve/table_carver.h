@@ -84,10 +84,14 @@ class TableCarver {
   const ByteSource& input() const { return *input_; }
 
   // Carves `target`, calling `sink` once per record in offset order; `others`
-  // are the rest of the catalog. Returns false when `progress` cancelled.
+  // are the rest of the catalog. Only records at offsets [first, end) are
+  // wanted: the input is read from a page before `first` to `end` (the sink
+  // may get a few records outside; it keeps what it wants). Returns false
+  // when `progress` cancelled.
   bool Carve(const CarveTarget& target, const std::vector<CarveTarget>& others,
              const std::function<void(const CarvedRecord&)>& sink,
-             ProgressSink* progress = nullptr);
+             ProgressSink* progress = nullptr, int64_t first = 0,
+             int64_t end = INT64_MAX);
 
  private:
   class Run;

@@ -289,7 +289,7 @@ bool CarveInto(TableCarver& carver, const std::vector<CatalogTable>& catalog,
     const PageStatus status = need_status ? judge.StatusAt(record.offset) : PageStatus{};
     if (counts) ++(*counts)[StatusText(status)];
     report.Add(record, status, state);
-  }, progress);
+  }, progress, options.range_first, options.range_end);
 }
 
 std::string Extension(ReportFormat format) {
