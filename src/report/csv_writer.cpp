@@ -48,7 +48,8 @@ char* WriteFieldAt(std::string_view bytes, char* out) {
   const size_t plain = CsvPlainEnd(bytes, 0);
   const bool spaced = !bytes.empty() && (bytes.front() == ' ' || bytes.back() == ' ');
   if (plain == bytes.size() && !spaced) {
-    std::memcpy(out, bytes.data(), bytes.size());
+    // An empty view may have no data at all, which memcpy must not be given.
+    if (!bytes.empty()) std::memcpy(out, bytes.data(), bytes.size());
     return out + bytes.size();
   }
   bool quoted = spaced;
