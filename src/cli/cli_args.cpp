@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "engine/values.h"
+
 namespace quarrow {
 
 const char* const kCliUsage =
@@ -225,27 +227,15 @@ void CheckWords(CLI::App& app, const std::vector<std::string>& words) {
   }
 }
 
-// Reads a decimal offset of --range; false when `text` is none.
-bool RangeNumber(std::string_view text, int64_t& value) {
-  if (text.empty() || text.size() > 19) return false;
-  uint64_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (number > static_cast<uint64_t>(INT64_MAX)) return false;
-  value = static_cast<int64_t>(number);
-  return true;
-}
 
 // START:END or START: (to the end), START <= END; else a usage error naming it.
 void ApplyRange(const std::string& text, CliRequest& request) {
   const size_t colon = text.find(':');
   int64_t first = 0, end = INT64_MAX;
   const bool valid = colon != std::string::npos &&
-                     RangeNumber(std::string_view(text).substr(0, colon), first) &&
+                     ParseDecimal(std::string_view(text).substr(0, colon), first) &&
                      (colon + 1 == text.size() ||
-                      RangeNumber(std::string_view(text).substr(colon + 1), end)) &&
+                      ParseDecimal(std::string_view(text).substr(colon + 1), end)) &&
                      first <= end;
   if (!valid)
     throw UsageError("--range: '" + text +

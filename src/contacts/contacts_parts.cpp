@@ -12,6 +12,7 @@
 #include "contacts/value_links.h"
 #include "contacts/value_placement.h"
 #include "engine/header.h"
+#include "engine/values.h"
 #include "report/sha256.h"
 #include "text_rule/error.h"
 
@@ -63,17 +64,6 @@ bool Unescape(std::string_view text, std::string& out) {
   return true;
 }
 
-bool ParseNumber(std::string_view text, int64_t& value) {
-  if (text.empty() || text.size() > 19) return false;
-  uint64_t number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (number > static_cast<uint64_t>(INT64_MAX)) return false;
-  value = static_cast<int64_t>(number);
-  return true;
-}
 
 // A line's first `count` fields; the last takes the rest of the line (a
 // row's TABs). Fewer when the line has fewer.
@@ -148,7 +138,7 @@ class PartReader {
 
   int64_t Number(std::string_view text) const {
     int64_t value = 0;
-    if (!ParseNumber(text, value)) Fail("'" + std::string(text.substr(0, 40)) + "' is no number");
+    if (!ParseDecimal(text, value)) Fail("'" + std::string(text.substr(0, 40)) + "' is no number");
     return value;
   }
 

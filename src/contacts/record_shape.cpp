@@ -211,22 +211,9 @@ RecordShaper::TypesRead RecordShaper::ReadTypes(const BufferView& view, int64_t 
     const uint8_t* p = types;
     const uint8_t* const last = types + (end - from);
     while (read.count < count && p < last) {
-      uint64_t serial = *p;
-      int length = 1;
-      if (serial >= 0x80) {
-        serial = 0;
-        for (length = 0; length < 9; ++length) {
-          if (p + length >= last) return read;
-          const uint8_t byte = p[length];
-          if (length == 8) {
-            serial = (serial << 8) | byte;
-            break;
-          }
-          serial = (serial << 7) | (byte & 0x7F);
-          if ((byte & 0x80) == 0) break;
-        }
-        ++length;
-      }
+      uint64_t serial = 0;
+      const int length = sqlite_format::GetVarint(p, last, serial);
+      if (length == 0) break;
       if (read.count < shaped.size()) SetType(shaped[read.count], serial);
       read.body_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
       ++read.count;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <bit>
 #include <cmath>
@@ -17,6 +18,18 @@ uint64_t BigEndianToInt(std::string_view bytes) {
   uint64_t value = 0;
   for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
   return value;
+}
+
+bool ParseDecimal(std::string_view text, int64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (number > static_cast<uint64_t>(INT64_MAX)) return false;
+  value = static_cast<int64_t>(number);
+  return true;
 }
 
 namespace {

@@ -21,6 +21,10 @@ constexpr int64_t kMaxTextBytes = 65536;
 // `bytes` as an unsigned big-endian number, wrapping in 64 bits; empty gives 0.
 uint64_t BigEndianToInt(std::string_view bytes);
 
+// Reads `text`, decimal digits alone, as a number of at most INT64_MAX into
+// `value`; false for anything else (empty, a sign, a space, too large).
+bool ParseDecimal(std::string_view text, int64_t& value);
+
 // Renders every column's field, the body starting at `body_start`, into its
 // value, by the column's kind and the serial type MatchHeader found:
 // INTEGER as a signed decimal (8 is "0", 9 is "1", 7 a "%.15g" double, NULL "0"),
