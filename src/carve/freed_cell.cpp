@@ -115,228 +115,308 @@ bool ReadWholeCellInto(std::string_view page, uint32_t start, const FitTable& ta
 
 namespace {
 
-struct Reading {
+// The serial types of one size a column may hold: at most twelve.
+struct TypeList {
+  uint64_t types[12];
+  size_t count = 0;
+  void push_back(uint64_t type) { types[count++] = type; }
+  bool empty() const { return count == 0; }
+  size_t size() const { return count; }
+  uint64_t operator[](size_t i) const { return types[i]; }
+};
+
+// A rebuilt reading keeps less evidence than a whole cell: a TEXT column
+// holds text or NULL in it, never a blob.
+bool BlobInTextColumn(const FitColumn& column, uint64_t type) {
+  return column.affinity == Affinity::kText && type >= 12 && type % 2 == 0;
+}
+
+}  // namespace
+
+// The readings of one freed cell, and what the rebuilder learns of a page by
+// position (whether a whole cell starts there), kept while it reads the same
+// page.
+struct FreedCellRebuilder::Reading {
   PageCell cell;
   int score = 0;  // 3: ends at the region's end; 2: at a whole cell; 1: at an old header or within 3 bytes
 };
 
-class Rebuilder {
- public:
-  Rebuilder(std::string_view page, uint32_t start, uint32_t limit, const FitTable& table,
-            uint32_t usable_size, uint32_t readable_end)
-      : page_(page), start_(start), limit_(limit), readable_(readable_end), table_(table),
-        usable_(usable_size) {}
-
-  std::optional<PageCell> Run() {
-    for (uint32_t header_at = start_ + 2; header_at <= start_ + 12; ++header_at) {
-      if (header_at >= limit_) break;
-      if (!RowidBytesPlausible(header_at)) continue;
-      if (header_at >= start_ + 4) {
-        TryKnownHeaderLength(header_at);
-      } else {
-        TryLostHeaderLength(header_at, header_at == start_ + 2);
-      }
-    }
-    return Best();
+FreedCellRebuilder::FreedCellRebuilder(const FitTable& table, uint32_t usable_size)
+    : table_(table), usable_(usable_size) {
+  if (table_.columns.empty()) return;
+  // Every size the first column's value may take, with the types of that
+  // size it may hold: the same for every cell.
+  const FitColumn& column = table_.columns[0];
+  first_types_.resize(kMaxLostSize + 1);
+  for (uint64_t size = 0; size <= kMaxLostSize; ++size) {
+    std::vector<uint64_t>& fitting = first_types_[size];
+    for (uint64_t type = 0; type <= 9; ++type)
+      if (sf::SerialTypeSize(type) == size && SerialTypeFits(column, type)) fitting.push_back(type);
+    for (uint64_t type : {12 + 2 * size, 13 + 2 * size})
+      if (SerialTypeFits(column, type)) fitting.push_back(type);
   }
+}
 
- private:
-  // The rowid's surviving bytes, between the overwritten four and the header:
-  // the last has its high bit clear, and at most one more (the payload
-  // length's last byte) does.
-  bool RowidBytesPlausible(uint32_t header_at) const {
-    if (header_at <= start_ + 4) return true;
-    const uint8_t* p = Bytes(page_);
-    if (p[header_at - 1] & 0x80) return false;
-    int clear = 0;
-    for (uint32_t at = start_ + 4; at + 1 < header_at; ++at) clear += !(p[at] & 0x80);
-    return clear <= 1;
+FreedCellRebuilder::~FreedCellRebuilder() = default;
+
+bool FreedCellRebuilder::Rebuild(std::string_view page, uint32_t start, uint32_t limit,
+                                 uint32_t readable_end, PageCell& cell) {
+  ForgetPage(page);
+  return RebuildOnPage(start, limit, readable_end, cell);
+}
+
+void FreedCellRebuilder::ForgetPage(std::string_view page) {
+  page_ = page;
+  if (whole_seen_.size() < page.size() + 1) {
+    whole_seen_.assign(page.size() + 1, 0);
+    whole_at_.assign(page.size() + 1, 0);
+    generation_ = 0;
   }
-
-  void TryKnownHeaderLength(uint32_t header_at) {
-    FitHeader header;
-    const uint8_t* p = Bytes(page_);
-    if (!ReadFittingHeader(p + header_at, p + limit_, table_, header)) return;
-    if (header.types.size() < table_.min_columns) return;
-    Consider(header_at, header, false);
+  if (++generation_ == 0) {  // wrapped: every stamp is stale again
+    std::fill(whole_seen_.begin(), whole_seen_.end(), 0);
+    generation_ = 1;
   }
+}
 
-  // The header-length byte (and with `first_lost` the first serial type) lay
-  // in the overwritten bytes: the types from start_ + 4 on are read for every
-  // column count.
-  void TryLostHeaderLength(uint32_t header_at, bool first_lost) {
-    const uint8_t* p = Bytes(page_);
-    const uint32_t types_at = start_ + 4;
-    if (first_lost && table_.columns.empty()) return;
-    FitHeader header;
-    header.types.clear();
-    if (first_lost) header.types.push_back(0);
-    uint32_t at = types_at;
-    const size_t first_column = first_lost ? 1 : 0;
-    for (size_t column = first_column; column < table_.columns.size(); ++column) {
-      if (at >= limit_) return;
-      uint64_t type = 0;
-      const int n = sf::GetVarint(p + at, p + limit_, type);
-      if (n == 0 || !SerialTypeFits(table_.columns[column], type)) return;
-      header.types.push_back(type);
-      at += n;
-      if (header.types.size() < table_.min_columns) continue;
-      header.header_size = at - header_at;
-      if (header.header_size >= 0x80) return;
-      header.body_size = BodySize(header.types);
-      Consider(header_at, header, first_lost);
+bool FreedCellRebuilder::RebuildOnPage(uint32_t start, uint32_t limit, uint32_t readable_end,
+                                       PageCell& cell) {
+  std::string_view page = page_;
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  if (start + 6 > limit) return false;
+  if (readable_end == 0 || readable_end > limit) readable_end = limit;
+  start_ = start;
+  limit_ = limit;
+  readable_ = readable_end;
+  readings_used_ = cut_used_ = 0;
+  for (uint32_t header_at = start_ + 2; header_at <= start_ + 12; ++header_at) {
+    if (header_at >= limit_) break;
+    if (!RowidBytesPlausible(header_at)) continue;
+    if (header_at >= start_ + 4) {
+      TryKnownHeaderLength(header_at);
+    } else {
+      TryLostHeaderLength(header_at, header_at == start_ + 2);
     }
   }
+  return Best(cell);
+}
 
-  // One reading: the header at `header_at` with `header`'s types; with
-  // `first_lost`, every type the first column may hold is tried by size.
-  void Consider(uint32_t header_at, FitHeader& header, bool first_lost) {
-    if (!first_lost) return ConsiderWhole(header_at, header, false);
-    const FitColumn& column = table_.columns[0];
-    if (column.rowid_alias) {
-      header.types[0] = 0;
-      return ConsiderWhole(header_at, header, false);
+bool FreedCellRebuilder::RowidBytesPlausible(uint32_t header_at) const {
+  if (header_at <= start_ + 4) return true;
+  const uint8_t* p = Bytes(page_);
+  if (p[header_at - 1] & 0x80) return false;
+  int clear = 0;
+  for (uint32_t at = start_ + 4; at + 1 < header_at; ++at) clear += !(p[at] & 0x80);
+  return clear <= 1;
+}
+
+void FreedCellRebuilder::TryKnownHeaderLength(uint32_t header_at) {
+  const uint8_t* p = Bytes(page_);
+  if (!ReadFittingHeader(p + header_at, p + limit_, table_, header_)) return;
+  if (header_.types.size() < table_.min_columns) return;
+  for (size_t i = 0; i < header_.types.size(); ++i)
+    if (BlobInTextColumn(table_.columns[i], header_.types[i])) return;
+  ConsiderWhole(header_at, header_, false);
+}
+
+void FreedCellRebuilder::TryLostHeaderLength(uint32_t header_at, bool first_lost) {
+  const uint8_t* p = Bytes(page_);
+  const uint32_t types_at = start_ + 4;
+  if (first_lost && table_.columns.empty()) return;
+  header_.types.clear();
+  if (first_lost) header_.types.push_back(0);
+  uint32_t at = types_at;
+  const size_t first_column = first_lost ? 1 : 0;
+  for (size_t column = first_column; column < table_.columns.size(); ++column) {
+    if (at >= limit_) return;
+    uint64_t type = 0;
+    const int n = sf::GetVarint(p + at, p + limit_, type);
+    if (n == 0 || !SerialTypeFits(table_.columns[column], type)) return;
+    // Every longer reading holds this type too.
+    if (BlobInTextColumn(table_.columns[column], type)) return;
+    header_.types.push_back(type);
+    at += n;
+    if (header_.types.size() < table_.min_columns) continue;
+    header_.header_size = at - header_at;
+    if (header_.header_size >= 0x80) return;
+    header_.body_size = BodySize(header_.types);
+    if (first_lost) {
+      ConsiderLostFirst(header_at);
+    } else {
+      ConsiderWhole(header_at, header_, false);
     }
-    // Every size the column's value may take; the types of that size that
-    // the value's own bytes cannot tell apart leave it lost.
-    const uint64_t known = header.body_size;
-    for (uint64_t size = 0; size <= 57; ++size) {
-      TypeList fitting;
-      for (uint64_t type = 0; type <= 9; ++type)
-        if (sf::SerialTypeSize(type) == size && SerialTypeFits(column, type))
-          fitting.push_back(type);
-      for (uint64_t type : {12 + 2 * size, 13 + 2 * size})
-        if (SerialTypeFits(column, type)) fitting.push_back(type);
-      if (fitting.empty()) continue;
-      header.types[0] = fitting[0];
-      header.body_size = known + size;
-      const uint64_t value_at = header_at + header.header_size;
-      bool lost = fitting.size() > 1;
-      if (lost && value_at + size <= limit_) {
-        std::optional<uint64_t> chosen = TellApart(column, fitting, page_.substr(value_at, size));
-        if (chosen && *chosen == kNoReading) continue;
-        if (chosen) header.types[0] = *chosen, lost = false;
-      }
-      ConsiderWhole(header_at, header, lost);
-    }
-    // The caller reads on from the header as it gave it.
-    header.types[0] = 0;
-    header.body_size = known;
   }
+}
 
-  // The serial types of one size a column may hold: at most twelve.
-  struct TypeList {
-    uint64_t types[12];
-    size_t count = 0;
-    void push_back(uint64_t type) { types[count++] = type; }
-    bool empty() const { return count == 0; }
-    size_t size() const { return count; }
-    uint64_t operator[](size_t i) const { return types[i]; }
-  };
-
-  static constexpr uint64_t kNoReading = ~uint64_t{0};
-
-  // Of several types of one size, the one a value's bytes show, if any: in a
-  // TEXT column, a text when the bytes read as one, else no reading at all (a
-  // blob there is rare, and bytes of other records read as one all too
-  // easily); a double over an 8-byte integer in a REAL column unless the
-  // integer is small enough for SQLite to have stored it so.
-  static std::optional<uint64_t> TellApart(const FitColumn& column, const TypeList& types,
-                                           std::string_view bytes) {
-    if (types.size() == 2 && types[0] >= 12 && column.affinity == Affinity::kText) {
-      for (char c : bytes)
-        if (static_cast<uint8_t>(c) < 0x20) return kNoReading;
-      return types[1];
-    }
-    if (types.size() == 2 && types[0] == 6 && types[1] == 7 &&
-        column.affinity == Affinity::kReal) {
-      const auto value = static_cast<int64_t>(BigEndianToInt(bytes));  // all 8 bytes
-      const int64_t limit = int64_t{1} << 51;
-      return value > -limit && value < limit ? 6 : 7;
-    }
-    return std::nullopt;
+void FreedCellRebuilder::ConsiderLostFirst(uint32_t header_at) {
+  const FitColumn& column = table_.columns[0];
+  if (column.rowid_alias) {
+    header_.types[0] = 0;
+    return ConsiderWhole(header_at, header_, false);
   }
+  // Every size the column's value may take; the types of that size that
+  // the value's own bytes cannot tell apart leave it lost.
+  const uint64_t known = header_.body_size;
+  const uint64_t value_at = header_at + header_.header_size;
+  for (uint64_t size = 0; size <= kMaxLostSize; ++size) {
+    const std::vector<uint64_t>& fitting = first_types_[size];
+    if (fitting.empty()) continue;
+    header_.types[0] = fitting[0];
+    header_.body_size = known + size;
+    bool lost = fitting.size() > 1;
+    if (lost && value_at + size <= limit_) {
+      std::optional<uint64_t> chosen = TellApart(column, fitting, page_.substr(value_at, size));
+      if (chosen && *chosen == kNoReading) continue;
+      if (chosen) header_.types[0] = *chosen, lost = false;
+    }
+    if (BlobInTextColumn(column, header_.types[0])) continue;
+    ConsiderWhole(header_at, header_, lost);
+  }
+  // The caller reads on from the header as it gave it.
+  header_.types[0] = 0;
+  header_.body_size = known;
+}
 
-  void ConsiderWhole(uint32_t header_at, const FitHeader& header, bool first_type_lost) {
-    // A rebuilt reading carries less evidence than a whole cell: a TEXT
-    // column holds text or NULL in it, never a blob.
-    for (size_t i = 0; i < header.types.size(); ++i)
-      if (table_.columns[i].affinity == Affinity::kText && header.types[i] >= 12 &&
-          header.types[i] % 2 == 0)
-        return;
-    const uint64_t payload_size = header.record_size();
-    const int prefix = VarintLength(payload_size);
-    const int rowid_length = static_cast<int>(header_at - start_) - prefix;
-    if (rowid_length < 1 || rowid_length > 9) return;
-    uint64_t local = 0, end = 0;
-    const bool placed = PlaceCell(payload_size, header_at, usable_, page_.size(), local, end);
-    // Most readings end nowhere a cell can: they are refused before a cell
-    // is built.
-    int score = 0;
-    if (placed && end <= limit_) {
-      score = EndScore(static_cast<uint32_t>(end));
-      if (score == 0) return;
-    } else if (first_type_lost || header_at < start_ + 3 || header.types.size() < 3 ||
-               header_at + header.header_size >= limit_) {
-      // A later insert took the region's end: what lies before it is kept
-      // only when the header survived whole and the values start inside.
-      return;
-    }
-    PageCell cell;
-    cell.start = start_;
-    cell.header_at = header_at;
-    cell.header = header;
-    cell.first_type_lost = first_type_lost;
-    cell.rebuilt = true;
-    cell.payload_size = payload_size;
-    cell.local_size = local;
-    if (score > 0) {
-      cell.end = static_cast<uint32_t>(end);
-      if (cell.end > readable_) cell.cut_at = readable_;
-      if (TextsReadWell(page_, cell)) readings_.push_back({std::move(cell), score});
-      return;
-    }
+std::optional<uint64_t> FreedCellRebuilder::TellApart(const FitColumn& column,
+                                                      const std::vector<uint64_t>& types,
+                                                      std::string_view bytes) {
+  if (types.size() == 2 && types[0] >= 12 && column.affinity == Affinity::kText) {
+    for (char c : bytes)
+      if (static_cast<uint8_t>(c) < 0x20) return kNoReading;
+    return types[1];
+  }
+  if (types.size() == 2 && types[0] == 6 && types[1] == 7 && column.affinity == Affinity::kReal) {
+    const auto value = static_cast<int64_t>(BigEndianToInt(bytes));  // all 8 bytes
+    const int64_t limit = int64_t{1} << 51;
+    return value > -limit && value < limit ? 6 : 7;
+  }
+  return std::nullopt;
+}
+
+void FreedCellRebuilder::ConsiderWhole(uint32_t header_at, const FitHeader& header,
+                                       bool first_type_lost) {
+  const uint64_t payload_size = header.record_size();
+  const int prefix = VarintLength(payload_size);
+  const int rowid_length = static_cast<int>(header_at - start_) - prefix;
+  if (rowid_length < 1 || rowid_length > 9) return;
+  uint64_t local = 0, end = 0;
+  const bool placed = PlaceCell(payload_size, header_at, usable_, page_.size(), local, end);
+  // Most readings end nowhere a cell can: they are refused before a cell
+  // is built.
+  int score = 0;
+  if (placed && end <= limit_) {
+    score = EndScore(static_cast<uint32_t>(end));
+    if (score == 0) return;
+  } else if (first_type_lost || header_at < start_ + 3 || header.types.size() < 3 ||
+             header_at + header.header_size >= limit_) {
+    // A later insert took the region's end: what lies before it is kept
+    // only when the header survived whole and the values start inside.
+    return;
+  }
+  const bool cut = score == 0;
+  Reading& reading = cut ? NextReading(cut_readings_, cut_used_)
+                         : NextReading(readings_, readings_used_);
+  PageCell& cell = reading.cell;
+  cell.start = start_;
+  cell.header_at = header_at;
+  cell.header.header_size = header.header_size;
+  cell.header.body_size = header.body_size;
+  cell.header.types.assign(header.types.begin(), header.types.end());
+  cell.first_type_lost = first_type_lost;
+  cell.rebuilt = true;
+  cell.payload_size = payload_size;
+  cell.local_size = local;
+  cell.rowid.reset();
+  reading.score = score;
+  if (cut) {
     cell.end = limit_;
     cell.cut_at = limit_;
-    if (TextsReadWell(page_, cell)) cut_readings_.push_back({std::move(cell), 0});
+  } else {
+    cell.end = static_cast<uint32_t>(end);
+    cell.cut_at = cell.end > readable_ ? readable_ : 0;
   }
+  if (!TextsReadWell(page_, cell)) --(cut ? cut_used_ : readings_used_);
+}
 
-  int EndScore(uint32_t end) const {
-    if (end == limit_) return 3;
-    if (ReadWholeCellInto(page_, end, table_, usable_, scratch_)) return 2;
-    if (StaleFreeblockAt(page_, end, limit_)) return 1;
-    return 0;
+FreedCellRebuilder::Reading& FreedCellRebuilder::NextReading(std::vector<Reading>& pool,
+                                                             size_t& used) {
+  if (used == pool.size()) pool.emplace_back();
+  return pool[used++];
+}
+
+int FreedCellRebuilder::EndScore(uint32_t end) {
+  if (end == limit_) return 3;
+  if (whole_seen_[end] != generation_) {
+    whole_seen_[end] = generation_;
+    whole_at_[end] = ReadWholeCellInto(page_, end, table_, usable_, scratch_);
   }
+  if (whole_at_[end]) return 2;
+  if (StaleFreeblockAt(page_, end, limit_)) return 1;
+  return 0;
+}
 
-  static bool SameValues(const PageCell& a, const PageCell& b) {
-    return a.header_at + a.header.header_size == b.header_at + b.header.header_size &&
-           a.header.types == b.header.types && a.end == b.end;
-  }
+namespace {
 
-  std::optional<PageCell> Best() const {
-    const std::vector<Reading>& pool = readings_.empty() ? cut_readings_ : readings_;
-    if (pool.empty()) return std::nullopt;
-    int top = -1;
-    for (const Reading& r : pool) top = std::max(top, r.score);
-    const Reading* best = nullptr;
-    for (const Reading& r : pool) {
-      if (r.score != top) continue;
-      if (best && !SameValues(best->cell, r.cell)) return std::nullopt;  // equally good, different
-      if (!best) best = &r;
-    }
-    return best->cell;
-  }
-
-  std::string_view page_;
-  uint32_t start_, limit_, readable_;
-  const FitTable& table_;
-  uint32_t usable_;
-  std::vector<Reading> readings_;
-  std::vector<Reading> cut_readings_;
-  mutable PageCell scratch_;  // EndScore's, its vectors reused
-};
+bool SameValues(const PageCell& a, const PageCell& b) {
+  return a.header_at + a.header.header_size == b.header_at + b.header.header_size &&
+         a.header.types == b.header.types && a.end == b.end;
+}
 
 }  // namespace
+
+bool FreedCellRebuilder::Best(PageCell& out) const {
+  const bool whole = readings_used_ > 0;
+  const std::vector<Reading>& pool = whole ? readings_ : cut_readings_;
+  const size_t used = whole ? readings_used_ : cut_used_;
+  if (used == 0) return false;
+  int top = -1;
+  for (size_t i = 0; i < used; ++i) top = std::max(top, pool[i].score);
+  const Reading* best = nullptr;
+  for (size_t i = 0; i < used; ++i) {
+    const Reading& r = pool[i];
+    if (r.score != top) continue;
+    if (best && !SameValues(best->cell, r.cell)) return false;  // equally good, different
+    if (!best) best = &r;
+  }
+  out = best->cell;
+  return true;
+}
+
+std::vector<PageCell> FreedCellRebuilder::CellsInFreeRegion(std::string_view page,
+                                                            uint32_t start, uint32_t limit) {
+  std::vector<PageCell> cells;
+  ForgetPage(page);
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  uint32_t at = start;
+  PageCell cell;
+  // Each step moves forward by a cell's size (at least 4 bytes).
+  while (at + 4 <= limit) {
+    bool found = ReadWholeCellInto(page, at, table_, usable_, cell) && cell.end <= limit;
+    if (!found) found = RebuildOnPage(at, limit, 0, cell);
+    if (!found || cell.end <= at) break;
+    cells.push_back(cell);
+    if (cell.cut_at) break;
+    at = cell.end;
+  }
+  return cells;
+}
+
+std::vector<PageCell> FreedCellRebuilder::CellsAtStaleHeaders(std::string_view page,
+                                                              uint32_t start, uint32_t limit) {
+  std::vector<PageCell> cells;
+  ForgetPage(page);
+  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
+  PageCell cell;
+  for (uint32_t at = start; at + 6 <= limit; ++at) {
+    if (!StaleFreeblockAt(page, at, limit)) continue;
+    // The old header's size gives the cell's end; live content may since
+    // have taken the bytes from `limit` on.
+    const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
+    if (!RebuildOnPage(at, end, limit, cell) || cell.end != end) continue;
+    cells.push_back(cell);
+    at = std::min(end, limit) - 1;
+  }
+  return cells;
+}
 
 std::optional<PageCell> ReadWholeCell(std::string_view page, uint32_t start,
                                       const FitTable& table, uint32_t usable_size) {
@@ -382,47 +462,22 @@ bool WholeCellAtHeader(std::string_view bytes, uint32_t header_at, const FitTabl
 std::optional<PageCell> RebuildFreedCell(std::string_view page, uint32_t start,
                                          uint32_t limit, const FitTable& table,
                                          uint32_t usable_size, uint32_t readable_end) {
-  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
-  if (start + 6 > limit) return std::nullopt;
-  if (readable_end == 0 || readable_end > limit) readable_end = limit;
-  return Rebuilder(page, start, limit, table, usable_size, readable_end).Run();
+  PageCell cell;
+  if (!FreedCellRebuilder(table, usable_size).Rebuild(page, start, limit, readable_end, cell))
+    return std::nullopt;
+  return cell;
 }
 
 std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start,
                                         uint32_t limit, const FitTable& table,
                                         uint32_t usable_size) {
-  std::vector<PageCell> cells;
-  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
-  uint32_t at = start;
-  // Each step moves forward by a cell's size (at least 4 bytes).
-  while (at + 4 <= limit) {
-    std::optional<PageCell> cell = ReadWholeCell(page, at, table, usable_size);
-    if (cell && cell->end > limit) cell.reset();
-    if (!cell) cell = RebuildFreedCell(page, at, limit, table, usable_size);
-    if (!cell || cell->end <= at) break;
-    cells.push_back(*cell);
-    if (cell->cut_at) break;
-    at = cell->end;
-  }
-  return cells;
+  return FreedCellRebuilder(table, usable_size).CellsInFreeRegion(page, start, limit);
 }
 
 std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
                                           uint32_t limit, const FitTable& table,
                                           uint32_t usable_size) {
-  std::vector<PageCell> cells;
-  limit = std::min<uint32_t>(limit, static_cast<uint32_t>(page.size()));
-  for (uint32_t at = start; at + 6 <= limit; ++at) {
-    if (!StaleFreeblockAt(page, at, limit)) continue;
-    // The old header's size gives the cell's end; live content may since
-    // have taken the bytes from `limit` on.
-    const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
-    std::optional<PageCell> cell = RebuildFreedCell(page, at, end, table, usable_size, limit);
-    if (!cell || cell->end != end) continue;
-    cells.push_back(*cell);
-    at = std::min(end, limit) - 1;
-  }
-  return cells;
+  return FreedCellRebuilder(table, usable_size).CellsAtStaleHeaders(page, start, limit);
 }
 
 std::vector<FreeRegion> FreeRegionsOf(std::string_view page, uint32_t header_offset,

@@ -79,6 +79,78 @@ std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
                                           uint32_t limit, const FitTable& table,
                                           uint32_t usable_size);
 
+// The three above, for many cells of one table: what depends only on the
+// table is worked out once, scratch space is reused from cell to cell, and
+// while it reads one page (one call of CellsInFreeRegion or
+// CellsAtStaleHeaders) it remembers by position whether a whole cell starts
+// there, since every reading of every cell asks that of where it would end.
+// One per thread; `table` must outlive it.
+class FreedCellRebuilder {
+ public:
+  FreedCellRebuilder(const FitTable& table, uint32_t usable_size);
+  ~FreedCellRebuilder();
+  FreedCellRebuilder(const FreedCellRebuilder&) = delete;
+  FreedCellRebuilder& operator=(const FreedCellRebuilder&) = delete;
+
+  // RebuildFreedCell's answer into `cell`; false when there is none.
+  bool Rebuild(std::string_view page, uint32_t start, uint32_t limit, uint32_t readable_end,
+               PageCell& cell);
+  std::vector<PageCell> CellsInFreeRegion(std::string_view page, uint32_t start, uint32_t limit);
+  std::vector<PageCell> CellsAtStaleHeaders(std::string_view page, uint32_t start,
+                                            uint32_t limit);
+
+ private:
+  struct Reading;
+  // The largest first value rebuilt when its serial type was overwritten.
+  static constexpr uint64_t kMaxLostSize = 57;
+  static constexpr uint64_t kNoReading = ~uint64_t{0};
+
+  void ForgetPage(std::string_view page);
+  bool RebuildOnPage(uint32_t start, uint32_t limit, uint32_t readable_end, PageCell& cell);
+  // The rowid's surviving bytes, between the overwritten four and the header:
+  // the last has its high bit clear, and at most one more (the payload
+  // length's last byte) does.
+  bool RowidBytesPlausible(uint32_t header_at) const;
+  void TryKnownHeaderLength(uint32_t header_at);
+  // The header-length byte (and with `first_lost` the first serial type) lay
+  // in the overwritten bytes: the types from start + 4 on are read for every
+  // column count.
+  void TryLostHeaderLength(uint32_t header_at, bool first_lost);
+  // Every type the first column may hold, tried by size.
+  void ConsiderLostFirst(uint32_t header_at);
+  // Of several types of one size, the one a value's bytes show, if any: in a
+  // TEXT column, a text when the bytes read as one, else no reading at all (a
+  // blob there is rare, and bytes of other records read as one all too
+  // easily); a double over an 8-byte integer in a REAL column unless the
+  // integer is small enough for SQLite to have stored it so.
+  static std::optional<uint64_t> TellApart(const FitColumn& column,
+                                           const std::vector<uint64_t>& types,
+                                           std::string_view bytes);
+  void ConsiderWhole(uint32_t header_at, const FitHeader& header, bool first_type_lost);
+  static Reading& NextReading(std::vector<Reading>& pool, size_t& used);
+  // 3: the reading ends at the region's end; 2: where a whole cell starts;
+  // 1: at an old freeblock header; 0: nowhere a cell can.
+  int EndScore(uint32_t end);
+  // The one best reading; false when none, or several differ.
+  bool Best(PageCell& out) const;
+
+  const FitTable& table_;
+  uint32_t usable_;
+  std::vector<std::vector<uint64_t>> first_types_;  // by value size
+  // The cell being rebuilt.
+  std::string_view page_;
+  uint32_t start_ = 0, limit_ = 0, readable_ = 0;
+  FitHeader header_;
+  std::vector<Reading> readings_, cut_readings_;  // pools: the first *_used_ are this cell's
+  size_t readings_used_ = 0, cut_used_ = 0;
+  // Whether a whole cell starts at a position of page_: valid where
+  // whole_seen_ holds generation_.
+  std::vector<uint32_t> whole_seen_;
+  std::vector<uint8_t> whole_at_;
+  uint32_t generation_ = 0;
+  PageCell scratch_;
+};
+
 // The free regions of a table-leaf page: its freeblocks (chain followed in
 // ascending order, bounded) and the gap between the cell pointer array and
 // the cell content area. Empty when the page header is not a table leaf's.

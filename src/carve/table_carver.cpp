@@ -569,18 +569,19 @@ class TableCarver::Run {
         images_.images.begin(), images_.images.end(), begin,
         [](const PageImage& image, int64_t at) { return image.offset < at; });
     std::string read;
+    FreedCellRebuilder rebuilder(table_, usable_);
     for (; image != images_.images.end() && image->offset < end; ++image) {
       const std::string_view page = PageBytes(*image, near, read);
       if (page.empty()) continue;
       if (!target_.marker.empty() && page.find(target_.marker) == std::string_view::npos) continue;
-      RebuildImage(page, *image, near, records);
+      RebuildImage(page, *image, near, rebuilder, records);
     }
     std::sort(records.begin(), records.end(), ByOffset);
     return records;
   }
 
   void RebuildImage(std::string_view page, const PageImage& image, const InputBytes& near,
-                    std::vector<CarvedRecord>& records) const {
+                    FreedCellRebuilder& rebuilder, std::vector<CarvedRecord>& records) const {
     const uint32_t header_offset = image.page_number == 1 ? 100 : 0;
     const uint32_t owner = OwnerAt(image.offset);
     if (owner != 0 && owner != target_.root_page) return;
@@ -597,13 +598,12 @@ class TableCarver::Run {
         !LooksLikeBtreePage(page, header_offset)) {
       // A freelist trunk, or a page whose header is gone: old freeblock
       // headers are all that mark its cells.
-      keep(CellsAtStaleHeaders(page, 8, images_.usable_size, table_, usable_));
+      keep(rebuilder.CellsAtStaleHeaders(page, 8, images_.usable_size));
       return;
     }
     for (const FreeRegion& region : regions) {
-      keep(region.freeblock
-               ? CellsInFreeRegion(page, region.start, region.limit, table_, usable_)
-               : CellsAtStaleHeaders(page, region.start, region.limit, table_, usable_));
+      keep(region.freeblock ? rebuilder.CellsInFreeRegion(page, region.start, region.limit)
+                            : rebuilder.CellsAtStaleHeaders(page, region.start, region.limit));
     }
   }
 
