@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libsqlite3-dev libcli11-dev python3 libssl-dev qt6-svg-dev librsvg2-bin
+          libsqlite3-dev libcli11-dev python3 qt6-svg-dev librsvg2-bin
           slurm-wlm munge lintian)
 # --fuzz: clang and its runtime libraries (libFuzzer, the sanitizers) for
 # scripts/fuzz.sh; the tests themselves need neither.
