@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "byte_helpers.h"
+#include "contacts/contacts_parts.h"
 #include "command_helpers.h"
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -367,7 +368,8 @@ TEST(Shards, BadPartsAreRefusedAndNoReportIsWritten) {
   newer.replace(newer.find("program\t"), 8 + std::string(QUARROW_VERSION).size(), "program\t99.0");
   WriteFile(book.dir.File("newer"), newer);
   std::string format = text;
-  format.replace(format.find("part\t1"), 6, "part\t7");
+  const std::string version = "part\t" + std::to_string(kContactsPartVersion);
+  format.replace(format.find(version), version.size(), "part\t7");
   WriteFile(book.dir.File("format"), format);
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{parts[0], parts[2]}, "bytes"},                      // a missing part

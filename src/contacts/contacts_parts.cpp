@@ -27,13 +27,19 @@ enum Kind { kValue, kOrigin, kWitness, kPerson, kKinds };
 
 // --- fields -----------------------------------------------------------------
 
-bool NeedsEscape(char c) { return static_cast<uint8_t>(c) < 0x20 || c == '\\'; }
+// A line's last field takes the rest of the line, TABs and all: only the
+// line end and the escape itself need escaping there.
+enum class FieldPlace { kInside, kLast };
 
-void AppendEscaped(std::string_view text, std::string& out) {
+bool NeedsEscape(char c, FieldPlace place) {
+  return c == '\n' || c == '\\' || (c == '\t' && place == FieldPlace::kInside);
+}
+
+void AppendEscaped(std::string_view text, std::string& out, FieldPlace place) {
   static constexpr char kHex[] = "0123456789abcdef";
   size_t plain = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (!NeedsEscape(text[i])) continue;
+    if (!NeedsEscape(text[i], place)) continue;
     out.append(text.data() + plain, i - plain);
     const auto byte = static_cast<uint8_t>(text[i]);
     const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
@@ -79,9 +85,43 @@ size_t SplitFields(std::string_view line, std::string_view* fields, size_t count
   return found;
 }
 
-void AppendField(std::string& line, std::string_view text) {
+void AppendField(std::string& line, std::string_view text,
+                 FieldPlace place = FieldPlace::kInside) {
   line += '\t';
-  AppendEscaped(text, line);
+  AppendEscaped(text, line, place);
+}
+
+// Report cells holding First, Last, Middle and Organization: the names a
+// person row is linked by when its id is not proven.
+constexpr std::array<size_t, 4> kNameCells = {kFirstPersonColumn + 1, kFirstPersonColumn + 2,
+                                              kFirstPersonColumn + 3, kFirstPersonColumn + 7};
+
+// The name cells of a row (cells joined by TABs); empty past its last cell.
+PersonNames RowNames(std::string_view row) {
+  PersonNames names;
+  size_t cell = 0, next = 0, start = 0;
+  while (next < kNameCells.size() && start <= row.size()) {
+    size_t end = CellEnd(row, start);
+    if (end == std::string_view::npos) end = row.size();
+    if (cell == kNameCells[next]) names[next++].assign(row.substr(start, end - start));
+    ++cell;
+    start = end + 1;
+  }
+  return names;
+}
+
+bool NamesAreRows(const PersonNames& names, std::string_view row) {
+  size_t cell = 0, next = 0, start = 0;
+  while (next < kNameCells.size() && start <= row.size()) {
+    size_t end = CellEnd(row, start);
+    if (end == std::string_view::npos) end = row.size();
+    if (cell == kNameCells[next] && names[next++] != row.substr(start, end - start)) return false;
+    ++cell;
+    start = end + 1;
+  }
+  for (; next < kNameCells.size(); ++next)
+    if (!names[next].empty()) return false;
+  return true;
 }
 
 void AppendNumber(std::string& line, int64_t number) {
@@ -101,34 +141,56 @@ void AppendStatus(std::string& line, const PageStatus& where, RecordState state,
 // A part's lines, read a chunk at a time; messages name the file and line.
 class PartReader {
  public:
-  explicit PartReader(const std::string& path) : path_(path), file_(path) { ReadHead(); }
+  // Reads the head only, a small chunk: a merge opens every part at once.
+  explicit PartReader(const std::string& path) : path_(path), file_(path) {
+    ReadHead();
+    chunk_ = kReadChunk;
+  }
 
   const ContactsPartHead& head() const { return head_; }
   const std::string& path() const { return path_; }
 
-  // Calls `record` with each record line after the head (kind, fields), in
-  // order, and checks the end line's counts.
-  void ForEachRecord(const std::function<void(Kind, std::string_view)>& record) {
-    Rewind();
-    for (int k = 0; k < 6; ++k) NextLineOrFail();
-    int64_t counts[kKinds] = {};
-    for (;;) {
-      const std::string_view line = NextLineOrFail("no end line: the part is incomplete");
-      const std::string_view kind = line.substr(0, line.find('\t'));
-      Kind which;
-      if (kind == "v") which = kValue;
-      else if (kind == "o") which = kOrigin;
-      else if (kind == "w" || kind == "l") which = kWitness;
-      else if (kind == "p") which = kPerson;
-      else if (kind == "end") {
-        CheckEnd(line, counts);
-        return;
+  // Calls `record` with each record line (kind, whole line) from where the
+  // last call stopped, in order, up to the last of kind `last`: the line
+  // after it stays for the next call. At the end line, checks its counts.
+  void ReadThrough(Kind last, const std::function<void(Kind, std::string_view)>& record) {
+    while (!ended_) {
+      std::string_view line;
+      if (held_) {
+        line = held_line_;
       } else {
-        Fail("an unknown record");
+        line = NextLineOrFail("no end line: the part is incomplete");
       }
-      if (kind != "l") ++counts[which];
+      const std::string_view kind = line.substr(0, line.find('\t'));
+      if (kind == "end") {
+        CheckEnd(line, counts_);
+        ended_ = true;
+        return;
+      }
+      const Kind which = KindOf(kind);
+      if (which < last_kind_) Fail("its records are out of order");
+      if (which > last) {
+        held_ = true;
+        held_line_ = line;
+        return;
+      }
+      held_ = false;
+      last_kind_ = which;
+      if (kind != "l") ++counts_[which];
       record(which, line);
     }
+  }
+
+  // Lets go of the read buffer until the next ReadThrough, which reads on
+  // from the first line not handled (a merge holds every part open).
+  void Suspend() {
+    const size_t unread_from = held_ ? static_cast<size_t>(held_line_.data() - buffer_.data())
+                                     : start_;
+    at_ -= static_cast<int64_t>(buffer_.size() - unread_from);
+    if (held_) --line_number_;
+    held_ = false;
+    std::string().swap(buffer_);
+    start_ = 0;
   }
 
   [[noreturn]] void Fail(const std::string& what) const {
@@ -204,13 +266,6 @@ class PartReader {
     if (NextLine(after)) Fail("lines after the end line");
   }
 
-  void Rewind() {
-    at_ = 0;
-    buffer_.clear();
-    start_ = 0;
-    line_number_ = 0;
-  }
-
   std::string_view NextLineOrFail(const char* missing = "the part ends early") {
     std::string_view line;
     if (!NextLine(line)) Fail(missing);
@@ -231,8 +286,8 @@ class PartReader {
       buffer_.erase(0, start_);
       start_ = 0;
       const size_t kept = buffer_.size();
-      buffer_.resize(kept + kReadChunk);
-      const size_t got = file_.ReadAt(at_, kReadChunk, buffer_.data() + kept);
+      buffer_.resize(kept + chunk_);
+      const size_t got = file_.ReadAt(at_, chunk_, buffer_.data() + kept);
       buffer_.resize(kept + got);
       at_ += static_cast<int64_t>(got);
       if (got == 0) {
@@ -242,26 +297,54 @@ class PartReader {
     }
   }
 
+  Kind KindOf(std::string_view kind) const {
+    if (kind == "v") return kValue;
+    if (kind == "o") return kOrigin;
+    if (kind == "w" || kind == "l") return kWitness;
+    if (kind == "p" || kind == "n") return kPerson;
+    Fail("an unknown record");
+  }
+
   std::string path_;
   InputFile file_;
   ContactsPartHead head_;
   std::string buffer_;
   size_t start_ = 0;
-  int64_t at_ = 0;
+  int64_t at_ = 0;  // the file offset the buffer's end came from
+  size_t chunk_ = 4096;
   int64_t line_number_ = 0;
+  // The line read ahead of the records handled: a kind after the last asked.
+  bool held_ = false;
+  std::string_view held_line_;
+  Kind last_kind_ = kValue;
+  int64_t counts_[kKinds] = {};
+  bool ended_ = false;
 };
 
-PartPerson ReadPerson(const PartReader& reader, std::string_view line) {
+// A "p" or "n" line; the row is a view of `line` or, when it holds escapes,
+// of `row_text`.
+void ReadPerson(const PartReader& reader, std::string_view line, std::string& row_text,
+                PartPerson& person) {
+  const bool own_names = line.front() == 'n';
   std::string_view fields[12];
-  reader.Fields(line, fields, 12);
-  PartPerson person;
+  const size_t count = own_names ? 12 : 8;
+  reader.Fields(line, fields, count);
   person.offset = reader.Number(fields[1]);
   person.proven_id = static_cast<int>(std::min<int64_t>(reader.Number(fields[2]), INT32_MAX));
   if (person.proven_id > LabelCells::kMaxId) reader.Fail("a record id out of range");
   reader.ReadStatus(fields + 3, person.where, person.state, person.kept);
-  for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[7 + k], person.names[k]);
-  reader.Text(fields[11], person.row);
-  return person;
+  const std::string_view row = fields[count - 1];
+  if (row.find('\\') == std::string_view::npos) {
+    person.row = row;
+  } else {
+    reader.Text(row, row_text);
+    person.row = row_text;
+  }
+  if (own_names) {
+    for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[7 + k], person.names[k]);
+  } else if (person.proven_id == 0) {
+    person.names = RowNames(person.row);
+  }
 }
 
 void ReadWitness(const PartReader& reader, std::string_view line, SearchEvidence& search) {
@@ -369,10 +452,10 @@ int64_t MergeIntoPart(std::vector<std::unique_ptr<PartReader>>& parts,
   // Values, then each id's first origin, then the search records, then persons.
   std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
   int64_t persons = 0;
+  // Each part is read on from where the last pass left it.
   for (Kind pass : {kValue, kOrigin, kWitness, kPerson}) {
     for (auto& part : parts) {
-      part->ForEachRecord([&](Kind kind, std::string_view line) {
-        if (kind != pass) return;
+      part->ReadThrough(pass, [&](Kind kind, std::string_view line) {
         if (kind == kOrigin) {
           std::string_view fields[2];
           SplitFields(line, fields, 2);
@@ -384,6 +467,7 @@ int64_t MergeIntoPart(std::vector<std::unique_ptr<PartReader>>& parts,
         if (kind == kPerson) ++persons;
         writer.Line(line);
       });
+      part->Suspend();
     }
   }
   writer.Finish();
@@ -461,7 +545,7 @@ void ContactsPartWriter::Value(int64_t offset, int id, int column, std::string_v
   AppendNumber(line_, offset);
   AppendNumber(line_, id);
   AppendNumber(line_, column);
-  AppendField(line_, text);
+  AppendField(line_, text, FieldPlace::kLast);
   ++counts_[kValue];
   Emit();
 }
@@ -491,12 +575,15 @@ void ContactsPartWriter::Search(const SearchEvidence& search) {
 }
 
 void ContactsPartWriter::Person(const PartPerson& person) {
-  line_ += 'p';
+  // Names are written only when the row's cells do not say them.
+  const bool own_names = person.proven_id == 0 && !NamesAreRows(person.names, person.row);
+  line_ += own_names ? 'n' : 'p';
   AppendNumber(line_, person.offset);
   AppendNumber(line_, person.proven_id);
   AppendStatus(line_, person.where, person.state, person.kept);
-  for (const std::string& name : person.names) AppendField(line_, name);
-  AppendField(line_, person.row);
+  if (own_names)
+    for (const std::string& name : person.names) AppendField(line_, name);
+  AppendField(line_, person.row, FieldPlace::kLast);
   ++counts_[kPerson];
   Emit();
 }
@@ -506,7 +593,7 @@ void ContactsPartWriter::Line(std::string_view line) {
   if (kind == "v") ++counts_[kValue];
   if (kind == "o") ++counts_[kOrigin];
   if (kind == "w") ++counts_[kWitness];
-  if (kind == "p") ++counts_[kPerson];
+  if (kind == "p" || kind == "n") ++counts_[kPerson];
   line_.append(line);
   Emit();
 }
@@ -541,17 +628,22 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
   std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
   SearchEvidence search;
   std::string text;
+  // Each part is read once: up to its persons here, on from there below.
   for (auto& part : parts) {
     const PartReader& reader = *part;
-    part->ForEachRecord([&](Kind kind, std::string_view line) {
+    part->ReadThrough(kWitness, [&](Kind kind, std::string_view line) {
       std::string_view fields[6];
       switch (kind) {
         case kValue: {
           reader.Fields(line, fields, 5);
-          reader.Text(fields[4], text);
+          std::string_view value = fields[4];
+          if (value.find('\\') != std::string_view::npos) {
+            reader.Text(value, text);
+            value = text;
+          }
           const int64_t id = reader.Number(fields[2]), column = reader.Number(fields[3]);
           if (id > INT32_MAX || column > INT32_MAX) reader.Fail("a value out of range");
-          labels.File(static_cast<int>(id), static_cast<int>(column), text,
+          labels.File(static_cast<int>(id), static_cast<int>(column), value,
                       reader.Number(fields[1]));
           return;
         }
@@ -574,18 +666,20 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
           return;
       }
     });
+    part->Suspend();
   }
   const ValueLinks links = ValueLinks::Resolve(search, labels);
   int64_t rows = 0;
   WriteWhole(output_path, [&](const std::string& to) {
     ContactsReportWriter writer(to, options, column_names);
     ValuePlacement placement(labels, links, options.details);
-    std::string status_text;
+    std::string status_text, row_text;
+    PartPerson person;
     for (auto& part : parts) {
       const PartReader& reader = *part;
-      part->ForEachRecord([&](Kind kind, std::string_view line) {
+      part->ReadThrough(kPerson, [&](Kind kind, std::string_view line) {
         if (kind != kPerson) return;
-        const PartPerson person = ReadPerson(reader, line);
+        ReadPerson(reader, line, row_text, person);
         // A row --deleted-only drops still takes its values.
         const ValuePlacement::Placed& placed = placement.ForPerson(person.proven_id, person.names);
         if (!person.kept) return;
@@ -595,6 +689,7 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
             options.details ? RecordStateText(person.state) : std::string_view();
         writer.Row(person.row, placed.cells, person.offset, status_text, state_text, placed.links);
       });
+      part->Suspend();
     }
     WriteValueOnlyRows(labels, placement, value_origins, deleted_only,
                        [](int64_t offset) { return offset; }, writer);

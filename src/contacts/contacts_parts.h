@@ -16,21 +16,30 @@
 // Joining parts is concatenation in range order, so a merge may itself be
 // split: parts joined into a part, then joined again, give the same report.
 // Parts are written and merged as streams: memory stays bounded whatever
-// their size (the merge reads each part twice: values first, then persons).
+// their size. The merge reads each part once: its values, origins and search
+// records first, then (after every part's values are filed) its persons from
+// where it stopped.
 //
-// The file format (version 1): lines ending in LF, fields separated by TAB;
-// in text fields every byte below 0x20 and the backslash are written as
-// \xHH. The first line is "quarrow-contacts-part<TAB>1", then
-// "program<TAB>VERSION", "input<TAB>SIZE<TAB>FINGERPRINT", "settings<TAB>S"
-// (what shapes the findings: offset, deleted-only, whether records were
-// mapped and judged, the schema source), "range<TAB>FIRST<TAB>END" (END at
-// most SIZE), "search<TAB>0|1" (whether it carries the search records), then
-// the records, in this order: "v" values (offset, id, column, text), "o"
-// origins (id, status, WAL frame, state, kept), "w" search records (four
-// names, docid or "-", phones, emails, overlong), "l" the live person ids (a
-// text of 0 and 1), "p" persons (offset, proven id, status, WAL frame, state,
-// kept, four names, row), and last "end" with the counts of v, o, w and p
-// lines. A part that lacks it is incomplete.
+// The file format (version 2): lines ending in LF, fields separated by TAB;
+// in text fields LF and the backslash, and TAB in a field other than its
+// line's last, are written as \xHH (a reader takes \xHH for any byte). The
+// first line is "quarrow-contacts-part<TAB>2", then "program<TAB>VERSION",
+// "input<TAB>SIZE<TAB>FINGERPRINT", "settings<TAB>S" (what shapes the
+// findings: offset, deleted-only, whether records were mapped and judged, the
+// schema source), "range<TAB>FIRST<TAB>END" (END at most SIZE),
+// "search<TAB>0|1" (whether it carries the search records), then the
+// records, kind by kind in this order: "v" values (offset, id, column,
+// text), "o" origins (id, status, WAL frame, state, kept), "w" search
+// records (four names, docid or "-", phones, emails, overlong), "l" the live
+// person ids (a text of 0 and 1), person records, and last "end" with the
+// counts of v, o, w and person lines. A person record is "p" (offset, proven
+// id, status, WAL frame, state, kept, row: its cells 0 to 31 with their TABs
+// as they are) when its names are its row's First, Last, Middle and
+// Organization cells or its id is proven, else "n" (the same with its four
+// names before the row). A part that lacks the end line is incomplete; one
+// whose kinds come out of order is refused.
+// Version 1 wrote each person's names always and escaped every control byte,
+// the row's TABs too (about a third of a part); its parts are refused.
 //
 // Errors are quarrow::Error naming the file; nothing here is thread-safe.
 #ifndef QUARROW_CONTACTS_CONTACTS_PARTS_H_
@@ -50,7 +59,7 @@
 
 namespace quarrow {
 
-inline constexpr int kContactsPartVersion = 1;
+inline constexpr int kContactsPartVersion = 2;
 
 // What a part says of itself before its records.
 struct ContactsPartHead {
@@ -66,7 +75,7 @@ struct ContactsPartHead {
 // One person record as a part holds it.
 struct PartPerson {
   int64_t offset = 0;
-  std::string row;  // cells 0 to 31 joined by TABs
+  std::string_view row;  // cells 0 to 31 joined by TABs; valid while the record is handled
   int proven_id = 0;
   PersonNames names;  // when proven_id is 0
   PageStatus where;
