@@ -82,10 +82,9 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   // input defines the table.
   const bool search_index = input_schema.Table(std::string(kSearchContentTable)).has_value();
   const int first_pass = carved ? 1 : 0;
-  const int passes = first_pass + 3 + (search_index ? 1 : 0);
+  const int passes = first_pass + 2 + (search_index ? 1 : 0);
   PassProgress multi_value_progress(progress, first_pass, passes);
   PassProgress search_progress(progress, first_pass + 1, passes);
-  PassProgress copies_progress(progress, passes - 2, passes);
   PassProgress person_progress(progress, passes - 1, passes);
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
   buffer.LimitCandidatesToInput(options.range_first, options.range_end);
@@ -103,20 +102,14 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   if (search_index) {
     scan.search = CarveSearchEvidence(input_path, input_schema, options.threads,
                                       progress ? &search_progress : nullptr);
-    if (progress != nullptr && !progress->Update(passes - 2, passes)) throw Error(kContactsCancelled);
+    if (progress != nullptr && !progress->Update(passes - 1, passes)) throw Error(kContactsCancelled);
   }
   const ValueLinks links = ValueLinks::Resolve(scan.search, scan.labels);
-  // Whole copies of the person records, where a freed one takes its rowid
-  // back: a scan of its own, as a copy may lie after the record it proves.
-  const std::optional<RecordCopies> copies = FindPersonCopies(
-      buffer, schema, editor, progress ? &copies_progress : nullptr, options.threads);
-  if (!copies) throw Error(kContactsCancelled);
   view.Clear();
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
   const bool finished =
       StreamPersonRows(buffer, schema, editor, scan.labels, writer, status, *states,
-                       scan.value_origins, links, *copies, options.deleted_only,
-                       progress ? &person_progress : nullptr,
+                       scan.value_origins, links, options.deleted_only, progress ? &person_progress : nullptr,
                        options.threads);
   writer.Close();
   // The editor ends with the multi-value lines, as when values were filed last.
@@ -195,7 +188,7 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
     PartPerson person;
     finished = StreamPersonRows(
         buffer, schema, editor, scan.labels, writer, status, *states, scan.value_origins,
-        ValueLinks(), RecordCopies(), options.deleted_only, progress ? &person_progress : nullptr,
+        ValueLinks(), options.deleted_only, progress ? &person_progress : nullptr,
         options.threads, [&](const FoundPerson& found) {
           person.offset = found.offset;
           person.row = found.row;
