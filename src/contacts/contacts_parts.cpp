@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -35,16 +36,41 @@ bool NeedsEscape(char c, FieldPlace place) {
   return c == '\n' || c == '\\' || (c == '\t' && place == FieldPlace::kInside);
 }
 
-void AppendEscaped(std::string_view text, std::string& out, FieldPlace place) {
+void AppendEscape(char c, std::string& out) {
   static constexpr char kHex[] = "0123456789abcdef";
+  const auto byte = static_cast<uint8_t>(c);
+  const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+  out.append(escape, 4);
+}
+
+// Where the next LF or backslash of `text` lies, from `from`, or its size.
+size_t NextLineEndOrEscape(std::string_view text, size_t from) {
+  const char* begin = text.data() + from;
+  const size_t size = text.size() - from;
+  const void* line_end = std::memchr(begin, '\n', size);
+  const void* escape = std::memchr(begin, '\\', size);
+  const size_t to_line_end = line_end ? static_cast<const char*>(line_end) - begin : size;
+  const size_t to_escape = escape ? static_cast<const char*>(escape) - begin : size;
+  return from + std::min(to_line_end, to_escape);
+}
+
+void AppendEscaped(std::string_view text, std::string& out, FieldPlace place) {
   size_t plain = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!NeedsEscape(text[i], place)) continue;
-    out.append(text.data() + plain, i - plain);
-    const auto byte = static_cast<uint8_t>(text[i]);
-    const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-    out.append(escape, 4);
-    plain = i + 1;
+  if (place == FieldPlace::kLast) {
+    // A row is hundreds of bytes that seldom hold either: searched, not walked.
+    for (size_t i = NextLineEndOrEscape(text, 0); i < text.size();
+         i = NextLineEndOrEscape(text, plain)) {
+      out.append(text.data() + plain, i - plain);
+      AppendEscape(text[i], out);
+      plain = i + 1;
+    }
+  } else {
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (!NeedsEscape(text[i], place)) continue;
+      out.append(text.data() + plain, i - plain);
+      AppendEscape(text[i], out);
+      plain = i + 1;
+    }
   }
   out.append(text.data() + plain, text.size() - plain);
 }
@@ -126,6 +152,11 @@ bool NamesAreRows(const PersonNames& names, std::string_view row) {
 
 void AppendNumber(std::string& line, int64_t number) {
   line += '\t';
+  // Statuses, states and flags are single digits, a few per record.
+  if (number >= 0 && number < 10) {
+    line += static_cast<char>('0' + number);
+    return;
+  }
   AppendDecimal(number, line);
 }
 
@@ -199,6 +230,7 @@ class PartReader {
   }
 
   int64_t Number(std::string_view text) const {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') return text[0] - '0';
     int64_t value = 0;
     if (!ParseDecimal(text, value)) Fail("'" + std::string(text.substr(0, 40)) + "' is no number");
     return value;
