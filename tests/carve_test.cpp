@@ -620,5 +620,41 @@ TEST_F(CarveTest, AReusedRebuilderReadsEachPageAfreshInTheSameBuffer) {
   EXPECT_GT(cells_seen, 0u);
 }
 
+// Rows deleted from the last to the first leave a run of freed cells, each
+// with a header claiming the space up to the run's end; when a later
+// rewrite leaves them in space no structure describes, only those headers
+// mark them. Each cell ends where the next header starts, claiming the same end.
+TEST_F(CarveTest, CellsOfARunFreedLastToFirstAreRebuiltFromTheirOldHeaders) {
+  const FitTable table =
+      FitTableOf(*ParseCreateTable("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INTEGER)"));
+  auto cell = [](const std::string& name, char n) {
+    const std::string header{'\x04', '\x00', static_cast<char>(13 + 2 * name.size()), '\x01'};
+    const std::string body = name + n;
+    return std::string{static_cast<char>(header.size() + body.size()), '\x05'} + header + body;
+  };
+  auto freed = [](std::string cell, size_t claims) {
+    cell.replace(0, 4, std::string{'\0', '\0', static_cast<char>(claims >> 8),
+                                   static_cast<char>(claims & 0xFF)});
+    return cell;
+  };
+  const std::string a = cell("alice", 42), b = cell("bob", 7), c = cell("carol", 9);
+  const size_t run = a.size() + b.size() + c.size();
+  std::string page(1024, '\0');
+  page.replace(200, run, freed(a, run) + freed(b, run - a.size()) + freed(c, c.size()));
+  std::vector<PageCell> cells = CellsAtStaleHeaders(page, 100, 600, table, 1024);
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_EQ(cells[0].start, 200u);
+  EXPECT_EQ(cells[0].end, 200u + a.size());
+  EXPECT_EQ(cells[1].end, 200u + a.size() + b.size());
+  EXPECT_EQ(cells[2].end, 200u + run);
+  for (const PageCell& found : cells) EXPECT_FALSE(found.rowid);
+
+  // A header after the first cell that claims another end does not confirm it.
+  page.replace(200 + a.size(), b.size(), freed(b, run - a.size() + 40));
+  cells = CellsAtStaleHeaders(page, 100, 600, table, 1024);
+  ASSERT_FALSE(cells.empty());
+  EXPECT_NE(cells[0].start, 200u);
+}
+
 }  // namespace
 }  // namespace quarrow

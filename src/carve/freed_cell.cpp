@@ -363,13 +363,14 @@ bool SameValues(const PageCell& a, const PageCell& b) {
 
 }  // namespace
 
-bool FreedCellRebuilder::Best(PageCell& out) const {
+bool FreedCellRebuilder::Best(PageCell& out) {
   const bool whole = readings_used_ > 0;
   const std::vector<Reading>& pool = whole ? readings_ : cut_readings_;
   const size_t used = whole ? readings_used_ : cut_used_;
   if (used == 0) return false;
   int top = -1;
   for (size_t i = 0; i < used; ++i) top = std::max(top, pool[i].score);
+  best_score_ = top;
   const Reading* best = nullptr;
   for (size_t i = 0; i < used; ++i) {
     const Reading& r = pool[i];
@@ -411,9 +412,15 @@ std::vector<PageCell> FreedCellRebuilder::CellsAtStaleHeaders(std::string_view p
     // The old header's size gives the cell's end; live content may since
     // have taken the bytes from `limit` on.
     const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
-    if (!RebuildOnPage(at, end, limit, cell) || cell.end != end) continue;
+    if (!RebuildOnPage(at, end, limit, cell)) continue;
+    // Cells freed from the last to the first merge into one run: each one's
+    // header claims the space up to the run's end, so a cell that ends where
+    // another such header starts, claiming the same end, is confirmed.
+    if (cell.end != end && !(best_score_ == 1 && cell.end + 4 <= page.size() &&
+                             cell.end + sf::Get16(Bytes(page) + cell.end + 2) == end))
+      continue;
     cells.push_back(cell);
-    at = std::min(end, limit) - 1;
+    at = std::min(cell.end, limit) - 1;
   }
   return cells;
 }

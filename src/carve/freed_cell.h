@@ -132,7 +132,7 @@ class FreedCellRebuilder {
   // 1: at an old freeblock header; 0: nowhere a cell can.
   int EndScore(uint32_t end);
   // The one best reading; false when none, or several differ.
-  bool Best(PageCell& out) const;
+  bool Best(PageCell& out);
 
   const FitTable& table_;
   uint32_t usable_;
@@ -149,6 +149,7 @@ class FreedCellRebuilder {
   std::vector<uint8_t> whole_at_;
   uint32_t generation_ = 0;
   PageCell scratch_;
+  int best_score_ = 0;  // the score of the reading Best chose last
 };
 
 // The free regions of a table-leaf page: its freeblocks (chain followed in
