@@ -88,9 +88,9 @@ TEST_F(ContactsPartFormatTest, RowsKeepTheirTabsAndNamesAreWrittenOnlyWhenTheRow
   std::string escaped_own = row_own_;
   escaped_own.replace(escaped_own.find('\n'), 1, "\\x0a");
   escaped_own.replace(escaped_own.find("\\x41"), 1, "\\x5c");
-  EXPECT_NE(text.find("\np\t200\t0\t6\t0\t3\t1\t" + escaped_own + "\n"), std::string::npos)
+  EXPECT_NE(text.find("\np\t200\t0\t6\t0\t3\t1\t-\t" + escaped_own + "\n"), std::string::npos)
       << text;
-  EXPECT_NE(text.find("\nn\t300\t0\t6\t0\t3\t1\tZed\t\t\t\t" + row_other_ + "\n"),
+  EXPECT_NE(text.find("\nn\t300\t0\t6\t0\t3\t1\t-\tZed\t\t\t\t" + row_other_ + "\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("\nend\t1\t0\t0\t2\n"), std::string::npos) << text;

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "contacts/label_cells.h"
+#include "contacts/record_copies.h"
 #include "contacts/search_witness.h"
 #include "contacts/value_links.h"
 #include "contacts/value_placement.h"
@@ -167,6 +169,86 @@ TEST(ValuePlacement, EachValueGoesOnceToTheFirstRowThatProvesIt) {
   EXPECT_EQ(own.links, "");
 }
 
+TEST(RecordCopies, OnlyCopiesThatAgreeOnTheirRowidProveIt) {
+  const CopyKey a = CopyKeyOf("record a"), b = CopyKeyOf("record b"), c = CopyKeyOf("record c");
+  // One byte more is another record.
+  EXPECT_NE(CopyKeyOf("record a"), CopyKeyOf("record a "));
+  RecordCopies copies;
+  copies.Add(a, 7);
+  copies.Add(b, 8);
+  copies.Add(a, 7);  // a copy of a in the WAL: the same rowid
+  copies.Add(b, 9);  // b under two rowids: which is its own?
+  copies.Add(c, 5);
+  copies.Add(c, 0);  // another part's verdict: c's copies disagree there
+  copies.Add(CopyKeyOf("record e"), LabelCells::kMaxId + 1);  // no id a value can carry
+  EXPECT_EQ(copies.IdOf(a), 0) << "not sealed yet";
+  copies.Seal();
+  EXPECT_EQ(copies.IdOf(a), 7);
+  EXPECT_EQ(copies.IdOf(b), 0);
+  EXPECT_EQ(copies.IdOf(c), 0);
+  EXPECT_EQ(copies.IdOf(CopyKeyOf("record d")), 0);
+  EXPECT_EQ(copies.IdOf(CopyKeyOf("record e")), 0);
+  // Its entries, filed again (as a part carries them), say the same.
+  RecordCopies again;
+  copies.ForEachCopy([&](const CopyKey& key, int id) { again.Add(key, id); });
+  again.Add(b, 8);  // b's copies disagreed in the first part: one more cannot settle it
+  again.Seal();
+  EXPECT_EQ(again.IdOf(a), 7);
+  EXPECT_EQ(again.IdOf(b), 0);
+  EXPECT_EQ(again.IdOf(c), 0);
+}
+
+TEST(RecordCopies, CompactedWhileFilledKeepsDisagreements) {
+  // Thousands of copies are folded as they come; a disagreement folded early
+  // must survive later agreeing copies, and one met late must still void.
+  RecordCopies copies;
+  const CopyKey early = CopyKeyOf("early"), late = CopyKeyOf("late");
+  copies.Add(early, 3);
+  copies.Add(early, 4);
+  copies.Add(late, 5);
+  for (int k = 0; k < 20000; ++k) {
+    copies.Add(CopyKeyOf("r" + std::to_string(k % 3000)), 1 + (k % 3000) % LabelCells::kMaxId);
+    if (k % 7 == 0) copies.Add(early, 3);
+    if (k % 11 == 0) copies.Add(late, 5);
+  }
+  copies.Add(late, 6);
+  copies.Seal();
+  EXPECT_EQ(copies.IdOf(early), 0);
+  EXPECT_EQ(copies.IdOf(late), 0);
+  EXPECT_EQ(copies.IdOf(CopyKeyOf("r42")), 43);
+  EXPECT_EQ(copies.IdOf(CopyKeyOf("r2999")), 1000);
+}
+
+TEST(RecordCopies, KeysReadBackFromTheirText) {
+  const CopyKey key = CopyKeyOf("a person's record");
+  EXPECT_EQ(CopyKeyText(key).size(), 32u);
+  EXPECT_EQ(ParseCopyKey(CopyKeyText(key)), key);
+  EXPECT_FALSE(ParseCopyKey(CopyKeyText(key).substr(1)));
+  EXPECT_FALSE(ParseCopyKey(std::string(31, '0') + "g"));
+  EXPECT_FALSE(ParseCopyKey(std::string(32, 'F')));  // written lower-case only
+}
+
+TEST(ValuePlacement, ACopyProvesItsIdForTheFirstRowOnly) {
+  LabelCells labels;
+  labels.File(4, kMobile, "030 4444444", 0);
+  labels.File(4, kEmailMobile, "four@example.org", 1);
+  ValuePlacement placement(labels, ValueLinks(), /*describe=*/true);
+  // A row whose rowid its cell lost, its record's copy proving id 4.
+  const auto& by_copy = placement.ForPerson(0, Names("Four", "Fourer"), 4);
+  EXPECT_EQ(by_copy.cells[0], "030 4444444");
+  EXPECT_EQ(by_copy.cells[7], "four@example.org");
+  EXPECT_EQ(by_copy.links, "030 4444444=copy; four@example.org=copy");
+  EXPECT_TRUE(placement.ProvenByRowid(4));
+  // The copy's own row, later: its values are placed already.
+  EXPECT_FALSE(placement.ForPerson(4, Names("Four", "Fourer")).any);
+  // A proven rowid wins over a copy's id.
+  labels.File(9, kMobile, "030 9999999", 2);
+  ValuePlacement again(labels, ValueLinks(), true);
+  EXPECT_EQ(again.ForPerson(9, Names("", ""), 4).links, "030 9999999=rowid");
+  EXPECT_FALSE(again.ForValuesOf(9).any);
+  EXPECT_TRUE(again.ForValuesOf(4).any);
+}
+
 }  // namespace
 }  // namespace quarrow
 
@@ -237,7 +319,7 @@ TEST_P(ContactsReuniteTest, DeletedPersonsValuesStandInTheirRowAndNoOneElses) {
       const size_t eq = link.rfind('=');
       ASSERT_NE(eq, std::string::npos) << link;
       const std::string value = link.substr(0, eq), how = link.substr(eq + 1);
-      ASSERT_TRUE(how == "rowid" || how == "search-index") << link;
+      ASSERT_TRUE(how == "rowid" || how == "search-index" || how == "copy") << link;
       if (how != "search-index") continue;
       ++search_links;
       EXPECT_EQ(owners[value].count({row[4], row[5]}), 1u) << value << " beside " << row[4] << " " << row[5];
@@ -325,6 +407,205 @@ TEST(ContactsReunite, ForgedSearchRecordsLinkNothingTheyCannotProve) {
           << value << " in " << row[kLinks];
   }
 }
+
+// A 34-layout book (no search index: only a copy can link) in which six live
+// persons with numbers, rowids 128 and up (a freeblock header then covers the
+// cell's payload length and rowid exactly, and the record survives), are
+// deleted in one transaction, SQLite keeping what it wrote: the journal's
+// page images (journal_mode=PERSIST) or the WAL's frames. The input is a disk
+// image holding the freed cells first: the database and then its journal, or
+// the WAL and then the checkpointed database. `before` runs (committed) ahead
+// of the deletion.
+struct CopyBook {
+  TempDir dir;
+  std::string image;
+  std::vector<sample::ManifestPerson> manifest;
+  std::vector<const sample::ManifestPerson*> deleted;  // the six
+};
+
+std::vector<std::string> MeasuredValues(const sample::ManifestPerson& p) {
+  std::vector<std::string> values;
+  for (const auto& v : p.values)
+    if ((v.property == 3 || v.property == 4) && !sample::IsExcludedValue(v.value))
+      values.push_back(v.value);
+  return values;
+}
+
+void MakeCopyBook(CopyBook& book, bool wal,
+                  const std::function<void(sqlite3*, const CopyBook&)>& before = nullptr) {
+  const std::string db_path = book.dir.File("AddressBook.sqlitedb");
+  sample::SampleOptions options;
+  options.layout = 34;
+  options.journal = wal ? sample::Journal::kWalCheckpointed : sample::Journal::kRollback;
+  options.persons = 300;
+  options.delete_percent = 30;
+  options.seed = 21;
+  book.manifest = sample::ParseManifest(sample::ManifestText(sample::MakeSampleBook(db_path, options)));
+  for (const auto& p : book.manifest)
+    if (!p.deleted && p.rowid >= 128 && !p.first.empty() && !MeasuredValues(p).empty() &&
+        book.deleted.size() < 6)
+      book.deleted.push_back(&p);
+  ASSERT_EQ(book.deleted.size(), 6u);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(db_path.c_str(), &db), SQLITE_OK);
+  Exec(db, "PRAGMA secure_delete=OFF");
+  if (wal) {
+    Exec(db, "PRAGMA wal_autocheckpoint=0");
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  } else {
+    Exec(db, "PRAGMA journal_mode=PERSIST");
+  }
+  if (before) before(db, book);
+  std::string ids;
+  for (const auto* p : book.deleted) ids += (ids.empty() ? "" : ",") + std::to_string(p->rowid);
+  Exec(db, "BEGIN");
+  Exec(db, "DELETE FROM ABMultiValue WHERE record_id IN (" + ids + ")");
+  Exec(db, "DELETE FROM ABPerson WHERE ROWID IN (" + ids + ")");
+  Exec(db, "COMMIT");
+  ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
+  const std::string database = ReadFile(db_path);
+  const std::string kept = ReadFile(db_path + (wal ? "-wal" : "-journal"));
+  ASSERT_GT(kept.size(), 1024u);
+  book.image = book.dir.File("image.bin");
+  fixtures::WriteFile(book.image, wal ? kept + database : database + kept);
+}
+
+// Inserts a person of rowid `id` whose record is `source`'s but for `change`
+// (an SQL assignment list over the copied row, or empty), with a number of
+// its own, `number`, when one is given.
+void InsertLike(sqlite3* db, int64_t source, int64_t id, const std::string& change,
+                const std::string& number = "") {
+  Exec(db, "CREATE TEMP TABLE IF NOT EXISTS alike AS SELECT * FROM ABPerson WHERE 0");
+  Exec(db, "DELETE FROM alike");
+  Exec(db, "INSERT INTO alike SELECT * FROM ABPerson WHERE ROWID = " + std::to_string(source));
+  Exec(db, "UPDATE alike SET ROWID = " + std::to_string(id) + (change.empty() ? "" : ", " + change));
+  Exec(db, "INSERT INTO ABPerson SELECT * FROM alike");
+  if (!number.empty())
+    Exec(db, "INSERT INTO ABMultiValue (record_id, property, identifier, label, value) VALUES (" +
+                 std::to_string(id) + ", 3, 0, 1, " + Quoted(number) + ")");
+}
+
+// The values LINKS names in `row` with how they were linked.
+std::vector<std::pair<std::string, std::string>> Links(const std::vector<std::string>& row) {
+  std::vector<std::pair<std::string, std::string>> links;
+  std::string text = row[kLinks];
+  while (!text.empty()) {
+    const size_t end = std::min(text.find("; "), text.size());
+    const std::string link = text.substr(0, end);
+    text.erase(0, std::min(end + 2, text.size()));
+    const size_t eq = link.rfind('=');
+    if (eq != std::string::npos) links.emplace_back(link.substr(0, eq), link.substr(eq + 1));
+  }
+  return links;
+}
+
+// The values linked by copy, each with the names of the row it stands in.
+std::vector<std::pair<std::string, std::pair<std::string, std::string>>> CopyLinks(
+    const sample::ContactsReport& report) {
+  std::vector<std::pair<std::string, std::pair<std::string, std::string>>> out;
+  for (const auto& row : report.rows)
+    for (const auto& [value, how] : Links(row))
+      if (how == "copy") out.push_back({value, {row[4], row[5]}});
+  return out;
+}
+
+class ContactsCopyTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ContactsCopyTest, AFreedPersonTakesItsRowidBackFromAWholeCopy) {
+  CopyBook book;
+  ASSERT_NO_FATAL_FAILURE(MakeCopyBook(book, GetParam()));
+  const sample::ContactsReport report = RecoverDetails(book.image, book.dir.File("report.txt"));
+  EXPECT_EQ(sample::MeasureRecovery(book.manifest, report).deleted_values_wrong_name, 0);
+  // Every value a copy links stands beside its own person's names.
+  std::map<std::string, std::set<std::pair<std::string, std::string>>> owners;
+  for (const auto& p : book.manifest)
+    for (const auto& v : p.values) owners[v.value].insert({p.first, p.last});
+  const auto copy_links = CopyLinks(report);
+  for (const auto& [value, names] : copy_links)
+    EXPECT_EQ(owners[value].count(names), 1u) << value << " beside " << names.first;
+  // The six persons' first rows are their freed cells (in the image's first
+  // file), whose rowid a freeblock header overwrote unless the freed space
+  // merged with a neighbour's; each takes its values, by rowid where its
+  // cell kept it, else by copy.
+  size_t persons_by_copy = 0;
+  for (const auto* p : book.deleted) {
+    const std::vector<std::string> values = MeasuredValues(*p);
+    const std::vector<std::string>* first = nullptr;
+    for (const auto& row : report.rows)
+      if (row[4] == p->first && row[5] == p->last) {
+        first = &row;
+        break;
+      }
+    ASSERT_NE(first, nullptr) << p->first << " " << p->last;
+    const auto links = Links(*first);
+    EXPECT_EQ(links.size(), values.size()) << p->first << " " << p->last << ": " << (*first)[kLinks];
+    if (!links.empty() && links.front().second == "copy") ++persons_by_copy;
+  }
+  EXPECT_GE(persons_by_copy, 2u);
+}
+
+TEST_P(ContactsCopyTest, CopiesUnderTwoRowidsLinkNothing) {
+  // Live twins of the six, byte for byte their records under other rowids
+  // (1990 on): each record's whole copies disagree on who it is.
+  CopyBook book;
+  ASSERT_NO_FATAL_FAILURE(MakeCopyBook(book, GetParam(), [](sqlite3* db, const CopyBook& b) {
+    Exec(db, "BEGIN");
+    for (size_t k = 0; k < b.deleted.size(); ++k)
+      InsertLike(db, b.deleted[k]->rowid, 1990 + static_cast<int64_t>(k), "");
+    Exec(db, "COMMIT");
+  }));
+  const sample::ContactsReport report = RecoverDetails(book.image, book.dir.File("report.txt"));
+  EXPECT_TRUE(CopyLinks(report).empty()) << CopyLinks(report).front().first;
+  // Those whose cell lost its rowid keep their values in rows of their own.
+  size_t unlinked = 0;
+  for (const auto* p : book.deleted)
+    for (const auto& row : report.rows)
+      if (row[4] == p->first && row[5] == p->last) {
+        if (row[kLinks].empty()) ++unlinked;
+        break;
+      }
+  EXPECT_GE(unlinked, 2u);
+  // The twins' rows hold no value: none is theirs.
+  for (const auto& row : report.rows)
+    if (row[1].size() == 4 && row[1].substr(0, 3) == "199") EXPECT_EQ(row[kLinks], "") << row[1];
+}
+
+TEST_P(ContactsCopyTest, ANearMissOfAnotherPersonIsNoCopy) {
+  // Live persons alike to each deleted one in all but one byte of their
+  // records (a CreationDate a second later; a Note one letter longer), each
+  // with a number of its own: no deleted row may take those numbers.
+  CopyBook book;
+  std::vector<std::string> near_numbers;
+  ASSERT_NO_FATAL_FAILURE(MakeCopyBook(book, GetParam(), [&](sqlite3* db, const CopyBook& b) {
+    Exec(db, "BEGIN");
+    for (size_t k = 0; k < b.deleted.size(); ++k) {
+      const std::string number = "+1 555 0190 " + std::to_string(100 + k);
+      near_numbers.push_back(number);
+      InsertLike(db, b.deleted[k]->rowid, 1900 + static_cast<int64_t>(k),
+                 k % 2 ? "Note = coalesce(Note, '') || 'x'" : "CreationDate = CreationDate + 1",
+                 number);
+    }
+    Exec(db, "COMMIT");
+  }));
+  const sample::ContactsReport report = RecoverDetails(book.image, book.dir.File("report.txt"));
+  size_t by_copy = 0;
+  for (const auto& [value, names] : CopyLinks(report)) {
+    EXPECT_EQ(std::count(near_numbers.begin(), near_numbers.end(), value), 0) << value;
+    ++by_copy;
+  }
+  EXPECT_GT(by_copy, 0u);  // the deleted persons' own copies still link them
+  // Each near miss keeps its number in its own row, by rowid.
+  for (size_t k = 0; k < near_numbers.size(); ++k) {
+    bool found = false;
+    for (const auto& row : report.rows)
+      if (row[1] == std::to_string(1900 + k) && row[kLinks] == near_numbers[k] + "=rowid")
+        found = true;
+    EXPECT_TRUE(found) << near_numbers[k];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Journals, ContactsCopyTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Wal" : "RollbackJournal"; });
 
 }  // namespace
 }  // namespace quarrow

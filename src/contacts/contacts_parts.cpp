@@ -332,7 +332,7 @@ class PartReader {
   Kind KindOf(std::string_view kind) const {
     if (kind == "v") return kValue;
     if (kind == "o") return kOrigin;
-    if (kind == "w" || kind == "l") return kWitness;
+    if (kind == "w" || kind == "l" || kind == "c") return kWitness;
     if (kind == "p" || kind == "n") return kPerson;
     Fail("an unknown record");
   }
@@ -358,13 +358,16 @@ class PartReader {
 void ReadPerson(const PartReader& reader, std::string_view line, std::string& row_text,
                 PartPerson& person) {
   const bool own_names = line.front() == 'n';
-  std::string_view fields[12];
-  const size_t count = own_names ? 12 : 8;
+  std::string_view fields[13];
+  const size_t count = own_names ? 13 : 9;
   reader.Fields(line, fields, count);
   person.offset = reader.Number(fields[1]);
   person.proven_id = static_cast<int>(std::min<int64_t>(reader.Number(fields[2]), INT32_MAX));
   if (person.proven_id > LabelCells::kMaxId) reader.Fail("a record id out of range");
   reader.ReadStatus(fields + 3, person.where, person.state, person.kept);
+  person.copy_key.reset();
+  if (fields[7] != "-" && !(person.copy_key = ParseCopyKey(fields[7])))
+    reader.Fail("a copy key that is no 32 hex digits");
   const std::string_view row = fields[count - 1];
   if (row.find('\\') == std::string_view::npos) {
     person.row = row;
@@ -373,7 +376,7 @@ void ReadPerson(const PartReader& reader, std::string_view line, std::string& ro
     person.row = row_text;
   }
   if (own_names) {
-    for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[7 + k], person.names[k]);
+    for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[8 + k], person.names[k]);
   } else if (person.proven_id == 0) {
     person.names = RowNames(person.row);
   }
@@ -606,6 +609,16 @@ void ContactsPartWriter::Search(const SearchEvidence& search) {
   Emit();
 }
 
+void ContactsPartWriter::Copies(const RecordCopies& copies) {
+  copies.ForEachCopy([this](const CopyKey& key, int id) {
+    line_ += 'c';
+    AppendField(line_, CopyKeyText(key));
+    AppendNumber(line_, id);
+    ++counts_[kWitness];
+    Emit();
+  });
+}
+
 void ContactsPartWriter::Person(const PartPerson& person) {
   // Names are written only when the row's cells do not say them.
   const bool own_names = person.proven_id == 0 && !NamesAreRows(person.names, person.row);
@@ -613,6 +626,7 @@ void ContactsPartWriter::Person(const PartPerson& person) {
   AppendNumber(line_, person.offset);
   AppendNumber(line_, person.proven_id);
   AppendStatus(line_, person.where, person.state, person.kept);
+  AppendField(line_, person.copy_key ? CopyKeyText(*person.copy_key) : "-");
   if (own_names)
     for (const std::string& name : person.names) AppendField(line_, name);
   AppendField(line_, person.row, FieldPlace::kLast);
@@ -624,7 +638,7 @@ void ContactsPartWriter::Line(std::string_view line) {
   const std::string_view kind = line.substr(0, line.find('\t'));
   if (kind == "v") ++counts_[kValue];
   if (kind == "o") ++counts_[kOrigin];
-  if (kind == "w") ++counts_[kWitness];
+  if (kind == "w" || kind == "c") ++counts_[kWitness];
   if (kind == "p" || kind == "n") ++counts_[kPerson];
   line_.append(line);
   Emit();
@@ -659,6 +673,8 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
   std::vector<ValueOrigin> value_origins(LabelCells::kMaxId + 1);
   std::vector<uint8_t> has_origin(LabelCells::kMaxId + 1, 0);
   SearchEvidence search;
+  // The whole copies of person records, from every part.
+  RecordCopies copies;
   std::string text;
   // Each part is read once: up to its persons here, on from there below.
   for (auto& part : parts) {
@@ -691,7 +707,15 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
           return;
         }
         case kWitness:
-          if (reader.head().carries_search) ReadWitness(reader, line, search);
+          if (line.front() == 'c') {
+            reader.Fields(line, fields, 3);
+            const std::optional<CopyKey> key = ParseCopyKey(fields[1]);
+            const int64_t id = reader.Number(fields[2]);
+            if (!key || id > LabelCells::kMaxId) reader.Fail("a copy that is no key and record id");
+            copies.Add(*key, static_cast<int>(id));
+          } else if (reader.head().carries_search) {
+            ReadWitness(reader, line, search);
+          }
           return;
         case kPerson:
         case kKinds:
@@ -701,6 +725,7 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
     part->Suspend();
   }
   const ValueLinks links = ValueLinks::Resolve(search, labels);
+  copies.Seal();
   int64_t rows = 0;
   WriteWhole(output_path, [&](const std::string& to) {
     ContactsReportWriter writer(to, options, column_names);
@@ -712,8 +737,11 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
       part->ReadThrough(kPerson, [&](Kind kind, std::string_view line) {
         if (kind != kPerson) return;
         ReadPerson(reader, line, row_text, person);
+        const int copy_id =
+            person.proven_id == 0 && person.copy_key ? copies.IdOf(*person.copy_key) : 0;
         // A row --deleted-only drops still takes its values.
-        const ValuePlacement::Placed& placed = placement.ForPerson(person.proven_id, person.names);
+        const ValuePlacement::Placed& placed =
+            placement.ForPerson(person.proven_id, person.names, copy_id);
         if (!person.kept) return;
         status_text.clear();
         if (mapped) AppendStatusText(person.where, status_text);

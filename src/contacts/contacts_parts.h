@@ -10,9 +10,11 @@
 //     id's first value in the part lay (ValueOrigin);
 //   - for the part whose range starts at 0 only, the search index's records,
 //     which are carved from the whole input (the links are the merge's);
+//   - the whole copies among its person records (record_copies.h), which
+//     the merge gathers from every part before it places a value;
 //   - every person record (its offset, cells 0 to 31, the record id its
-//     rowid proves, its names when it proves none, its status, state and
-//     what --deleted-only says of it).
+//     rowid proves, its record's copy key and its names when it proves none,
+//     its status, state and what --deleted-only says of it).
 // Joining parts is concatenation in range order, so a merge may itself be
 // split: parts joined into a part, then joined again, give the same report.
 // Parts are written and merged as streams: memory stays bounded whatever
@@ -20,10 +22,10 @@
 // records first, then (after every part's values are filed) its persons from
 // where it stopped.
 //
-// The file format (version 2): lines ending in LF, fields separated by TAB;
+// The file format (version 3): lines ending in LF, fields separated by TAB;
 // in text fields LF and the backslash, and TAB in a field other than its
 // line's last, are written as \xHH (a reader takes \xHH for any byte). The
-// first line is "quarrow-contacts-part<TAB>2", then "program<TAB>VERSION",
+// first line is "quarrow-contacts-part<TAB>3", then "program<TAB>VERSION",
 // "input<TAB>SIZE<TAB>FINGERPRINT", "settings<TAB>S" (what shapes the
 // findings: offset, deleted-only, whether records were mapped and judged, the
 // schema source), "range<TAB>FIRST<TAB>END" (END at most SIZE),
@@ -31,15 +33,18 @@
 // records, kind by kind in this order: "v" values (offset, id, column,
 // text), "o" origins (id, status, WAL frame, state, kept), "w" search
 // records (four names, docid or "-", phones, emails, overlong), "l" the live
-// person ids (a text of 0 and 1), person records, and last "end" with the
-// counts of v, o, w and person lines. A person record is "p" (offset, proven
-// id, status, WAL frame, state, kept, row: its cells 0 to 31 with their TABs
-// as they are) when its names are its row's First, Last, Middle and
+// person ids (a text of 0 and 1), "c" whole copies (copy key as 32 hex
+// digits, record id or 0 where the part's copies disagree), person records,
+// and last "end" with the counts of v, o, w and c together, and person
+// lines. A person record is "p" (offset, proven id, status, WAL frame, state,
+// kept, copy key or "-", row: its cells 0 to 31 with their TABs as they are)
+// when its names are its row's First, Last, Middle and
 // Organization cells or its id is proven, else "n" (the same with its four
 // names before the row). A part that lacks the end line is incomplete; one
 // whose kinds come out of order is refused.
 // Version 1 wrote each person's names always and escaped every control byte,
-// the row's TABs too (about a third of a part); its parts are refused.
+// the row's TABs too (about a third of a part); version 2 had no copies.
+// Parts of other versions are refused.
 //
 // Errors are quarrow::Error naming the file; nothing here is thread-safe.
 #ifndef QUARROW_CONTACTS_CONTACTS_PARTS_H_
@@ -47,10 +52,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "contacts/record_copies.h"
 #include "contacts/record_facts.h"
 #include "contacts/search_witness.h"
 #include "engine/file_io.h"
@@ -59,7 +66,7 @@
 
 namespace quarrow {
 
-inline constexpr int kContactsPartVersion = 2;
+inline constexpr int kContactsPartVersion = 3;
 
 // What a part says of itself before its records.
 struct ContactsPartHead {
@@ -78,6 +85,7 @@ struct PartPerson {
   std::string_view row;  // cells 0 to 31 joined by TABs; valid while the record is handled
   int proven_id = 0;
   PersonNames names;  // when proven_id is 0
+  std::optional<CopyKey> copy_key;  // its record's key, when proven_id is 0
   PageStatus where;
   RecordState state = RecordState::kUnknown;
   bool kept = true;
@@ -105,6 +113,9 @@ class ContactsPartWriter {
   void Value(int64_t offset, int id, int column, std::string_view text);
   void Origin(int id, const ValueOrigin& origin);
   void Search(const SearchEvidence& search);
+  // The whole copies of person records among the part's (RecordCopies,
+  // sealed), after Search when the part carries it.
+  void Copies(const RecordCopies& copies);
   void Person(const PartPerson& person);
   // The raw record line of another part (its kind and fields, no LF), for
   // a merge into a part: counted as that kind.

@@ -34,19 +34,26 @@ std::vector<std::string> ReportColumnNames(ResultTable& table) {
 }
 
 // Every pass reads the whole input; the sink sees them as one run of
-// `passes` times its length, so its progress never goes backwards.
+// `passes` times its length, so its progress never goes backwards. Two scans
+// may share a pass (`half`: the first or second half of it), counted in
+// halves so that every update has the same total.
 class PassProgress : public ProgressSink {
  public:
-  PassProgress(ProgressSink* sink, int pass, int passes)
-      : sink_(sink), pass_(pass), passes_(passes) {}
+  enum Half { kWhole, kFirstHalf, kSecondHalf };
+  PassProgress(ProgressSink* sink, int pass, int passes, Half half = kWhole)
+      : sink_(sink),
+        from_(2 * int64_t{pass} + (half == kSecondHalf ? 1 : 0)),
+        width_(half == kWhole ? 2 : 1),
+        halves_(2 * int64_t{passes}) {}
   bool Update(int64_t done, int64_t total) override {
-    return sink_->Update(pass_ * total + done, passes_ * total);
+    return sink_->Update(from_ * total + width_ * done, halves_ * total);
   }
 
  private:
   ProgressSink* sink_;
-  int64_t pass_;
-  int64_t passes_;
+  int64_t from_;
+  int64_t width_;
+  int64_t halves_;
 };
 
 // The definitions and labels to recover with. Carving them out of raw bytes
@@ -83,7 +90,9 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   const bool search_index = input_schema.Table(std::string(kSearchContentTable)).has_value();
   const int first_pass = carved ? 1 : 0;
   const int passes = first_pass + 2 + (search_index ? 1 : 0);
-  PassProgress multi_value_progress(progress, first_pass, passes);
+  // The scan for copies of person records shares the values' pass.
+  PassProgress multi_value_progress(progress, first_pass, passes, PassProgress::kFirstHalf);
+  PassProgress copies_progress(progress, first_pass, passes, PassProgress::kSecondHalf);
   PassProgress search_progress(progress, first_pass + 1, passes);
   PassProgress person_progress(progress, passes - 1, passes);
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
@@ -99,6 +108,11 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
                        progress ? &multi_value_progress : nullptr, options.threads))
     throw Error(kContactsCancelled);
+  // Whole copies of the person records, where a freed one takes its rowid
+  // back: a scan of its own, as a copy may lie after the record it proves.
+  const std::optional<RecordCopies> copies = FindPersonCopies(
+      buffer, schema, editor, progress ? &copies_progress : nullptr, options.threads);
+  if (!copies) throw Error(kContactsCancelled);
   if (search_index) {
     scan.search = CarveSearchEvidence(input_path, input_schema, options.threads,
                                       progress ? &search_progress : nullptr);
@@ -109,7 +123,8 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
   const bool finished =
       StreamPersonRows(buffer, schema, editor, scan.labels, writer, status, *states,
-                       scan.value_origins, links, options.deleted_only, progress ? &person_progress : nullptr,
+                       scan.value_origins, links, *copies, options.deleted_only,
+                       progress ? &person_progress : nullptr,
                        options.threads);
   writer.Close();
   // The editor ends with the multi-value lines, as when values were filed last.
@@ -163,7 +178,8 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
     part.Value(start_offset + position, id, column, raw);
   });
   const int first_pass = carved ? 1 : 0, passes = first_pass + 2;
-  PassProgress multi_value_progress(progress, first_pass, passes);
+  PassProgress multi_value_progress(progress, first_pass, passes, PassProgress::kFirstHalf);
+  PassProgress copies_progress(progress, first_pass, passes, PassProgress::kSecondHalf);
   PassProgress person_progress(progress, first_pass + 1, passes);
   if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
                        progress ? &multi_value_progress : nullptr, options.threads))
@@ -173,6 +189,12 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
     part.Search(search_index ? CarveSearchEvidence(input_path, input_schema, options.threads)
                              : SearchEvidence());
   }
+  // The whole copies among the part's person records: the merge gathers
+  // every part's before it places a value.
+  const std::optional<RecordCopies> copies = FindPersonCopies(
+      buffer, schema, editor, progress ? &copies_progress : nullptr, options.threads);
+  if (!copies) throw Error(kContactsCancelled);
+  part.Copies(*copies);
   // The person pass hands its records over unplaced; the writer it needs is
   // asked only how lines are made, and what it writes is dropped.
   RunOptions row_options = options;
@@ -188,12 +210,13 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
     PartPerson person;
     finished = StreamPersonRows(
         buffer, schema, editor, scan.labels, writer, status, *states, scan.value_origins,
-        ValueLinks(), options.deleted_only, progress ? &person_progress : nullptr,
+        ValueLinks(), RecordCopies(), options.deleted_only, progress ? &person_progress : nullptr,
         options.threads, [&](const FoundPerson& found) {
           person.offset = found.offset;
           person.row = found.row;
           person.proven_id = found.proven_id;
           person.names = found.proven_id == 0 ? *found.names : PersonNames();
+          person.copy_key = found.copy_key;
           person.where = found.where;
           person.state = found.state;
           person.kept = found.kept;

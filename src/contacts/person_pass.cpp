@@ -228,8 +228,9 @@ class WorkerLines {
 };
 
 // What a worker tells the handler of a person record's links, after its row:
-// the names block (when asked for), its size, and a flag byte.
-constexpr uint8_t kRowidUnproven = 0, kRowidProven = 1, kUnprovenWithNames = 2;
+// the names block (when asked for) and its size, the record's copy key (when
+// asked for), and a byte of these flags.
+constexpr uint8_t kRowidProven = 1, kWithNames = 2, kWithCopyKey = 4;
 // Report cells holding First, Last, Middle and Organization.
 constexpr std::array<int, 4> kNameCells = {kFirstPersonColumn + 1, kFirstPersonColumn + 2,
                                            kFirstPersonColumn + 3, kFirstPersonColumn + 7};
@@ -294,11 +295,20 @@ void AppendNames(std::string_view row, std::string& out) {
 }
 
 // Takes the link facts a worker appended from the end of `formatted`: whether
-// the rowid is proven, and the names when they were sent.
-bool TakeLinkFacts(std::string_view& formatted, PersonNames& names) {
-  const auto flag = static_cast<uint8_t>(formatted.back());
+// the rowid is proven; the names and the copy key when they were sent (else
+// `copy_key` is reset and `names` kept).
+bool TakeLinkFacts(std::string_view& formatted, PersonNames& names,
+                   std::optional<CopyKey>& copy_key) {
+  const auto flags = static_cast<uint8_t>(formatted.back());
   formatted.remove_suffix(1);
-  if (flag != kUnprovenWithNames) return flag == kRowidProven;
+  copy_key.reset();
+  if (flags & kWithCopyKey) {
+    CopyKey key;
+    std::memcpy(key.data(), formatted.data() + formatted.size() - key.size(), key.size());
+    formatted.remove_suffix(key.size());
+    copy_key = key;
+  }
+  if (!(flags & kWithNames)) return flags & kRowidProven;
   uint32_t block;
   std::memcpy(&block, formatted.data() + formatted.size() - sizeof block, sizeof block);
   formatted.remove_suffix(sizeof block);
@@ -310,7 +320,7 @@ bool TakeLinkFacts(std::string_view& formatted, PersonNames& names) {
     name.assign(names_bytes.substr(sizeof size, size));
     names_bytes.remove_prefix(sizeof size + size);
   }
-  return false;
+  return flags & kRowidProven;
 }
 
 }  // namespace
@@ -319,8 +329,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
                       const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
-                      bool deleted_only, ProgressSink* progress, int threads,
-                      const FoundPersonSink& found) {
+                      const RecordCopies& copies, bool deleted_only, ProgressSink* progress,
+                      int threads, const FoundPersonSink& found) {
   ReplaceEditorLines(editor, schema.person_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
   const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
@@ -336,7 +346,11 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   ValuePlacement placement(labels, links, writer.options().details);
   // A part keeps every unproven row's names: the links are the merge's.
   const bool names_needed = placement.links_by_names() || found != nullptr;
+  // The copy keys of the rows whose rowid is not proven: a part keeps them
+  // all, as the merge finds their copies in every part.
+  const bool keys_needed = found != nullptr || !copies.empty();
   PersonNames names;
+  std::optional<CopyKey> copy_key;
   // With details or deleted data only, each record's facts follow its row:
   // its size from its serial types (the copy tests need it) and its state.
   const bool judged = states.enabled();
@@ -370,23 +384,29 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
       if (lines_on_workers) row += empty_labels;
     }
   };
-  // After the row, what its links need: whether its rowid is proven, and
-  // for one that is not, its names when the search index links by them.
-  auto person_row = [append_row, names_needed, names_row = std::string(),
-                     rows = PersonRowWriter(person_cells, columns)](
+  // After the row, what its links need: whether its rowid is proven; for
+  // one that is not, its names when the search index links by them, and its
+  // record's copy key when copies may prove its id.
+  auto person_row = [append_row, names_needed, keys_needed,
+                     names_row = std::string(), rows = PersonRowWriter(person_cells, columns)](
                         const Match& match, const ColumnList& record,
                         std::string& row) mutable {
     append_row(match, record, row);
-    if (RowidProven(match, record)) {
-      row += static_cast<char>(kRowidProven);
-    } else if (names_needed) {
+    uint8_t flags = RowidProven(match, record) ? kRowidProven : 0;
+    if (!(flags & kRowidProven) && names_needed) {
       names_row.clear();
       rows.Append(match, record, names_row);
       AppendNames(names_row, row);
-      row += static_cast<char>(kUnprovenWithNames);
-    } else {
-      row += static_cast<char>(kRowidUnproven);
+      flags |= kWithNames;
     }
+    if (keys_needed && !(flags & kRowidProven)) {
+      if (const std::optional<CopyKey> key =
+              RecordCopyKey(*match.view, match.position, SizesOf(record), /*whole_cell=*/false)) {
+        row.append(reinterpret_cast<const char*>(key->data()), key->size());
+        flags |= kWithCopyKey;
+      }
+    }
+    row += static_cast<char>(flags);
     return true;
   };
   // The plain report of a table of one layout takes its matches as they are.
@@ -398,7 +418,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
       [&](int64_t position, std::string_view row) {
         RecordFacts facts;
         if (judged) facts = TakeRecordFacts(row);
-        const bool proven = TakeLinkFacts(row, names);
+        const bool proven = TakeLinkFacts(row, names, copy_key);
         std::string_view line;
         uint64_t labels_at = WorkerLines::kNoLabelsAt;
         if (lines_on_workers && tsv) {
@@ -417,11 +437,13 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
         const bool kept = !deleted_only || KeptAsDeletedData(status, position, where, state, facts,
                                                              rowid, row.substr(0, row.find('\t')));
         if (found) {
-          found(FoundPerson{status.Offset(position), row, proven_id, &names, where, state, kept});
+          found(FoundPerson{status.Offset(position), row, proven_id, &names, copy_key, where,
+                            state, kept});
           return;
         }
+        const int copy_id = proven_id == 0 && copy_key ? copies.IdOf(*copy_key) : 0;
         // A row --deleted-only drops still takes its values.
-        const ValuePlacement::Placed& placed = placement.ForPerson(proven_id, names);
+        const ValuePlacement::Placed& placed = placement.ForPerson(proven_id, names, copy_id);
         if (!kept) return;
         const bool with_labels = placed.any;
         if (lines_on_workers && !details && !with_labels) {
@@ -448,6 +470,52 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   WriteValueOnlyRows(labels, placement, value_origins, deleted_only,
                      [&status](int64_t position) { return status.Offset(position); }, writer);
   return true;
+}
+
+std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
+                                             DdlEditor& editor, ProgressSink* progress,
+                                             int threads) {
+  ReplaceEditorLines(editor, schema.person_lines);
+  const ColumnList columns = LoadColumns(EditorLines(editor));
+  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
+  ScanParams params = ContactsScanParams(kPrefixCount, progress);
+  params.threads = threads;
+  params.render_nothing = true;  // sizes and the cell's bytes tell; no value is read
+  // Each whole copy as its id and key; a record whose rowid is not proven is
+  // dropped on the worker.
+  struct Found {
+    int32_t id;
+    CopyKey key;
+  };
+  RecordCopies copies;
+  const bool finished = ScanFormatted(
+      buffer, shaper.scan_columns(), params,
+      [&shaper, shaped = ColumnList()](const Match& match, const ColumnList& found,
+                                       std::string& out) mutable {
+        const ColumnList* record = &found;
+        if (shaper.shapes()) {
+          ShapedRecord shape;
+          if (!shaper.Shape(match, found, shaped, shape)) return false;
+          record = &shaped;
+        }
+        if (!RowidProven(match, *record)) return false;
+        const std::optional<CopyKey> key =
+            RecordCopyKey(*match.view, match.position, SizesOf(*record), /*whole_cell=*/true);
+        if (!key) return false;
+        const size_t first = CellEnd(match.prefix, 0);
+        const size_t second = CellEnd(match.prefix, first + 1);
+        const Found copy{LabelIdOf(match.prefix.substr(first + 1, second - first - 1)), *key};
+        out.append(reinterpret_cast<const char*>(&copy), sizeof copy);
+        return true;
+      },
+      [&copies](int64_t, std::string_view formatted) {
+        Found copy;
+        std::memcpy(&copy, formatted.data(), sizeof copy);
+        copies.Add(copy.key, copy.id);
+      });
+  if (!finished) return std::nullopt;
+  copies.Seal();
+  return copies;
 }
 
 void WriteValueOnlyRows(const LabelCells& labels, ValuePlacement& placement,

@@ -6,11 +6,13 @@
 #define QUARROW_CONTACTS_PERSON_PASS_H_
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "contacts/contacts_schema.h"
 #include "contacts/label_cells.h"
+#include "contacts/record_copies.h"
 #include "contacts/record_facts.h"
 #include "contacts/record_states.h"
 #include "contacts/report_writer.h"
@@ -96,8 +98,9 @@ Buffer LoadContactsBuffer(const std::string& input_path, const std::string& offs
 // into `editor`, scans `buffer` and writes one row per match to `writer`, in
 // position order, as the table's rows would be written: the first row of a
 // rowid that has values takes its label cells, when the rowid is its cell's
-// (value_placement.h); a row whose rowid is not proven takes the values
-// `links` give its names. Then the values of each id that no person row
+// (value_placement.h); a row whose rowid is not proven takes the values of
+// the id `copies` give its record (record_copies.h), or else those `links`
+// give its names. Then the values of each id that no person row
 // took, in a row of their own, in the order of the ids' first values. Each row carries its
 // person record's offset, status and state (`states`; a row of values alone
 // its first value's, `value_origins`, indexed by record id); with
@@ -116,6 +119,7 @@ struct FoundPerson {
   std::string_view row;      // cells 0 to 31 joined by TABs
   int proven_id = 0;         // the record id its whole cell's rowid proves; 0: none
   const PersonNames* names;  // its names, when it proves none
+  std::optional<CopyKey> copy_key;  // its record's key, when it proves no id
   PageStatus where;
   RecordState state = RecordState::kUnknown;
   bool kept = true;          // what --deleted-only says of it
@@ -125,8 +129,17 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                       const LabelCells& labels, ContactsReportWriter& writer,
                       MatchStatus& status, const RecordStates& states,
                       const std::vector<ValueOrigin>& value_origins, const ValueLinks& links,
-                      bool deleted_only, ProgressSink* progress = nullptr, int threads = 0,
+                      const RecordCopies& copies, bool deleted_only,
+                      ProgressSink* progress = nullptr, int threads = 0,
                       const FoundPersonSink& found = nullptr);
+
+// The whole copies among the person records of `buffer` (those whose rowid
+// their cell proves), sealed, for StreamPersonRows: a scan of its own, as the
+// person pass scans. Writes the person schema's lines into `editor`. Returns
+// nothing when `progress` cancels.
+std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
+                                             DdlEditor& editor, ProgressSink* progress = nullptr,
+                                             int threads = 0);
 
 // The report's last rows, after the person rows: each id's values that no
 // person row took, in a row of its own holding only the id, in the order of

@@ -102,6 +102,7 @@ std::string_view LinkKindText(LinkKind kind) {
   switch (kind) {
     case LinkKind::kRowid: return "rowid";
     case LinkKind::kSearchIndex: return "search-index";
+    case LinkKind::kCopy: return "copy";
     case LinkKind::kNone: break;
   }
   return "";

@@ -47,7 +47,9 @@ struct ValueRef {
 };
 
 // How a value came to stand in a person's row (--details' LINKS).
-enum class LinkKind : uint8_t { kNone, kRowid, kSearchIndex };
+// kCopy: by the rowid of another whole copy of the person's record
+// (record_copies.h).
+enum class LinkKind : uint8_t { kNone, kRowid, kSearchIndex, kCopy };
 std::string_view LinkKindText(LinkKind kind);
 
 // The digits of a number ("+1 (555) 010-0199" -> "15550100199").

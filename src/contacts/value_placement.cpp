@@ -56,12 +56,15 @@ void ValuePlacement::PlaceItemsOf(int id, LinkKind kind) {
   for (size_t k = 0; k < items.size(); ++k) Add({id, static_cast<int>(k)}, kind);
 }
 
-const ValuePlacement::Placed& ValuePlacement::ForPerson(int proven_id, const PersonNames& names) {
+const ValuePlacement::Placed& ValuePlacement::ForPerson(int proven_id, const PersonNames& names,
+                                                        int copy_id) {
   Clear();
-  if (proven_id >= 1 && proven_id <= LabelCells::kMaxId) {
-    if (!proven_[proven_id]) {
-      proven_[proven_id] = 1;
-      PlaceItemsOf(proven_id, LinkKind::kRowid);
+  const bool by_rowid = proven_id >= 1 && proven_id <= LabelCells::kMaxId;
+  const int id = by_rowid ? proven_id : copy_id;
+  if (id >= 1 && id <= LabelCells::kMaxId) {
+    if (!proven_[id]) {
+      proven_[id] = 1;
+      PlaceItemsOf(id, by_rowid ? LinkKind::kRowid : LinkKind::kCopy);
     }
   } else if (!links_.empty()) {
     if (const std::vector<ValueRef>* refs = links_.Of(names))
