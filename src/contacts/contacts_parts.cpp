@@ -354,9 +354,10 @@ class PartReader {
 };
 
 // A "p" or "n" line; the row is a view of `line` or, when it holds escapes,
-// of `row_text`.
-void ReadPerson(const PartReader& reader, std::string_view line, std::string& row_text,
-                PartPerson& person) {
+// of `row_text`. The names of a "p" line are taken from its row only when
+// `names_needed` (nothing links by names otherwise).
+void ReadPerson(const PartReader& reader, std::string_view line, bool names_needed,
+                std::string& row_text, PartPerson& person) {
   const bool own_names = line.front() == 'n';
   std::string_view fields[13];
   const size_t count = own_names ? 13 : 9;
@@ -377,7 +378,7 @@ void ReadPerson(const PartReader& reader, std::string_view line, std::string& ro
   }
   if (own_names) {
     for (size_t k = 0; k < person.names.size(); ++k) reader.Text(fields[8 + k], person.names[k]);
-  } else if (person.proven_id == 0) {
+  } else if (person.proven_id == 0 && names_needed) {
     person.names = RowNames(person.row);
   }
 }
@@ -736,7 +737,7 @@ int64_t MergeParts(const std::vector<std::string>& part_paths, const std::string
       const PartReader& reader = *part;
       part->ReadThrough(kPerson, [&](Kind kind, std::string_view line) {
         if (kind != kPerson) return;
-        ReadPerson(reader, line, row_text, person);
+        ReadPerson(reader, line, placement.links_by_names(), row_text, person);
         const int copy_id =
             person.proven_id == 0 && person.copy_key ? copies.IdOf(*person.copy_key) : 0;
         // A row --deleted-only drops still takes its values.
