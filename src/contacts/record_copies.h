@@ -7,9 +7,11 @@
 // the rowid of such a copy, and the values of that record id, by `copy`.
 //
 // Only where certain: the two records must be equal on every byte after the
-// header-length varint, serial types and body (compared by a 128-bit SHA-256
-// prefix: no input can be crafted to collide), and every whole copy of those
-// bytes must carry one rowid; copies that disagree link nothing. Two persons with equal values in every column
+// header-length varint, serial types and body (compared by a 128-bit hash:
+// two records that differ share it by chance once in 2^128; a hostile input
+// could craft a pair, but it could as well hold a forged whole copy), and
+// every whole copy of those bytes must carry one rowid; copies that disagree
+// link nothing. Two persons with equal values in every column
 // (dates and identifiers included) are one record to this test: nothing in a
 // freed cell tells them apart.
 //
