@@ -251,6 +251,67 @@ TEST(Shards, AnAddressBooksFindAndTableReportsJoinWithDetails) {
   }
 }
 
+// An image of three books on sector boundaries, the last two across a scan
+// page's end (pages are 1 MiB): a shard maps the databases before its range
+// (whose headers lie in pages it does not walk) and in it, and finds none
+// past it, yet judges every record as the whole run does (statuses, and
+// copies of live rows of the books before it).
+TEST(Shards, AnImageOfSeveralBooksJoinsWithDetailsAndDeletedOnly) {
+  TempDir dir;
+  std::string image;
+  int64_t last_book = 0;
+  for (int seed : {3, 4, 3}) {
+    // Zeros to 16 KiB before the next scan page.
+    if (!image.empty()) image.resize((image.size() / (1 << 20) + 1) * (1 << 20) - 16384, '\0');
+    last_book = static_cast<int64_t>(image.size());
+    sample::SampleOptions book;
+    book.persons = 30;
+    book.page_size = 1024;
+    book.seed = seed;
+    sample::MakeSampleBook(dir.File("book.db"), book);
+    image += ReadFile(dir.File("book.db"));
+    std::filesystem::remove(dir.File("book.db"));
+  }
+  image += std::string(700, '\x5a');
+  WriteFile(dir.File("image.bin"), image);
+  const auto size = static_cast<int64_t>(image.size());
+  WriteFile(dir.File("mv.ddl"),
+            "UID INTEGER\nrecord_id INTEGER\nproperty INTEGER\nidentifier INTEGER\n"
+            "label INTEGER\nvalue TEXT\n");
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"find", "--ddl", dir.File("mv.ddl"), "--details"},
+        std::vector<std::string>{"find", "--ddl", dir.File("mv.ddl"), "--details",
+                                 "--deleted-only"}}) {
+    std::vector<std::string> whole = command;
+    whole.push_back(dir.File("image.bin"));
+    whole.push_back(dir.File("whole"));
+    ASSERT_EQ(RunCli(whole).status, 0);
+    const std::string expected = ReadFile(dir.File("whole"));
+    // The last book is mapped: a record in it has a status from the map
+    // (each line ends OFFSET, STATUS, STATE, RECOVERY).
+    bool mapped_in_last_book = false;
+    for (size_t line = expected.find('\n'); line + 1 < expected.size() && !mapped_in_last_book;
+         line = expected.find('\n', line + 1)) {
+      const std::string text = expected.substr(line + 1, expected.find('\n', line + 1) - line - 1);
+      std::vector<std::string> fields;
+      for (size_t at = 0; at <= text.size();) {
+        const size_t tab = std::min(text.find('\t', at), text.size());
+        fields.push_back(text.substr(at, tab - at));
+        at = tab + 1;
+      }
+      ASSERT_GE(fields.size(), 5u) << text;
+      const std::string& offset = fields[fields.size() - 5];
+      mapped_in_last_book = std::stoll(offset) >= last_book && fields[fields.size() - 4] != "unknown";
+    }
+    ASSERT_TRUE(mapped_in_last_book) << command.size();
+    for (int64_t shard : {size / 5 + 1, size / 2 + 3}) {
+      EXPECT_EQ(JoinedShards(command, dir.File("image.bin"), size, shard, dir.File("part")),
+                expected)
+          << command.size() << " shard " << shard;
+    }
+  }
+}
+
 // Runs contacts over [0, size) in shards of `shard` bytes, each writing a
 // part; returns the parts' paths in order.
 std::vector<std::string> ContactsParts(TempDir& dir, const std::string& input, int64_t size,

@@ -200,9 +200,18 @@ void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
   std::vector<int64_t> starts;
   for (int64_t at = first; at < last; at += kChunk) {
     const int64_t to = std::min(last, at + kChunk);
-    buffer.Read(at, static_cast<size_t>(to - at + kMagicSize - 1), window);
+    const size_t length = static_cast<size_t>(to - at + kMagicSize - 1);
+    // Only 16 bytes of each sector are looked at: mapped, the rest is never
+    // copied (a shard does this over all the input before its range). A
+    // window that faulted is read again, which reports the file's error.
     starts.clear();
-    AppendDatabaseStarts(window, at, at, to, buffer.start_offset(), starts);
+    const MappedWindow mapped = buffer.Map(at, length);
+    if (mapped) AppendDatabaseStarts(mapped.bytes(), at, at, to, buffer.start_offset(), starts);
+    if (!mapped || mapped.faulted()) {
+      starts.clear();
+      buffer.Read(at, length, window);
+      AppendDatabaseStarts(window, at, at, to, buffer.start_offset(), starts);
+    }
     for (int64_t start : starts) params.database_start(start);
   }
 }
@@ -374,7 +383,7 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
   if (params.database_start) ReportDatabaseStarts(buffer, 0, walked_first, params);
   const bool finished = ScanWalkedPages(buffer, columns, params, formatter, deliver,
                                         page_count, page_bounds, report);
-  if (finished && params.database_start)
+  if (finished && params.database_start && params.database_starts_past_range)
     ReportDatabaseStarts(buffer, walked_end, candidates, params);
   return finished;
 }

@@ -60,6 +60,10 @@ struct ScanParams {
   // file, in position order, before the matches of the page holding it. The
   // scan reads every byte anyway, so finding them costs next to nothing.
   std::function<void(int64_t position)> database_start;
+  // With database_start and a scan limited to some candidates: whether the
+  // starts past them are reported too, after the scan (a later pass over the
+  // same candidates judges by every database); a single pass needs none.
+  bool database_starts_past_range = true;
   // When set, called (as the handler is) before each page's database starts
   // and matches with the bytes its scan read (buffer positions from `position`
   // on), and again with no bytes once the page's last match has been handled,

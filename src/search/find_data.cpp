@@ -204,6 +204,9 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   int64_t records = 0;
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);
+  // Every record is judged during the one scan: databases past a range's
+  // pages would be found for nothing.
+  params.database_starts_past_range = false;
   MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
   if (options.details)
     formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
