@@ -138,7 +138,7 @@ bool BlobInTextColumn(const FitColumn& column, uint64_t type) {
 // page.
 struct FreedCellRebuilder::Reading {
   PageCell cell;
-  int score = 0;  // 3: ends at the region's end; 2: at a whole cell; 1: at an old header or within 3 bytes
+  int score = 0;  // EndScore's
 };
 
 FreedCellRebuilder::FreedCellRebuilder(const FitTable& table, uint32_t usable_size)
@@ -350,8 +350,11 @@ int FreedCellRebuilder::EndScore(uint32_t end) {
     whole_at_[end] = ReadWholeCellInto(page_, end, table_, usable_, scratch_);
   }
   if (whole_at_[end]) return 2;
-  if (StaleFreeblockAt(page_, end, limit_)) return 1;
-  return 0;
+  if (!StaleFreeblockAt(page_, end, limit_)) return 0;
+  // Cells freed from the last to the first merge into one run, each one's
+  // header claiming the space up to the run's end: an old header there that
+  // claims this region's end is as good as the end itself.
+  return end + sf::Get16(Bytes(page_) + end + 2) == limit_ ? 3 : 1;
 }
 
 namespace {
@@ -413,12 +416,12 @@ std::vector<PageCell> FreedCellRebuilder::CellsAtStaleHeaders(std::string_view p
     // have taken the bytes from `limit` on.
     const uint32_t end = at + sf::Get16(Bytes(page) + at + 2);
     if (!RebuildOnPage(at, end, limit, cell)) continue;
-    // Cells freed from the last to the first merge into one run: each one's
-    // header claims the space up to the run's end, so a cell that ends where
-    // another such header starts, claiming the same end, is confirmed.
-    if (cell.end != end && !(best_score_ == 1 && cell.end + 4 <= page.size() &&
-                             cell.end + sf::Get16(Bytes(page) + cell.end + 2) == end))
-      continue;
+    // A cell cut short where its old header says the space ends, with the
+    // bytes after still there, overran its own freeblock: not a cell.
+    if (cell.cut_at != 0 && cell.cut_at < limit) continue;
+    // A cell of a run freed from the last to the first ends where the next
+    // one's old header starts (EndScore).
+    if (cell.end != end && best_score_ < 3) continue;
     cells.push_back(cell);
     at = std::min(cell.end, limit) - 1;
   }

@@ -128,8 +128,9 @@ class FreedCellRebuilder {
                                            std::string_view bytes);
   void ConsiderWhole(uint32_t header_at, const FitHeader& header, bool first_type_lost);
   static Reading& NextReading(std::vector<Reading>& pool, size_t& used);
-  // 3: the reading ends at the region's end; 2: where a whole cell starts;
-  // 1: at an old freeblock header; 0: nowhere a cell can.
+  // 3: the reading ends at the region's end, or at an old freeblock header
+  // that claims the same end; 2: where a whole cell starts; 1: at another old
+  // freeblock header; 0: nowhere a cell can.
   int EndScore(uint32_t end);
   // The one best reading; false when none, or several differ.
   bool Best(PageCell& out);
