@@ -21,7 +21,7 @@ namespace quarrow {
 namespace {
 
 constexpr std::string_view kMagic = "quarrow-contacts-part";
-constexpr int64_t kSampleSize = 64 * 1024;
+constexpr int64_t kSampleSize = 4096;
 constexpr int kSamplesBetween = 16;
 constexpr size_t kReadChunk = size_t{1} << 20;
 enum Kind { kValue, kOrigin, kWitness, kPerson, kKinds };

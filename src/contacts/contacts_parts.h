@@ -91,9 +91,10 @@ struct PartPerson {
   bool kept = true;
 };
 
-// A digest of the input's size and of 64 KiB at its start, its end and 16
-// places between: cheap on inputs of terabytes, and different inputs of one
-// size differ in it unless they agree on all those bytes.
+// A digest of the input's size and of 4 KiB at its start, its end and 16
+// places between: cheap on inputs of terabytes (every shard and merge takes
+// it), and different inputs of one size differ in it unless they agree on all
+// those bytes.
 std::string InputFingerprint(const std::string& input_path);
 
 // The settings that shape what a shard finds, as a part records them.
