@@ -2,6 +2,7 @@
 # What cutting an input into shards (--range) costs, and what Slurm gains.
 #
 #   bench/shards.sh [--size-mib N] [--shards N] [--build-dir DIR] [--no-slurm]
+#                   [--instructions]
 #
 # Over an address-book image of N MiB (default 1024: copies of a 2000-person
 # sample book, as bench/run.sh makes it), with quarrow-cli and
@@ -12,7 +13,13 @@
 #      consecutive ranges, one worker each: the joined (contacts: merged)
 #      reports must equal the whole run's byte for byte, and the CPU time
 #      (user + system) of all shards (and the merge) is set against one run's
-#      (one worker too). Target: at most 10% more.
+#      (one worker too). Target: at most 10% more. With --instructions, each
+#      command runs once more under valgrind's callgrind, and the instructions
+#      it executed are set against one run's too: a figure the machine's
+#      other work does not move (the times here vary by 10% or more), but
+#      valgrind hides the processor's SHA instructions, so a contacts shard's
+#      input fingerprint counts at the portable code's cost. Also printed: the
+#      contacts parts' size against the report's.
 #   2. Through a one-node Slurm cluster (scripts/slurm-test.sh --run; root,
 #      slurm-wlm and munge), find over the same shards with
 #      quarrow-slurm: two one-CPU array tasks at once, each running half the
@@ -29,12 +36,14 @@ shards=64
 build_dir=build-bench
 slurm=1
 slurm_part=0
+instructions=0
 while (($#)); do
   case "$1" in
     --size-mib) size_mib=$2; shift 2 ;;
     --shards) shards=$2; shift 2 ;;
     --build-dir) build_dir=$2; shift 2 ;;
     --no-slurm) slurm=0; shift ;;
+    --instructions) instructions=1; shift ;;
     --slurm-part) slurm_part=1; work=$2; shift 2 ;;
     -h|--help) sed -n '2,/^set /p' "$0" | grep '^#' | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "bench/shards.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
@@ -103,24 +112,38 @@ echo "== $size_mib MiB address-book image, $shards shards of $shard bytes"
 
 # --- CPU of the shards against one run ----------------------------------------
 missed=0
-# cpu_of CMD...: sets $cpu to the command's user + system seconds.
+# cpu_of CMD...: sets $cpu to the command's user + system seconds and, with
+# --instructions, $ir to the instructions it executes (else 0).
 cpu_of() {
   local times
   times=$( { TIMEFORMAT='%U %S'; time "$@" >/dev/null 2>&1; } 2>&1 ) || return 1
   cpu=$(awk '{ printf "%.3f", $1 + $2 }' <<< "$times")
+  ir=0
+  if ((instructions)); then
+    ir=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+         awk '/refs:/ { gsub(",", "", $NF); print $NF }')
+    [[ -n $ir ]] || return 1
+  fi
+}
+# print_instructions WHOLE SHARDS: the instructions line, with --instructions.
+print_instructions() {
+  ((instructions)) || return 0
+  echo "      instructions: one run $1, $shards shards $2:" \
+       "$(awk -v s="$2" -v w="$1" 'BEGIN { printf "%.1f", (s / w - 1) * 100 }')% more"
 }
 for name in find find-mv; do
   args=(find --quiet --threads 1)
   [[ $name == find-mv ]] && args+=(--ddl "$work/mv.ddl")
   cpu_of "$cli" "${args[@]}" "$work/image.bin" "$work/whole-$name.tsv"
-  whole_cpu=$cpu
+  whole_cpu=$cpu whole_ir=$ir
   "$cli" "${args[@]}" --range 0:0 "$work/image.bin" "$work/head.tsv"
   head_size=$(stat -c %s "$work/head.tsv")
   cp "$work/head.tsv" "$work/joined.tsv"
-  shards_cpu=0
+  shards_cpu=0 shards_ir=0
   for ((start = 0; start < size; start += shard)); do
     cpu_of "$cli" "${args[@]}" --range "$start:$((start + shard))" "$work/image.bin" "$work/part.tsv"
     shards_cpu=$(awk -v a="$shards_cpu" -v b="$cpu" 'BEGIN { printf "%.3f", a + b }')
+    shards_ir=$((shards_ir + ir))
     tail -c +$((head_size + 1)) "$work/part.tsv" >> "$work/joined.tsv"
   done
   if ! cmp -s "$work/joined.tsv" "$work/whole-$name.tsv"; then
@@ -129,28 +152,33 @@ for name in find find-mv; do
   fi
   more=$(awk -v s="$shards_cpu" -v w="$whole_cpu" 'BEGIN { printf "%.1f", (s / w - 1) * 100 }')
   echo "   $name: joined report equal ($(($(wc -l < "$work/joined.tsv") - 1)) records); CPU: one run $whole_cpu s, $shards shards $shards_cpu s: $more% more (target <= 10%)"
+  print_instructions "$whole_ir" "$shards_ir"
   awk -v m="$more" 'BEGIN { exit !(m <= 10) }' || missed=1
 done
 
 # Contacts: shards write parts, merged into the report.
 cpu_of "$cli" contacts --quiet --threads 1 "$work/image.bin" "$work/whole-contacts.tsv"
-whole_cpu=$cpu
-shards_cpu=0
+whole_cpu=$cpu whole_ir=$ir
+shards_cpu=0 shards_ir=0
 parts=()
 for ((start = 0; start < size; start += shard)); do
   parts+=("$work/part.$start")
   cpu_of "$cli" contacts --quiet --threads 1 --range "$start:$((start + shard))" --parts \
     "$work/image.bin" "${parts[-1]}"
   shards_cpu=$(awk -v a="$shards_cpu" -v b="$cpu" 'BEGIN { printf "%.3f", a + b }')
+  shards_ir=$((shards_ir + ir))
 done
 cpu_of "$cli" merge --quiet "${parts[@]}" "$work/merged.tsv"
-merge_cpu=$cpu
+merge_cpu=$cpu merge_ir=$ir
+parts_size=$(cat "${parts[@]}" | wc -c)
 rm -f "${parts[@]}"
 cmp -s "$work/merged.tsv" "$work/whole-contacts.tsv" ||
   { echo "   contacts: the merged report differs from the whole run's" >&2; exit 1; }
 total=$(awk -v a="$shards_cpu" -v b="$merge_cpu" 'BEGIN { printf "%.3f", a + b }')
 more=$(awk -v s="$total" -v w="$whole_cpu" 'BEGIN { printf "%.1f", (s / w - 1) * 100 }')
 echo "   contacts: merged report equal ($(($(wc -l < "$work/merged.tsv") - 1)) rows); CPU: one run $whole_cpu s, $shards shards $shards_cpu s + merge $merge_cpu s: $more% more (target <= 10%)"
+echo "      parts: $parts_size bytes, the report $(stat -c %s "$work/merged.tsv")"
+print_instructions "$whole_ir" "$((shards_ir + merge_ir))"
 awk -v m="$more" 'BEGIN { exit !(m <= 10) }' || missed=1
 rm -f "$work/merged.tsv" "$work/whole-contacts.tsv" "$work/whole-find-mv.tsv" "$work/joined.tsv"
 
