@@ -25,6 +25,7 @@
 #include "carve_record.h"
 #include "carve_scenario.h"
 #include "carve_values.h"
+#include "command_helpers.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow::scenario {
@@ -501,6 +502,39 @@ const char kTruth[] =
 )";
 
 std::vector<ReportRow> Report(const std::string& lines) { return ParseReport(lines); }
+
+// The carver against the truth where it once lost rows: a run of cells freed
+// from the last to the first whose old headers are all that marks them (many
+// tables, 64 KiB pages), and an overflow record of a rollback journal whose
+// chain the transaction turned into a freelist trunk (its journal copy holds
+// the page as it was).
+TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfJournalRecordsComeBack) {
+  struct Case {
+    Family family;
+    int page_size;
+    uint64_t seed;
+    const char* table;
+  };
+  for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b"}, Case{Family::kOverflow, 512, 2, "o"}}) {
+    SCOPED_TRACE(c.table);
+    const Made made(Options(c.family, c.page_size, JournalMode::kDelete, c.seed));
+    std::string report;
+    for (const std::string name : {"db.sqlite", "db.sqlite-journal"}) {
+      const fs::path input = made.path() / name;
+      if (!fs::exists(input)) continue;
+      const fs::path out = made.dir.path() / "report.jsonl";
+      const testing::CliRun run = testing::RunCli(
+          {"find", "--table", c.table, "--format", "jsonl", "--details", input.string(), out.string()});
+      ASSERT_EQ(run.status, 0) << run.err;
+      report += fixtures::ReadFile(out.string());
+    }
+    const CarveMeasure m = MeasureCarve(made.truth, c.table, ParseReport(report), made.files, false);
+    ASSERT_GT(m.right_surviving.of, 0);
+    EXPECT_GE(m.right_surviving.count * 100, m.right_surviving.of * 99) << FormatMeasure(c.table, m);
+    EXPECT_EQ(m.overflow_right.count, m.overflow_right.of) << FormatMeasure(c.table, m);
+  }
+}
+
 
 TEST(CarveMeasure, ParsesTheTruthWithEscapesAndTheHeadersTables) {
   const Truth truth = ParseTruth(kTruth);

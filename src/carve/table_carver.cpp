@@ -103,6 +103,9 @@ class TableCarver::Run {
     images_ = FindPageImages(*carver.input_,
                              carver.image_->valid() ? carver.image_->page_size() : 0);
     usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
+    if (images_.kind == PageImages::Kind::kJournal && carver.image_->valid())
+      for (const PageImage& image : images_.images)
+        journal_pages_.emplace(image.page_number, image.offset);  // the first one stays
     MapDroppedTables();
   }
 
@@ -428,9 +431,11 @@ class TableCarver::Run {
     const size_t base = out.size();
     ReadChain(first, need, out, -1);
     const int64_t time = ImageTime(offset);
-    if (out.size() - base == need || time < 0) return;
+    if (out.size() - base == need || (time < 0 && journal_pages_.empty())) return;
+    // A journal's record reads its chain as the journal holds the pages
+    // (before the transaction that took them), and the rest as they stand.
     std::string then;
-    ReadChain(first, need, then, time);
+    ReadChain(first, need, then, time < 0 ? kAsTheJournalHolds : time);
     if (then.size() > out.size() - base) {
       out.resize(base);
       out += then;
@@ -441,6 +446,7 @@ class TableCarver::Run {
   // stand now (`as_of` -1), a page that a live b-tree holds, that became a
   // freelist trunk (whose first bytes SQLite overwrote) or that another live
   // chain holds ends it; as they stood at `as_of` (ImageTime), only a loop does.
+  static constexpr int64_t kAsTheJournalHolds = -2;
   void ReadChain(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
     const DatabaseImage& image = *carver_.image_;
     if (!image.valid()) return;
@@ -448,8 +454,11 @@ class TableCarver::Run {
     // moved) keeps the live cell's chain; a freed cell's chain lies in freed
     // pages, and a live chain there is another record's.
     const bool shares_live_chain = carver_.live_overflow_.count(first) != 0;
+    auto in_journal = [&](uint32_t number) {
+      return as_of == kAsTheJournalHolds && journal_pages_.count(number) != 0;
+    };
     auto taken_since = [&](uint32_t number) {
-      return as_of < 0 && (carver_.page_owner_.count(number) ||
+      return as_of < 0 && !in_journal(number) && (carver_.page_owner_.count(number) ||
                            carver_.free_trunks_.count(number) ||
                            (carver_.live_overflow_.count(number) && !shares_live_chain));
     };
@@ -459,8 +468,9 @@ class TableCarver::Run {
     for (uint32_t number = first; need > 0 && number != 0;) {
       if (std::find(seen.begin(), seen.end(), number) != seen.end() || taken_since(number))
         return;
-      const bool read = as_of < 0 ? image.ReadPage(number, page)
-                                  : image.ReadPageAsOf(number, as_of, page);
+      const bool read = in_journal(number) ? ReadJournalPage(number, page)
+                        : as_of < 0        ? image.ReadPage(number, page)
+                                           : image.ReadPageAsOf(number, as_of, page);
       if (!read) return;
       seen.push_back(number);
       const uint64_t take = std::min<uint64_t>(need, image.usable_size() - 4);
@@ -471,6 +481,15 @@ class TableCarver::Run {
       // to another chain or structure now, and so may every page before it.
       if (need == 0 && number != 0) out.resize(base);
     }
+  }
+
+  // Page `number` as the journal holds it (its first record of the page:
+  // the page before the transaction).
+  bool ReadJournalPage(uint32_t number, std::string& page) const {
+    auto it = journal_pages_.find(number);
+    if (it == journal_pages_.end() || images_.page_size != carver_.image_->page_size()) return false;
+    page.resize(images_.page_size);
+    return carver_.input_->ReadAt(it->second, page.size(), page.data()) == page.size();
   }
 
   // Values whose bytes the record does not hold whole are lost; a text or
@@ -612,6 +631,7 @@ class TableCarver::Run {
   std::vector<CarveTarget> others_;
   FitTable table_;
   PageImages images_;
+  std::unordered_map<uint32_t, int64_t> journal_pages_;  // page -> its first image, in a journal
   uint32_t usable_ = 0;
   // PageVerdict's answers by image offset; the scan's workers share them.
   mutable std::mutex verdicts_mutex_;
