@@ -1,5 +1,6 @@
 #include "carve/live_rows.h"
 
+#include <algorithm>
 #include <functional>
 
 #include "schema/create_table.h"
@@ -86,8 +87,16 @@ LiveRows LiveRows::ForInput(const std::string& input_path) {
   return LiveRows(*image);
 }
 
+bool LiveRows::FoldedLess::operator()(std::string_view a, std::string_view b) const {
+  auto fold = [](char c) {
+    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      [&](char x, char y) { return fold(x) < fold(y); });
+}
+
 const LiveRows::Table* LiveRows::Find(std::string_view table) const {
-  auto it = tables_.find(AsciiLower(table));
+  auto it = tables_.find(table);
   return it == tables_.end() ? nullptr : &it->second;
 }
 

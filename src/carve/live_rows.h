@@ -83,7 +83,13 @@ class LiveRows {
   };
   const Table* Find(std::string_view table) const;
 
-  std::map<std::string, Table> tables_;  // by ASCII-lowercased name
+  // Names as SQLite compares them (ASCII case folded), looked up without a
+  // folded copy: records ask by the million.
+  struct FoldedLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+  std::map<std::string, Table, FoldedLess> tables_;  // by ASCII-lowercased name
   size_t rows_ = 0;
 };
 

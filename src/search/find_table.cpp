@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -36,10 +37,32 @@ void AppendReal(double value, std::string& out) {
 
 void AppendHex(std::string_view bytes, std::string& out) {
   static constexpr char kDigits[] = "0123456789abcdef";
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  char* to = out.data() + at;
   for (char c : bytes) {
-    out += kDigits[static_cast<uint8_t>(c) >> 4];
-    out += kDigits[static_cast<uint8_t>(c) & 15];
+    *to++ = kDigits[static_cast<uint8_t>(c) >> 4];
+    *to++ = kDigits[static_cast<uint8_t>(c) & 15];
   }
+}
+
+// Turns the control bytes of [from, end) into spaces, eight bytes at a time
+// where none is one (most texts hold none).
+void BlankControlBytes(char* from, char* end) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  while (end - from >= 8) {
+    uint64_t word;
+    std::memcpy(&word, from, 8);
+    // A byte below 0x20 has its high bit set in (byte - 0x20) and clear in byte.
+    if (((word - 0x20 * kOnes) & ~word & kHighs) == 0) {
+      from += 8;
+      continue;
+    }
+    for (int i = 0; i < 8; ++i, ++from)
+      if (static_cast<uint8_t>(*from) < 0x20) *from = ' ';
+  }
+  for (; from != end; ++from)
+    if (static_cast<uint8_t>(*from) < 0x20) *from = ' ';
 }
 
 // A value's text, as every format shows it (a tsv text has its control
@@ -59,9 +82,7 @@ void AppendValueText(const RecordValue& value, bool tsv, std::string& out) {
     {
       const size_t at = out.size();
       out.append(value.bytes);
-      if (!tsv) return;
-      for (char* c = out.data() + at; c != out.data() + out.size(); ++c)
-        if (static_cast<uint8_t>(*c) < 0x20) *c = ' ';
+      if (tsv) BlankControlBytes(out.data() + at, out.data() + out.size());
       return;
     }
   }
