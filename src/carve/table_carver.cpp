@@ -261,14 +261,19 @@ class TableCarver::Run {
     // A dropped table has no live rows to show its shapes; the page still in
     // its freed b-tree stands for them.
     const uint32_t dropped_owner = DroppedOwner(image.page_number);
-    // With `any`, only whether one cell fits.
-    auto score = [&](const CarveTarget& target, bool any) {
+    // With `any`, only whether one cell fits. A score that can no longer
+    // reach `reach` stops short (below it): only scores that reach the
+    // target's decide.
+    constexpr int64_t kMostPerCell = (int64_t{1} << 40) + (int64_t{1} << 20) + 1;
+    auto score = [&](const CarveTarget& target, bool any, int64_t reach) {
       const FitTable& table = target.table;
       const bool owns = dropped_owner != 0 && target.root_page == dropped_owner;
       int64_t total = 0;
       PageCell scratch;
       const PageCell* cell = &scratch;
       for (uint32_t at = header.pointers_begin; at + 2 <= header.pointers_end; at += 2) {
+        const int64_t cells_left = (header.pointers_end - at) / 2;
+        if (total + cells_left * kMostPerCell < reach) return total;
         if (!ReadWholeCellInto(page, sf::Get16(p + at), table, usable_, scratch)) continue;
         total += int64_t{1} << 20;
         if (any) break;
@@ -281,11 +286,11 @@ class TableCarver::Run {
       }
       return total;
     };
-    const int64_t mine = score(target_, false);
+    const int64_t mine = score(target_, false, 0);
     int64_t best_other = 0;
     uint32_t best_root = 0;
     for (const CarveTarget& other : others_) {
-      const int64_t theirs = score(other, mine == 0);
+      const int64_t theirs = score(other, mine == 0, mine);
       if (theirs > best_other) best_other = theirs, best_root = other.root_page;
       else if (theirs == best_other && other.root_page == CurrentOwner(image)) best_root = other.root_page;
       // A page none of whose cells fit the target is another's: which one
