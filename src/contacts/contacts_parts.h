@@ -18,7 +18,8 @@
 // Joining parts is concatenation in range order, so a merge may itself be
 // split: parts joined into a part, then joined again, give the same report.
 // Parts are written and merged as streams: memory stays bounded whatever
-// their size. The merge reads each part once: its values, origins and search
+// their size, but for the whole copies of person records the merge gathers
+// (20 bytes per distinct record, RecordCopies). The merge reads each part once: its values, origins and search
 // records first, then (after every part's values are filed) its persons from
 // where it stopped.
 //
