@@ -19,9 +19,9 @@
 // split: parts joined into a part, then joined again, give the same report.
 // Parts are written and merged as streams: memory stays bounded whatever
 // their size, but for the whole copies of person records the merge gathers
-// (20 bytes per distinct record, RecordCopies). The merge reads each part once: its values, origins and search
-// records first, then (after every part's values are filed) its persons from
-// where it stopped.
+// (20 bytes per distinct record, RecordCopies). The merge reads each part
+// once: its values, origins and search records first, then (after every
+// part's values are filed) its persons from where it stopped.
 //
 // The file format (version 3): lines ending in LF, fields separated by TAB;
 // in text fields LF and the backslash, and TAB in a field other than its
