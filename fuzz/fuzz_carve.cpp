@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto source = std::make_shared<MemorySource>(input);
   auto image = std::make_unique<DatabaseImage>(source, nullptr);
   TableCarver carver(source, std::move(image), 1);
-  CarveTarget target{table, static_cast<uint32_t>(data[0] % 7), (data[0] & 8) != 0};
+  CarveTarget target{table, static_cast<uint32_t>(data[0] % 7), (data[0] & 8) != 0, {}};
   std::vector<CarveTarget> others = {
-      CarveTarget{FitTableOf(*ParseCreateTable(kDefinitions[(data[0] + 1) % 5])), 0, false}};
+      CarveTarget{FitTableOf(*ParseCreateTable(kDefinitions[(data[0] + 1) % 5])), 0, false, {}}};
   std::vector<std::string> scratch;
   int64_t last = -1;
   carver.Carve(target, others, [&](const CarvedRecord& record) {
