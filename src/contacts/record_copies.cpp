@@ -120,33 +120,26 @@ std::optional<CopyKey> ParseCopyKey(std::string_view text) {
   return key;
 }
 
+size_t RecordCopies::KeyHash::operator()(const CopyKey& key) const {
+  uint64_t head;
+  std::memcpy(&head, key.data(), sizeof head);
+  return static_cast<size_t>(head);
+}
+
 void RecordCopies::Add(const CopyKey& key, int id) {
-  if (id < 0 || id > LabelCells::kMaxId) return;
-  copies_.push_back({key, id});
-  // Copies of one record are many in a WAL or a journal: kept once as they come.
-  if (copies_.size() >= 2 * compacted_ + 4096) Compact();
+  if (sealed_ || id < 0 || id > LabelCells::kMaxId) return;
+  const auto [it, added] = filling_.try_emplace(key, id);
+  if (!added && it->second != id) it->second = 0;
 }
 
 void RecordCopies::Seal() {
-  Compact();
+  if (sealed_) return;
+  copies_.reserve(copies_.size() + filling_.size());
+  for (const auto& [key, id] : filling_) copies_.push_back({key, id});
+  filling_ = {};
+  std::sort(copies_.begin(), copies_.end(),
+            [](const Copy& a, const Copy& b) { return KeyLess(a.key, b.key); });
   sealed_ = true;
-}
-
-void RecordCopies::Compact() {
-  std::sort(copies_.begin(), copies_.end(), [](const Copy& a, const Copy& b) {
-    return KeyLess(a.key, b.key) || (a.key == b.key && a.id < b.id);
-  });
-  // One entry per key: its id, or 0 when its copies disagree.
-  size_t kept = 0;
-  for (size_t at = 0; at < copies_.size(); ++at) {
-    if (kept > 0 && copies_[kept - 1].key == copies_[at].key) {
-      if (copies_[kept - 1].id != copies_[at].id) copies_[kept - 1].id = 0;
-      continue;
-    }
-    copies_[kept++] = copies_[at];
-  }
-  copies_.resize(kept);
-  compacted_ = kept;
 }
 
 int RecordCopies::IdOf(const CopyKey& key) const {

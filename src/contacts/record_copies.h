@@ -15,7 +15,7 @@
 // (dates and identifiers included) are one record to this test: nothing in a
 // freed cell tells them apart.
 //
-// RecordCopies holds one entry per distinct whole record (20 bytes). Not
+// RecordCopies holds one entry per distinct whole record (about 50 bytes). Not
 // thread-safe while filled; const methods are, once sealed.
 #ifndef QUARROW_CONTACTS_RECORD_COPIES_H_
 #define QUARROW_CONTACTS_RECORD_COPIES_H_
@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "contacts/record_shape.h"
@@ -75,15 +76,18 @@ class RecordCopies {
   }
 
  private:
-  // Sorts the copies by key and keeps one entry per key.
-  void Compact();
-
+  // A key is a hash already: its first eight bytes place it.
+  struct KeyHash {
+    size_t operator()(const CopyKey& key) const;
+  };
   struct Copy {
     CopyKey key;
     int32_t id;  // 0: copies disagree
   };
+  // While filling, one entry per key (copies of one record are many in a
+  // WAL, a journal or an image of several books); sealed, by key.
+  std::unordered_map<CopyKey, int32_t, KeyHash> filling_;
   std::vector<Copy> copies_;
-  size_t compacted_ = 0;  // entries after the last Compact
   bool sealed_ = false;
 };
 
