@@ -505,9 +505,11 @@ std::vector<ReportRow> Report(const std::string& lines) { return ParseReport(lin
 
 // The carver against the truth where it once lost rows: a run of cells freed
 // from the last to the first whose old headers are all that marks them (many
-// tables, 64 KiB pages), and an overflow record of a rollback journal whose
+// tables, 64 KiB pages), an overflow record of a rollback journal whose
 // chain the transaction turned into a freelist trunk (its journal copy holds
-// the page as it was).
+// the page as it was), and one whose journal, its header zeroed, holds a page
+// twice: as the last transaction found it, and further on as an earlier one
+// did, with the record's chain.
 TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfJournalRecordsComeBack) {
   struct Case {
     Family family;
@@ -515,7 +517,8 @@ TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfJournalRecordsComeBack
     uint64_t seed;
     const char* table;
   };
-  for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b"}, Case{Family::kOverflow, 512, 2, "o"}}) {
+  for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b"}, Case{Family::kOverflow, 512, 2, "o"},
+                        Case{Family::kOverflow, 512, 3, "o"}}) {
     SCOPED_TRACE(c.table);
     const Made made(Options(c.family, c.page_size, JournalMode::kDelete, c.seed));
     std::string report;

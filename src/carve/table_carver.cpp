@@ -1,6 +1,7 @@
 #include "carve/table_carver.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <deque>
 #include <future>
@@ -105,7 +106,7 @@ class TableCarver::Run {
     usable_ = carver.image_->valid() ? carver.image_->usable_size() : images_.usable_size;
     if (images_.kind == PageImages::Kind::kJournal && carver.image_->valid())
       for (const PageImage& image : images_.images)
-        journal_pages_.emplace(image.page_number, image.offset);  // the first one stays
+        journal_pages_[image.page_number].push_back(image.offset);
     MapDroppedTables();
   }
 
@@ -434,13 +435,13 @@ class TableCarver::Run {
   // the record's page image was written; the longer read is kept.
   void ReadChainWhole(uint32_t first, uint64_t need, std::string& out, int64_t offset) const {
     const size_t base = out.size();
-    ReadChain(first, need, out, -1);
+    ReadChain(first, need, out, -1, offset);
     const int64_t time = ImageTime(offset);
     if (out.size() - base == need || (time < 0 && journal_pages_.empty())) return;
     // A journal's record reads its chain as the journal holds the pages
     // (before the transaction that took them), and the rest as they stand.
     std::string then;
-    ReadChain(first, need, then, time < 0 ? kAsTheJournalHolds : time);
+    ReadChain(first, need, then, time < 0 ? kAsTheJournalHolds : time, offset);
     if (then.size() > out.size() - base) {
       out.resize(base);
       out += then;
@@ -452,7 +453,8 @@ class TableCarver::Run {
   // freelist trunk (whose first bytes SQLite overwrote) or that another live
   // chain holds ends it; as they stood at `as_of` (ImageTime), only a loop does.
   static constexpr int64_t kAsTheJournalHolds = -2;
-  void ReadChain(uint32_t first, uint64_t need, std::string& out, int64_t as_of) const {
+  void ReadChain(uint32_t first, uint64_t need, std::string& out, int64_t as_of,
+                 int64_t offset) const {
     const DatabaseImage& image = *carver_.image_;
     if (!image.valid()) return;
     // An old copy of a live cell (a page's earlier image, a cell a balance
@@ -473,7 +475,7 @@ class TableCarver::Run {
     for (uint32_t number = first; need > 0 && number != 0;) {
       if (std::find(seen.begin(), seen.end(), number) != seen.end() || taken_since(number))
         return;
-      const bool read = in_journal(number) ? ReadJournalPage(number, page)
+      const bool read = in_journal(number) ? ReadJournalPage(number, offset, page)
                         : as_of < 0        ? image.ReadPage(number, page)
                                            : image.ReadPageAsOf(number, as_of, page);
       if (!read) return;
@@ -488,13 +490,18 @@ class TableCarver::Run {
     }
   }
 
-  // Page `number` as the journal holds it (its first record of the page:
-  // the page before the transaction).
-  bool ReadJournalPage(uint32_t number, std::string& page) const {
+  // Page `number` as the journal holds it, for the record at `offset`: the
+  // page before the transaction. A journal whose header SQLite zeroed may
+  // hold the records of earlier transactions after the last one's, a page
+  // more than once: the copy nearest the record is of its transaction.
+  bool ReadJournalPage(uint32_t number, int64_t offset, std::string& page) const {
     auto it = journal_pages_.find(number);
     if (it == journal_pages_.end() || images_.page_size != carver_.image_->page_size()) return false;
+    int64_t nearest = it->second.front();
+    for (int64_t at : it->second)
+      if (std::abs(at - offset) < std::abs(nearest - offset)) nearest = at;
     page.resize(images_.page_size);
-    return carver_.input_->ReadAt(it->second, page.size(), page.data()) == page.size();
+    return carver_.input_->ReadAt(nearest, page.size(), page.data()) == page.size();
   }
 
   // Values whose bytes the record does not hold whole are lost; a text or
@@ -636,7 +643,8 @@ class TableCarver::Run {
   std::vector<CarveTarget> others_;
   FitTable table_;
   PageImages images_;
-  std::unordered_map<uint32_t, int64_t> journal_pages_;  // page -> its first image, in a journal
+  // In a journal: each page's copies, by offset.
+  std::unordered_map<uint32_t, std::vector<int64_t>> journal_pages_;
   uint32_t usable_ = 0;
   // PageVerdict's answers by image offset; the scan's workers share them.
   mutable std::mutex verdicts_mutex_;
