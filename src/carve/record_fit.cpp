@@ -148,11 +148,27 @@ bool ReadFittingHeader(const uint8_t* p, const uint8_t* end, const FitTable& tab
   if (header_size < least || header_size > MaxHeaderSize(table) ||
       header_size > static_cast<uint64_t>(end - p))
     return false;
-  const int64_t count = CountFittingTypes(p + n, p + header_size, table, 0);
-  if (count < 0) return false;
+  // One pass, into room for a type per column: most positions fail on an
+  // early type, and the ones that fit are read once.
+  const size_t columns = table.columns.size();
+  header.types.resize(columns);
+  uint64_t* types = header.types.data();
+  const uint8_t* at = p + n;
+  const uint8_t* const types_end = p + header_size;
+  size_t column = 0;
+  uint64_t body = 0;
+  while (at < types_end) {
+    if (column >= columns) return false;
+    uint64_t type = 0;
+    const int length = NextType(at, types_end, type);
+    if (length == 0 || !SerialTypeFits(table.columns[column], type)) return false;
+    types[column++] = type;
+    body += ContentSize(type);
+    at += length;
+  }
+  header.types.resize(column);
   header.header_size = header_size;
-  header.types.clear();
-  header.body_size = AppendTypes(p + n, p + header_size, count, header.types);
+  header.body_size = body;
   return true;
 }
 
