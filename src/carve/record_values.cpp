@@ -79,7 +79,7 @@ std::vector<RecordValue> DecodeRecord(const CarvedRecord& record, const FitTable
 void DecodeRecordInto(const CarvedRecord& record, const FitTable& table,
                       std::vector<RecordValue>& values) {
   const size_t columns = table.columns.size();
-  values.assign(columns, RecordValue{});
+  values.resize(columns);  // every value is set below
   const std::string_view bytes = record.record;
   const size_t stored = std::min(columns, record.types.size());
   uint64_t at = record.header_size;
