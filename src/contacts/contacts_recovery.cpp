@@ -111,7 +111,7 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   // Whole copies of the person records, where a freed one takes its rowid
   // back: a scan of its own, as a copy may lie after the record it proves.
   const std::optional<RecordCopies> copies = FindPersonCopies(
-      buffer, schema, editor, progress ? &copies_progress : nullptr, options.threads);
+      buffer, schema, progress ? &copies_progress : nullptr, options.threads);
   if (!copies) throw Error(kContactsCancelled);
   if (search_index) {
     scan.search = CarveSearchEvidence(input_path, input_schema, options.threads,
@@ -192,7 +192,7 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
   // The whole copies among the part's person records: the merge gathers
   // every part's before it places a value.
   const std::optional<RecordCopies> copies = FindPersonCopies(
-      buffer, schema, editor, progress ? &copies_progress : nullptr, options.threads);
+      buffer, schema, progress ? &copies_progress : nullptr, options.threads);
   if (!copies) throw Error(kContactsCancelled);
   part.Copies(*copies);
   // The person pass hands its records over unplaced; the writer it needs is

@@ -473,10 +473,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
 }
 
 std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
-                                             DdlEditor& editor, ProgressSink* progress,
-                                             int threads) {
-  ReplaceEditorLines(editor, schema.person_lines);
-  const ColumnList columns = LoadColumns(EditorLines(editor));
+                                             ProgressSink* progress, int threads) {
+  const ColumnList columns = LoadColumns(schema.person_lines);
   const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
   ScanParams params = ContactsScanParams(kPrefixCount, progress);
   params.threads = threads;

@@ -135,11 +135,10 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
 
 // The whole copies among the person records of `buffer` (those whose rowid
 // their cell proves), sealed, for StreamPersonRows: a scan of its own, as the
-// person pass scans. Writes the person schema's lines into `editor`. Returns
-// nothing when `progress` cancels.
+// person pass scans, by the person schema's lines (the editor keeps what the
+// passes around it leave there). Returns nothing when `progress` cancels.
 std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
-                                             DdlEditor& editor, ProgressSink* progress = nullptr,
-                                             int threads = 0);
+                                             ProgressSink* progress = nullptr, int threads = 0);
 
 // The report's last rows, after the person rows: each id's values that no
 // person row took, in a row of its own holding only the id, in the order of
