@@ -115,16 +115,6 @@ bool ReadWholeCellInto(std::string_view page, uint32_t start, const FitTable& ta
 
 namespace {
 
-// The serial types of one size a column may hold: at most twelve.
-struct TypeList {
-  uint64_t types[12];
-  size_t count = 0;
-  void push_back(uint64_t type) { types[count++] = type; }
-  bool empty() const { return count == 0; }
-  size_t size() const { return count; }
-  uint64_t operator[](size_t i) const { return types[i]; }
-};
-
 // A rebuilt reading keeps less evidence than a whole cell: a TEXT column
 // holds text or NULL in it, never a blob.
 bool BlobInTextColumn(const FitColumn& column, uint64_t type) {
@@ -133,9 +123,7 @@ bool BlobInTextColumn(const FitColumn& column, uint64_t type) {
 
 }  // namespace
 
-// The readings of one freed cell, and what the rebuilder learns of a page by
-// position (whether a whole cell starts there), kept while it reads the same
-// page.
+// One reading of a freed cell, and how well its end is confirmed.
 struct FreedCellRebuilder::Reading {
   PageCell cell;
   int score = 0;  // EndScore's

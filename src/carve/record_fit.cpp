@@ -88,52 +88,7 @@ inline int NextType(const uint8_t* p, const uint8_t* end, uint64_t& type) {
   return type < 0x80 ? 1 : sqlite_format::GetVarint(p, end, type);
 }
 
-inline uint64_t ContentSize(uint64_t type) {
-  static constexpr uint8_t kSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
-  return type < 12 ? kSizes[type] : (type - 12) / 2;
-}
-
-// The number of serial types from `p` to exactly `types_end`, each fitting
-// its column from `first_column` on; -1 when they do not. Stores nothing:
-// most positions the scan tries fail on an early type.
-int64_t CountFittingTypes(const uint8_t* p, const uint8_t* types_end, const FitTable& table,
-                          size_t first_column) {
-  size_t column = first_column;
-  while (p < types_end) {
-    if (column >= table.columns.size()) return -1;
-    uint64_t type = 0;
-    const int n = NextType(p, types_end, type);
-    if (n == 0 || !SerialTypeFits(table.columns[column], type)) return -1;
-    p += n;
-    ++column;
-  }
-  return p == types_end ? static_cast<int64_t>(column - first_column) : -1;
-}
-
-// Appends the types of [p, types_end), which CountFittingTypes found whole,
-// and returns their content sizes' sum.
-uint64_t AppendTypes(const uint8_t* p, const uint8_t* types_end, int64_t count,
-                     std::vector<uint64_t>& types) {
-  types.reserve(types.size() + static_cast<size_t>(count));
-  uint64_t body = 0;
-  while (p < types_end) {
-    uint64_t type = 0;
-    p += NextType(p, types_end, type);
-    types.push_back(type);
-    body += ContentSize(type);
-  }
-  return body;
-}
-
 }  // namespace
-
-bool ReadFittingTypes(const uint8_t* p, const uint8_t* types_end, const FitTable& table,
-                      size_t first_column, std::vector<uint64_t>& types) {
-  const int64_t count = CountFittingTypes(p, types_end, table, first_column);
-  if (count < 0) return false;
-  AppendTypes(p, types_end, count, types);
-  return true;
-}
 
 bool ReadFittingHeader(const uint8_t* p, const uint8_t* end, const FitTable& table,
                        FitHeader& header) {
@@ -163,7 +118,7 @@ bool ReadFittingHeader(const uint8_t* p, const uint8_t* end, const FitTable& tab
     const int length = NextType(at, types_end, type);
     if (length == 0 || !SerialTypeFits(table.columns[column], type)) return false;
     types[column++] = type;
-    body += ContentSize(type);
+    body += sqlite_format::SerialTypeSize(type);
     at += length;
   }
   header.types.resize(column);

@@ -71,12 +71,6 @@ uint64_t MaxHeaderSize(const FitTable& table);
 bool ReadFittingHeader(const uint8_t* p, const uint8_t* end, const FitTable& table,
                        FitHeader& header);
 
-// Reads serial types from `p` up to exactly `types_end` into `types`; true iff
-// they end there, number at most `max_types`, and fit `table`'s columns from
-// `first_column` on.
-bool ReadFittingTypes(const uint8_t* p, const uint8_t* types_end, const FitTable& table,
-                      size_t first_column, std::vector<uint64_t>& types);
-
 }  // namespace quarrow
 
 #endif  // QUARROW_CARVE_RECORD_FIT_H_

@@ -10,12 +10,11 @@ namespace quarrow {
 
 namespace {
 
-// A big-endian two's-complement integer of `size` (1 to 8) bytes at `p`.
-inline int64_t SignedBigEndian(const uint8_t* p, uint64_t size) {
-  uint64_t value = 0;
-  for (uint64_t i = 0; i < size; ++i) value = (value << 8) | p[i];
-  const unsigned bits = static_cast<unsigned>(size * 8);
-  if (bits < 64 && (value >> (bits - 1)) & 1) value |= ~uint64_t{0} << bits;
+// A big-endian two's-complement integer of 1 to 8 bytes.
+inline int64_t SignedBigEndian(std::string_view bytes) {
+  uint64_t value = BigEndianToInt(bytes);
+  const unsigned bits = static_cast<unsigned>(bytes.size() * 8);
+  if (bits > 0 && bits < 64 && (value >> (bits - 1)) & 1) value |= ~uint64_t{0} << bits;
   return static_cast<int64_t>(value);
 }
 
@@ -23,7 +22,6 @@ inline int64_t SignedBigEndian(const uint8_t* p, uint64_t size) {
 // for a text or blob cut short, those there are). Decoded in place: reports
 // decode records by the million.
 inline void StoredValue(uint64_t type, std::string_view bytes, RecordValue& value) {
-  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   if (type == 0) {
     value.kind = RecordValue::Kind::kNull;
   } else if (type == 8 || type == 9) {
@@ -31,12 +29,11 @@ inline void StoredValue(uint64_t type, std::string_view bytes, RecordValue& valu
     value.integer = type == 9;
   } else if (type == 7) {
     value.kind = RecordValue::Kind::kReal;
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) bits = (bits << 8) | p[i];
+    const uint64_t bits = BigEndianToInt(bytes);  // all 8 bytes
     std::memcpy(&value.real, &bits, sizeof bits);
   } else if (type < 12) {
     value.kind = RecordValue::Kind::kInteger;
-    value.integer = SignedBigEndian(p, bytes.size());
+    value.integer = SignedBigEndian(bytes);
   } else {
     value.kind = (type & 1) ? RecordValue::Kind::kText : RecordValue::Kind::kBlob;
     value.bytes = bytes;

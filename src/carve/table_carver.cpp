@@ -1,8 +1,8 @@
 #include "carve/table_carver.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <array>
+#include <cstdlib>
 #include <deque>
 #include <future>
 #include <limits>

@@ -14,12 +14,6 @@
 
 namespace quarrow {
 
-uint64_t BigEndianToInt(std::string_view bytes) {
-  uint64_t value = 0;
-  for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
-  return value;
-}
-
 bool ParseDecimal(std::string_view text, int64_t& value) {
   if (text.empty() || text.size() > 19) return false;
   uint64_t number = 0;

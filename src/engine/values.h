@@ -19,7 +19,11 @@ namespace quarrow {
 constexpr int64_t kMaxTextBytes = 65536;
 
 // `bytes` as an unsigned big-endian number, wrapping in 64 bits; empty gives 0.
-uint64_t BigEndianToInt(std::string_view bytes);
+inline uint64_t BigEndianToInt(std::string_view bytes) {
+  uint64_t value = 0;
+  for (char c : bytes) value = (value << 8) | static_cast<uint8_t>(c);
+  return value;
+}
 
 // Reads `text`, decimal digits alone, as a number of at most INT64_MAX into
 // `value`; false for anything else (empty, a sign, a space, too large).
