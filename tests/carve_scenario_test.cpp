@@ -510,19 +510,26 @@ std::vector<ReportRow> Report(const std::string& lines) { return ParseReport(lin
 // the page as it was), and one whose journal, its header zeroed, holds a page
 // twice: as the last transaction found it, and further on as an earlier one
 // did, with the record's chain.
-TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfJournalRecordsComeBack) {
+// The WAL case: overflow_o's rowid 37 lies in a frame of an earlier
+// generation of the log, and its first overflow page was since reused by a
+// whole chain of another record; read as the pages stand now, it came back
+// with that record's text.
+TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfOlderRecordsComeBack) {
   struct Case {
     Family family;
     int page_size;
     uint64_t seed;
     const char* table;
+    JournalMode journal;
   };
-  for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b"}, Case{Family::kOverflow, 512, 2, "o"},
-                        Case{Family::kOverflow, 512, 3, "o"}}) {
+  for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b", JournalMode::kDelete},
+                        Case{Family::kOverflow, 512, 2, "o", JournalMode::kDelete},
+                        Case{Family::kOverflow, 512, 3, "o", JournalMode::kDelete},
+                        Case{Family::kAll, 512, 3, "overflow_o", JournalMode::kWal}}) {
     SCOPED_TRACE(c.table);
-    const Made made(Options(c.family, c.page_size, JournalMode::kDelete, c.seed));
+    const Made made(Options(c.family, c.page_size, c.journal, c.seed));
     std::string report;
-    for (const std::string name : {"db.sqlite", "db.sqlite-journal"}) {
+    for (const std::string name : {"db.sqlite", "db.sqlite-journal", "db.sqlite-wal"}) {
       const fs::path input = made.path() / name;
       if (!fs::exists(input)) continue;
       const fs::path out = made.dir.path() / "report.jsonl";

@@ -430,18 +430,31 @@ class TableCarver::Run {
     }
   }
 
-  // Appends the chain of the record at `offset`: as the pages stand now, and
-  // where that breaks (its pages freed and reused since), as they stood when
-  // the record's page image was written; the longer read is kept.
+  // Appends the chain of the record at `offset`. A record in a page image
+  // whose time is known reads it first as the pages stood then: a chain read
+  // as they stand now can be whole and yet another record's, its pages freed
+  // and reused since. Otherwise, or where that read breaks, as they stand now,
+  // then (a journal's record) as the journal holds them; the longest is kept.
   void ReadChainWhole(uint32_t first, uint64_t need, std::string& out, int64_t offset) const {
     const size_t base = out.size();
-    ReadChain(first, need, out, -1, offset);
     const int64_t time = ImageTime(offset);
-    if (out.size() - base == need || (time < 0 && journal_pages_.empty())) return;
+    if (time >= 0) {
+      ReadChain(first, need, out, time, offset);
+      if (out.size() - base == need) return;
+      std::string now;
+      ReadChain(first, need, now, -1, offset);
+      if (now.size() > out.size() - base) {
+        out.resize(base);
+        out += now;
+      }
+      return;
+    }
+    ReadChain(first, need, out, -1, offset);
+    if (out.size() - base == need || journal_pages_.empty()) return;
     // A journal's record reads its chain as the journal holds the pages
     // (before the transaction that took them), and the rest as they stand.
     std::string then;
-    ReadChain(first, need, then, time < 0 ? kAsTheJournalHolds : time, offset);
+    ReadChain(first, need, then, kAsTheJournalHolds, offset);
     if (then.size() > out.size() - base) {
       out.resize(base);
       out += then;
