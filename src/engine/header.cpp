@@ -1,23 +1,20 @@
 #include "engine/header.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "engine/line_buffer.h"
 
 namespace quarrow {
 
-namespace {
-
-template <typename Number>
-void AppendNumber(Number value, std::string& out) {
+void AppendDecimal(uint64_t value, std::string& out) {
   char digits[24];
-  char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
+  out.append(digits, WriteDecimal(value, digits));
 }
 
-}  // namespace
-
-void AppendDecimal(uint64_t value, std::string& out) { AppendNumber(value, out); }
-void AppendDecimal(int64_t value, std::string& out) { AppendNumber(value, out); }
+void AppendDecimal(int64_t value, std::string& out) {
+  char digits[24];
+  out.append(digits, WriteSignedDecimal(value, digits));
+}
 
 uint64_t ReadVarint(const BufferView& buffer, int64_t& cursor) {
   if (cursor >= buffer.size()) return 0;
@@ -231,7 +228,7 @@ void AppendCellPrefix(const BufferView& buffer, int64_t position, int count,
   char text[kMaxPrefixCount * 21];
   char* end = text;
   for (int i = count - 1; i >= 0; --i) {
-    if (!walk.missing[i]) end = std::to_chars(end, end + 20, walk.values[i]).ptr;
+    if (!walk.missing[i]) end = WriteDecimal(walk.values[i], end);
     *end++ = '\t';
   }
   out.append(text, end);

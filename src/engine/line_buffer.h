@@ -115,8 +115,13 @@ inline int DecimalDigits(uint64_t value) {
 
 // Writes `value` in decimal at `out`, which has room for 20 digits; returns
 // the end. Its length known first, the digits go straight to their places,
-// two a step from a table: a report writes an offset on every line.
+// two a step from a table: a report writes an offset on every line. A single
+// digit, common in cell prefixes, takes neither.
 inline char* WriteDecimal(uint64_t value, char* out) {
+  if (value < 10) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
   static constexpr char kPairs[201] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"

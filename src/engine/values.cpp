@@ -140,7 +140,7 @@ char* WriteInteger(const BufferView& buffer, int64_t field_start, const TERM& co
   int64_t value;
   if (column.serial == 7 || !ReadIntegerValue(buffer, field_start, column, value))
     return WriteRendered(buffer, field_start, column, out);
-  return std::to_chars(out, out + kMaxIntegerText, value).ptr;
+  return WriteSignedDecimal(value, out);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
+#include "engine/line_buffer.h"
 
 namespace quarrow {
 
@@ -120,8 +121,7 @@ inline char* WriteColumnValue(const BufferView& buffer, int64_t field_start, con
       return CopyText(bytes, static_cast<size_t>(size), out);
   } else if (column.tp == kInteger) {
     int64_t value;
-    if (ReadIntegerValue(buffer, field_start, column, value))
-      return std::to_chars(out, out + kMaxIntegerText, value).ptr;
+    if (ReadIntegerValue(buffer, field_start, column, value)) return WriteSignedDecimal(value, out);
   }
   return WriteColumnValueSlow(buffer, field_start, column, out);
 }

@@ -7,6 +7,7 @@
 #include "engine/file_io.h"
 #include "engine/header.h"
 #include "engine/scan.h"
+#include "engine/tsv_line.h"
 #include "pagemap/match_status.h"
 #include "search/details_lines.h"
 #include "report/csv_writer.h"
@@ -17,15 +18,15 @@ namespace quarrow {
 
 namespace {
 
-// One tsv report line, as specified; runs on the scan's workers.
-bool FormatTsvLine(const Match& match, const ColumnList& columns, std::string& line) {
-  line.append(match.prefix);
-  for (const TERM& column : columns) {
-    line += column.off ? std::string_view("null") : std::string_view(column.value);
-    line += '\t';
-  }
-  line += "\r\n";
-  return true;
+// One tsv report line, as specified, its values rendered straight into it
+// (the scan renders none); runs on the scan's workers, each with its own
+// writer.
+MatchFormatter TsvFormatter(const ColumnList& columns) {
+  return [writer = TsvLineWriter(columns)](const Match& match, const ColumnList& found,
+                                           std::string& line) mutable {
+    writer.Append(match, found, line);
+    return true;
+  };
 }
 
 // The csv and jsonl columns: the three numbers, then the DDL's columns.
@@ -129,11 +130,11 @@ void ForEachMatchField(const Match& match, const ColumnList& columns, FieldFn fi
 // The formatter of `options.format` for a scan whose buffer starts at
 // `start_offset` in the input. Runs on the scan's workers: it only reads
 // `report_columns`, and each worker builds its lines in its own buffer.
-MatchFormatter ReportFormatter(ReportFormat format, const JsonlColumns& report_columns,
-                               int64_t start_offset) {
+MatchFormatter ReportFormatter(ReportFormat format, const ColumnList& columns,
+                               const JsonlColumns& report_columns, int64_t start_offset) {
   switch (format) {
     case ReportFormat::kTsv:
-      return FormatTsvLine;
+      return TsvFormatter(columns);
     case ReportFormat::kCsv:
       return [](const Match& match, const ColumnList& columns, std::string& line) {
         thread_local CsvLine csv;
@@ -156,7 +157,7 @@ MatchFormatter ReportFormatter(ReportFormat format, const JsonlColumns& report_c
         return true;
       };
   }
-  return FormatTsvLine;
+  return TsvFormatter(columns);
 }
 
 // What the report holds before its first record.
@@ -201,13 +202,16 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   params.threads = options.threads;
   // Suppressed columns print "null": no need to render them.
   for (const TERM& column : columns) params.rendered.push_back(!column.off);
+  // The tsv line renders its values itself, in place.
+  params.render_nothing = options.format == ReportFormat::kTsv;
   int64_t records = 0;
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);
   // Every record is judged during the one scan: databases past a range's
   // pages would be found for nothing.
   params.database_starts_past_range = false;
-  MatchFormatter formatter = ReportFormatter(options.format, report_columns, buffer.start_offset());
+  MatchFormatter formatter =
+      ReportFormatter(options.format, columns, report_columns, buffer.start_offset());
   if (options.details)
     formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
