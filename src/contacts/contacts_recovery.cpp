@@ -34,26 +34,19 @@ std::vector<std::string> ReportColumnNames(ResultTable& table) {
 }
 
 // Every pass reads the whole input; the sink sees them as one run of
-// `passes` times its length, so its progress never goes backwards. Two scans
-// may share a pass (`half`: the first or second half of it), counted in
-// halves so that every update has the same total.
+// `passes` times its length, so its progress never goes backwards.
 class PassProgress : public ProgressSink {
  public:
-  enum Half { kWhole, kFirstHalf, kSecondHalf };
-  PassProgress(ProgressSink* sink, int pass, int passes, Half half = kWhole)
-      : sink_(sink),
-        from_(2 * int64_t{pass} + (half == kSecondHalf ? 1 : 0)),
-        width_(half == kWhole ? 2 : 1),
-        halves_(2 * int64_t{passes}) {}
+  PassProgress(ProgressSink* sink, int pass, int passes)
+      : sink_(sink), pass_(pass), passes_(passes) {}
   bool Update(int64_t done, int64_t total) override {
-    return sink_->Update(from_ * total + width_ * done, halves_ * total);
+    return sink_->Update(pass_ * total + done, passes_ * total);
   }
 
  private:
   ProgressSink* sink_;
-  int64_t from_;
-  int64_t width_;
-  int64_t halves_;
+  int64_t pass_;
+  int64_t passes_;
 };
 
 // The definitions and labels to recover with. Carving them out of raw bytes
@@ -91,8 +84,7 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   const int first_pass = carved ? 1 : 0;
   const int passes = first_pass + 2 + (search_index ? 1 : 0);
   // The scan for copies of person records shares the values' pass.
-  PassProgress multi_value_progress(progress, first_pass, passes, PassProgress::kFirstHalf);
-  PassProgress copies_progress(progress, first_pass, passes, PassProgress::kSecondHalf);
+  PassProgress multi_value_progress(progress, first_pass, passes);
   PassProgress search_progress(progress, first_pass + 1, passes);
   PassProgress person_progress(progress, passes - 1, passes);
   Buffer buffer = LoadContactsBuffer(input_path, offset_text);
@@ -105,14 +97,15 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   // What each record is (live, prior, deleted): judged only when asked for.
   const std::unique_ptr<RecordStates> states = RecordStates::ForInput(input_path, options);
   ContactsScanResult scan;
-  if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
-                       progress ? &multi_value_progress : nullptr, options.threads))
-    throw Error(kContactsCancelled);
   // Whole copies of the person records, where a freed one takes its rowid
-  // back: a scan of its own, as a copy may lie after the record it proves.
-  const std::optional<RecordCopies> copies = FindPersonCopies(
-      buffer, schema, progress ? &copies_progress : nullptr, options.threads);
-  if (!copies) throw Error(kContactsCancelled);
+  // back: found while the values are, as a copy may lie after the record it
+  // proves.
+  RecordCopies copies;
+  const ScanLane copies_lane = PersonCopiesLane(schema, copies);
+  if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
+                       progress ? &multi_value_progress : nullptr, options.threads, &copies_lane))
+    throw Error(kContactsCancelled);
+  copies.Seal();
   if (search_index) {
     scan.search = CarveSearchEvidence(input_path, input_schema, options.threads,
                                       progress ? &search_progress : nullptr);
@@ -123,7 +116,7 @@ int64_t RecoverContacts(const std::string& input_path, const std::string& offset
   ContactsReportWriter writer(output_path, options, ReportColumnNames(table));
   const bool finished =
       StreamPersonRows(buffer, schema, editor, scan.labels, writer, status, *states,
-                       scan.value_origins, links, *copies, options.deleted_only,
+                       scan.value_origins, links, copies, options.deleted_only,
                        progress ? &person_progress : nullptr,
                        options.threads);
   writer.Close();
@@ -178,23 +171,22 @@ int64_t RecoverContactsPart(const std::string& input_path, const std::string& of
     part.Value(start_offset + position, id, column, raw);
   });
   const int first_pass = carved ? 1 : 0, passes = first_pass + 2;
-  PassProgress multi_value_progress(progress, first_pass, passes, PassProgress::kFirstHalf);
-  PassProgress copies_progress(progress, first_pass, passes, PassProgress::kSecondHalf);
+  PassProgress multi_value_progress(progress, first_pass, passes);
   PassProgress person_progress(progress, first_pass + 1, passes);
+  // The whole copies among the part's person records, found while the values
+  // are: the merge gathers every part's before it places a value.
+  RecordCopies copies;
+  const ScanLane copies_lane = PersonCopiesLane(schema, copies);
   if (!FileMultiValues(buffer, schema, editor, scan.labels, status, *states, scan.value_origins,
-                       progress ? &multi_value_progress : nullptr, options.threads))
+                       progress ? &multi_value_progress : nullptr, options.threads, &copies_lane))
     throw Error(kContactsCancelled);
+  copies.Seal();
   for (int id : scan.labels.ids_in_order()) part.Origin(id, scan.value_origins[id]);
   if (head.carries_search) {
     part.Search(search_index ? CarveSearchEvidence(input_path, input_schema, options.threads)
                              : SearchEvidence());
   }
-  // The whole copies among the part's person records: the merge gathers
-  // every part's before it places a value.
-  const std::optional<RecordCopies> copies = FindPersonCopies(
-      buffer, schema, progress ? &copies_progress : nullptr, options.threads);
-  if (!copies) throw Error(kContactsCancelled);
-  part.Copies(*copies);
+  part.Copies(copies);
   // The person pass hands its records over unplaced; the writer it needs is
   // asked only how lines are made, and what it writes is dropped.
   RunOptions row_options = options;

@@ -290,7 +290,7 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                      LabelCells& labels, MatchStatus& status, const RecordStates& states,
                      std::vector<ValueOrigin>& first_values, ProgressSink* progress,
-                     int threads) {
+                     int threads, const ScanLane* also) {
   first_values.assign(LabelCells::kMaxId + 1, ValueOrigin{});
   ReplaceEditorLines(editor, schema.multi_value_lines);
   ColumnList columns = LoadColumns(EditorLines(editor));
@@ -330,6 +330,8 @@ bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEdit
       labels.File(filed.id, filed.column, filed.value, position);
     };
   }
+  if (also != nullptr)
+    return ScanFormatted(buffer, shaper.scan_columns(), params, format, file, *also);
   return ScanFormatted(buffer, shaper.scan_columns(), params, format, file);
 }
 

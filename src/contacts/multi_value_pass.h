@@ -122,11 +122,13 @@ void MultiValuePass(const Buffer& buffer, const ContactsSchema& schema, DdlEdito
 // `first_values` (indexed by record id) gets where each id's first value lay,
 // its state and whether deleted data only keeps it (record_facts.h). A record
 // of a table that grew since it was written is read by its own header
-// (record_shape.h). Returns false when `progress` cancelled.
+// (record_shape.h). With `also`, that lane is swept in the same scan (the
+// person records' copies: the input is read once for both). Returns false
+// when `progress` cancelled.
 bool FileMultiValues(const Buffer& buffer, const ContactsSchema& schema, DdlEditor& editor,
                      LabelCells& labels, MatchStatus& status, const RecordStates& states,
                      std::vector<ValueOrigin>& first_values, ProgressSink* progress = nullptr,
-                     int threads = 0);
+                     int threads = 0, const ScanLane* also = nullptr);
 
 }  // namespace quarrow
 

@@ -235,9 +235,6 @@ constexpr uint8_t kRowidProven = 1, kWithNames = 2, kWithCopyKey = 4;
 constexpr std::array<int, 4> kNameCells = {kFirstPersonColumn + 1, kFirstPersonColumn + 2,
                                            kFirstPersonColumn + 3, kFirstPersonColumn + 7};
 
-// True iff the record's rowid is its cell's: the payload length in front of it
-// is the record's size (a freeblock header overwrites both when SQLite frees
-// the cell, and a rowid read from those bytes links nothing).
 // A cell prefix's number (decimal digits), or -1.
 int64_t PrefixNumber(std::string_view cell) {
   if (cell.empty() || cell.size() > 18) return -1;
@@ -249,18 +246,30 @@ int64_t PrefixNumber(std::string_view cell) {
   return n;
 }
 
-bool RowidProven(const Match& match, const ColumnList& record) {
+// The record id a match's rowid cell names, proven or not (0: none). A rowid
+// no value can carry links nothing, proven or not: a match without one is
+// dropped before it is read further.
+int PrefixId(std::string_view prefix) {
+  const size_t first = CellEnd(prefix, 0);
+  const size_t second = first == std::string_view::npos ? first : CellEnd(prefix, first + 1);
+  if (second == std::string_view::npos) return 0;
+  return LabelIdOf(prefix.substr(first + 1, second - first - 1));
+}
+
+// True iff the record's rowid is its cell's: the payload length in front of it
+// is the record's size (a freeblock header overwrites both when SQLite frees
+// the cell, and a rowid read from those bytes links nothing). `sizes`: the
+// sizes of the record as read (SizesOf).
+bool RowidProven(const Match& match, const RecordSizes& sizes) {
   const std::string_view prefix = match.prefix;
   const size_t first = CellEnd(prefix, 0);
   const size_t second = first == std::string_view::npos ? first : CellEnd(prefix, first + 1);
   const size_t third = second == std::string_view::npos ? second : CellEnd(prefix, second + 1);
   if (third == std::string_view::npos) return false;
-  // A rowid no value can carry links nothing, proven or not.
   const int id = LabelIdOf(prefix.substr(first + 1, second - first - 1));
   if (id == 0) return false;
   // Most records have the definition's columns: their sizes are known
   // already, and the cell need not be read again.
-  const RecordSizes sizes = SizesOf(record);
   if (PrefixNumber(prefix.substr(second + 1, third - second - 1)) ==
           static_cast<int64_t>(sizes.header_size) &&
       PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size))
@@ -392,7 +401,8 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
                         const Match& match, const ColumnList& record,
                         std::string& row) mutable {
     append_row(match, record, row);
-    uint8_t flags = RowidProven(match, record) ? kRowidProven : 0;
+    const RecordSizes sizes = SizesOf(record);
+    uint8_t flags = RowidProven(match, sizes) ? kRowidProven : 0;
     if (!(flags & kRowidProven) && names_needed) {
       names_row.clear();
       rows.Append(match, record, names_row);
@@ -401,7 +411,7 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
     }
     if (keys_needed && !(flags & kRowidProven)) {
       if (const std::optional<CopyKey> key =
-              RecordCopyKey(*match.view, match.position, SizesOf(record), /*whole_cell=*/false)) {
+              RecordCopyKey(*match.view, match.position, sizes, /*whole_cell=*/false)) {
         row.append(reinterpret_cast<const char*>(key->data()), key->size());
         flags |= kWithCopyKey;
       }
@@ -472,46 +482,58 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   return true;
 }
 
-std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
-                                             ProgressSink* progress, int threads) {
+ScanLane PersonCopiesLane(const ContactsSchema& schema, RecordCopies& copies) {
   const ColumnList columns = LoadColumns(schema.person_lines);
-  const RecordShaper shaper = ContactsShaper(columns, schema.person_shared, schema.person_narrower);
-  ScanParams params = ContactsScanParams(kPrefixCount, progress);
-  params.threads = threads;
-  params.render_nothing = true;  // sizes and the cell's bytes tell; no value is read
+  // Shared by the workers' copies of the formatter: Shape is const.
+  auto shaper = std::make_shared<const RecordShaper>(
+      ContactsShaper(columns, schema.person_shared, schema.person_narrower));
+  ScanLane lane;
+  lane.columns = shaper->scan_columns();
+  lane.params = ContactsScanParams(kPrefixCount, nullptr);
+  lane.params.render_nothing = true;  // sizes and the cell's bytes tell; no value is read
   // Each whole copy as its id and key; a record whose rowid is not proven is
   // dropped on the worker.
   struct Found {
     int32_t id;
     CopyKey key;
   };
+  lane.formatter = [shaper, shaped = ColumnList()](const Match& match, const ColumnList& found,
+                                                   std::string& out) mutable {
+    // Most matches name no record id: dropped before they are shaped.
+    const int id = PrefixId(match.prefix);
+    if (id == 0) return false;
+    const ColumnList* record = &found;
+    if (shaper->shapes()) {
+      ShapedRecord shape;
+      if (!shaper->Shape(match, found, shaped, shape)) return false;
+      record = &shaped;
+    }
+    const RecordSizes sizes = SizesOf(*record);
+    if (!RowidProven(match, sizes)) return false;
+    const std::optional<CopyKey> key =
+        RecordCopyKey(*match.view, match.position, sizes, /*whole_cell=*/true);
+    if (!key) return false;
+    const Found copy{id, *key};
+    out.append(reinterpret_cast<const char*>(&copy), sizeof copy);
+    return true;
+  };
+  lane.handler = [&copies](int64_t, std::string_view formatted) {
+    Found copy;
+    std::memcpy(&copy, formatted.data(), sizeof copy);
+    copies.Add(copy.key, copy.id);
+  };
+  return lane;
+}
+
+std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
+                                             ProgressSink* progress, int threads) {
   RecordCopies copies;
-  const bool finished = ScanFormatted(
-      buffer, shaper.scan_columns(), params,
-      [&shaper, shaped = ColumnList()](const Match& match, const ColumnList& found,
-                                       std::string& out) mutable {
-        const ColumnList* record = &found;
-        if (shaper.shapes()) {
-          ShapedRecord shape;
-          if (!shaper.Shape(match, found, shaped, shape)) return false;
-          record = &shaped;
-        }
-        if (!RowidProven(match, *record)) return false;
-        const std::optional<CopyKey> key =
-            RecordCopyKey(*match.view, match.position, SizesOf(*record), /*whole_cell=*/true);
-        if (!key) return false;
-        const size_t first = CellEnd(match.prefix, 0);
-        const size_t second = CellEnd(match.prefix, first + 1);
-        const Found copy{LabelIdOf(match.prefix.substr(first + 1, second - first - 1)), *key};
-        out.append(reinterpret_cast<const char*>(&copy), sizeof copy);
-        return true;
-      },
-      [&copies](int64_t, std::string_view formatted) {
-        Found copy;
-        std::memcpy(&copy, formatted.data(), sizeof copy);
-        copies.Add(copy.key, copy.id);
-      });
-  if (!finished) return std::nullopt;
+  const ScanLane lane = PersonCopiesLane(schema, copies);
+  ScanParams params = lane.params;
+  params.progress = progress;
+  params.threads = threads;
+  if (!ScanFormatted(buffer, lane.columns, params, lane.formatter, lane.handler))
+    return std::nullopt;
   copies.Seal();
   return copies;
 }

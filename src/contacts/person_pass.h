@@ -139,6 +139,11 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
 // passes around it leave there). Returns nothing when `progress` cancels.
 std::optional<RecordCopies> FindPersonCopies(const Buffer& buffer, const ContactsSchema& schema,
                                              ProgressSink* progress = nullptr, int threads = 0);
+// The same search as a lane of another scan of the same buffer (the values'),
+// so that the input is swept once for both: each whole copy is filed into
+// `copies`, which the caller seals once that scan is done. `copies` must
+// outlive the scan.
+ScanLane PersonCopiesLane(const ContactsSchema& schema, RecordCopies& copies);
 
 // The report's last rows, after the person rows: each id's values that no
 // person row took, in a row of its own holding only the id, in the order of

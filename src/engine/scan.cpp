@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -38,6 +39,8 @@ struct PageMatches {
   std::string window;
   int64_t window_start = 0;
   int worker = 0;  // the scan worker that fills this page result
+  // A second column list's matches in the same page (ScanLane).
+  std::unique_ptr<PageMatches> second;
 
   std::string_view Window() const { return mapped ? mapped.bytes() : std::string_view(window); }
 
@@ -70,11 +73,15 @@ void AppendDatabaseStarts(std::string_view window, int64_t start, int64_t first,
 class PageScanner {
  public:
   PageScanner(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
-              const MatchFormatter& formatter)
+              const MatchFormatter& formatter, const ScanLane* lane = nullptr)
       : buffer_(buffer), columns_(columns), params_(params), formatter_(formatter),
         matcher_(columns, params.threshold) {
     // The longest header: the candidate byte plus nine bytes per serial type.
     header_margin_ = 2 + 9 * static_cast<int64_t>(columns.size());
+    if (lane != nullptr) {
+      second_ = std::make_unique<PageScanner>(buffer, lane->columns, lane->params, lane->formatter);
+      header_margin_ = std::max(header_margin_, second_->header_margin_);
+    }
   }
 
   // Finds, matches and renders the candidates in [first, last) that the
@@ -87,7 +94,7 @@ class PageScanner {
     const auto length = static_cast<size_t>(end - start);
     matches.window_start = start;
     if (MappedWindow mapped = buffer_.Map(start, length)) {
-      ScanWindow(mapped.bytes(), start, first, last, matches);
+      ScanLanes(mapped.bytes(), start, first, last, matches);
       if (!mapped.faulted()) {
         if (params_.page_window) matches.mapped = std::move(mapped);
         return;
@@ -96,11 +103,20 @@ class PageScanner {
     // Copied: the file cannot be mapped, or it shrank under the mapping and
     // the read names the bytes it lost.
     buffer_.Read(start, length, window_);
-    ScanWindow(window_, start, first, last, matches);
+    ScanLanes(window_, start, first, last, matches);
     if (params_.page_window) window_.swap(matches.window);
   }
 
  private:
+  // Each list's sweep of the window, the second's while the bytes are cached.
+  void ScanLanes(std::string_view window, int64_t start, int64_t first, int64_t last,
+                 PageMatches& matches) {
+    ScanWindow(window, start, first, last, matches);
+    if (!second_) return;
+    if (!matches.second) matches.second = std::make_unique<PageMatches>();
+    second_->ScanWindow(window, start, first, last, *matches.second);
+  }
+
   void ScanWindow(std::string_view window, int64_t start, int64_t first, int64_t last,
                   PageMatches& matches) {
     BufferView view(buffer_, start, window);
@@ -187,6 +203,7 @@ class PageScanner {
   std::string prefix_;
   int64_t header_margin_;
   std::string window_;
+  std::unique_ptr<PageScanner> second_;  // a ScanLane's list, if any
 };
 
 // Reports to params.database_start the database headers that pages
@@ -232,15 +249,21 @@ void AnnouncePage(const PageMatches& matches, const ScanParams& params,
 }
 
 // Hands one page's kept matches to the handler, in position order.
+void DeliverMatches(const PageMatches& matches, const FormattedHandler& handler) {
+  std::string_view text(matches.text);
+  size_t begin = 0;
+  for (size_t m = 0; m < matches.positions.size(); ++m) {
+    handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
+    begin = matches.ends[m];
+  }
+}
+
+// The same, with the page's hooks around (and a second list's matches after).
 void Deliver(const PageMatches& matches, const ScanParams& params,
-             const FormattedHandler& handler) {
+             const FormattedHandler& handler, const FormattedHandler* second = nullptr) {
   AnnouncePage(matches, params, [&] {
-    std::string_view text(matches.text);
-    size_t begin = 0;
-    for (size_t m = 0; m < matches.positions.size(); ++m) {
-      handler(matches.positions[m], text.substr(begin, matches.ends[m] - begin));
-      begin = matches.ends[m];
-    }
+    DeliverMatches(matches, handler);
+    if (second != nullptr && matches.second) DeliverMatches(*matches.second, *second);
   });
 }
 
@@ -356,9 +379,11 @@ using PageDelivery = std::function<void(const PageMatches&)>;
 template <typename PageBounds, typename Report>
 bool ScanWalkedPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
                      const MatchFormatter& formatter, const PageDelivery& deliver,
-                     int64_t page_count, const PageBounds& page_bounds, const Report& report);
+                     int64_t page_count, const PageBounds& page_bounds, const Report& report,
+                     const ScanLane* lane);
 bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
-               const MatchFormatter& formatter, const PageDelivery& deliver) {
+               const MatchFormatter& formatter, const PageDelivery& deliver,
+               const ScanLane* lane = nullptr) {
   // Candidates are 0 to N - 2: the last byte never is one.
   const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
   const int64_t page_size = std::max<int64_t>(params.page_size, 1);
@@ -382,7 +407,7 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
   const int64_t walked_end = page_count > 0 ? page_bounds(page_count - 1).second : candidates;
   if (params.database_start) ReportDatabaseStarts(buffer, 0, walked_first, params);
   const bool finished = ScanWalkedPages(buffer, columns, params, formatter, deliver,
-                                        page_count, page_bounds, report);
+                                        page_count, page_bounds, report, lane);
   if (finished && params.database_start && params.database_starts_past_range)
     ReportDatabaseStarts(buffer, walked_end, candidates, params);
   return finished;
@@ -392,11 +417,12 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
 template <typename PageBounds, typename Report>
 bool ScanWalkedPages(const Buffer& buffer, const ColumnList& columns, const ScanParams& params,
                      const MatchFormatter& formatter, const PageDelivery& deliver,
-                     int64_t page_count, const PageBounds& page_bounds, const Report& report) {
+                     int64_t page_count, const PageBounds& page_bounds, const Report& report,
+                     const ScanLane* lane) {
 
   const int threads = ThreadCount(params, page_count);
   if (threads <= 1) {
-    PageScanner scanner(buffer, columns, params, formatter);
+    PageScanner scanner(buffer, columns, params, formatter, lane);
     PageMatches matches;
     for (int64_t page = 0; page < page_count; ++page) {
       auto [first, last] = page_bounds(page);
@@ -438,7 +464,7 @@ bool ScanWalkedPages(const Buffer& buffer, const ColumnList& columns, const Scan
   auto work = [&](int worker) {
     try {
       // Each worker owns its scanner, and so its copy of the column list.
-      PageScanner scanner(buffer, columns, params, formatter);
+      PageScanner scanner(buffer, columns, params, formatter, lane);
       for (int64_t page; (page = pipeline.Claim()) >= 0;) {
         auto [first, last] = page_bounds(page);
         PageMatches matches = pipeline.Spare(worker);
@@ -472,6 +498,15 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
   return ScanPages(buffer, columns, params, formatter, [&](const PageMatches& matches) {
     Deliver(matches, params, handler);
   });
+}
+
+bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
+                   const ScanParams& params, const MatchFormatter& formatter,
+                   const FormattedHandler& handler, const ScanLane& second) {
+  return ScanPages(
+      buffer, columns, params, formatter,
+      [&](const PageMatches& matches) { Deliver(matches, params, handler, &second.handler); },
+      &second);
 }
 
 bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,

@@ -132,6 +132,22 @@ bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
                    const ScanParams& params, const MatchFormatter& formatter,
                    const FormattedHandler& handler);
 
+// A second column list swept over the same pages as the first, while their
+// bytes are in the cache: a caller with two lists to find reads the input once.
+// Of `params` only the rule, threshold, prefix_count, header_filter, rendered
+// and render_nothing count; the first list's params give the pages, threads,
+// progress and hooks. Its handler is called as the first list's is, with the
+// page's matches of this list in position order, after those of the first.
+struct ScanLane {
+  ColumnList columns;
+  ScanParams params;
+  MatchFormatter formatter;
+  FormattedHandler handler;
+};
+bool ScanFormatted(const Buffer& buffer, const ColumnList& columns,
+                   const ScanParams& params, const MatchFormatter& formatter,
+                   const FormattedHandler& handler, const ScanLane& second);
+
 // The same for callers that want the formatted bytes alone: the handler gets a
 // whole page's matches at once, their bytes back to back and their count, so
 // that a report takes a page in one write.
