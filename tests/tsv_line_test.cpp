@@ -69,14 +69,18 @@ TEST(TsvLineWriter, WritesEachKindAsTheRenderedValues) {
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, nullptr);
   params.render_nothing = true;
   std::string lines;
+  // The whole line, then the head of a details line at a large offset.
   ScanFormattedPages(Buffer::FromBytes(bytes), columns, params,
                      [writer = TsvLineWriter(columns)](const Match& match, const ColumnList& found,
                                                        std::string& out) mutable {
-                       if (match.position == 1) writer.Append(match, found, out);
-                       return match.position == 1;
+                       if (match.position != 1) return false;
+                       writer.Append(match, found, out);
+                       writer.AppendHead(match, found, int64_t{1} << 40, out);
+                       return true;
                      },
                      [&](std::string_view text, int64_t) { lines.append(text); });
-  EXPECT_EQ(lines, "\t0\t9\t0\t-2\t1.5\ta c\tBLOB\t1\t42\tnull\t\r\n");
+  const std::string fields = "\t0\t9\t0\t-2\t1.5\ta c\tBLOB\t1\t42\tnull\t";
+  EXPECT_EQ(lines, fields + "\r\n" + fields + "1099511627776\t");
 }
 
 TEST(TsvLineWriter, EqualsTheRenderedValuesOverSeamsAndTheBufferEnd) {

@@ -7,7 +7,7 @@
 namespace quarrow {
 
 TsvLineWriter::TsvLineWriter(const ColumnList& columns) : starts_(columns.size()) {
-  fixed_room_ = columns.size() + 2;
+  fixed_room_ = columns.size();
   for (size_t k = 0; k < columns.size(); ++k) {
     const TERM& column = columns[k];
     if (column.off) {
@@ -20,23 +20,35 @@ TsvLineWriter::TsvLineWriter(const ColumnList& columns) : starts_(columns.size()
   }
 }
 
-void TsvLineWriter::Append(const Match& match, const ColumnList& columns, std::string& line) {
+char* TsvLineWriter::WriteFields(const Match& match, const ColumnList& columns, size_t tail) {
   const BufferView& view = *match.view;
   const TERM* const column = columns.data();
   const size_t width = columns.size();
   FieldStarts(view, match.body_start, columns, width, starts_.data());
-  size_t room = match.prefix.size() + fixed_room_;
+  size_t room = match.prefix.size() + fixed_room_ + tail;
   for (size_t k : sized_) room += RenderedSizeBound(column[k]);
-  char* const begin = scratch_.Room(room);
-  char* out = CopyBytes(match.prefix, begin);
+  char* out = CopyBytes(match.prefix, scratch_.Room(room));
   for (size_t k = 0; k < width; ++k) {
     out = column[k].off ? std::copy_n("null", 4, out)
                         : WriteColumnValue(view, starts_[k], column[k], out);
     *out++ = '\t';
   }
+  return out;
+}
+
+void TsvLineWriter::Append(const Match& match, const ColumnList& columns, std::string& line) {
+  char* out = WriteFields(match, columns, 2);
   *out++ = '\r';
   *out++ = '\n';
-  line.append(begin, out);
+  line.append(scratch_.data(), out);
+}
+
+void TsvLineWriter::AppendHead(const Match& match, const ColumnList& columns, int64_t offset,
+                               std::string& line) {
+  constexpr size_t kOffsetRoom = 21 + 1;  // a signed decimal and its TAB
+  char* out = WriteSignedDecimal(offset, WriteFields(match, columns, kOffsetRoom));
+  *out++ = '\t';
+  line.append(scratch_.data(), out);
 }
 
 }  // namespace quarrow

@@ -32,11 +32,20 @@ class TsvLineWriter {
   // test left them, for the list given at construction; the columns' values
   // are not read.
   void Append(const Match& match, const ColumnList& columns, std::string& line);
+  // The same line with `offset` in decimal and a TAB in place of its CR LF:
+  // the head of a line whose last fields (a details line's status) and end
+  // the caller adds later.
+  void AppendHead(const Match& match, const ColumnList& columns, int64_t offset,
+                  std::string& line);
 
  private:
+  // Writes the prefix and the fields with their TABs into the scratch, with
+  // `tail` bytes of room after them; returns where they end.
+  char* WriteFields(const Match& match, const ColumnList& columns, size_t tail);
+
   std::vector<int64_t> starts_;      // where each column's field starts
   std::vector<size_t> sized_;        // the columns whose room depends on the match
-  size_t fixed_room_ = 0;            // the room of the others, TABs and CR LF
+  size_t fixed_room_ = 0;            // the room of the others and the TABs
   LineBuffer scratch_;               // the line, filled without zeroing it first
 };
 

@@ -19,9 +19,17 @@ namespace quarrow {
 namespace {
 
 // One tsv report line, as specified, its values rendered straight into it
-// (the scan renders none); runs on the scan's workers, each with its own
-// writer.
-MatchFormatter TsvFormatter(const ColumnList& columns) {
+// (the scan renders none); with details, its head (up to the status) with the
+// record's offset in the input, the buffer starting at `start_offset`. Runs
+// on the scan's workers, each with its own writer.
+MatchFormatter TsvFormatter(const ColumnList& columns, bool details, int64_t start_offset) {
+  if (details) {
+    return [writer = TsvLineWriter(columns), start_offset](
+               const Match& match, const ColumnList& found, std::string& line) mutable {
+      writer.AppendHead(match, found, start_offset + match.position, line);
+      return true;
+    };
+  }
   return [writer = TsvLineWriter(columns)](const Match& match, const ColumnList& found,
                                            std::string& line) mutable {
     writer.Append(match, found, line);
@@ -127,37 +135,43 @@ void ForEachMatchField(const Match& match, const ColumnList& columns, FieldFn fi
   }
 }
 
-// The formatter of `options.format` for a scan whose buffer starts at
-// `start_offset` in the input. Runs on the scan's workers: it only reads
-// `report_columns`, and each worker builds its lines in its own buffer.
-MatchFormatter ReportFormatter(ReportFormat format, const ColumnList& columns,
+// The formatter of `options.format` (with details, a line's head: see
+// AppendDetailsHead) for a scan whose buffer starts at `start_offset` in the
+// input. Runs on the scan's workers: it only reads `report_columns`, and each
+// worker builds its lines in its own buffer.
+MatchFormatter ReportFormatter(const RunOptions& options, const ColumnList& columns,
                                const JsonlColumns& report_columns, int64_t start_offset) {
-  switch (format) {
+  MatchFormatter format;
+  switch (options.format) {
     case ReportFormat::kTsv:
-      return TsvFormatter(columns);
+      // Writes its details head itself, in the same pass.
+      return TsvFormatter(columns, options.details, start_offset);
     case ReportFormat::kCsv:
-      return [](const Match& match, const ColumnList& columns, std::string& line) {
+      format = [](const Match& match, const ColumnList& found, std::string& line) {
         thread_local CsvLine csv;
         csv.Begin();
-        ForEachMatchField(match, columns, [](const ReportField& field) { csv.Field(field.text); });
+        ForEachMatchField(match, found, [](const ReportField& field) { csv.Field(field.text); });
         line += csv.Finish();
         return true;
       };
+      break;
     case ReportFormat::kJsonl:
-      return [&report_columns, start_offset](const Match& match,
-                                             const ColumnList& columns, std::string& line) {
+      format = [&report_columns, start_offset](const Match& match, const ColumnList& found,
+                                               std::string& line) {
         thread_local JsonlLine json;
         json.Begin();
         json.Integer("offset", start_offset + match.position);
         size_t index = 0;
-        ForEachMatchField(match, columns, [&](const ReportField& field) {
+        ForEachMatchField(match, found, [&](const ReportField& field) {
           if (index < report_columns.size()) json.Field(report_columns, index++, field);
         });
         line += json.Finish();
         return true;
       };
+      break;
   }
-  return TsvFormatter(columns);
+  if (!options.details) return format;
+  return WithDetailsHead(std::move(format), options.format, start_offset);
 }
 
 // What the report holds before its first record.
@@ -211,9 +225,7 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   // pages would be found for nothing.
   params.database_starts_past_range = false;
   MatchFormatter formatter =
-      ReportFormatter(options.format, columns, report_columns, buffer.start_offset());
-  if (options.details)
-    formatter = WithDetailsHead(std::move(formatter), options.format, buffer.start_offset());
+      ReportFormatter(options, columns, report_columns, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
   DetailsLines details_lines(report, [format = options.format](const PageStatus& status) {
