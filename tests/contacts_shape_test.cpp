@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "contacts/contacts_scan.h"
 #include "engine/header.h"
 #include "engine/values.h"
+#include "pagemap/sqlite_format.h"
 #include "sqlite_fixture.h"
 
 namespace quarrow {
@@ -119,6 +121,57 @@ TEST(RecordShape, RowsWrittenBeforeColumnsWereAddedReadAsTheirHeaderSays) {
   // (below 128) both come back.
   EXPECT_GT(deleted_read, static_cast<int>(deleted.size()) * 9 / 10);
   EXPECT_TRUE(readings.count(NameOf(5)) && readings.count(NameOf(200)));
+}
+
+std::string Varint(uint64_t value) {
+  uint8_t bytes[9];
+  const int length = sqlite_format::PutVarint(value, bytes);
+  return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+}
+
+// A record of `size` bytes holding one text, and its cell.
+std::string TextRecord(size_t size) {
+  for (size_t header = 2;; ++header) {
+    const size_t text = size - header;
+    const std::string types = Varint(2 * text + 13);
+    if (types.size() + 1 == header) return Varint(header) + types + std::string(text, 't');
+  }
+}
+std::string Cell(uint64_t rowid, const std::string& record) {
+  return Varint(record.size()) + Varint(rowid) + record;
+}
+
+// The quick test in front of the rowid never answers otherwise than reading
+// the whole cell does: at every position of whole cells (payload lengths of
+// one to three bytes, behind bytes whose high bit is set; sizes 257 and
+// 16386 end in a byte below the header's size, 0x82 0x01 and 0x81 0x80 0x02),
+// freed ones and stray bytes.
+TEST(RecordShape, CellRowidAgreesWithTheCellRead) {
+  std::mt19937 random(5);
+  std::string bytes;
+  int planted = 0;
+  for (size_t size : {8u, 120u, 257u, 300u, 5000u, 16386u, 20000u}) {
+    for (uint64_t rowid : {7u, 300u, 1999u}) {
+      const std::string cell = Cell(rowid, TextRecord(size));
+      bytes += std::string(1, static_cast<char>(0x80 | (random() & 0x7F))) + cell;
+      ++planted;
+      // The same cell freed: a freeblock header over its first four bytes.
+      bytes += std::string("\x00\x00", 2) + Varint(cell.size()).substr(0, 2) + cell.substr(4);
+    }
+  }
+  for (int k = 0; k < 4000; ++k) {
+    const uint32_t r = random() % 100;
+    bytes += static_cast<char>(r < 30 ? 0 : r < 70 ? random() % 24 : random() % 256);
+  }
+  const Buffer buffer = Buffer::FromBytes(bytes);
+  const BufferView view(buffer, 0, bytes);
+  int proven = 0;
+  for (int64_t position = 0; position < static_cast<int64_t>(bytes.size()); ++position) {
+    const std::optional<int64_t> expected = ReadCellRecord(view, position).rowid;
+    ASSERT_EQ(CellRowid(view, position), expected) << "at " << position;
+    proven += expected.has_value();
+  }
+  EXPECT_GE(proven, planted);
 }
 
 // A header length that chance bytes fit is not believed without a cell

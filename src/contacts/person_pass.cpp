@@ -275,8 +275,8 @@ bool RowidProven(const Match& match, const RecordSizes& sizes) {
       PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size))
     return true;
   // Else (another column count, a grown table's older record) its cell is read.
-  const CellRecord cell = ReadCellRecord(*match.view, match.position);
-  return cell.rowid && id == *cell.rowid;
+  const std::optional<int64_t> rowid = CellRowid(*match.view, match.position);
+  return rowid && id == *rowid;
 }
 
 // Appends the names of a person row (its cells 0 to 31 joined by TABs) and

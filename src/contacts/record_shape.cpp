@@ -172,6 +172,43 @@ CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byt
   return cell;
 }
 
+namespace {
+
+// True iff the bytes ending at `last` may be SQLite's varint of some size from
+// `least` to kMaxRecordSize: a payload length of one to five bytes (the
+// largest size takes five), its last byte's high bit clear and the others'
+// set, the first not 0x80 (as SQLite writes it).
+bool MayEndPayloadLength(const BufferView& view, int64_t last, uint64_t least) {
+  if (last < 0 || (view.At(last) & 0x80)) return false;
+  uint64_t value = view.At(last);
+  uint64_t scale = 0x80;
+  for (int64_t first = last;;) {
+    if (value >= least && value <= kMaxRecordSize && (first == last || view.At(first) != 0x80))
+      return true;
+    if (last - first == 4 || first == 0 || !(view.At(first - 1) & 0x80)) return false;
+    --first;
+    value += (view.At(first) & 0x7F) * scale;
+    scale <<= 7;
+  }
+}
+
+}  // namespace
+
+std::optional<int64_t> CellRowid(const BufferView& view, int64_t position) {
+  // ReadCellRecord's tests of the header length and the rowid, without the
+  // serial types: the record is at least its header.
+  int64_t start = position;
+  const std::optional<uint64_t> header_size = VarintEndingAt(view, position, start);
+  if (!header_size || *header_size <= static_cast<uint64_t>(position - start + 1) ||
+      *header_size > kMaxRecordSize)
+    return std::nullopt;
+  int64_t rowid_start = 0;
+  const std::optional<uint64_t> rowid = VarintEndingAt(view, start - 1, rowid_start);
+  if (!rowid || view.At(rowid_start) == 0x80) return std::nullopt;
+  if (!MayEndPayloadLength(view, rowid_start - 1, *header_size)) return std::nullopt;
+  return ReadCellRecord(view, position).rowid;
+}
+
 RecordSizes SizesOf(const ColumnList& columns) {
   uint64_t types = 0, body = 0;
   for (const TERM& column : columns) {

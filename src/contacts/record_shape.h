@@ -78,6 +78,12 @@ struct CellRecord {
 CellRecord ReadCellRecord(const BufferView& view, int64_t position,
                           bool one_byte_length = false);
 
+// ReadCellRecord(view, position).rowid, without reading the header where the
+// bytes in front of the rowid cannot be a record's payload length: most
+// matches that are no whole cell (a freed one, whose payload length and rowid
+// a freeblock header overwrote; stray bytes) end there.
+std::optional<int64_t> CellRowid(const BufferView& view, int64_t position);
+
 // A match read as a record: where its values start and its sizes.
 struct ShapedRecord {
   int64_t body_start = 0;
