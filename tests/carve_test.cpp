@@ -417,6 +417,55 @@ TEST_F(CarveTest, AChainWhoseLastPageGoesOnIsNotTheRecords) {
   EXPECT_GE(seen, 1);
 }
 
+// A freed chain whose first page was taken by another record's last page
+// (simulated by copying that page over it) ends too soon: where the chain
+// broke cannot be told, so the row keeps only its cell's bytes, and a text
+// cut there keeps only whole characters (three tails put the cut at each
+// byte of a three-byte character).
+TEST_F(CarveTest, ABrokenChainLeavesTheCellsOwnBytesCutAtAWholeCharacter) {
+  for (int extra = 0; extra < 3; ++extra) {
+    SCOPED_TRACE(extra);
+    auto body = [extra](int row) {
+      std::string text = std::to_string(row);
+      // The cell keeps the first ~580 bytes, in the run of three-byte characters.
+      for (int i = 0; i < 400; ++i) text += "\xE2\x82\xAC";  // U+20AC
+      return text + "MID" + std::to_string(row) + std::string(7551, 'q') + "END" +
+             std::to_string(row) + std::string(static_cast<size_t>(extra), 'z');
+    };
+    const std::string path = dir_.File("broken" + std::to_string(extra) + ".sqlite");
+    {
+      SqliteDbOptions options;
+      options.page_size = 4096;
+      SqliteDb db(path, options);
+      db.Exec("CREATE TABLE o(id INTEGER PRIMARY KEY, title TEXT, body TEXT)");
+      db.Exec("CREATE TABLE scratch(s)");
+      for (int row = 1; row <= 5; ++row)
+        db.Run("INSERT INTO o(title, body) VALUES(?, ?)", {"title" + std::to_string(row), body(row)});
+      db.Exec("DROP TABLE scratch");  // a trunk first: the freed chain's pages keep their bytes
+      db.Exec("DELETE FROM o WHERE id = 2");
+      db.Close();
+    }
+    std::string bytes = fixtures::ReadFile(path);
+    const size_t first = bytes.find("MID2") / 4096 * 4096, other = bytes.find("END4") / 4096 * 4096;
+    ASSERT_EQ(sqlite_format::Get32(reinterpret_cast<const uint8_t*>(bytes.data()) + other), 0u);
+    bytes.replace(first, 4096, bytes.substr(other, 4096));
+    const std::string edited = dir_.File("broken-edited.sqlite");
+    fixtures::WriteFile(edited, bytes);
+
+    int seen = 0;
+    for (const Line& line : Carve(edited, "o", dir_)) {
+      const std::vector<std::string> values = line.Values();
+      if (values[1] != "title2") continue;
+      ++seen;
+      EXPECT_EQ(line.Recovery(), "partial");
+      ASSERT_GT(values[2].size(), 100u);
+      EXPECT_EQ(body(2).compare(0, values[2].size(), values[2]), 0) << "bytes not the record's";
+      EXPECT_EQ(values[2].size() % 3, 1u) << "a character cut short";  // "2", then whole ones
+    }
+    EXPECT_GE(seen, 1);
+  }
+}
+
 // A dropped table whose schema row spills so early (long names, 512-byte
 // pages) that the row's own page holds no more of its statement than
 // "CREATE": its definition is still found, from the chain. A table dropped

@@ -4,6 +4,7 @@
 
 #include "engine/columns.h"
 #include "text_rule/error.h"
+#include "text_rule/utf8.h"
 
 namespace quarrow {
 namespace {
@@ -20,6 +21,19 @@ TEST(CutToken, WalksEmptyTokensAndEmptiesTheText) {
   std::string multi = "x<>y<>";
   EXPECT_EQ(CutToken(multi, "<>"), "x");
   EXPECT_EQ(multi, "y<>");
+}
+
+TEST(WithoutCutCharacter, DropsOnlyALastCharacterTheEndCutShort) {
+  const std::string euro = "\xE2\x82\xAC", smile = "\xF0\x9F\x98\x80";
+  EXPECT_EQ(WithoutCutCharacter("ab" + euro), 5u);                   // whole
+  EXPECT_EQ(WithoutCutCharacter("ab" + euro.substr(0, 2)), 2u);      // lead and one of two
+  EXPECT_EQ(WithoutCutCharacter("ab" + euro.substr(0, 1)), 2u);
+  EXPECT_EQ(WithoutCutCharacter("a" + smile.substr(0, 3)), 1u);
+  EXPECT_EQ(WithoutCutCharacter(smile), 4u);
+  EXPECT_EQ(WithoutCutCharacter("\xC3"), 0u);
+  EXPECT_EQ(WithoutCutCharacter(""), 0u);
+  // Stray continuation bytes are not a cut character: left alone.
+  EXPECT_EQ(WithoutCutCharacter("a\x82\x82\x82\x82"), 5u);
 }
 
 TEST(ReplaceCharRange, BothFormsReplaceTheInclusiveUnsignedRange) {

@@ -15,6 +15,7 @@
 #include "engine/file_io.h"
 #include "engine/mapped_window.h"
 #include "pagemap/sqlite_format.h"
+#include "text_rule/utf8.h"
 
 namespace quarrow {
 
@@ -392,14 +393,18 @@ class TableCarver::Run {
     } else {
       record.record.assign(bytes.substr(cell.header_at, local_end - cell.header_at));
     }
+    const size_t local_bytes = record.record.size();
     if (!cell.cut_at && cell.payload_size > cell.local_size) {
       const uint64_t pointer_at = cell.header_at + cell.local_size;
       const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pointer_at;
+      const uint64_t need = cell.payload_size - cell.local_size;
       if (pointer_at + 4 <= bytes.size())
-        ReadChainWhole(sf::Get32(p), cell.payload_size - cell.local_size, record.record,
-                       record.offset);
+        ReadChainWhole(sf::Get32(p), need, record.record, record.offset);
+      // A chain that breaks was reused somewhere along it, and where cannot be
+      // told: only the cell's own bytes are the record's.
+      if (record.record.size() - local_bytes < need) record.record.resize(local_bytes);
     }
-    MarkLostValues(record);
+    MarkLostValues(record, local_bytes);
     const bool any_lost =
         std::any_of(record.lost.begin(), record.lost.end(), [](uint8_t lost) { return lost != 0; });
     record.recovery = any_lost ? Recovery::kPartial : cell.rebuilt ? Recovery::kRebuilt
@@ -477,8 +482,13 @@ class TableCarver::Run {
     auto in_journal = [&](uint32_t number) {
       return as_of == kAsTheJournalHolds && journal_pages_.count(number) != 0;
     };
+    // Read as the database file holds it, a page no committed frame replaces
+    // is as it stands now: what holds it now held it then.
+    auto as_it_stands = [&](uint32_t number) {
+      return as_of < 0 ? !in_journal(number) : as_of == 0 && image.LatestFrame(number) == 0;
+    };
     auto taken_since = [&](uint32_t number) {
-      return as_of < 0 && !in_journal(number) && (carver_.page_owner_.count(number) ||
+      return as_it_stands(number) && (carver_.page_owner_.count(number) ||
                            carver_.free_trunks_.count(number) ||
                            (carver_.live_overflow_.count(number) && !shares_live_chain));
     };
@@ -518,10 +528,13 @@ class TableCarver::Run {
   }
 
   // Values whose bytes the record does not hold whole are lost; a text or
-  // blob cut short keeps the bytes that are there (2). A text that runs into
-  // zero bytes was overwritten there (a freelist trunk's page numbers, a
-  // zeroed tail): it is cut at its first one, and what follows is lost.
-  static void MarkLostValues(CarvedRecord& record) {
+  // blob cut short keeps the bytes that are there (2), a text only its whole
+  // characters. A text that runs into zero bytes was overwritten there (a
+  // freelist trunk's page numbers, a zeroed tail): it is cut at its first
+  // one, and what follows is lost; past `local`, the end of the cell's own
+  // bytes, the zero shows the chain was reused, and where cannot be told, so
+  // the record keeps only the cell's bytes.
+  static void MarkLostValues(CarvedRecord& record, size_t local) {
     uint64_t at = record.header_size;
     for (size_t i = 0; i < record.types.size(); ++i) {
       const uint64_t begin = at;
@@ -529,14 +542,16 @@ class TableCarver::Run {
       at += sf::SerialTypeSize(type);
       if (!record.lost[i] && type >= 13 && (type & 1) && begin < record.record.size()) {
         const size_t zero = record.record.find('\0', begin);
-        if (zero < std::min<uint64_t>(at, record.record.size())) {
-          record.record.resize(zero);
-          record.lost[i] = zero > begin ? 2 : 1;
-          continue;
-        }
+        if (zero < std::min<uint64_t>(at, record.record.size()))
+          record.record.resize(zero < local ? zero : local);
       }
       if (at <= record.record.size() || record.lost[i]) continue;
       record.lost[i] = begin < record.record.size() && type >= 12 ? 2 : 1;
+      if (record.lost[i] == 2 && (type & 1)) {
+        const std::string_view kept(record.record.data() + begin, record.record.size() - begin);
+        record.record.resize(begin + WithoutCutCharacter(kept));
+        if (record.record.size() == begin) record.lost[i] = 1;
+      }
     }
   }
 

@@ -24,4 +24,15 @@ int DecodeUtf8(std::string_view text, size_t at, uint32_t& point) {
   return length;
 }
 
+size_t WithoutCutCharacter(std::string_view text) {
+  // A lead byte among the last three bytes, then only continuation bytes.
+  for (size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    const auto byte = static_cast<uint8_t>(text[text.size() - back]);
+    if ((byte & 0xC0) == 0x80) continue;
+    const size_t announced = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+    return announced > back ? text.size() - back : text.size();
+  }
+  return text.size();
+}
+
 }  // namespace quarrow

@@ -14,6 +14,11 @@ namespace quarrow {
 // character (including one cut by the text's end).
 int DecodeUtf8(std::string_view text, size_t at, uint32_t& point);
 
+// The length of `text` without a last character that its end cut short
+// (a lead byte and fewer continuation bytes than it announces): a text whose
+// tail was lost keeps its whole characters. Other bytes are left alone.
+size_t WithoutCutCharacter(std::string_view text);
+
 // Returns true iff every character of `text` decodes and `accept` returns true
 // for its code point.
 template <typename Accept>
