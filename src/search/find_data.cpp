@@ -9,6 +9,7 @@
 #include "engine/scan.h"
 #include "engine/tsv_line.h"
 #include "pagemap/match_status.h"
+#include "search/csv_line_writer.h"
 #include "search/details_lines.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
@@ -147,11 +148,9 @@ MatchFormatter ReportFormatter(const RunOptions& options, const ColumnList& colu
       // Writes its details head itself, in the same pass.
       return TsvFormatter(columns, options.details, start_offset);
     case ReportFormat::kCsv:
-      format = [](const Match& match, const ColumnList& found, std::string& line) {
-        thread_local CsvLine csv;
-        csv.Begin();
-        ForEachMatchField(match, found, [](const ReportField& field) { csv.Field(field.text); });
-        line += csv.Finish();
+      format = [writer = CsvLineWriter(columns)](const Match& match, const ColumnList& found,
+                                                 std::string& line) mutable {
+        writer.Append(match, found, line);
         return true;
       };
       break;
@@ -216,8 +215,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   params.threads = options.threads;
   // Suppressed columns print "null": no need to render them.
   for (const TERM& column : columns) params.rendered.push_back(!column.off);
-  // The tsv line renders its values itself, in place.
-  params.render_nothing = options.format == ReportFormat::kTsv;
+  // The tsv and csv lines render their values themselves, in place.
+  params.render_nothing = options.format != ReportFormat::kJsonl;
   int64_t records = 0;
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);
