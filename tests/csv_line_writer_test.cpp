@@ -93,8 +93,10 @@ TEST(CsvLineWriter, EqualsTheRenderedValuesOverSeamsAndTheBufferEnd) {
     std::string bytes(6000 + seed * 211, '\0');
     for (char& c : bytes) {
       const uint32_t r = random() % 100;
-      c = r < 30 ? '\0' : r < 65 ? static_cast<char>(random() % 24) : r < 85 ? specials[random() % 10]
-                                                                           : static_cast<char>(random());
+      c = r < 30   ? '\0'
+          : r < 65 ? static_cast<char>(random() % 24)
+          : r < 85 ? specials[random() % 10]
+                   : static_cast<char>(random());
     }
     for (const auto& lines : lists) {
       for (int64_t page : {int64_t{1} << 20, int64_t{61}}) {

@@ -11,6 +11,7 @@
 #include "pagemap/match_status.h"
 #include "search/csv_line_writer.h"
 #include "search/details_lines.h"
+#include "search/jsonl_line_writer.h"
 #include "report/csv_writer.h"
 #include "report/jsonl_writer.h"
 #include "text_rule/error.h"
@@ -114,28 +115,6 @@ MatchFormatter WithDetailsHead(MatchFormatter format, ReportFormat report_format
   };
 }
 
-// Calls `field` with each of a match's fields in turn: the prefix's three
-// numbers (each followed by a TAB in `prefix`; a missing one is empty), then
-// the columns' values.
-template <typename FieldFn>
-void ForEachMatchField(const Match& match, const ColumnList& columns, FieldFn field) {
-  std::string_view prefix = match.prefix;
-  for (int k = 0; k < 3; ++k) {
-    size_t tab = prefix.find('\t');
-    std::string_view number = prefix.substr(0, tab);
-    field(ReportField{number, number.empty()});
-    prefix.remove_prefix(tab == std::string_view::npos ? prefix.size() : tab + 1);
-  }
-  for (const TERM& column : columns) {
-    if (column.off) {
-      field(ReportField{"null", true});
-      continue;
-    }
-    int32_t kind = SerialTypeKind(column.serial).kind;
-    field(ReportField{column.value, column.serial == 0, kind == kInteger});
-  }
-}
-
 // The formatter of `options.format` (with details, a line's head: see
 // AppendDetailsHead) for a scan whose buffer starts at `start_offset` in the
 // input. Runs on the scan's workers: it only reads `report_columns`, and each
@@ -155,16 +134,9 @@ MatchFormatter ReportFormatter(const RunOptions& options, const ColumnList& colu
       };
       break;
     case ReportFormat::kJsonl:
-      format = [&report_columns, start_offset](const Match& match, const ColumnList& found,
-                                               std::string& line) {
-        thread_local JsonlLine json;
-        json.Begin();
-        json.Integer("offset", start_offset + match.position);
-        size_t index = 0;
-        ForEachMatchField(match, found, [&](const ReportField& field) {
-          if (index < report_columns.size()) json.Field(report_columns, index++, field);
-        });
-        line += json.Finish();
+      format = [writer = JsonlLineWriter(columns, report_columns), start_offset](
+                   const Match& match, const ColumnList& found, std::string& line) mutable {
+        writer.Append(match, found, start_offset + match.position, line);
         return true;
       };
       break;
@@ -213,10 +185,8 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   report.Write(ReportHead(options, head_columns));
   ScanParams params = ScanParams::For(CandidateRule::kPair, kLoose, 3, progress);
   params.threads = options.threads;
-  // Suppressed columns print "null": no need to render them.
-  for (const TERM& column : columns) params.rendered.push_back(!column.off);
-  // The tsv and csv lines render their values themselves, in place.
-  params.render_nothing = options.format != ReportFormat::kJsonl;
+  // Every format's writer renders the values itself, in place.
+  params.render_nothing = true;
   int64_t records = 0;
   MatchStatus status(input_path, buffer, options);
   status.Attach(params);

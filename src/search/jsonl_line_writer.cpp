@@ -1,0 +1,61 @@
+#include "search/jsonl_line_writer.h"
+
+#include <algorithm>
+
+#include "engine/header.h"
+#include "engine/values.h"
+
+namespace quarrow {
+
+namespace {
+
+constexpr size_t kPrefixNumbers = 3;
+
+}  // namespace
+
+JsonlLineWriter::JsonlLineWriter(const ColumnList& columns, const JsonlColumns& layout)
+    : layout_(layout), starts_(columns.size()) {}
+
+void JsonlLineWriter::Append(const Match& match, const ColumnList& columns, int64_t offset,
+                             std::string& line) {
+  json_.Begin();
+  json_.Integer("offset", offset);
+  // The prefix's numbers, each followed by a TAB there; a missing one is null.
+  std::string_view prefix = match.prefix;
+  for (size_t k = 0; k < kPrefixNumbers && k < layout_.size(); ++k) {
+    const size_t tab = std::min(prefix.find('\t'), prefix.size());
+    const std::string_view number = prefix.substr(0, tab);
+    if (number.empty()) {
+      json_.Null(layout_, k);
+    } else {
+      json_.Integer(layout_, k, number);
+    }
+    prefix.remove_prefix(tab == prefix.size() ? tab : tab + 1);
+  }
+  const size_t width =
+      std::min(columns.size(), layout_.size() - std::min(layout_.size(), kPrefixNumbers));
+  FieldStarts(*match.view, match.body_start, columns, width, starts_.data());
+  for (size_t k = 0; k < width; ++k)
+    AppendColumn(*match.view, columns[k], starts_[k], kPrefixNumbers + k);
+  line += json_.Finish();
+}
+
+void JsonlLineWriter::AppendColumn(const BufferView& view, const TERM& column,
+                                   int64_t field_start, size_t index) {
+  if (column.off || column.serial == 0) {
+    json_.Null(layout_, index);
+    return;
+  }
+  char* const text = value_.Room(std::max(RenderedSizeBound(column), kMaxIntegerText));
+  const std::string_view value(
+      text, static_cast<size_t>(WriteColumnValue(view, field_start, column, text) - text));
+  // An integer's rendering is a number when it is a plain decimal (not a
+  // double's); whatever else renders is a text.
+  if (column.tp == kInteger || SerialTypeKind(column.serial).kind == kInteger) {
+    json_.Integer(layout_, index, value);
+  } else {
+    json_.Text(layout_, index, value);
+  }
+}
+
+}  // namespace quarrow
