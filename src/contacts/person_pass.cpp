@@ -259,8 +259,9 @@ int PrefixId(std::string_view prefix) {
 // True iff the record's rowid is its cell's: the payload length in front of it
 // is the record's size (a freeblock header overwrites both when SQLite frees
 // the cell, and a rowid read from those bytes links nothing). `sizes`: the
-// sizes of the record as read (SizesOf).
-bool RowidProven(const Match& match, const RecordSizes& sizes) {
+// sizes of the record as read (SizesOf); `as_matched`: the record's columns
+// are the match's, not shaped.
+bool RowidProven(const Match& match, const RecordSizes& sizes, bool as_matched) {
   const std::string_view prefix = match.prefix;
   const size_t first = CellEnd(prefix, 0);
   const size_t second = first == std::string_view::npos ? first : CellEnd(prefix, first + 1);
@@ -274,8 +275,12 @@ bool RowidProven(const Match& match, const RecordSizes& sizes) {
           static_cast<int64_t>(sizes.header_size) &&
       PrefixNumber(prefix.substr(0, first)) == static_cast<int64_t>(sizes.record_size))
     return true;
-  // Else (another column count, a grown table's older record) its cell is read.
-  const std::optional<int64_t> rowid = CellRowid(*match.view, match.position);
+  // Else (a payload length the prefix read together with bytes before it,
+  // another column count, a grown table's older record) the cell is read as
+  // SQLite writes it; from the match's own serial types, where they are all
+  // of its header.
+  const std::optional<int64_t> rowid = as_matched ? MatchedCellRowid(match, sizes)
+                                                 : CellRowid(*match.view, match.position);
   return rowid && id == *rowid;
 }
 
@@ -396,13 +401,13 @@ bool StreamPersonRows(const Buffer& buffer, const ContactsSchema& schema, DdlEdi
   // After the row, what its links need: whether its rowid is proven; for
   // one that is not, its names when the search index links by them, and its
   // record's copy key when copies may prove its id.
-  auto person_row = [append_row, names_needed, keys_needed,
+  auto person_row = [append_row, names_needed, keys_needed, as_matched = !shaper.shapes(),
                      names_row = std::string(), rows = PersonRowWriter(person_cells, columns)](
                         const Match& match, const ColumnList& record,
                         std::string& row) mutable {
     append_row(match, record, row);
     const RecordSizes sizes = SizesOf(record);
-    uint8_t flags = RowidProven(match, sizes) ? kRowidProven : 0;
+    uint8_t flags = RowidProven(match, sizes, as_matched) ? kRowidProven : 0;
     if (!(flags & kRowidProven) && names_needed) {
       names_row.clear();
       rows.Append(match, record, names_row);
@@ -509,7 +514,7 @@ ScanLane PersonCopiesLane(const ContactsSchema& schema, RecordCopies& copies) {
       record = &shaped;
     }
     const RecordSizes sizes = SizesOf(*record);
-    if (!RowidProven(match, sizes)) return false;
+    if (!RowidProven(match, sizes, !shaper->shapes())) return false;
     const std::optional<CopyKey> key =
         RecordCopyKey(*match.view, match.position, sizes, /*whole_cell=*/true);
     if (!key) return false;

@@ -128,6 +128,27 @@ bool SumTypes(const uint8_t* p, const uint8_t* end, uint64_t& size, size_t& colu
 
 }  // namespace
 
+namespace {
+
+// The rowid of a cell whose record of `record_size` bytes starts at
+// `header_start`: the rowid's varint ends before the header's, and the
+// payload length before it is the record's size, written as SQLite writes
+// it, or the cell is gone.
+std::optional<int64_t> RowidBefore(const BufferView& view, int64_t header_start,
+                                   uint64_t record_size) {
+  int64_t rowid_start = 0;
+  const std::optional<uint64_t> rowid = VarintEndingAt(view, header_start - 1, rowid_start);
+  if (!rowid || view.At(rowid_start) == 0x80) return std::nullopt;  // 0x80 first: not as written
+  uint8_t payload[9];
+  const int length = sqlite_format::PutVarint(record_size, payload);
+  if (rowid_start < length) return std::nullopt;
+  for (int i = 0; i < length; ++i)
+    if (view.At(rowid_start - length + i) != payload[i]) return std::nullopt;
+  return static_cast<int64_t>(*rowid);
+}
+
+}  // namespace
+
 CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byte_length) {
   CellRecord cell;
   int64_t start = position;
@@ -158,17 +179,7 @@ CellRecord ReadCellRecord(const BufferView& view, int64_t position, bool one_byt
   cell.record_size = record_size;
   cell.header_start = start;
   cell.columns = columns;
-  // The rowid's varint ends before the header's; the payload length before it
-  // is the record's size, written as SQLite writes it, or the cell is gone.
-  int64_t rowid_start = 0;
-  const std::optional<uint64_t> rowid = VarintEndingAt(view, start - 1, rowid_start);
-  if (!rowid || view.At(rowid_start) == 0x80) return cell;  // 0x80 first: not as written
-  uint8_t payload[9];
-  const int length = sqlite_format::PutVarint(record_size, payload);
-  if (rowid_start < length) return cell;
-  for (int i = 0; i < length; ++i)
-    if (view.At(rowid_start - length + i) != payload[i]) return cell;
-  cell.rowid = static_cast<int64_t>(*rowid);
+  cell.rowid = RowidBefore(view, start, record_size);
   return cell;
 }
 
@@ -209,13 +220,34 @@ std::optional<int64_t> CellRowid(const BufferView& view, int64_t position) {
   return ReadCellRecord(view, position).rowid;
 }
 
+std::optional<int64_t> MatchedCellRowid(const Match& match, const RecordSizes& sizes) {
+  const BufferView& view = *match.view;
+  const int64_t position = match.position;
+  // A one-byte header length, its serial types exactly the match's: the
+  // matched types take at least sizes.header_size - 1 bytes, so a body that
+  // starts right after the header's length means they end there too.
+  if (position < 1 || view.At(position - 1) >= 0x80) return CellRowid(view, position);
+  const uint64_t header_size = view.At(position);
+  if (header_size < 2 || header_size >= 0x80 || header_size != sizes.header_size ||
+      match.body_start != position + static_cast<int64_t>(header_size))
+    return CellRowid(view, position);
+  // ReadCellRecord sums the same sizes, and gives up past kMaxRecordSize:
+  // no field is larger, so the sum cannot have wrapped.
+  if (sizes.largest_field > kMaxRecordSize || sizes.record_size > kMaxRecordSize)
+    return std::nullopt;
+  return RowidBefore(view, position, sizes.record_size);
+}
+
 RecordSizes SizesOf(const ColumnList& columns) {
-  uint64_t types = 0, body = 0;
+  uint64_t types = 0, body = 0, largest = 0;
   for (const TERM& column : columns) {
     types += static_cast<uint64_t>(VarintLength(column.serial));
-    body += static_cast<uint64_t>(std::max<int64_t>(column.seg, 0));
+    const auto size = static_cast<uint64_t>(std::max<int64_t>(column.seg, 0));
+    body += size;
+    largest = std::max(largest, size);
   }
   RecordSizes sizes;
+  sizes.largest_field = largest;
   sizes.header_size = types + static_cast<uint64_t>(VarintLength(types + 1));
   if (VarintLength(sizes.header_size) > VarintLength(types + 1)) ++sizes.header_size;
   sizes.record_size = sizes.header_size + body;

@@ -52,6 +52,7 @@ namespace quarrow {
 struct RecordSizes {
   uint64_t header_size = 0;
   uint64_t record_size = 0;
+  uint64_t largest_field = 0;  // the largest serial type's size (a sum may wrap past it)
 };
 
 // The sizes of a record whose header holds the serial types of `columns`
@@ -83,6 +84,11 @@ CellRecord ReadCellRecord(const BufferView& view, int64_t position,
 // matches that are no whole cell (a freed one, whose payload length and rowid
 // a freeblock header overwrote; stray bytes) end there.
 std::optional<int64_t> CellRowid(const BufferView& view, int64_t position);
+
+// The same for a match as the scan found it, `sizes` SizesOf its columns as
+// matched: where their serial types are the whole header, it is not read
+// again.
+std::optional<int64_t> MatchedCellRowid(const Match& match, const RecordSizes& sizes);
 
 // A match read as a record: where its values start and its sizes.
 struct ShapedRecord {
