@@ -513,7 +513,9 @@ std::vector<ReportRow> Report(const std::string& lines) { return ParseReport(lin
 // The WAL case: overflow_o's rowid 37 lies in a frame of an earlier
 // generation of the log, and its first overflow page was since reused by a
 // whole chain of another record; read as the pages stand now, it came back
-// with that record's text.
+// with that record's text. In noipk's t (512-byte pages, seed 3), rowid 92
+// lies in a page's unallocated gap under an old freeblock header that claims
+// space live cells took since; the cell ends where another, whole, starts.
 TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfOlderRecordsComeBack) {
   struct Case {
     Family family;
@@ -521,11 +523,13 @@ TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfOlderRecordsComeBack) 
     uint64_t seed;
     const char* table;
     JournalMode journal;
+    bool every_row = false;  // every surviving deleted row right, not 99%
   };
   for (const Case& c : {Case{Family::kAll, 65536, 2, "bulk_b", JournalMode::kDelete},
                         Case{Family::kOverflow, 512, 2, "o", JournalMode::kDelete},
                         Case{Family::kOverflow, 512, 3, "o", JournalMode::kDelete},
-                        Case{Family::kAll, 512, 3, "overflow_o", JournalMode::kWal}}) {
+                        Case{Family::kAll, 512, 3, "overflow_o", JournalMode::kWal},
+                        Case{Family::kNoIpk, 512, 3, "t", JournalMode::kDelete, true}}) {
     SCOPED_TRACE(c.table);
     const Made made(Options(c.family, c.page_size, c.journal, c.seed));
     std::string report;
@@ -541,6 +545,7 @@ TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfOlderRecordsComeBack) 
     const CarveMeasure m = MeasureCarve(made.truth, c.table, ParseReport(report), made.files, false);
     ASSERT_GT(m.right_surviving.of, 0);
     EXPECT_GE(m.right_surviving.count * 100, m.right_surviving.of * 99) << FormatMeasure(c.table, m);
+    if (c.every_row) EXPECT_EQ(m.right_surviving.count, m.right_surviving.of) << FormatMeasure(c.table, m);
     EXPECT_EQ(m.overflow_right.count, m.overflow_right.of) << FormatMeasure(c.table, m);
   }
 }

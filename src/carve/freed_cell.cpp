@@ -407,9 +407,10 @@ std::vector<PageCell> FreedCellRebuilder::CellsAtStaleHeaders(std::string_view p
     // A cell cut short where its old header says the space ends, with the
     // bytes after still there, overran its own freeblock: not a cell.
     if (cell.cut_at != 0 && cell.cut_at < limit) continue;
-    // A cell of a run freed from the last to the first ends where the next
-    // one's old header starts (EndScore).
-    if (cell.end != end && best_score_ < 3) continue;
+    // A cell of a run ends where the next one's old header starts, or where
+    // a whole cell does (EndScore): the old header's size then claims the
+    // run's space, or space that later inserts took.
+    if (cell.end != end && best_score_ < 2) continue;
     cells.push_back(cell);
     at = std::min(cell.end, limit) - 1;
   }
