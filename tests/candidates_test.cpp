@@ -40,6 +40,10 @@ TEST(BlockTests, EveryBuildClassifiesAsThePortableRule) {
       EXPECT_TRUE(ClassifyBlockAvx2(data + at) == want) << at;
       EXPECT_EQ(ZeroMaskAvx2(data + at), ZeroMaskPortable(data + at)) << at;
     }
+    if (CpuHasAvx512()) {
+      EXPECT_TRUE(ClassifyBlockAvx512(data + at) == want) << at;
+      EXPECT_EQ(ZeroMaskAvx512(data + at), ZeroMaskPortable(data + at)) << at;
+    }
 #endif
   }
   // The rule itself, on the block of 0 to 63 and the one of 128 to 191.
@@ -128,6 +132,14 @@ TEST(CandidateSweep, BuildsAgreeWithTheRuleUpToTheBufferEnd) {
               return SweepCandidatesAvx2(bytes, from, to, pair, lone, keep, visit);
             };
             const Sweep got = RunSweep(avx2);
+            EXPECT_EQ(got.crowded, want.crowded) << size;
+            EXPECT_TRUE(got.visits == want.visits) << "size " << size << " pair " << pair;
+          }
+          if (CpuHasAvx512()) {
+            auto avx512 = [&](auto keep, auto visit) {
+              return SweepCandidatesAvx512(bytes, from, to, pair, lone, keep, visit);
+            };
+            const Sweep got = RunSweep(avx512);
             EXPECT_EQ(got.crowded, want.crowded) << size;
             EXPECT_TRUE(got.visits == want.visits) << "size " << size << " pair " << pair;
           }

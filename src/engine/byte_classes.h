@@ -16,13 +16,15 @@
 #define QUARROW_HAVE_SSE2 1
 #endif
 
-// Where the compiler can build functions for AVX2 beside the portable x86-64
-// baseline (GCC and Clang), the sweeps have a second build of their blocks,
-// chosen at run time by the processor (QUARROW_TARGET_AVX2 marks its parts).
+// Where the compiler can build functions for AVX2 and AVX-512 beside the
+// portable x86-64 baseline (GCC and Clang), the sweeps have builds of their
+// blocks for each, chosen at run time by the processor (QUARROW_TARGET_AVX2
+// and QUARROW_TARGET_AVX512 mark their parts).
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #include <immintrin.h>
 #define QUARROW_HAVE_AVX2_DISPATCH 1
 #define QUARROW_TARGET_AVX2 __attribute__((target("avx2")))
+#define QUARROW_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
 #endif
 
 namespace quarrow {
@@ -150,9 +152,28 @@ QUARROW_TARGET_AVX2 inline uint64_t ZeroMaskAvx2(const uint8_t* at) {
   return TopBits(_mm256_cmpeq_epi8(low, zero), 0) | TopBits(_mm256_cmpeq_epi8(high, zero), 32);
 }
 
-// Whether this processor runs AVX2 code (asked of the processor itself: no
-// state of ours).
+// The same with AVX-512 (byte and word instructions): one compare covers the
+// 64 bytes and gives its mask at once.
+QUARROW_TARGET_AVX512 inline ByteClasses ClassifyBlockAvx512(const uint8_t* at) {
+  const __m512i v = _mm512_loadu_si512(at);
+  const uint64_t high = _mm512_movepi8_mask(v);
+  const uint64_t is_zero = _mm512_testn_epi8_mask(v, v);
+  const uint64_t small = _mm512_cmplt_epi8_mask(v, _mm512_set1_epi8(12));  // signed
+  const uint64_t odd = _mm512_test_epi8_mask(v, _mm512_set1_epi8(1));
+  return {small & ~high & ~is_zero, odd & ~small, ~odd & ~small, high};
+}
+
+QUARROW_TARGET_AVX512 inline uint64_t ZeroMaskAvx512(const uint8_t* at) {
+  const __m512i v = _mm512_loadu_si512(at);
+  return _mm512_testn_epi8_mask(v, v);
+}
+
+// Whether this processor (and its system) runs AVX2 or AVX-512 code: asked of
+// the processor itself, no state of ours.
 inline bool CpuHasAvx2() { return __builtin_cpu_supports("avx2"); }
+inline bool CpuHasAvx512() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
 #endif
 
 // The classes of the 64 bytes starting `shift` bytes (1 to 63) into `low`'s

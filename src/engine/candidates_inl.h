@@ -1,6 +1,6 @@
 // Implementation of ForEachClassifiedCandidate: sixty-four positions at a time,
-// with SSE2 where it is there (every x86-64 processor), and with AVX2 where the
-// processor has it, one build of the sweep for each.
+// with SSE2 where it is there (every x86-64 processor), and with AVX2 or
+// AVX-512 where the processor has them, one build of the sweep for each.
 #ifndef QUARROW_ENGINE_CANDIDATES_INL_H_
 #define QUARROW_ENGINE_CANDIDATES_INL_H_
 
@@ -23,6 +23,12 @@ struct Avx2Blocks {
   QUARROW_TARGET_AVX2 static uint64_t Zeros(const uint8_t* at) { return ZeroMaskAvx2(at); }
   QUARROW_TARGET_AVX2 static ByteClasses Classify(const uint8_t* at) {
     return ClassifyBlockAvx2(at);
+  }
+};
+struct Avx512Blocks {
+  QUARROW_TARGET_AVX512 static uint64_t Zeros(const uint8_t* at) { return ZeroMaskAvx512(at); }
+  QUARROW_TARGET_AVX512 static ByteClasses Classify(const uint8_t* at) {
+    return ClassifyBlockAvx512(at);
   }
 };
 #endif
@@ -84,6 +90,14 @@ QUARROW_TARGET_AVX2 int64_t SweepCandidatesAvx2(std::string_view bytes, int64_t 
                                                 Visit&& visit) {
   return SweepCandidates<Avx2Blocks>(bytes, from, to, pair, classify_lone, keep, visit);
 }
+
+// The same for AVX-512.
+template <typename Keep, typename Visit>
+QUARROW_TARGET_AVX512 int64_t SweepCandidatesAvx512(std::string_view bytes, int64_t from,
+                                                    int64_t to, bool pair, bool classify_lone,
+                                                    Keep&& keep, Visit&& visit) {
+  return SweepCandidates<Avx512Blocks>(bytes, from, to, pair, classify_lone, keep, visit);
+}
 #endif
 
 template <typename Keep, typename Visit>
@@ -92,6 +106,8 @@ QUARROW_ALWAYS_INLINE inline int64_t ForEachClassifiedCandidate(std::string_view
                                                                 bool pair, bool classify_lone,
                                                                 Keep&& keep, Visit&& visit) {
 #ifdef QUARROW_HAVE_AVX2_DISPATCH
+  if (CpuHasAvx512())
+    return SweepCandidatesAvx512(bytes, from, to, pair, classify_lone, keep, visit);
   if (CpuHasAvx2())
     return SweepCandidatesAvx2(bytes, from, to, pair, classify_lone, keep, visit);
 #endif
