@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "contacts/contacts_scan.h"
 #include "contacts/label_cells.h"
+#include "contacts/person_pass.h"
 #include "contacts/record_copies.h"
 #include "contacts/search_witness.h"
 #include "contacts/value_links.h"
@@ -603,6 +605,36 @@ TEST_P(ContactsCopyTest, ANearMissOfAnotherPersonIsNoCopy) {
         found = true;
     EXPECT_TRUE(found) << near_numbers[k];
   }
+}
+
+// The copies found in the values' scan, as a lane beside it in small pages
+// on two workers, are those a scan of their own finds.
+TEST_P(ContactsCopyTest, CopiesFoundBesideTheValuesAreThoseOfAScanOfTheirOwn) {
+  CopyBook book;
+  ASSERT_NO_FATAL_FAILURE(MakeCopyBook(book, GetParam()));
+  const Buffer buffer = LoadContactsBuffer(book.image, "0");
+  const ContactsSchema schema = BuiltInContactsSchema();
+  const std::optional<RecordCopies> alone = FindPersonCopies(buffer, schema, nullptr, 1);
+  ASSERT_TRUE(alone.has_value());
+  RecordCopies beside;
+  const ScanLane lane = PersonCopiesLane(schema, beside);
+  ScanParams params = ContactsScanParams(0, nullptr);
+  params.threads = 2;
+  params.page_size = 4096;
+  int64_t values = 0;
+  ASSERT_TRUE(ScanFormatted(
+      buffer, LoadColumns(schema.multi_value_lines), params,
+      [](const Match&, const ColumnList&, std::string&) { return true; },
+      [&](int64_t, std::string_view) { ++values; }, lane));
+  beside.Seal();
+  auto entries = [](const RecordCopies& copies) {
+    std::vector<std::pair<std::string, int>> list;
+    copies.ForEachCopy([&](const CopyKey& key, int id) { list.emplace_back(CopyKeyText(key), id); });
+    return list;
+  };
+  EXPECT_GT(values, 0);
+  EXPECT_GT(entries(*alone).size(), 200u);
+  EXPECT_EQ(entries(beside), entries(*alone));
 }
 
 INSTANTIATE_TEST_SUITE_P(Journals, ContactsCopyTest, ::testing::Values(false, true),
