@@ -151,10 +151,13 @@ TEST(RecordShape, CellRowidAgreesWithTheCellRead) {
   std::mt19937 random(5);
   std::string bytes;
   int planted = 0;
+  std::vector<std::pair<size_t, size_t>> headers;  // each whole cell's header, its record's size
   for (size_t size : {8u, 120u, 257u, 300u, 5000u, 16386u, 20000u}) {
     for (uint64_t rowid : {7u, 300u, 1999u}) {
       const std::string cell = Cell(rowid, TextRecord(size));
-      bytes += std::string(1, static_cast<char>(0x80 | (random() & 0x7F))) + cell;
+      bytes += std::string(1, static_cast<char>(0x80 | (random() & 0x7F)));
+      headers.emplace_back(bytes.size() + Varint(size).size() + Varint(rowid).size(), size);
+      bytes += cell;
       ++planted;
       // The same cell freed: a freeblock header over its first four bytes.
       bytes += std::string("\x00\x00", 2) + Varint(cell.size()).substr(0, 2) + cell.substr(4);
@@ -173,6 +176,22 @@ TEST(RecordShape, CellRowidAgreesWithTheCellRead) {
     proven += expected.has_value();
   }
   EXPECT_GE(proven, planted);
+  // The whole cells read as what they are.
+  for (const auto& [header, size] : headers) {
+    const CellRecord cell = ReadCellRecord(view, static_cast<int64_t>(header));
+    EXPECT_EQ(cell.record_size, size) << "at " << header;
+    EXPECT_EQ(cell.columns, 1u) << "at " << header;
+  }
+  // A header whose types claim more than a record can hold (a text of 2 GiB,
+  // a 9-byte type) is none.
+  for (const std::string& types : {Varint(2 * (uint64_t{1} << 31) + 13) + "\x01",
+                                   std::string("\x01") + std::string(8, '\xff') + "\x01"}) {
+    const std::string stray = "\x05\x07" + Varint(types.size() + 1) + types + std::string(16, 'x');
+    const Buffer stray_buffer = Buffer::FromBytes(stray);
+    const CellRecord cell = ReadCellRecord(BufferView(stray_buffer, 0, stray), 2);
+    EXPECT_EQ(cell.header_size, 0u);
+    EXPECT_FALSE(cell.rowid.has_value());
+  }
 }
 
 // A record of the serial types `types` (varints as given, canonical or not)

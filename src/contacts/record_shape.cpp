@@ -1,6 +1,7 @@
 #include "contacts/record_shape.h"
 
 #include <algorithm>
+#include <array>
 
 #include "engine/header.h"
 #include "pagemap/sqlite_format.h"
@@ -103,27 +104,40 @@ std::optional<uint64_t> WholeCellSize(const BufferView& view, int64_t at) {
   return static_cast<uint64_t>(payload_length + rowid_length) + payload;
 }
 
+// The sizes of the serial types a byte below 0x80 holds (nearly every one).
+constexpr std::array<uint8_t, 0x80> kOneByteTypeSizes = [] {
+  constexpr uint8_t kIntegerSizes[12] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0, 0, 0};
+  std::array<uint8_t, 0x80> sizes{};
+  for (int serial = 0; serial < 0x80; ++serial)
+    sizes[serial] = serial < 12 ? kIntegerSizes[serial] : static_cast<uint8_t>((serial - 12) / 2);
+  return sizes;
+}();
+
 // The serial types of [p, end), each ending before `end`, added to `size`
 // and counted in `columns`, as ReadVarint reads them; false when one runs
 // past `end` or the record grows past kMaxRecordSize.
 bool SumTypes(const uint8_t* p, const uint8_t* end, uint64_t& size, size_t& columns) {
+  // One-byte types add at most 57 bytes each: their sum, tested at the end,
+  // cannot wrap, and the record grows past the limit only once either way.
   while (p < end) {
-    uint64_t serial = *p++;
-    if (serial >= 0x80) {
-      serial &= 0x7F;
-      for (int i = 1;; ++i) {
-        if (p == end) return false;
-        const uint8_t byte = *p++;
-        serial = (serial << 7) | (byte & 0x7F);
-        if (!(byte & 0x80) || i == 8) break;
-      }
-      serial &= 0x7FFFFFFFFFFFFFFFull;
+    if (*p < 0x80) {
+      size += kOneByteTypeSizes[*p++];
+      ++columns;
+      continue;
     }
+    uint64_t serial = *p++ & 0x7F;
+    for (int i = 1;; ++i) {
+      if (p == end) return false;
+      const uint8_t byte = *p++;
+      serial = (serial << 7) | (byte & 0x7F);
+      if (!(byte & 0x80) || i == 8) break;
+    }
+    serial &= 0x7FFFFFFFFFFFFFFFull;
     size += static_cast<uint64_t>(SerialTypeKind(serial).size);
     ++columns;
     if (size > kMaxRecordSize) return false;
   }
-  return true;
+  return size <= kMaxRecordSize;
 }
 
 }  // namespace
