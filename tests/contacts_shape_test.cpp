@@ -252,6 +252,41 @@ TEST(RecordShape, MatchedCellRowidAgreesWithTheCellRead) {
   EXPECT_GE(proven, planted / 2);
 }
 
+// A freed cell whose freeblock took in a cell freed after it, left whole,
+// is held only weakly: read by its header length once the strong rules and
+// the whole definition have failed.
+TEST(RecordShape, AFreeblockThatTookInALaterCellHoldsWeakly) {
+  const ColumnList definition = LoadColumns({"id INTEGER", "a INTEGER", "b TEXT", "c TEXT"});
+  const RecordShaper shaper(definition, 2, kLoose);
+  // Three columns: NULL, the integer 5, the text "x". Read with four serial
+  // types, the body's first byte (5: a 6-byte integer) is no text.
+  const std::string record = std::string("\x04\x00\x01\x0f", 4) + "\x05" + "x";
+  auto shape = [&](const std::string& after) {
+    // The freeblock's size: this cell (4 + 6 bytes) and the one after it.
+    const std::string freeblock = std::string("\x00\x00\x00", 3) +
+                                  static_cast<char>(10 + after.size());
+    const std::string bytes = freeblock + record + after + std::string(16, '\0');
+    const Buffer buffer = Buffer::FromBytes(bytes);
+    const BufferView view(buffer, 0, bytes);
+    const int64_t position = static_cast<int64_t>(freeblock.size());
+    ColumnList found = shaper.scan_columns();
+    int64_t cursor = position + 1;
+    if (!MatchHeader(view, found, kLoose, cursor)) return std::string("no match");
+    const std::string prefix = ReadCellPrefix(view, position, 3);
+    const Match match{position, prefix, &view, cursor, nullptr};
+    ColumnList shaped;
+    ShapedRecord shaped_record;
+    if (!shaper.Shape(match, found, shaped, shaped_record)) return std::string("no record");
+    ExtractValues(view, shaped_record.body_start, shaped);
+    return shaped[1].value + "|" + shaped[2].value + "|" + shaped[3].value;
+  };
+  // A whole cell after it (payload length 6, rowid 8, the same record).
+  EXPECT_EQ(shape(std::string("\x06\x08", 2) + record), "5|x|");
+  // The same bytes but for a payload length that is not the record's size:
+  // nothing holds the freeblock's size, and nothing reads the match.
+  EXPECT_EQ(shape(std::string("\x07\x08", 2) + record), "no record");
+}
+
 // A header length that chance bytes fit is not believed without a cell
 // around it: a whole one, or a freeblock that holds it.
 TEST(RecordShape, AHeaderLengthAloneProvesNothing) {

@@ -375,7 +375,7 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool stron
       if (cell_start < 0) break;
       const Holds holds =
           FreeblockHolds(view, cell_start, static_cast<uint64_t>(prefix) + cell.record_size,
-                         FreeblockSizeAt(view, cell_start));
+                         FreeblockSizeAt(view, cell_start), strong);
       sound = strong ? holds == Holds::kStrongly : holds == Holds::kWeakly;
     }
   }
@@ -387,13 +387,15 @@ bool RecordShaper::ByCell(const Match& match, const CellRecord& cell, bool stron
 }
 
 RecordShaper::Holds RecordShaper::FreeblockHolds(const BufferView& view, int64_t cell_start,
-                                                 uint64_t cell_size, uint64_t freeblock_size) {
+                                                 uint64_t cell_size, uint64_t freeblock_size,
+                                                 bool strong_only) {
   if (freeblock_size < cell_size) return Holds::kNo;
   uint64_t rest = freeblock_size - cell_size;
   int64_t at = cell_start + static_cast<int64_t>(cell_size);
   if (rest == 0) return Holds::kStrongly;
   if (at + kFreeblockHeader <= view.size() && FreeblockSizeAt(view, at) == rest)
     return Holds::kStrongly;
+  if (strong_only) return Holds::kNo;
   for (int merged = 0; merged <= kMaxMergedCells; ++merged) {
     if (rest == 0) return Holds::kWeakly;
     // What follows within 3 bytes (a fragment SQLite absorbs): a freeblock
@@ -450,7 +452,7 @@ bool RecordShaper::ByFreeblockSize(const Match& match, bool strong, ColumnList& 
     const uint64_t record_size = header_length + body_size;
     // The payload length and rowid took 3 bytes: the payload length 1 or 2.
     if (VarintLength(record_size) > 2) break;
-    const Holds holds = FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size);
+    const Holds holds = FreeblockHolds(view, cell_start, 3 + record_size, freeblock_size, strong);
     if (holds == Holds::kNo || (strong && holds != Holds::kStrongly)) continue;
     if (agreeing <= most) return false;  // two counts agree: neither is known
     agreeing = k + 1;

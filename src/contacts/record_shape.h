@@ -153,10 +153,11 @@ class RecordShaper {
   // How a freed cell of `cell_size` bytes at `cell_start` accounts for
   // `freeblock_size` bytes: not at all; alone or with a freeblock right after
   // it (strongly); or with the fragments and freed cells after it that
-  // SQLite merges into one freeblock (weakly).
+  // SQLite merges into one freeblock (weakly). With `strong_only`, kNo for
+  // what would hold only weakly (the merged cells after it are not read).
   enum class Holds { kNo, kWeakly, kStrongly };
   static Holds FreeblockHolds(const BufferView& view, int64_t cell_start, uint64_t cell_size,
-                              uint64_t freeblock_size);
+                              uint64_t freeblock_size, bool strong_only);
   // The size field of a freeblock header at `cell_start`.
   static uint64_t FreeblockSizeAt(const BufferView& view, int64_t cell_start);
 
