@@ -466,6 +466,34 @@ TEST_F(CarveTest, ABrokenChainLeavesTheCellsOwnBytesCutAtAWholeCharacter) {
   }
 }
 
+// SQLite frees the cell at the start of a page's cell content area by moving
+// that start past it: the freed cell (its first bytes a freeblock header)
+// lies in the unallocated gap, until a smaller insert takes the gap's end
+// and writes over its tail. It comes back partial, cut where the content
+// area now starts, never with the new cell's bytes as its own.
+TEST_F(CarveTest, AGapCellWhoseTailANewCellTookIsCutWhereTheContentStarts) {
+  const std::string path = dir_.File("gap.sqlite");
+  auto long_text = [](int row) { return "b" + std::to_string(row) + std::string(200, static_cast<char>('j' + row)); };
+  {
+    SqliteDb db(path);
+    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, a TEXT, b TEXT)");
+    for (int row = 1; row <= 5; ++row)
+      db.Run("INSERT INTO t(a, b) VALUES(?, ?)", {"head" + std::to_string(row), long_text(row)});
+    db.Exec("DELETE FROM t WHERE id = 5");  // the last cell written: the content area's start
+    db.Run("INSERT INTO t(a, b) VALUES(?, ?)", {"new6", "short six"});
+    db.Close();
+  }
+  int seen = 0;
+  for (const Line& line : Carve(path, "t", dir_)) {
+    const std::vector<std::string> values = line.Values();
+    if (values[1] != "head5") continue;
+    ++seen;
+    EXPECT_EQ(line.Recovery(), "partial");
+    EXPECT_EQ(long_text(5).compare(0, values[2].size(), values[2]), 0) << "another cell's bytes";
+  }
+  EXPECT_GE(seen, 1);
+}
+
 // A dropped table whose schema row spills so early (long names, 512-byte
 // pages) that the row's own page holds no more of its statement than
 // "CREATE": its definition is still found, from the chain. A table dropped

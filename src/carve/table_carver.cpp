@@ -318,8 +318,11 @@ class TableCarver::Run {
 
   // True iff a cell at [start, end) of the input can lie where it does: a
   // cell never crosses a page image's end, and lies in no b-tree page but a
-  // table leaf's, past its pointer array.
-  bool FitsItsPage(int64_t start, int64_t end, const InputBytes& near) const {
+  // table leaf's, past its pointer array. `cut`, when the cell starts in the
+  // page's unallocated gap and runs into its cell content area, is set to
+  // where that area starts: the bytes from there on are the page's cells,
+  // written over the old cell's tail.
+  bool FitsItsPage(int64_t start, int64_t end, const InputBytes& near, int64_t* cut = nullptr) const {
     const PageImage* it = ImageAt(start);
     if (!it) return true;
     if (end > it->offset + images_.page_size) return false;
@@ -338,6 +341,10 @@ class TableCarver::Run {
       const int64_t pointers_end =
           it->offset + header_offset + header_size + 2 * int64_t{sf::Get16(h + 3)};
       if (pointers_end <= it->offset + images_.page_size && start < pointers_end) return false;
+      const uint32_t content = sf::Get16(h + 5);
+      const int64_t content_at = it->offset + (content == 0 ? 65536 : content);
+      if (cut && content_at > pointers_end && start < content_at && end > content_at)
+        *cut = content_at;
     }
     return true;
   }
@@ -598,8 +605,14 @@ class TableCarver::Run {
       }
       if (owner != 0 && owner != target_.root_page) continue;
       if (!WholeCellAtHeader(bytes, static_cast<uint32_t>(at), table_, usable_, scratch)) continue;
+      int64_t cut = 0;
+      if (!FitsItsPage(read_from + scratch.start, read_from + scratch.end, near, &cut)) continue;
+      if (cut != 0) {
+        // Its header must lie before the cut: the serial types are read from it.
+        if (cut - read_from < int64_t{scratch.header_at} + int64_t{scratch.header.header_size}) continue;
+        scratch.cut_at = static_cast<uint32_t>(cut - read_from);
+      }
       const PageCell* cell = &scratch;
-      if (!FitsItsPage(read_from + cell->start, read_from + cell->end, near)) continue;
       CarvedRecord record = MakeRecord(bytes, read_from, *cell);
       if (DoublesPlausible(record) && Belongs(record, near)) records.whole.push_back(std::move(record));
     }
