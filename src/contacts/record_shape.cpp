@@ -293,12 +293,23 @@ RecordShaper::TypesRead RecordShaper::ReadTypes(const BufferView& view, int64_t 
     // In the window (nearly always): read in place, as VarintAt reads.
     const uint8_t* p = types;
     const uint8_t* const last = types + (end - from);
+    const size_t width = shaped.size();
     while (read.count < count && p < last) {
-      uint64_t serial = 0;
-      const int length = sqlite_format::GetVarint(p, last, serial);
-      if (length == 0) break;
-      if (read.count < shaped.size()) SetType(shaped[read.count], serial);
-      read.body_size += static_cast<uint64_t>(SerialTypeKind(serial).size);
+      uint64_t serial = *p;
+      int64_t size = 0;
+      int length = 1;
+      if (serial < 0x80) {
+        size = kOneByteTypeSizes[serial];
+      } else {
+        length = sqlite_format::GetVarint(p, last, serial);
+        if (length == 0) break;
+        size = SerialTypeKind(serial).size;
+      }
+      if (read.count < width) {
+        shaped[read.count].serial = serial;
+        shaped[read.count].seg = size;
+      }
+      read.body_size += static_cast<uint64_t>(size);
       ++read.count;
       p += length;
       read.end += length;
