@@ -46,6 +46,15 @@ void JsonlLineWriter::AppendColumn(const BufferView& view, const TERM& column,
     json_.Null(layout_, index);
     return;
   }
+  // A plain integer goes to its member as digits at once: its decimal is
+  // always a JSON number.
+  int64_t number;
+  if (column.tp == kInteger && column.serial != 7 &&
+      ReadIntegerValue(view, field_start, column, number)) {
+    char* out = json_.MakeRoom(layout_.RoomFor(index, kMaxIntegerText));
+    json_.Commit(WriteSignedDecimal(number, CopyPadded(layout_.key(index), out)));
+    return;
+  }
   char* const text = value_.Room(std::max(RenderedSizeBound(column), kMaxIntegerText));
   const std::string_view value(
       text, static_cast<size_t>(WriteColumnValue(view, field_start, column, text) - text));
