@@ -123,14 +123,17 @@ class TableCarver::Run {
     };
     // A record lies at most a page (64 KiB) after its page image's start.
     const int64_t size = std::min(carver_.input_->size(), last);
+    // One chunk a worker while this thread writes what they found; one
+    // thread scans on this one, so that it is one thread.
     std::deque<std::future<ChunkRecords>> in_flight;
-    const size_t most = static_cast<size_t>(std::max(1, carver_.threads_)) * 2;
+    const size_t most = static_cast<size_t>(std::max(1, carver_.threads_));
+    const auto policy = carver_.threads_ <= 1 ? std::launch::deferred : std::launch::async;
     int64_t next = std::max<int64_t>(0, first - 65536) / kChunkBytes * kChunkBytes, done = next;
     while (next < size || !in_flight.empty()) {
       while (next < size && in_flight.size() < most) {
         const int64_t begin = next;
         next = std::min(size, next + kChunkBytes);
-        in_flight.push_back(std::async(std::launch::async, [this, begin, end = next] {
+        in_flight.push_back(std::async(policy, [this, begin, end = next] {
           return ScanChunk(begin, end);
         }));
       }
@@ -152,7 +155,7 @@ class TableCarver::Run {
       flush_before(chunk.end);
       done = chunk.end;
       if (progress && !progress->Update(done, size)) {
-        for (auto& f : in_flight) f.wait();
+        in_flight.clear();  // waits for the running chunks; deferred ones never run
         return false;
       }
     }
