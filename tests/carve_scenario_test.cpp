@@ -557,6 +557,19 @@ TEST(CarveScenarioCarving, RunsFreedLastToFirstAndChainsOfOlderRecordsComeBack) 
 }
 
 
+// drop_g was dropped before the journal's transaction began: its freed
+// schema row lies in the database beside the journal, not in the journal, and
+// a find on the journal takes its definition from there.
+TEST(CarveScenarioCarving, AJournalTakesDroppedTablesFromItsDatabase) {
+  const Made made(Options(Family::kAll, 512, JournalMode::kDelete, 1));
+  const fs::path journal = made.path() / "db.sqlite-journal";
+  ASSERT_TRUE(fs::exists(journal));
+  const fs::path out = made.dir.path() / "drop_g.tsv";
+  const testing::CliRun run = testing::RunCli({"find", "--table", "drop_g", journal.string(), out.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::exists(out));
+}
+
 TEST(CarveMeasure, ParsesTheTruthWithEscapesAndTheHeadersTables) {
   const Truth truth = ParseTruth(kTruth);
   ASSERT_EQ(truth.tables.size(), 1u);

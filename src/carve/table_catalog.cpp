@@ -63,6 +63,23 @@ bool IsDatabaseFile(const std::string& path) {
          sqlite_format::IsDatabaseMagic(reinterpret_cast<const uint8_t*>(magic));
 }
 
+// The database whose journal or WAL is at `input_path`, beside it; empty
+// when the input is neither or no database lies there.
+std::string DatabaseBeside(const std::string& input_path) {
+  for (const std::string tail : {"-journal", "-wal"}) {
+    if (input_path.size() <= tail.size() ||
+        input_path.compare(input_path.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    const std::string database = input_path.substr(0, input_path.size() - tail.size());
+    try {
+      if (IsDatabaseFile(database)) return database;
+    } catch (const std::exception&) {
+      // None there, or unreadable: the input's own schema rows are all there is.
+    }
+  }
+  return {};
+}
+
 std::vector<CatalogTable> CatalogFromFile(const std::string& path) {
   std::vector<CatalogTable> catalog;
   if (IsDatabaseFile(path)) {
@@ -120,6 +137,13 @@ std::vector<CatalogTable> ReadCatalog(TableCarver& carver, const std::string& in
         catalog.push_back(Entry(*definition, 0, false, "carved"));
   }
   AddDroppedTables(carver, catalog, progress);
+  // A table dropped before the journal's or the log's transactions began
+  // left its freed schema row in the database, not in them.
+  if (const std::string database = DatabaseBeside(input_path);
+      !database.empty() && carver.image().valid()) {
+    TableCarver beside(database, 1);
+    AddDroppedTables(beside, catalog, nullptr);
+  }
   return catalog;
 }
 
