@@ -612,7 +612,8 @@ class TableCarver::Run {
       if (!FitsItsPage(read_from + scratch.start, read_from + scratch.end, near, &cut)) continue;
       if (cut != 0) {
         // Its header must lie before the cut: the serial types are read from it.
-        if (cut - read_from < int64_t{scratch.header_at} + int64_t{scratch.header.header_size}) continue;
+        const auto header_end = static_cast<int64_t>(scratch.header_at + scratch.header.header_size);
+        if (cut - read_from < header_end) continue;
         scratch.cut_at = static_cast<uint32_t>(cut - read_from);
       }
       const PageCell* cell = &scratch;
