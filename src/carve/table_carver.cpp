@@ -407,12 +407,10 @@ class TableCarver::Run {
     if (!cell.cut_at && cell.payload_size > cell.local_size) {
       const uint64_t pointer_at = cell.header_at + cell.local_size;
       const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + pointer_at;
-      const uint64_t need = cell.payload_size - cell.local_size;
+      // A chain that does not read whole leaves only the cell's own bytes.
       if (pointer_at + 4 <= bytes.size())
-        ReadChainWhole(sf::Get32(p), need, record.record, record.offset);
-      // A chain that breaks was reused somewhere along it, and where cannot be
-      // told: only the cell's own bytes are the record's.
-      if (record.record.size() - local_bytes < need) record.record.resize(local_bytes);
+        ReadChainWhole(sf::Get32(p), cell.payload_size - cell.local_size, record.record,
+                       record.offset);
     }
     MarkLostValues(record, local_bytes);
     const bool any_lost =
@@ -445,35 +443,27 @@ class TableCarver::Run {
     }
   }
 
-  // Appends the chain of the record at `offset`. A record in a page image
-  // whose time is known reads it first as the pages stood then: a chain read
-  // as they stand now can be whole and yet another record's, its pages freed
-  // and reused since. Otherwise, or where that read breaks, as they stand now,
-  // then (a journal's record) as the journal holds them; the longest is kept.
-  void ReadChainWhole(uint32_t first, uint64_t need, std::string& out, int64_t offset) const {
-    const size_t base = out.size();
+  // Appends the chain of the record at `offset` and returns true when it
+  // reads whole; otherwise appends nothing: a chain that breaks was reused
+  // somewhere along it, and where cannot be told. A record in a page image
+  // whose time is known reads it first as the pages stood then (read as they
+  // stand now, a chain can be whole and yet another record's, its pages freed
+  // and reused since), then as they stand now; any other record as they stand
+  // now, then (a journal's record) as the journal holds the pages.
+  bool ReadChainWhole(uint32_t first, uint64_t need, std::string& out, int64_t offset) const {
     const int64_t time = ImageTime(offset);
-    if (time >= 0) {
-      ReadChain(first, need, out, time, offset);
-      if (out.size() - base == need) return;
-      std::string now;
-      ReadChain(first, need, now, -1, offset);
-      if (now.size() > out.size() - base) {
-        out.resize(base);
-        out += now;
-      }
-      return;
-    }
-    ReadChain(first, need, out, -1, offset);
-    if (out.size() - base == need || journal_pages_.empty()) return;
-    // A journal's record reads its chain as the journal holds the pages
-    // (before the transaction that took them), and the rest as they stand.
-    std::string then;
-    ReadChain(first, need, then, kAsTheJournalHolds, offset);
-    if (then.size() > out.size() - base) {
+    int64_t readings[2];
+    int count = 0;
+    readings[count++] = time >= 0 ? time : -1;
+    if (time >= 0) readings[count++] = -1;
+    else if (!journal_pages_.empty()) readings[count++] = kAsTheJournalHolds;
+    const size_t base = out.size();
+    for (int k = 0; k < count; ++k) {
+      ReadChain(first, need, out, readings[k], offset);
+      if (out.size() - base == need) return true;
       out.resize(base);
-      out += then;
     }
+    return false;
   }
 
   // Appends the chain from page `first`, up to `need` bytes. As the pages
