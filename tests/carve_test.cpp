@@ -181,6 +181,71 @@ TEST_F(CarveTest, TablesWithAndWithoutRowidAliasGiveBackEveryDeletedRowAndNoOthe
   }
 }
 
+// Records are judged and their lines made on the scan's workers, chunk by
+// chunk: over an input of several chunks (a database repeated, as an image
+// holds copies), every thread count and --range shards give one report.
+TEST_F(CarveTest, ReportsAreTheSameOnOneThreadOrSeveralAndAcrossChunkSeams) {
+  const std::string path = dir_.File("one.sqlite");
+  {
+    SqliteDb db(path);
+    db.Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, n INTEGER, x REAL, b BLOB)");
+    RowMaker make;
+    db.Exec("BEGIN");
+    for (int i = 1; i <= 300; ++i) {
+      std::string blob(1 + make.Next() % 12, '\0');
+      for (char& c : blob) c = static_cast<char>(make.Next());
+      db.Run("INSERT INTO t(name, n, x, b) VALUES(?, ?, ?, ?)",
+             {make.Name(i) + "\t\"q\",", static_cast<int64_t>(make.Next()) - (1 << 30),
+              static_cast<double>(make.Next() % 100000) / 3.0, fixtures::SqlParam::Blob(blob)});
+    }
+    db.Exec("COMMIT");
+    db.Exec("DELETE FROM t WHERE id % 5 = 0");
+    db.Close();
+  }
+  const std::string one = fixtures::ReadFile(path);
+  std::string image;
+  while (image.size() < (size_t{17} << 20)) image += one;  // three chunks of the scan
+  const std::string input = dir_.File("image.bin");
+  fixtures::WriteFile(input, image);
+  const std::vector<std::vector<std::string>> runs = {
+      {"--details"}, {"--details", "--deleted-only", "--format", "csv"},
+      {"--details", "--format", "jsonl"}};
+  for (const std::vector<std::string>& extra : runs) {
+    SCOPED_TRACE(extra.back());
+    std::string first;
+    for (const char* threads : {"1", "2", "3"}) {
+      std::vector<std::string> args = {"find", "--table", "t", "--threads", threads};
+      args.insert(args.end(), extra.begin(), extra.end());
+      const std::string out = dir_.File(std::string("t") + threads);
+      args.push_back(input);
+      args.push_back(out);
+      const testing::CliRun run = RunCli(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string report = fixtures::ReadFile(out);
+      if (first.empty()) {
+        first = report;
+        // Every copy's rows: 240 live or 60 deleted a copy, at least.
+        EXPECT_GE(std::count(report.begin(), report.end(), '\n'), 17 * 60) << report.substr(0, 400);
+      } else {
+        EXPECT_TRUE(report == first) << "threads " << threads;
+      }
+    }
+  }
+  // Shards whose seams fall inside records, joined, give the whole report.
+  const std::string whole = dir_.File("whole.tsv");
+  ASSERT_EQ(RunCli({"find", "--table", "t", "--details", input, whole}).status, 0);
+  std::string joined;
+  const int64_t size = static_cast<int64_t>(image.size()), step = size / 3 + 4097;
+  for (int64_t at = 0; at < size; at += step) {
+    const std::string part = dir_.File("part" + std::to_string(at));
+    const std::string range = std::to_string(at) + ":" + std::to_string(at + step);
+    ASSERT_EQ(RunCli({"find", "--table", "t", "--details", "--range", range, input, part}).status, 0);
+    const std::string text = fixtures::ReadFile(part);
+    joined += at == 0 ? text : text.substr(text.find("\r\n") + 2);
+  }
+  EXPECT_TRUE(joined == fixtures::ReadFile(whole));
+}
+
 TEST_F(CarveTest, RecordRuleFollowsAffinityAndConstraints) {
   const FitTable table = FitTableOf(*ParseCreateTable(
       "CREATE TABLE t(id INTEGER PRIMARY KEY, a INT NOT NULL, b REAL, c TEXT, d BLOB, e)"));

@@ -96,8 +96,9 @@ std::vector<int64_t> MarkerHits(std::string_view bytes, int64_t from, std::strin
 // One carve of one table.
 class TableCarver::Run {
  public:
-  Run(TableCarver& carver, const CarveTarget& target, const std::vector<CarveTarget>& others)
-      : carver_(carver), target_(target), others_(others), table_(target.table) {
+  Run(TableCarver& carver, const CarveTarget& target, const std::vector<CarveTarget>& others,
+      const PreparerFactory& prepare)
+      : carver_(carver), target_(target), others_(others), table_(target.table), prepare_(prepare) {
     // Every table's rule as its live rows show it, the others' too: a table
     // that grew reads its older, shorter rows.
     ShapeByLiveRows(carver.live_, table_);
@@ -584,8 +585,10 @@ class TableCarver::Run {
     // Nearer the end than the prefilter reads, no header of the table fits.
     const int64_t stop =
         std::min<int64_t>(last, static_cast<int64_t>(bytes.size()) - filter.reach());
-    filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
-    if (!target_.marker.empty()) KeepNearMarker(bytes, first, candidates);
+    if (target_.marker.empty())
+      filter.Find(b, std::max<int64_t>(first, 2), std::max<int64_t>(stop, 2), candidates);
+    else
+      FindNearMarker(filter, bytes, std::max<int64_t>(first, 2), stop, candidates);
     const PageImage* image = nullptr;
     uint32_t owner = 0;
     for (const uint32_t at : candidates) {
@@ -611,18 +614,31 @@ class TableCarver::Run {
       if (DoublesPlausible(record) && Belongs(record, near)) records.whole.push_back(std::move(record));
     }
     records.rebuilt = RebuildFreedCells(near, begin, end);
+    if (prepare_) {
+      const RecordPreparer prepare = prepare_();
+      for (CarvedRecord& record : records.whole) prepare(record);
+      for (CarvedRecord& record : records.rebuilt) prepare(record);
+    }
     return records;
   }
 
-  // Drops the candidates with no marker within kMarkerReach after them.
-  void KeepNearMarker(std::string_view bytes, int64_t first,
-                      std::vector<uint32_t>& candidates) const {
-    const std::vector<int64_t> hits = MarkerHits(bytes, first, target_.marker);
-    size_t hit = 0;
-    std::erase_if(candidates, [&](uint32_t at) {
-      while (hit < hits.size() && hits[hit] < at) ++hit;
-      return hit == hits.size() || hits[hit] - at > kMarkerReach;
-    });
+  // The candidates in [begin, end) with the marker within kMarkerReach after
+  // them: the marker is searched first, and only the bytes before each hit
+  // are tested (most of an input holds no marker).
+  void FindNearMarker(const HeaderPrefilter& filter, std::string_view bytes, int64_t begin,
+                      int64_t end, std::vector<uint32_t>& candidates) const {
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    candidates.clear();
+    std::vector<uint32_t> near;
+    int64_t tested_to = begin;
+    for (const int64_t hit : MarkerHits(bytes, begin, target_.marker)) {
+      const int64_t from = std::max(tested_to, hit - kMarkerReach);
+      const int64_t to = std::min(end, hit + 1);
+      if (from >= to) continue;
+      filter.Find(b, from, to, near);
+      candidates.insert(candidates.end(), near.begin(), near.end());
+      tested_to = to;
+    }
   }
 
   // Rebuilt cells of the freeblocks of the page images that start in
@@ -677,6 +693,7 @@ class TableCarver::Run {
   const CarveTarget& target_;
   std::vector<CarveTarget> others_;
   FitTable table_;
+  const PreparerFactory& prepare_;
   PageImages images_;
   // In a journal: each page's copies, by offset.
   std::unordered_map<uint32_t, std::vector<int64_t>> journal_pages_;
@@ -713,9 +730,10 @@ TableCarver::~TableCarver() = default;
 
 bool TableCarver::Carve(const CarveTarget& target, const std::vector<CarveTarget>& others,
                         const std::function<void(const CarvedRecord&)>& sink,
-                        ProgressSink* progress, int64_t first, int64_t end) {
+                        ProgressSink* progress, int64_t first, int64_t end,
+                        const PreparerFactory& prepare) {
   if (target.table.columns.empty()) return true;
-  Run run(*this, target, others);
+  Run run(*this, target, others, prepare);
   return run.Deliver(sink, progress, first, end);
 }
 

@@ -49,7 +49,19 @@ struct CarvedRecord {
   std::vector<uint8_t> lost;
   std::string record;                // header and body as recovered (lost bytes zero)
   Recovery recovery = Recovery::kIntact;
+  // What the carve's preparer made of the record on a worker (see
+  // TableCarver::Carve); as the carver leaves them when there is none.
+  bool wanted = true;
+  RecordState state = RecordState::kUnknown;
+  std::string text;
 };
+
+// Work on one record that needs no other (its state, its report line), done
+// on the scan's workers so that the sink, which gets records in offset order
+// on one thread, is left with little. Made once per chunk of the input, so
+// that it may keep scratch space; it must only read what it shares.
+using RecordPreparer = std::function<void(CarvedRecord&)>;
+using PreparerFactory = std::function<RecordPreparer()>;
 
 // A table to carve: its rule, and what the catalog knows of its b-tree.
 struct CarveTarget {
@@ -86,12 +98,13 @@ class TableCarver {
   // Carves `target`, calling `sink` once per record in offset order; `others`
   // are the rest of the catalog. Only records at offsets [first, end) are
   // wanted: the input is read from a page before `first` to `end` (the sink
-  // may get a few records outside; it keeps what it wants). Returns false
-  // when `progress` cancelled.
+  // may get a few records outside; it keeps what it wants). `prepare`, when
+  // given, makes the preparer that each record goes through on a worker
+  // before the sink gets it. Returns false when `progress` cancelled.
   bool Carve(const CarveTarget& target, const std::vector<CarveTarget>& others,
              const std::function<void(const CarvedRecord&)>& sink,
              ProgressSink* progress = nullptr, int64_t first = 0,
-             int64_t end = INT64_MAX);
+             int64_t end = INT64_MAX, const PreparerFactory& prepare = nullptr);
 
  private:
   class Run;

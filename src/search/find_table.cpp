@@ -126,7 +126,115 @@ class RecordJudge {
   std::unique_ptr<PageMap> map_;
 };
 
-// One table's report, in the format asked for.
+// A table's report lines but for their --details fields and their end:
+// what needs only the record, so that the scan's workers make it. Each
+// worker has its own (scratch space); they share the names.
+class LineRenderer {
+ public:
+  LineRenderer(const FitTable& table, const RunOptions& options,
+               std::shared_ptr<const std::vector<std::string>> json_keys)
+      : table_(&table), options_(&options), json_keys_(std::move(json_keys)) {}
+
+  // Appends the line of `record` up to its --details fields to `out`.
+  void Render(const CarvedRecord& record, std::string& out) {
+    DecodeRecordInto(record, *table_, values_);
+    // Room for the line at once: a blob's text is twice its bytes, each field
+    // has a separator, jsonl its key.
+    out.reserve(out.size() + 2 * record.record.size() + 32 * (values_.size() + 3));
+    switch (options_->format) {
+      case ReportFormat::kTsv: Tsv(record, out); break;
+      case ReportFormat::kCsv: Csv(record, out); break;
+      case ReportFormat::kJsonl: Jsonl(record, out); break;
+    }
+  }
+
+ private:
+  // The three numbers in front of the values; the rowid empty when destroyed.
+  template <typename FieldFn>
+  void Numbers(const CarvedRecord& record, FieldFn field) {
+    text_.clear();
+    AppendInteger(static_cast<int64_t>(record.payload_size), text_);
+    field(text_, false);
+    text_.clear();
+    if (record.rowid) AppendInteger(*record.rowid, text_);
+    field(text_, !record.rowid);
+    text_.clear();
+    AppendInteger(static_cast<int64_t>(record.header_size), text_);
+    field(text_, false);
+  }
+
+  void Tsv(const CarvedRecord& record, std::string& line) {
+    Numbers(record, [&](std::string_view text, bool) { line.append(text) += '\t'; });
+    for (const RecordValue& value : values_) {
+      AppendValueText(value, true, line);
+      line += '\t';
+    }
+  }
+
+  void Csv(const CarvedRecord& record, std::string& line) {
+    bool first = true;
+    auto field = [&](std::string_view text) {
+      if (!first) line += ',';
+      first = false;
+      AppendCsvField(text, line);
+    };
+    Numbers(record, [&](std::string_view text, bool) { field(text); });
+    for (const RecordValue& value : values_) {
+      text_.clear();
+      AppendValueText(value, false, text_);
+      field(text_);
+    }
+  }
+
+  void Jsonl(const CarvedRecord& record, std::string& line) {
+    line += "{\"offset\":";
+    AppendInteger(record.offset, line);
+    size_t index = 0;
+    auto key = [&] { line += (*json_keys_)[index++]; };
+    Numbers(record, [&](std::string_view text, bool empty) {
+      key();
+      line.append(empty ? std::string_view("null") : text);
+    });
+    for (const RecordValue& value : values_) {
+      key();
+      switch (value.kind) {
+        case RecordValue::Kind::kNull:
+        case RecordValue::Kind::kLost:
+          line += "null";
+          break;
+        case RecordValue::Kind::kInteger:
+          AppendInteger(value.integer, line);
+          break;
+        case RecordValue::Kind::kReal:
+          if (std::isfinite(value.real)) {
+            AppendReal(value.real, line);
+          } else {
+            text_.clear();
+            AppendReal(value.real, text_);
+            AppendJsonString(text_, line);
+          }
+          break;
+        case RecordValue::Kind::kText:
+          AppendJsonString(value.bytes, line);
+          break;
+        case RecordValue::Kind::kBlob:
+          text_.clear();
+          AppendHex(value.bytes, text_);
+          AppendJsonString(text_, line);
+          break;
+      }
+    }
+  }
+
+  const FitTable* table_;
+  const RunOptions* options_;
+  std::shared_ptr<const std::vector<std::string>> json_keys_;  // ',' "name" ':' per column
+  std::vector<RecordValue> values_;
+  std::string text_;
+};
+
+// One table's report, in the format asked for: the lines its renderers made,
+// each finished with the --details fields and the line's end.
 class TableReport {
  public:
   TableReport(const CatalogTable& table, const std::string& path, const RunOptions& options)
@@ -139,11 +247,13 @@ class TableReport {
     std::vector<std::string> reserved(std::begin(kMetaNames), std::end(kMetaNames));
     names_ = UniqueColumnNames(std::move(columns), reserved);
     // A report writes its keys on every line: encoded once.
+    auto keys = std::make_shared<std::vector<std::string>>();
     for (const ReportColumn& column : names_) {
       std::string key = ",";
       AppendJsonString(column.name, key);
-      json_keys_.push_back(key + ':');
+      keys->push_back(key + ':');
     }
+    json_keys_ = std::move(keys);
     std::string head;
     switch (options.format) {
       case ReportFormat::kTsv:
@@ -164,13 +274,48 @@ class TableReport {
     file_.Write(head);
   }
 
-  void Add(const CarvedRecord& record, const PageStatus& status, RecordState state) {
-    DecodeRecordInto(record, table_.target.table, values_);
+  LineRenderer MakeRenderer() const {
+    return LineRenderer(table_.target.table, options_, json_keys_);
+  }
+
+  // Writes the line of `record`, whose `text` a renderer made.
+  void Add(const CarvedRecord& record, const PageStatus& status) {
+    file_.Write(record.text);
     line_.clear();
     switch (options_.format) {
-      case ReportFormat::kTsv: Tsv(record, status, state); break;
-      case ReportFormat::kCsv: Csv(record, status, state); break;
-      case ReportFormat::kJsonl: Jsonl(record, status, state); break;
+      case ReportFormat::kTsv:
+        if (options_.details) {
+          AppendInteger(record.offset, line_);
+          line_ += '\t';
+          AppendStatusText(status, line_);
+          line_.append("\t").append(RecordStateText(record.state)).append("\t");
+          line_.append(RecoveryText(record.recovery)).append("\t");
+        }
+        line_ += "\r\n";
+        break;
+      case ReportFormat::kCsv:
+        if (options_.details) {
+          text_.clear();
+          AppendInteger(record.offset, text_);
+          const std::string status_text = StatusText(status);
+          for (std::string_view field : {std::string_view(text_), std::string_view(status_text),
+                                         RecordStateText(record.state),
+                                         RecoveryText(record.recovery)}) {
+            line_ += ',';
+            AppendCsvField(field, line_);
+          }
+        }
+        line_ += "\r\n";
+        break;
+      case ReportFormat::kJsonl:
+        if (options_.details) {
+          line_ += ",\"status\":\"";
+          AppendStatusText(status, line_);
+          line_.append("\",\"state\":\"").append(RecordStateText(record.state));
+          line_.append("\",\"recovery\":\"").append(RecoveryText(record.recovery)).append("\"");
+        }
+        line_ += "}\n";
+        break;
     }
     file_.Write(line_);
     ++records_;
@@ -180,113 +325,11 @@ class TableReport {
   int64_t records() const { return records_; }
 
  private:
-  // The three numbers in front of the values; the rowid empty when destroyed.
-  template <typename FieldFn>
-  void Numbers(const CarvedRecord& record, FieldFn field) {
-    text_.clear();
-    AppendInteger(static_cast<int64_t>(record.payload_size), text_);
-    field(text_, false);
-    text_.clear();
-    if (record.rowid) AppendInteger(*record.rowid, text_);
-    field(text_, !record.rowid);
-    text_.clear();
-    AppendInteger(static_cast<int64_t>(record.header_size), text_);
-    field(text_, false);
-  }
-
-  void Tsv(const CarvedRecord& record, const PageStatus& status, RecordState state) {
-    Numbers(record, [&](std::string_view text, bool) { line_.append(text) += '\t'; });
-    for (const RecordValue& value : values_) {
-      AppendValueText(value, true, line_);
-      line_ += '\t';
-    }
-    if (options_.details) {
-      AppendInteger(record.offset, line_);
-      line_ += '\t';
-      AppendStatusText(status, line_);
-      line_.append("\t").append(RecordStateText(state)).append("\t");
-      line_.append(RecoveryText(record.recovery)).append("\t");
-    }
-    line_ += "\r\n";
-  }
-
-  void Csv(const CarvedRecord& record, const PageStatus& status, RecordState state) {
-    bool first = true;
-    auto field = [&](std::string_view text) {
-      if (!first) line_ += ',';
-      first = false;
-      AppendCsvField(text, line_);
-    };
-    Numbers(record, [&](std::string_view text, bool) { field(text); });
-    for (const RecordValue& value : values_) {
-      text_.clear();
-      AppendValueText(value, false, text_);
-      field(text_);
-    }
-    if (options_.details) {
-      text_.clear();
-      AppendInteger(record.offset, text_);
-      field(text_);
-      field(StatusText(status));
-      field(RecordStateText(state));
-      field(RecoveryText(record.recovery));
-    }
-    line_ += "\r\n";
-  }
-
-  void Jsonl(const CarvedRecord& record, const PageStatus& status, RecordState state) {
-    line_ += "{\"offset\":";
-    AppendInteger(record.offset, line_);
-    size_t index = 0;
-    auto key = [&] { line_ += json_keys_[index++]; };
-    Numbers(record, [&](std::string_view text, bool empty) {
-      key();
-      line_.append(empty ? std::string_view("null") : text);
-    });
-    for (const RecordValue& value : values_) {
-      key();
-      switch (value.kind) {
-        case RecordValue::Kind::kNull:
-        case RecordValue::Kind::kLost:
-          line_ += "null";
-          break;
-        case RecordValue::Kind::kInteger:
-          AppendInteger(value.integer, line_);
-          break;
-        case RecordValue::Kind::kReal:
-          if (std::isfinite(value.real)) {
-            AppendReal(value.real, line_);
-          } else {
-            text_.clear();
-            AppendReal(value.real, text_);
-            AppendJsonString(text_, line_);
-          }
-          break;
-        case RecordValue::Kind::kText:
-          AppendJsonString(value.bytes, line_);
-          break;
-        case RecordValue::Kind::kBlob:
-          text_.clear();
-          AppendHex(value.bytes, text_);
-          AppendJsonString(text_, line_);
-          break;
-      }
-    }
-    if (options_.details) {
-      line_ += ",\"status\":\"";
-      AppendStatusText(status, line_);
-      line_.append("\",\"state\":\"").append(RecordStateText(state));
-      line_.append("\",\"recovery\":\"").append(RecoveryText(record.recovery)).append("\"");
-    }
-    line_ += "}\n";
-  }
-
   const CatalogTable& table_;
   const RunOptions& options_;
   OutputFile file_;
   std::vector<ReportColumn> names_;
-  std::vector<std::string> json_keys_;  // ',' "name" ':' per column
-  std::vector<RecordValue> values_;
+  std::shared_ptr<const std::vector<std::string>> json_keys_;
   std::string line_, text_;
   int64_t records_ = 0;
 };
@@ -302,15 +345,26 @@ bool CarveInto(TableCarver& carver, const std::vector<CatalogTable>& catalog,
   for (const CatalogTable& other : catalog)
     if (other.target.table.name != table.target.table.name) others.push_back(other.target);
   const bool need_status = options.details || counts;
+  // What needs only the record is done on the scan's workers; the page
+  // statuses, looked up in offset order, here.
+  const PreparerFactory prepare = [&] {
+    return RecordPreparer([&, renderer = report.MakeRenderer()](CarvedRecord& record) mutable {
+      // A --range shard: records are judged alone.
+      if (record.offset < options.range_first || record.offset >= options.range_end) {
+        record.wanted = false;
+        return;
+      }
+      record.state = judge.StateOf(table, record);
+      record.wanted = !options.deleted_only || judge.Kept(table, record, record.state);
+      if (record.wanted) renderer.Render(record, record.text);
+    });
+  };
   return carver.Carve(table.target, others, [&](const CarvedRecord& record) {
-    // A --range shard: records come in offset order and are judged alone.
-    if (record.offset < options.range_first || record.offset >= options.range_end) return;
-    const RecordState state = judge.StateOf(table, record);
-    if (options.deleted_only && !judge.Kept(table, record, state)) return;
+    if (!record.wanted) return;
     const PageStatus status = need_status ? judge.StatusAt(record.offset) : PageStatus{};
     if (counts) ++(*counts)[StatusText(status)];
-    report.Add(record, status, state);
-  }, progress, options.range_first, options.range_end);
+    report.Add(record, status);
+  }, progress, options.range_first, options.range_end, prepare);
 }
 
 std::string Extension(ReportFormat format) {
