@@ -125,6 +125,10 @@ class BufferView {
       : buffer_(&buffer), start_(start), bytes_(bytes) {}
 
   int64_t size() const { return buffer_->size(); }
+  // The window: the buffer's bytes from position start() on, as the view holds
+  // them (valid as long as the view's bytes).
+  int64_t start() const { return start_; }
+  std::string_view bytes() const { return bytes_; }
   uint8_t At(int64_t p) const {
     uint64_t index = static_cast<uint64_t>(p - start_);
     if (index < bytes_.size()) return static_cast<uint8_t>(bytes_[index]);

@@ -206,12 +206,10 @@ class PageScanner {
   std::unique_ptr<PageScanner> second_;  // a ScanLane's list, if any
 };
 
-// Reports to params.database_start the database headers that pages
-// [first, last) of the whole scan would find, outside the pages a scan
-// limited to some candidates walks: the page map of a shard then knows every
-// database the whole scan's knows when it judges a match, and after the scan.
+}  // namespace
+
 void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
-                          const ScanParams& params) {
+                          const std::function<void(int64_t position)>& report) {
   constexpr int64_t kChunk = int64_t{1} << 20, kMagicSize = 16;
   std::string window;
   std::vector<int64_t> starts;
@@ -229,9 +227,11 @@ void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
       buffer.Read(at, length, window);
       AppendDatabaseStarts(window, at, at, to, buffer.start_offset(), starts);
     }
-    for (int64_t start : starts) params.database_start(start);
+    for (int64_t start : starts) report(start);
   }
 }
+
+namespace {
 
 // Tells the caller's hooks about one page around `deliver_matches`: its
 // window and then its database starts before, the window's end after.
@@ -405,11 +405,11 @@ bool ScanPages(const Buffer& buffer, const ColumnList& columns, const ScanParams
   };
   const int64_t walked_first = page_count > 0 ? page_bounds(0).first : candidates;
   const int64_t walked_end = page_count > 0 ? page_bounds(page_count - 1).second : candidates;
-  if (params.database_start) ReportDatabaseStarts(buffer, 0, walked_first, params);
+  if (params.database_start) ReportDatabaseStarts(buffer, 0, walked_first, params.database_start);
   const bool finished = ScanWalkedPages(buffer, columns, params, formatter, deliver,
                                         page_count, page_bounds, report, lane);
   if (finished && params.database_start && params.database_starts_past_range)
-    ReportDatabaseStarts(buffer, walked_end, candidates, params);
+    ReportDatabaseStarts(buffer, walked_end, candidates, params.database_start);
   return finished;
 }
 

@@ -156,6 +156,15 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
                         const ScanParams& params, const MatchFormatter& formatter,
                         const PageHandler& handler);
 
+// Calls `report` with the buffer position of every database header ("SQLite
+// format 3" and a NUL on a 512-byte boundary of the file) starting in buffer
+// positions [first, last), in increasing order: the starts a scan of those
+// positions reports through ScanParams::database_start. It reads 16 bytes a
+// sector, so a caller can know every database before its scan starts. Throws
+// Error as the buffer's reads do.
+void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
+                          const std::function<void(int64_t position)>& report);
+
 }  // namespace quarrow
 
 #endif  // QUARROW_ENGINE_SCAN_H_

@@ -55,6 +55,12 @@ void MatchStatus::Attach(ScanParams& params) {
   };
 }
 
+void MatchStatus::MapDatabasesBefore(int64_t end) {
+  if (!map_) return;
+  ReportDatabaseStarts(buffer_, 0, end,
+                       [this](int64_t position) { map_->AddDatabaseAt(Offset(position)); });
+}
+
 PageStatus MatchStatus::At(int64_t position) {
   return map_ ? map_->StatusAt(Offset(position)) : PageStatus{};
 }

@@ -36,6 +36,16 @@ class MatchStatus {
   // and params.page_window so that the map reads pages the scan holds.
   void Attach(ScanParams& params);
 
+  // Instead of Attach, for statuses looked up on the scan's workers
+  // (WorkerStatus): maps every database whose header lies at buffer positions
+  // [0, end) before the scan, in position order, as the scan's hook would, so
+  // that the map is only read while workers use it. A match's status depends
+  // only on the databases starting at or before it: `end` is the end of the
+  // scan's candidates. Throws Error as the buffer's reads do.
+  void MapDatabasesBefore(int64_t end);
+  // The map, or null when not enabled.
+  const PageMap* map() const { return map_.get(); }
+
   // The input offset of buffer position `position`.
   int64_t Offset(int64_t position) const { return start_offset_ + position; }
   // The status of the match at buffer position `position`.

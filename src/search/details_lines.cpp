@@ -27,4 +27,9 @@ void DetailsLines::EndPage() {
   wal_endings_.clear();
 }
 
+DetailsEndings::DetailsEndings(DetailsLines::Ending ending) : ending_(std::move(ending)) {
+  for (size_t s = 0; s < endings_.size(); ++s)
+    endings_[s] = ending_(PageStatus{static_cast<Status>(s), 0});
+}
+
 }  // namespace quarrow

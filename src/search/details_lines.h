@@ -44,6 +44,28 @@ class DetailsLines {
   std::deque<std::string> wal_endings_;  // this page's: their places stay put
 };
 
+// The same endings for lines that the scan's workers finish themselves (their
+// statuses looked up there): each status's text made once, a WAL frame's per
+// line. Copies are independent; const use is thread-safe.
+class DetailsEndings {
+ public:
+  explicit DetailsEndings(DetailsLines::Ending ending);
+
+  // Appends `status`'s ending to `line`.
+  void Append(const PageStatus& status, std::string& line) const {
+    const auto index = static_cast<size_t>(status.status);
+    if (status.status == Status::kWal || index >= endings_.size()) {
+      line += ending_(status);
+    } else {
+      line += endings_[index];
+    }
+  }
+
+ private:
+  DetailsLines::Ending ending_;
+  std::array<std::string, 7> endings_;  // by Status
+};
+
 }  // namespace quarrow
 
 #endif  // QUARROW_SEARCH_DETAILS_LINES_H_

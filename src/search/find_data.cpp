@@ -1,5 +1,6 @@
 #include "search/find_data.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/buffer.h"
@@ -9,6 +10,7 @@
 #include "engine/scan.h"
 #include "engine/tsv_line.h"
 #include "pagemap/match_status.h"
+#include "pagemap/worker_status.h"
 #include "search/csv_line_writer.h"
 #include "search/details_lines.h"
 #include "search/jsonl_line_writer.h"
@@ -115,6 +117,18 @@ MatchFormatter WithDetailsHead(MatchFormatter format, ReportFormat report_format
   };
 }
 
+// A details line whole, made on the scan's worker: its head, then its status
+// (looked up there) and what follows it. Each worker's copy has its own cursor.
+MatchFormatter WithWorkerStatus(MatchFormatter head, WorkerStatus status,
+                                DetailsEndings endings) {
+  return [head = std::move(head), status, endings = std::move(endings)](
+             const Match& match, const ColumnList& columns, std::string& out) mutable {
+    if (!head(match, columns, out)) return false;
+    endings.Append(status.At(match), out);
+    return true;
+  };
+}
+
 // The formatter of `options.format` (with details, a line's head: see
 // AppendDetailsHead) for a scan whose buffer starts at `start_offset` in the
 // input. Runs on the scan's workers: it only reads `report_columns`, and each
@@ -189,7 +203,17 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   params.render_nothing = true;
   int64_t records = 0;
   MatchStatus status(input_path, buffer, options);
-  status.Attach(params);
+  // With details alone, the workers look their matches' statuses up and
+  // finish the lines, which then go out a page at a time as plain ones do:
+  // per match, a call on the delivering thread and two pieces of a gathered
+  // write cost more than the lookup. The map learns every database first.
+  const bool status_on_workers = status.enabled() && options.details && !options.deleted_only;
+  if (status_on_workers) {
+    const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
+    status.MapDatabasesBefore(std::clamp<int64_t>(buffer.candidates_end(), 0, candidates));
+  } else {
+    status.Attach(params);
+  }
   // Every record is judged during the one scan: databases past a range's
   // pages would be found for nothing.
   params.database_starts_past_range = false;
@@ -197,15 +221,22 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
       ReportFormatter(options, columns, report_columns, buffer.start_offset());
   // Only the copy test needs the numbers in front of each record.
   if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
-  DetailsLines details_lines(report, [format = options.format](const PageStatus& status) {
+  auto ending = [format = options.format](const PageStatus& status) {
     return DetailsEnding(format, status);
-  });
+  };
+  if (status_on_workers) {
+    formatter = WithWorkerStatus(std::move(formatter),
+                                 WorkerStatus(*status.map(), buffer.start_offset()),
+                                 DetailsEndings(ending));
+  }
+  DetailsLines details_lines(report, ending);
   // A page's details lines point into its formatted bytes until written.
-  if (options.details) params.page_done = [&details_lines] { details_lines.EndPage(); };
+  if (options.details && !status_on_workers)
+    params.page_done = [&details_lines] { details_lines.EndPage(); };
   // Plain reports take each page's lines in one write, as they lie: not
   // copied into the report's buffer first (a jsonl page is several times the
   // tsv one).
-  bool finished = !status.enabled()
+  bool finished = !status.enabled() || status_on_workers
     ? ScanFormattedPages(buffer, columns, params, formatter,
                          [&](std::string_view text, int64_t count) {
                            report.Hold(text);
