@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <deque>
-#include <future>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -14,6 +12,7 @@
 #include "carve/page_images.h"
 #include "engine/file_io.h"
 #include "engine/mapped_window.h"
+#include "engine/ordered_work.h"
 #include "pagemap/sqlite_format.h"
 #include "text_rule/utf8.h"
 
@@ -124,22 +123,13 @@ class TableCarver::Run {
     };
     // A record lies at most a page (64 KiB) after its page image's start.
     const int64_t size = std::min(carver_.input_->size(), last);
-    // One chunk a worker while this thread writes what they found; one
-    // thread scans on this one, so that it is one thread.
-    std::deque<std::future<ChunkRecords>> in_flight;
-    const size_t most = static_cast<size_t>(std::max(1, carver_.threads_));
-    const auto policy = carver_.threads_ <= 1 ? std::launch::deferred : std::launch::async;
-    int64_t next = std::max<int64_t>(0, first - 65536) / kChunkBytes * kChunkBytes, done = next;
-    while (next < size || !in_flight.empty()) {
-      while (next < size && in_flight.size() < most) {
-        const int64_t begin = next;
-        next = std::min(size, next + kChunkBytes);
-        in_flight.push_back(std::async(policy, [this, begin, end = next] {
-          return ScanChunk(begin, end);
-        }));
-      }
-      ChunkRecords chunk = in_flight.front().get();
-      in_flight.pop_front();
+    const int64_t from = std::max<int64_t>(0, first - 65536) / kChunkBytes * kChunkBytes;
+    const int64_t chunks = size > from ? (size - from + kChunkBytes - 1) / kChunkBytes : 0;
+    auto scan = [&](int64_t chunk) {
+      const int64_t begin = from + chunk * kChunkBytes;
+      return ScanChunk(begin, std::min(size, begin + kChunkBytes));
+    };
+    auto deliver = [&](int64_t, ChunkRecords& chunk) {
       pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(next_pending));
       next_pending = 0;
       const size_t kept = pending.size();
@@ -154,12 +144,9 @@ class TableCarver::Run {
         sink(record);
       }
       flush_before(chunk.end);
-      done = chunk.end;
-      if (progress && !progress->Update(done, size)) {
-        in_flight.clear();  // waits for the running chunks; deferred ones never run
-        return false;
-      }
-    }
+      return !progress || progress->Update(chunk.end, size);
+    };
+    if (!RunInOrder<ChunkRecords>(chunks, carver_.threads_, scan, deliver)) return false;
     flush_before(std::numeric_limits<int64_t>::max());
     return true;
   }

@@ -95,7 +95,8 @@ class TableCarver {
   const LiveRows& live_rows() const { return live_; }
   const ByteSource& input() const { return *input_; }
 
-  // Carves `target`, calling `sink` once per record in offset order; `others`
+  // Carves `target`, calling `sink` once per record in offset order (one call
+  // at a time, from whichever thread has the records in line); `others`
   // are the rest of the catalog. Only records at offsets [first, end) are
   // wanted: the input is read from a page before `first` to `end` (the sink
   // may get a few records outside; it keeps what it wants). `prepare`, when

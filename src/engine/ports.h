@@ -39,7 +39,8 @@ class OutputView {
 };
 
 // Told how far a long command has come. Returning false asks it to stop.
-// Called from the thread that runs the command.
+// Called one call at a time, from the thread that runs the command or from
+// one of its workers.
 class ProgressSink {
  public:
   virtual ~ProgressSink() = default;

@@ -138,9 +138,10 @@ class LineRenderer {
   // Appends the line of `record` up to its --details fields to `out`.
   void Render(const CarvedRecord& record, std::string& out) {
     DecodeRecordInto(record, *table_, values_);
-    // Room for the line at once: a blob's text is twice its bytes, each field
-    // has a separator, jsonl its key.
-    out.reserve(out.size() + 2 * record.record.size() + 32 * (values_.size() + 3));
+    // Room for most lines at once (a line waits in memory until it is
+    // written, so not much more): a value's text is about its bytes, an
+    // integer's a few more, each field has a separator.
+    out.reserve(out.size() + record.record.size() + 8 * (values_.size() + 3) + 16);
     switch (options_->format) {
       case ReportFormat::kTsv: Tsv(record, out); break;
       case ReportFormat::kCsv: Csv(record, out); break;
