@@ -80,27 +80,6 @@ int64_t SizeOf(const std::shared_ptr<const ByteSource>& source) {
   return source ? source->size() : 0;
 }
 
-// Sorts cell offsets ascending. The pointer array is in key order, and SQLite
-// fills a page from its end, so offsets mostly descend: reversed, a few
-// insertion steps finish the job; a hostile array falls back to a full sort.
-void SortNearlyDescending(std::vector<uint32_t>& starts) {
-  if (starts.size() > 1 && starts.front() > starts.back())
-    std::reverse(starts.begin(), starts.end());
-  size_t moves = 0;
-  const size_t move_limit = 8 * starts.size();
-  for (size_t i = 1; i < starts.size(); ++i) {
-    const uint32_t value = starts[i];
-    size_t j = i;
-    for (; j > 0 && starts[j - 1] > value && moves < move_limit; --j, ++moves)
-      starts[j] = starts[j - 1];
-    starts[j] = value;
-    if (moves >= move_limit) {
-      std::sort(starts.begin(), starts.end());
-      return;
-    }
-  }
-}
-
 }  // namespace
 
 PageMap::PageMap(const std::string& input_path, const PageMapOptions& options)
@@ -531,9 +510,7 @@ bool StatusCursor::LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t 
   const uint32_t size = region.page_size;
   page_start_ = page_start;
   usable_size_ = region.usable_size;
-  cell_starts_.clear();
-  cell_ = -1;
-  extent_of_ = -1;
+  extent_of_ = 0;
   const int64_t into_window = page_start - window_start_;
   page_in_window_ = into_window >= 0 &&
                     into_window + size <= static_cast<int64_t>(window_.size());
@@ -556,54 +533,16 @@ bool StatusCursor::LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t 
   page_type_ = static_cast<uint8_t>(header.type);
   pointers_begin_ = header.pointers_begin;
   pointers_end_ = header.pointers_end;
-  queries_in_page_ = 0;
+  cell_starts_.Reset(page_, pointers_begin_, pointers_end_, usable_size_);
   return true;
-}
-
-void StatusCursor::SortCellStarts() {
-  const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
-  for (uint32_t at = pointers_begin_; at < pointers_end_; at += 2) {
-    const uint32_t start = sqlite_format::Get16(p + at);
-    if (start >= pointers_end_ && start < usable_size_) cell_starts_.push_back(start);
-  }
-  SortNearlyDescending(cell_starts_);
-}
-
-PageStatus StatusCursor::CellStatus(uint32_t cell_start, uint32_t at) const {
-  sqlite_format::CellExtent cell;
-  const bool inside = sqlite_format::ReadCellExtent(
-                          page_, usable_size_, static_cast<sqlite_format::PageType>(page_type_),
-                          cell_start, cell) &&
-                      at < cell_start + cell.size;
-  return inside ? PageStatus{Status::kLive, 0} : PageStatus{Status::kFreeblock, 0};
 }
 
 PageStatus StatusCursor::InBtreePage(uint32_t at) {
   if (at < pointers_end_ || at >= usable_size_) return {};
-  // A page with one match (most pages, for most column lists) needs no sorted
-  // array: the nearest cell start below the offset decides.
-  if (++queries_in_page_ == 1) {
-    const auto* p = reinterpret_cast<const uint8_t*>(page_.data());
-    uint32_t nearest = 0;
-    for (uint32_t i = pointers_begin_; i < pointers_end_; i += 2) {
-      const uint32_t start = sqlite_format::Get16(p + i);
-      if (start >= pointers_end_ && start <= at && start > nearest) nearest = start;
-    }
-    return nearest == 0 ? PageStatus{Status::kFreeblock, 0} : CellStatus(nearest, at);
-  }
-  if (queries_in_page_ == 2) SortCellStarts();
-  const auto count = static_cast<int64_t>(cell_starts_.size());
-  if (cell_ >= 0 && at < cell_starts_[cell_]) {
-    // Backwards: search again.
-    cell_ = std::upper_bound(cell_starts_.begin(), cell_starts_.end(), at) -
-            cell_starts_.begin() - 1;
-  } else {
-    while (cell_ + 1 < count && cell_starts_[cell_ + 1] <= at) ++cell_;
-  }
-  if (cell_ < 0) return {Status::kFreeblock, 0};
-  if (extent_of_ != cell_) {
-    extent_of_ = cell_;
-    const uint32_t start = cell_starts_[cell_];
+  const uint32_t start = cell_starts_.NearestAtOrBelow(at);
+  if (start == 0) return {Status::kFreeblock, 0};
+  if (extent_of_ != start) {
+    extent_of_ = start;
     sqlite_format::CellExtent cell;
     cell_end_ = sqlite_format::ReadCellExtent(page_, usable_size_,
                                               static_cast<sqlite_format::PageType>(page_type_),

@@ -80,6 +80,7 @@
 
 #include "engine/buffer.h"
 #include "pagemap/cell_key_set.h"
+#include "pagemap/cell_start_bits.h"
 #include "pagemap/cell_site_index.h"
 #include "pagemap/database_walk.h"
 #include "pagemap/journal_index.h"
@@ -261,8 +262,8 @@ class PageMap {
 
 // Answers status queries for one thread. It keeps the byte range its last
 // answer holds for (a page, a WAL frame, a journal record, an unmapped gap), so
-// that a query inside it costs a few comparisons; inside a b-tree page it walks
-// the sorted cell starts forward as offsets grow. Optionally reads pages from
+// that a query inside it costs a few comparisons; inside a b-tree page it finds
+// the nearest cell start below in the page's cell-start bits. Optionally reads pages from
 // bytes the caller holds in memory. Valid as long as the map; not thread-safe.
 class StatusCursor {
  public:
@@ -289,9 +290,7 @@ class StatusCursor {
   void RefreshInJournal(int64_t offset, int64_t segment_start, int64_t segment_end);
   void SetRange(int64_t begin, int64_t end, PageStatus status);
   bool LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t page_start, uint8_t kind);
-  void SortCellStarts();
   PageStatus InBtreePage(uint32_t at);
-  PageStatus CellStatus(uint32_t cell_start, uint32_t at) const;
 
   const PageMap& map_;
   std::string_view window_;
@@ -313,10 +312,8 @@ class StatusCursor {
   uint8_t page_type_ = 0;
   uint32_t pointers_begin_ = 0;
   uint32_t pointers_end_ = 0;
-  int queries_in_page_ = 0;
-  std::vector<uint32_t> cell_starts_;  // ascending, from the page's second query on
-  int64_t cell_ = -1;                  // the last cell starting at or before the last query
-  int64_t extent_of_ = -1;             // the cell whose end is in cell_end_
+  CellStartBits cell_starts_;
+  uint32_t extent_of_ = 0;  // the cell whose end is in cell_end_ (0: none)
   uint32_t cell_end_ = 0;
 };
 
