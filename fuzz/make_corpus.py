@@ -96,6 +96,42 @@ def address_book(persons):
     return rows
 
 
+def carve_wal_seed():
+    """The carve target's WAL-mode input: records of its table t spilling into
+    overflow pages, deleted, and a log restarted by a checkpoint, so that its
+    first frames are the current generation's and the rest an earlier one's."""
+    folder = tempfile.mkdtemp()
+    path = os.path.join(folder, "seed.db")
+    db = sqlite3.connect(path, isolation_level=None)
+    for pragma in ["page_size=512", "secure_delete=OFF", "journal_mode=WAL",
+                   "wal_autocheckpoint=0"]:
+        db.execute("PRAGMA " + pragma)
+    db.execute("CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT, n INTEGER, x REAL)")
+    for i in range(1, 41):
+        name = ("name%d " % i) * (120 if i % 8 == 0 else 2)
+        db.execute("INSERT INTO t VALUES (?, ?, ?, ?)", (i, name, i * 1000 - 7, i / 3))
+    db.execute("PRAGMA wal_checkpoint(RESTART)")
+    db.execute("DELETE FROM t WHERE id % 8 = 0 OR id % 5 = 1")
+    db.execute("INSERT INTO t VALUES (100, 'later', 1, 2.5)")
+    with open(path + "-wal", "rb") as f:
+        wal = f.read()
+    db.close()
+    with open(path, "rb") as f:
+        database = f.read()
+    for name in os.listdir(folder):
+        os.remove(os.path.join(folder, name))
+    os.rmdir(folder)
+    pages = len(database) // 512
+    assert 1 <= pages <= 255
+    out = bytearray([0x41, pages]) + database[:pages * 512]
+    salt = wal[16:24]
+    for at in range(32, len(wal) - 24 - 512 + 1, 24 + 512):
+        number, size = struct.unpack(">II", wal[at:at + 8])
+        flags = (1 if size else 0) | (0 if wal[at + 8:at + 16] == salt else 2)
+        out += struct.pack(">I", number - 1) + bytes([flags]) + wal[at + 24:at + 24 + 512]
+    return bytes(out)
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
@@ -104,6 +140,9 @@ def write(target, name, data):
 
 
 def main():
+    write("carve", "wal-overflow", carve_wal_seed())
+    if sys.argv[1:] == ["carve-wal"]:
+        return 0
     table = build(plain_table())[""]
     wal = build(plain_table(), "WAL", "-wal")["-wal"]
     journal = build(plain_table(), keep="-journal")["-journal"]
