@@ -87,12 +87,25 @@ LiveRows LiveRows::ForInput(const std::string& input_path) {
   return LiveRows(*image);
 }
 
-bool LiveRows::FoldedLess::operator()(std::string_view a, std::string_view b) const {
-  auto fold = [](char c) {
-    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  };
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [&](char x, char y) { return fold(x) < fold(y); });
+namespace {
+
+inline unsigned char Folded(char c) {
+  return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+}
+
+}  // namespace
+
+size_t LiveRows::FoldedHash::operator()(std::string_view name) const {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (char c : name) hash = (hash ^ Folded(c)) * 0x100000001b3ull;
+  return static_cast<size_t>(hash);
+}
+
+bool LiveRows::FoldedEqual::operator()(std::string_view a, std::string_view b) const {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Folded(a[i]) != Folded(b[i])) return false;
+  return true;
 }
 
 const LiveRows::Table* LiveRows::Find(std::string_view table) const {

@@ -85,11 +85,15 @@ class LiveRows {
 
   // Names as SQLite compares them (ASCII case folded), looked up without a
   // folded copy: records ask by the million.
-  struct FoldedLess {
+  struct FoldedHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+  };
+  struct FoldedEqual {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const;
   };
-  std::map<std::string, Table, FoldedLess> tables_;  // by ASCII-lowercased name
+  std::unordered_map<std::string, Table, FoldedHash, FoldedEqual> tables_;  // by lowercased name
   size_t rows_ = 0;
 };
 
