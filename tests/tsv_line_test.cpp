@@ -125,3 +125,34 @@ TEST(TsvLineWriter, KeepsLongTextsWhole) {
 
 }  // namespace
 }  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// A page's offsets share their high digits: each is written as WriteDecimal
+// writes it, across changes of those digits, steps back, and at the edges of
+// four digits and of 64 bits.
+TEST(NearbyDecimals, WriteAsWriteDecimalWhateverCameBefore) {
+  std::mt19937_64 random(7);
+  std::vector<uint64_t> values = {0,     9,     10,    9999,  10000, 10001,  19999, 20000,
+                                  99999, 10000, 123456789, 123450000, 123459999,
+                                  999999999999999999ull, UINT64_MAX, UINT64_MAX - 1, 5};
+  uint64_t at = 1 << 20;
+  for (int i = 0; i < 20000; ++i) {
+    at += random() % 300;  // a page's matches
+    values.push_back(at);
+    if (i % 1000 == 0) values.push_back(random());  // and any number now and then
+  }
+  NearbyDecimals decimals;
+  for (uint64_t value : values) {
+    char expected[32], written[32];
+    const std::string_view want(expected,
+                                static_cast<size_t>(WriteDecimal(value, expected) - expected));
+    const std::string_view got(written,
+                               static_cast<size_t>(decimals.Write(value, written) - written));
+    ASSERT_EQ(got, want) << value;
+  }
+}
+
+}  // namespace
+}  // namespace quarrow

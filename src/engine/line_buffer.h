@@ -117,15 +117,16 @@ inline int DecimalDigits(uint64_t value) {
 // the end. Its length known first, the digits go straight to their places,
 // two a step from a table: a report writes an offset on every line. A single
 // digit, common in cell prefixes, takes neither.
+inline constexpr char kDecimalPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 inline char* WriteDecimal(uint64_t value, char* out) {
   if (value < 10) {
     *out = static_cast<char>('0' + value);
     return out + 1;
   }
-  static constexpr char kPairs[201] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
+  constexpr const char* kPairs = kDecimalPairs;
   char* const end = out + DecimalDigits(value);
   char* at = end;
   while (value >= 100) {
@@ -152,6 +153,33 @@ inline char* WriteSignedDecimal(int64_t value, char* out) {
   *out = '-';
   return WriteDecimal(uint64_t{0} - static_cast<uint64_t>(value), out + 1);
 }
+
+// Writes numbers that lie close together, such as the offsets of one page's
+// matches, in decimal, byte for byte as WriteDecimal: the digits above the
+// last four are kept from the number before when they are the same, so most
+// numbers cost four digits. `out` needs room for 20 bytes. One per thread.
+class NearbyDecimals {
+ public:
+  char* Write(uint64_t value, char* out) {
+    if (value < 10000) return WriteDecimal(value, out);
+    const uint64_t high = value / 10000;
+    const auto low = static_cast<uint32_t>(value - high * 10000);
+    if (high != high_) {
+      high_ = high;
+      high_size_ = static_cast<size_t>(WriteDecimal(high, high_text_) - high_text_);
+    }
+    std::memcpy(out, high_text_, 16);  // below 2^64 / 10^4: at most 16 digits
+    out += high_size_;
+    std::memcpy(out, kDecimalPairs + 2 * (low / 100), 2);
+    std::memcpy(out + 2, kDecimalPairs + 2 * (low % 100), 2);
+    return out + 4;
+  }
+
+ private:
+  uint64_t high_ = ~uint64_t{0};  // above any value's high part
+  char high_text_[20] = {};
+  size_t high_size_ = 0;
+};
 
 // Copies a fragment as CopyPadded does, with every TAB made a comma: a row of
 // cells joined by TABs becomes their csv fields, in whole blocks of 16 bytes.

@@ -44,10 +44,13 @@ void TsvLineWriter::Append(const Match& match, const ColumnList& columns, std::s
 }
 
 void TsvLineWriter::AppendHead(const Match& match, const ColumnList& columns, int64_t offset,
-                               std::string& line) {
+                               std::string& line, std::string_view tail) {
   constexpr size_t kOffsetRoom = 21 + 1;  // a signed decimal and its TAB
-  char* out = WriteSignedDecimal(offset, WriteFields(match, columns, kOffsetRoom));
+  char* out = WriteFields(match, columns, kOffsetRoom + tail.size());
+  out = offset >= 0 ? offsets_.Write(static_cast<uint64_t>(offset), out)
+                    : WriteSignedDecimal(offset, out);
   *out++ = '\t';
+  if (!tail.empty()) out = CopyPadded(tail, out);
   line.append(scratch_.data(), out);
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/columns.h"
@@ -32,11 +33,12 @@ class TsvLineWriter {
   // test left them, for the list given at construction; the columns' values
   // are not read.
   void Append(const Match& match, const ColumnList& columns, std::string& line);
-  // The same line with `offset` in decimal and a TAB in place of its CR LF:
-  // the head of a line whose last fields (a details line's status) and end
-  // the caller adds later.
+  // The same line with `offset` in decimal and a TAB in place of its CR LF,
+  // then `tail`: the head of a line whose last fields (a details line's
+  // status) and end the caller adds later, or gives as `tail` (followed by
+  // LineBuffer::kSlack readable bytes: it is copied in whole blocks).
   void AppendHead(const Match& match, const ColumnList& columns, int64_t offset,
-                  std::string& line);
+                  std::string& line, std::string_view tail = {});
 
  private:
   // Writes the prefix and the fields with their TABs into the scratch, with
@@ -47,6 +49,7 @@ class TsvLineWriter {
   std::vector<size_t> sized_;        // the columns whose room depends on the match
   size_t fixed_room_ = 0;            // the room of the others and the TABs
   LineBuffer scratch_;               // the line, filled without zeroing it first
+  NearbyDecimals offsets_;           // a page's offsets share their high digits
 };
 
 }  // namespace quarrow

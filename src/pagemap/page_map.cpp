@@ -543,12 +543,8 @@ PageStatus StatusCursor::InBtreePage(uint32_t at) {
   if (start == 0) return {Status::kFreeblock, 0};
   if (extent_of_ != start) {
     extent_of_ = start;
-    sqlite_format::CellExtent cell;
-    cell_end_ = sqlite_format::ReadCellExtent(page_, usable_size_,
-                                              static_cast<sqlite_format::PageType>(page_type_),
-                                              start, cell)
-                    ? start + cell.size
-                    : start;
+    cell_end_ = sqlite_format::CellEnd(page_, usable_size_,
+                                       static_cast<sqlite_format::PageType>(page_type_), start);
   }
   return at < cell_end_ ? PageStatus{Status::kLive, 0} : PageStatus{Status::kFreeblock, 0};
 }

@@ -5,6 +5,7 @@
 #ifndef QUARROW_PAGEMAP_SQLITE_FORMAT_H_
 #define QUARROW_PAGEMAP_SQLITE_FORMAT_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -119,6 +120,32 @@ struct CellExtent {
 // false when its prefix is cut by the usable area; the size is cut to it.
 bool ReadCellExtent(std::string_view page, uint32_t usable_size, PageType type,
                     uint32_t cell_start, CellExtent& cell);
+
+// The end of that cell (cell_start plus ReadCellExtent's size), or cell_start
+// when ReadCellExtent returns false. A table leaf's cell whose payload lies
+// whole on the page, the common case, is read inline: a status is asked for
+// every match.
+inline uint32_t CellEnd(std::string_view page, uint32_t usable_size, PageType type,
+                        uint32_t cell_start) {
+  if (type == PageType::kTableLeaf) {
+    const uint32_t limit = std::min<uint32_t>(usable_size, static_cast<uint32_t>(page.size()));
+    if (cell_start >= limit) return cell_start;
+    const auto* base = reinterpret_cast<const uint8_t*>(page.data());
+    const uint8_t* end = base + limit;
+    uint64_t payload_size = 0, rowid = 0;
+    const int n = GetVarint(base + cell_start, end, payload_size);
+    if (n == 0) return cell_start;
+    const int m = GetVarint(base + cell_start + n, end, rowid);
+    if (m == 0) return cell_start;
+    // Past the table leaf's largest local payload it overflows: the long way.
+    if (payload_size <= usable_size - 35)
+      return cell_start + static_cast<uint32_t>(std::min<uint64_t>(
+                              static_cast<uint64_t>(n + m) + payload_size, limit - cell_start));
+  }
+  CellExtent cell;
+  return ReadCellExtent(page, usable_size, type, cell_start, cell) ? cell_start + cell.size
+                                                                   : cell_start;
+}
 
 }  // namespace quarrow::sqlite_format
 

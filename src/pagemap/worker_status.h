@@ -29,9 +29,17 @@ class WorkerStatus {
   // The status of `match` (at its header-length byte), as PageMap::StatusAt
   // gives it. Needs Match::view: b-tree pages lying whole in the view's
   // window are read from there. Cheapest in increasing position order.
-  PageStatus At(const Match& match);
+  PageStatus At(const Match& match) {
+    const BufferView& view = *match.view;
+    if (view.start() != window_start_ || view.bytes().data() != window_.data() ||
+        view.bytes().size() != window_.size())
+      SetWindow(view);
+    return cursor_.StatusAt(start_offset_ + match.position);
+  }
 
  private:
+  void SetWindow(const BufferView& view);
+
   const PageMap& map_;
   const int64_t start_offset_;
   StatusCursor cursor_;

@@ -28,8 +28,19 @@ void DetailsLines::EndPage() {
 }
 
 DetailsEndings::DetailsEndings(DetailsLines::Ending ending) : ending_(std::move(ending)) {
-  for (size_t s = 0; s < endings_.size(); ++s)
-    endings_[s] = ending_(PageStatus{static_cast<Status>(s), 0});
+  for (size_t s = 0; s < kStatuses; ++s) {
+    starts_[s] = text_.size();
+    text_ += ending_(PageStatus{static_cast<Status>(s), 0});
+    text_.append(kPadding, '\0');
+  }
+  starts_[kStatuses] = text_.size();
+}
+
+std::string_view DetailsEndings::FrameEnding(const PageStatus& status) {
+  frame_ending_ = ending_(status);
+  const size_t size = frame_ending_.size();
+  frame_ending_.append(kPadding, '\0');
+  return {frame_ending_.data(), size};
 }
 
 }  // namespace quarrow

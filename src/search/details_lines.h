@@ -46,24 +46,28 @@ class DetailsLines {
 
 // The same endings for lines that the scan's workers finish themselves (their
 // statuses looked up there): each status's text made once, a WAL frame's per
-// line. Copies are independent; const use is thread-safe.
+// line. Each worker keeps its own copy; not thread-safe.
 class DetailsEndings {
  public:
   explicit DetailsEndings(DetailsLines::Ending ending);
 
-  // Appends `status`'s ending to `line`.
-  void Append(const PageStatus& status, std::string& line) const {
+  // `status`'s ending, followed by LineBuffer::kSlack readable bytes (for
+  // CopyPadded); valid until the next call.
+  std::string_view For(const PageStatus& status) {
     const auto index = static_cast<size_t>(status.status);
-    if (status.status == Status::kWal || index >= endings_.size()) {
-      line += ending_(status);
-    } else {
-      line += endings_[index];
-    }
+    if (status.status == Status::kWal || index >= kStatuses) return FrameEnding(status);
+    return {text_.data() + starts_[index], starts_[index + 1] - starts_[index] - kPadding};
   }
 
  private:
+  static constexpr size_t kStatuses = 7;
+  static constexpr size_t kPadding = 32;  // LineBuffer::kSlack
+  std::string_view FrameEnding(const PageStatus& status);
+
   DetailsLines::Ending ending_;
-  std::array<std::string, 7> endings_;  // by Status
+  std::string text_;                          // each status's ending, padded
+  std::array<size_t, kStatuses + 1> starts_;  // by Status, where each starts in text_
+  std::string frame_ending_;                  // a WAL frame's, made per line, padded
 };
 
 }  // namespace quarrow

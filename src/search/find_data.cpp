@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -22,11 +23,29 @@ namespace quarrow {
 
 namespace {
 
+// A details line's status and end, looked up on the scan's worker: each
+// worker's copy has its own cursor and endings.
+struct WorkerEnding {
+  WorkerStatus status;
+  DetailsEndings endings;
+
+  std::string_view Of(const Match& match) { return endings.For(status.At(match)); }
+};
+
 // One tsv report line, as specified, its values rendered straight into it
 // (the scan renders none); with details, its head (up to the status) with the
-// record's offset in the input, the buffer starting at `start_offset`. Runs
-// on the scan's workers, each with its own writer.
-MatchFormatter TsvFormatter(const ColumnList& columns, bool details, int64_t start_offset) {
+// record's offset in the input, the buffer starting at `start_offset`, and
+// with `ending` its status and end too, in one append. Runs on the scan's
+// workers, each with its own writer.
+MatchFormatter TsvFormatter(const ColumnList& columns, bool details, int64_t start_offset,
+                            const std::optional<WorkerEnding>& ending) {
+  if (ending) {
+    return [writer = TsvLineWriter(columns), start_offset, ending = *ending](
+               const Match& match, const ColumnList& found, std::string& line) mutable {
+      writer.AppendHead(match, found, start_offset + match.position, line, ending.Of(match));
+      return true;
+    };
+  }
   if (details) {
     return [writer = TsvLineWriter(columns), start_offset](
                const Match& match, const ColumnList& found, std::string& line) mutable {
@@ -118,28 +137,28 @@ MatchFormatter WithDetailsHead(MatchFormatter format, ReportFormat report_format
 }
 
 // A details line whole, made on the scan's worker: its head, then its status
-// (looked up there) and what follows it. Each worker's copy has its own cursor.
-MatchFormatter WithWorkerStatus(MatchFormatter head, WorkerStatus status,
-                                DetailsEndings endings) {
-  return [head = std::move(head), status, endings = std::move(endings)](
+// (looked up there) and what follows it.
+MatchFormatter WithWorkerEnding(MatchFormatter head, WorkerEnding ending) {
+  return [head = std::move(head), ending = std::move(ending)](
              const Match& match, const ColumnList& columns, std::string& out) mutable {
     if (!head(match, columns, out)) return false;
-    endings.Append(status.At(match), out);
+    out += ending.Of(match);
     return true;
   };
 }
 
 // The formatter of `options.format` (with details, a line's head: see
-// AppendDetailsHead) for a scan whose buffer starts at `start_offset` in the
-// input. Runs on the scan's workers: it only reads `report_columns`, and each
-// worker builds its lines in its own buffer.
+// AppendDetailsHead, and with `ending` the whole line) for a scan whose buffer
+// starts at `start_offset` in the input. Runs on the scan's workers: it only
+// reads `report_columns`, and each worker builds its lines in its own buffer.
 MatchFormatter ReportFormatter(const RunOptions& options, const ColumnList& columns,
-                               const JsonlColumns& report_columns, int64_t start_offset) {
+                               const JsonlColumns& report_columns, int64_t start_offset,
+                               const std::optional<WorkerEnding>& ending) {
   MatchFormatter format;
   switch (options.format) {
     case ReportFormat::kTsv:
-      // Writes its details head itself, in the same pass.
-      return TsvFormatter(columns, options.details, start_offset);
+      // Writes its details head (and ending) itself, in the same pass.
+      return TsvFormatter(columns, options.details, start_offset, ending);
     case ReportFormat::kCsv:
       format = [writer = CsvLineWriter(columns)](const Match& match, const ColumnList& found,
                                                  std::string& line) mutable {
@@ -156,7 +175,8 @@ MatchFormatter ReportFormatter(const RunOptions& options, const ColumnList& colu
       break;
   }
   if (!options.details) return format;
-  return WithDetailsHead(std::move(format), options.format, start_offset);
+  format = WithDetailsHead(std::move(format), options.format, start_offset);
+  return ending ? WithWorkerEnding(std::move(format), *ending) : format;
 }
 
 // What the report holds before its first record.
@@ -217,18 +237,17 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   // Every record is judged during the one scan: databases past a range's
   // pages would be found for nothing.
   params.database_starts_past_range = false;
-  MatchFormatter formatter =
-      ReportFormatter(options, columns, report_columns, buffer.start_offset());
-  // Only the copy test needs the numbers in front of each record.
-  if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
   auto ending = [format = options.format](const PageStatus& status) {
     return DetailsEnding(format, status);
   };
-  if (status_on_workers) {
-    formatter = WithWorkerStatus(std::move(formatter),
-                                 WorkerStatus(*status.map(), buffer.start_offset()),
-                                 DetailsEndings(ending));
-  }
+  std::optional<WorkerEnding> worker_ending;
+  if (status_on_workers)
+    worker_ending.emplace(WorkerEnding{WorkerStatus(*status.map(), buffer.start_offset()),
+                                       DetailsEndings(ending)});
+  MatchFormatter formatter =
+      ReportFormatter(options, columns, report_columns, buffer.start_offset(), worker_ending);
+  // Only the copy test needs the numbers in front of each record.
+  if (options.deleted_only) formatter = WithPrefixNumbers(std::move(formatter));
   DetailsLines details_lines(report, ending);
   // A page's details lines point into its formatted bytes until written.
   if (options.details && !status_on_workers)
