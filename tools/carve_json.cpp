@@ -88,7 +88,7 @@ class Reader {
       std::string key = String();
       SkipSpace();
       Expect(':');
-      value.members.emplace_back(std::move(key), Value(depth + 1));
+      value.members.push_back({std::move(key), Value(depth + 1)});
       SkipSpace();
       if (Peek() == '}') {
         ++at_;

@@ -14,17 +14,26 @@
 
 namespace quarrow::scenario {
 
+struct JsonMember;
+
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   std::string text;  // a number's text as written, or a string's decoded bytes
   std::vector<JsonValue> items;                             // an array's
-  std::vector<std::pair<std::string, JsonValue>> members;   // an object's, in order
+  std::vector<JsonMember> members;  // an object's, in order
 
   bool is_null() const { return kind == Kind::kNull; }
   // The member named `key` of an object, or null when there is none.
   const JsonValue* Find(std::string_view key) const;
+};
+
+// A member of an object. (A pair of a string and a JsonValue cannot be named
+// inside JsonValue, where the type is not yet complete.)
+struct JsonMember {
+  std::string first;  // the key
+  JsonValue second;
 };
 
 // Parses one JSON text (whitespace around it allowed). Throws
