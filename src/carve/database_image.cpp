@@ -42,16 +42,20 @@ constexpr int kMaxDepth = 24;
 
 }  // namespace
 
+std::string DatabasePathBeside(const std::string& input_path) {
+  for (const std::string_view tail : {"-wal", "-journal"})
+    if (input_path.size() > tail.size() && EndsWith(input_path, tail))
+      return input_path.substr(0, input_path.size() - tail.size());
+  return {};
+}
+
 std::unique_ptr<DatabaseImage> DatabaseImage::ForInput(const std::string& input_path) {
   auto input = std::make_shared<FileSource>(input_path);
-  if (EndsWith(input_path, "-wal")) {
-    auto database = OpenIfPresent(input_path.substr(0, input_path.size() - 4));
-    return std::make_unique<DatabaseImage>(database, input);
-  }
-  if (EndsWith(input_path, "-journal") && !StartsWithDatabaseHeader(*input)) {
-    auto database = OpenIfPresent(input_path.substr(0, input_path.size() - 8));
-    return std::make_unique<DatabaseImage>(database, nullptr);
-  }
+  const std::string beside = DatabasePathBeside(input_path);
+  if (EndsWith(input_path, "-wal"))
+    return std::make_unique<DatabaseImage>(OpenIfPresent(beside), input);
+  if (!beside.empty() && !StartsWithDatabaseHeader(*input))
+    return std::make_unique<DatabaseImage>(OpenIfPresent(beside), nullptr);
   return std::make_unique<DatabaseImage>(input, OpenIfPresent(input_path + "-wal"));
 }
 

@@ -38,6 +38,10 @@ struct SchemaRow {
   std::string sql;
 };
 
+// The path of the database a "-wal" or "-journal" input lies beside: its
+// name without that suffix; empty for any other name.
+std::string DatabasePathBeside(const std::string& input_path);
+
 class DatabaseImage {
  public:
   // The database for the input at `input_path` (see above). Throws Error only

@@ -66,16 +66,11 @@ bool IsDatabaseFile(const std::string& path) {
 // The database whose journal or WAL is at `input_path`, beside it; empty
 // when the input is neither or no database lies there.
 std::string DatabaseBeside(const std::string& input_path) {
-  for (const std::string tail : {"-journal", "-wal"}) {
-    if (input_path.size() <= tail.size() ||
-        input_path.compare(input_path.size() - tail.size(), tail.size(), tail) != 0)
-      continue;
-    const std::string database = input_path.substr(0, input_path.size() - tail.size());
-    try {
-      if (IsDatabaseFile(database)) return database;
-    } catch (const std::exception&) {
-      // None there, or unreadable: the input's own schema rows are all there is.
-    }
+  const std::string database = DatabasePathBeside(input_path);
+  try {
+    if (!database.empty() && IsDatabaseFile(database)) return database;
+  } catch (const std::exception&) {
+    // None there, or unreadable: the input's own schema rows are all there is.
   }
   return {};
 }
