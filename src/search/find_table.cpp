@@ -35,15 +35,20 @@ void AppendReal(double value, std::string& out) {
   out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-void AppendHex(std::string_view bytes, std::string& out) {
+// Writes `bytes` as hex digits at `to`; returns the end.
+char* PutHex(std::string_view bytes, char* to) {
   static constexpr char kDigits[] = "0123456789abcdef";
-  const size_t at = out.size();
-  out.resize(at + 2 * bytes.size());
-  char* to = out.data() + at;
   for (char c : bytes) {
     *to++ = kDigits[static_cast<uint8_t>(c) >> 4];
     *to++ = kDigits[static_cast<uint8_t>(c) & 15];
   }
+  return to;
+}
+
+void AppendHex(std::string_view bytes, std::string& out) {
+  const size_t at = out.size();
+  out.resize(at + 2 * bytes.size());
+  PutHex(bytes, out.data() + at);
 }
 
 // Turns the control bytes of [from, end) into spaces, eight bytes at a time
@@ -138,15 +143,15 @@ class LineRenderer {
   // Appends the line of `record` up to its --details fields to `out`.
   void Render(const CarvedRecord& record, std::string& out) {
     DecodeRecordInto(record, *table_, values_);
-    // Room for most lines at once (a line waits in memory until it is
-    // written, so not much more): a value's text is about its bytes, an
-    // integer's a few more, each field has a separator.
-    out.reserve(out.size() + record.record.size() + 8 * (values_.size() + 3) + 16);
+    // Made in room kept from line to line, then copied at its size: the line
+    // waits in memory until it is written.
+    line_.clear();
     switch (options_->format) {
-      case ReportFormat::kTsv: Tsv(record, out); break;
-      case ReportFormat::kCsv: Csv(record, out); break;
-      case ReportFormat::kJsonl: Jsonl(record, out); break;
+      case ReportFormat::kTsv: Tsv(record, line_); break;
+      case ReportFormat::kCsv: Csv(record, line_); break;
+      case ReportFormat::kJsonl: Jsonl(record, line_); break;
     }
+    out.append(line_);
   }
 
  private:
@@ -164,12 +169,50 @@ class LineRenderer {
     field(text_, false);
   }
 
+  // Written through a pointer into room made for the longest line the
+  // values can give: tsv is the report most lines are written in.
   void Tsv(const CarvedRecord& record, std::string& line) {
-    Numbers(record, [&](std::string_view text, bool) { line.append(text) += '\t'; });
+    constexpr size_t kNumberRoom = 32;  // an integer's or a double's text, and its TAB
+    size_t most = 3 * kNumberRoom;
+    for (const RecordValue& value : values_)
+      most += value.kind == RecordValue::Kind::kText   ? value.bytes.size() + 1
+              : value.kind == RecordValue::Kind::kBlob ? 2 * value.bytes.size() + 1
+                                                       : kNumberRoom;
+    const size_t at = line.size();
+    line.resize(at + most);
+    char* to = line.data() + at;
+    auto integer = [&](int64_t number) { to = std::to_chars(to, to + kNumberRoom, number).ptr; };
+    integer(static_cast<int64_t>(record.payload_size));
+    *to++ = '\t';
+    if (record.rowid) integer(*record.rowid);
+    *to++ = '\t';
+    integer(static_cast<int64_t>(record.header_size));
+    *to++ = '\t';
     for (const RecordValue& value : values_) {
-      AppendValueText(value, true, line);
-      line += '\t';
+      switch (value.kind) {
+        case RecordValue::Kind::kNull:
+        case RecordValue::Kind::kLost:
+          break;
+        case RecordValue::Kind::kInteger:
+          integer(value.integer);
+          break;
+        case RecordValue::Kind::kReal:
+          text_.clear();
+          AppendReal(value.real, text_);
+          to = std::copy(text_.begin(), text_.end(), to);
+          break;
+        case RecordValue::Kind::kText:
+          std::memcpy(to, value.bytes.data(), value.bytes.size());
+          BlankControlBytes(to, to + value.bytes.size());
+          to += value.bytes.size();
+          break;
+        case RecordValue::Kind::kBlob:
+          to = PutHex(value.bytes, to);
+          break;
+      }
+      *to++ = '\t';
     }
+    line.resize(static_cast<size_t>(to - line.data()));
   }
 
   void Csv(const CarvedRecord& record, std::string& line) {
@@ -231,7 +274,7 @@ class LineRenderer {
   const RunOptions* options_;
   std::shared_ptr<const std::vector<std::string>> json_keys_;  // ',' "name" ':' per column
   std::vector<RecordValue> values_;
-  std::string text_;
+  std::string line_, text_;
 };
 
 // One table's report, in the format asked for: the lines its renderers made,
