@@ -537,16 +537,4 @@ bool StatusCursor::LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t 
   return true;
 }
 
-PageStatus StatusCursor::InBtreePage(uint32_t at) {
-  if (at < pointers_end_ || at >= usable_size_) return {};
-  const uint32_t start = cell_starts_.NearestAtOrBelow(at);
-  if (start == 0) return {Status::kFreeblock, 0};
-  if (extent_of_ != start) {
-    extent_of_ = start;
-    cell_end_ = sqlite_format::CellEnd(page_, usable_size_,
-                                       static_cast<sqlite_format::PageType>(page_type_), start);
-  }
-  return at < cell_end_ ? PageStatus{Status::kLive, 0} : PageStatus{Status::kFreeblock, 0};
-}
-
 }  // namespace quarrow

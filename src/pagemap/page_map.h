@@ -86,6 +86,7 @@
 #include "pagemap/journal_index.h"
 #include "pagemap/overwritten_copy.h"
 #include "pagemap/page_status.h"
+#include "pagemap/sqlite_format.h"
 #include "pagemap/wal_index.h"
 
 namespace quarrow {
@@ -290,7 +291,18 @@ class StatusCursor {
   void RefreshInJournal(int64_t offset, int64_t segment_start, int64_t segment_end);
   void SetRange(int64_t begin, int64_t end, PageStatus status);
   bool LoadBtreePage(const PageMap::DatabaseRegion& region, int64_t page_start, uint8_t kind);
-  PageStatus InBtreePage(uint32_t at);
+  // Inline: every match in a b-tree page asks.
+  PageStatus InBtreePage(uint32_t at) {
+    if (at < pointers_end_ || at >= usable_size_) return {};
+    const uint32_t start = cell_starts_.NearestAtOrBelow(at);
+    if (start == 0) return {Status::kFreeblock, 0};
+    if (extent_of_ != start) {
+      extent_of_ = start;
+      cell_end_ = sqlite_format::CellEnd(page_, usable_size_,
+                                         static_cast<sqlite_format::PageType>(page_type_), start);
+    }
+    return {at < cell_end_ ? Status::kLive : Status::kFreeblock, 0};
+  }
 
   const PageMap& map_;
   std::string_view window_;

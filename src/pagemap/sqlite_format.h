@@ -31,6 +31,19 @@ inline int GetVarint(const uint8_t* p, const uint8_t* end, uint64_t& value) {
   }
   return GetLongVarint(p, end, value);
 }
+// The same with two-byte varints (128 to 16383: most payload sizes and many
+// rowids) read inline too.
+inline int GetShortVarint(const uint8_t* p, const uint8_t* end, uint64_t& value) {
+  if (end - p >= 2 && p[1] < 0x80) {
+    if (p[0] < 0x80) {
+      value = p[0];
+      return 1;
+    }
+    value = (uint64_t{p[0] & 0x7fu} << 7) | p[1];
+    return 2;
+  }
+  return GetVarint(p, end, value);
+}
 
 // Returns true iff the 16 bytes at `p` are the database header's magic string.
 bool IsDatabaseMagic(const uint8_t* p);
@@ -133,9 +146,9 @@ inline uint32_t CellEnd(std::string_view page, uint32_t usable_size, PageType ty
     const auto* base = reinterpret_cast<const uint8_t*>(page.data());
     const uint8_t* end = base + limit;
     uint64_t payload_size = 0, rowid = 0;
-    const int n = GetVarint(base + cell_start, end, payload_size);
+    const int n = GetShortVarint(base + cell_start, end, payload_size);
     if (n == 0) return cell_start;
-    const int m = GetVarint(base + cell_start + n, end, rowid);
+    const int m = GetShortVarint(base + cell_start + n, end, rowid);
     if (m == 0) return cell_start;
     // Past the table leaf's largest local payload it overflows: the long way.
     if (payload_size <= usable_size - 35)

@@ -62,9 +62,12 @@ void JsonlLineWriter::AppendColumn(const BufferView& view, const TERM& column,
   // double's); whatever else renders is a text.
   if (column.tp == kInteger || SerialTypeKind(column.serial).kind == kInteger) {
     json_.Integer(layout_, index, value);
-  } else {
-    json_.Text(layout_, index, value);
+    return;
   }
+  // The value lies in scratch with slack after it: its string is judged and
+  // copied in blocks, in one pass.
+  char* out = CopyPadded(layout_.key(index), json_.MakeRoom(layout_.RoomFor(index, value.size())));
+  json_.Commit(json_.WritePaddedTextValue(layout_, index, value, out));
 }
 
 }  // namespace quarrow
