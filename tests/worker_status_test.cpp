@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <string>
 #include <utility>
@@ -203,6 +204,44 @@ TEST(WorkerStatus, FindDetailsOnAWalNamesEachLinesFrame) {
   }
   EXPECT_GT(frames.size(), 5u);
   EXPECT_GT(lines, 50u);
+}
+
+}  // namespace
+}  // namespace quarrow
+
+namespace quarrow {
+namespace {
+
+// The starts read by several threads at once are those one thread reads, in
+// the same order, with the buffer starting past the file's first sector (a
+// start offset) and headers on the spans' seams.
+TEST(ReportDatabaseStarts, SeveralThreadsFindWhatOneFinds) {
+  constexpr int64_t kSize = int64_t{27} << 20, kOffset = 1536;
+  std::string bytes(static_cast<size_t>(kSize), '\x07');
+  std::mt19937 random(5);
+  const std::string magic("SQLite format 3\0", 16);
+  std::vector<int64_t> sectors;
+  for (int k = 0; k < 300; ++k) sectors.push_back(int64_t{512} * (random() % (kSize / 512)));
+  // On and around the 1 MiB seams the threads split at, and at the end.
+  for (int64_t seam : {int64_t{9} << 20, int64_t{18} << 20})
+    for (int64_t at : {seam - 512, seam, seam + 512}) sectors.push_back(at);
+  sectors.push_back(kSize - 512);
+  for (int64_t at : sectors) bytes.replace(static_cast<size_t>(at), 16, magic);
+  // A magic string off a sector boundary is no start.
+  bytes.replace(4096 + 8, 16, magic);
+  Buffer buffer(std::make_shared<MemorySource>(bytes), kOffset, kSize - kOffset);
+  auto starts = [&](int threads) {
+    std::vector<int64_t> found;
+    ReportDatabaseStarts(
+        buffer, 0, buffer.size() - 1, [&](int64_t at) { found.push_back(at); }, threads);
+    return found;
+  };
+  const std::vector<int64_t> one = starts(1);
+  std::set<int64_t> expected;
+  for (int64_t at : sectors) expected.insert(at - kOffset);
+  EXPECT_EQ(one, std::vector<int64_t>(expected.begin(), expected.end()));
+  EXPECT_EQ(starts(3), one);
+  EXPECT_EQ(starts(2), one);
 }
 
 }  // namespace

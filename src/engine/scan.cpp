@@ -208,9 +208,59 @@ class PageScanner {
 
 }  // namespace
 
+namespace {
+
+constexpr int64_t kStartsChunk = int64_t{1} << 20;
+
+// ReportDatabaseStarts's spans each on a thread of its own, their starts
+// collected and then reported in order.
+void ReportDatabaseStartsInParallel(const Buffer& buffer, int64_t first, int64_t last,
+                                    const std::function<void(int64_t position)>& report,
+                                    int threads) {
+  const int64_t chunks = (last - first + kStartsChunk - 1) / kStartsChunk;
+  std::vector<std::vector<int64_t>> found(static_cast<size_t>(threads));
+  std::vector<std::exception_ptr> errors(static_cast<size_t>(threads));
+  auto span = [&](int part) {
+    const int64_t from = first + chunks * part / threads * kStartsChunk;
+    const int64_t to = std::min(last, first + chunks * (part + 1) / threads * kStartsChunk);
+    return std::pair{from, to};
+  };
+  std::vector<std::thread> workers;
+  for (int part = 1; part < threads; ++part) {
+    workers.emplace_back([&, part] {
+      try {
+        auto [from, to] = span(part);
+        ReportDatabaseStarts(buffer, from, to, [&](int64_t at) {
+          found[static_cast<size_t>(part)].push_back(at);
+        });
+      } catch (...) {
+        errors[static_cast<size_t>(part)] = std::current_exception();
+      }
+    });
+  }
+  try {
+    auto [from, to] = span(0);
+    ReportDatabaseStarts(buffer, from, to, [&](int64_t at) { found[0].push_back(at); });
+  } catch (...) {
+    errors[0] = std::current_exception();
+  }
+  for (std::thread& worker : workers) worker.join();
+  for (const std::exception_ptr& error : errors)
+    if (error) std::rethrow_exception(error);
+  for (const std::vector<int64_t>& starts : found)
+    for (int64_t start : starts) report(start);
+}
+
+}  // namespace
+
 void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
-                          const std::function<void(int64_t position)>& report) {
-  constexpr int64_t kChunk = int64_t{1} << 20, kMagicSize = 16;
+                          const std::function<void(int64_t position)>& report, int threads) {
+  // Below a few chunks a thread each, a thread costs more than it saves.
+  constexpr int64_t kChunksPerThread = 8;
+  threads = static_cast<int>(std::min<int64_t>(
+      threads, (last - first) / (kChunksPerThread * kStartsChunk)));
+  if (threads > 1) return ReportDatabaseStartsInParallel(buffer, first, last, report, threads);
+  constexpr int64_t kChunk = kStartsChunk, kMagicSize = 16;
   std::string window;
   std::vector<int64_t> starts;
   for (int64_t at = first; at < last; at += kChunk) {

@@ -161,9 +161,12 @@ bool ScanFormattedPages(const Buffer& buffer, const ColumnList& columns,
 // positions [first, last), in increasing order: the starts a scan of those
 // positions reports through ScanParams::database_start. It reads 16 bytes a
 // sector, so a caller can know every database before its scan starts. Throws
-// Error as the buffer's reads do.
+// Error as the buffer's reads do. With `threads` above 1, large spans are
+// read by that many threads at once (the sectors cost page mappings, not
+// arithmetic); `report` still runs on the calling thread, in order.
 void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
-                          const std::function<void(int64_t position)>& report);
+                          const std::function<void(int64_t position)>& report,
+                          int threads = 1);
 
 }  // namespace quarrow
 

@@ -55,10 +55,11 @@ void MatchStatus::Attach(ScanParams& params) {
   };
 }
 
-void MatchStatus::MapDatabasesBefore(int64_t end) {
+void MatchStatus::MapDatabasesBefore(int64_t end, int threads) {
   if (!map_) return;
-  ReportDatabaseStarts(buffer_, 0, end,
-                       [this](int64_t position) { map_->AddDatabaseAt(Offset(position)); });
+  ReportDatabaseStarts(
+      buffer_, 0, end, [this](int64_t position) { map_->AddDatabaseAt(Offset(position)); },
+      threads);
 }
 
 PageStatus MatchStatus::At(int64_t position) {

@@ -41,8 +41,9 @@ class MatchStatus {
   // [0, end) before the scan, in position order, as the scan's hook would, so
   // that the map is only read while workers use it. A match's status depends
   // only on the databases starting at or before it: `end` is the end of the
-  // scan's candidates. Throws Error as the buffer's reads do.
-  void MapDatabasesBefore(int64_t end);
+  // scan's candidates. The input is read by up to `threads` threads at once.
+  // Throws Error as the buffer's reads do.
+  void MapDatabasesBefore(int64_t end, int threads = 1);
   // The map, or null when not enabled.
   const PageMap* map() const { return map_.get(); }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <thread>
 
 #include "engine/buffer.h"
 #include "engine/columns.h"
@@ -230,7 +231,11 @@ int64_t FindData(const std::vector<std::string>& ddl_lines,
   const bool status_on_workers = status.enabled() && options.details && !options.deleted_only;
   if (status_on_workers) {
     const int64_t candidates = std::max<int64_t>(buffer.size() - 1, 0);
-    status.MapDatabasesBefore(std::clamp<int64_t>(buffer.candidates_end(), 0, candidates));
+    const int threads = options.threads > 0
+                            ? options.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    status.MapDatabasesBefore(std::clamp<int64_t>(buffer.candidates_end(), 0, candidates),
+                              std::min(threads, 16));
   } else {
     status.Attach(params);
   }
