@@ -684,6 +684,30 @@ TEST(CarveMeasure, AnOverflowRecordSurvivesOnlyWithEveryPiece) {
   EXPECT_FALSE(Survives(row, 512, {cut}));
 }
 
+// A freed cell's header takes the cell's first four bytes: with one-byte
+// payload-length and rowid varints, the record's first two. A value whose
+// serial type alone held it (0 or 1, NULL, an empty text) goes with them.
+TEST(CarveMeasure, AValueHeldByItsTypeInTheOverwrittenBytesDoesNotSurviveWithoutThem) {
+  TruthRow row;
+  row.rowid = 5;
+  // Header length 4; types 9 (the integer 1), 23 (a 5-byte text), 1; body.
+  row.record = "\x04\x09\x17\x01" "hello" "\x2a"s;
+  const std::string overwritten = "\x00\x00\x00\x0c"s + row.record.substr(2) + "tail";
+  EXPECT_FALSE(Survives(row, 512, {overwritten}));
+  EXPECT_TRUE(Survives(row, 512, {"\x0c\x05"s + row.record}));
+  // A rowid alias is NULL whatever the bytes: nothing of it was lost.
+  row.record[1] = 0;
+  const std::string alias = "\x00\x00\x00\x0c"s + row.record.substr(2);
+  EXPECT_TRUE(Survives(row, 512, {alias}, 0));
+  EXPECT_FALSE(Survives(row, 512, {alias}, 1));
+  // With a two-byte rowid varint only the header-length byte is taken, and a
+  // first type that tells the value apart survives.
+  row.rowid = 300;
+  row.record[1] = 9;
+  EXPECT_TRUE(Survives(row, 512, {"\x00\x00\x00\x00"s + row.record.substr(1)}));
+  EXPECT_FALSE(Survives(row, 512, {"\x00\x00\x00\x00\x00"s + row.record.substr(2)}));
+}
+
 TEST(CarveJson, ReadsNestedObjectsAndRefusesBrokenText) {
   const JsonValue v = ParseJson(R"( {"a":[1,-2.5e3,true,false,null],"_raw":{"b":"00"},"s":"\t\u0041\\"} )");
   ASSERT_EQ(v.kind, JsonValue::Kind::kObject);

@@ -227,15 +227,52 @@ bool RowMatches(const ReportRow& row, const TruthTable& table, const TruthRow& v
   return true;
 }
 
-bool Survives(const TruthRow& version, int page_size, const std::vector<std::string>& files) {
+namespace {
+
+int VarintLength(uint64_t value) {
+  int length = 1;
+  while (length < 9 && value >= (uint64_t{1} << (7 * length))) ++length;
+  return length;
+}
+
+// True iff a serial type with no content bytes lies in the record's first
+// `taken` bytes, in a column other than `rowid_column`.
+bool ValueHeldInTakenBytes(std::string_view record, size_t taken, int rowid_column) {
+  size_t at = 0;
+  while (at < record.size() && (static_cast<uint8_t>(record[at]) & 0x80)) ++at;
+  ++at;  // past the header-length varint
+  for (int column = 0; at < taken; ++column) {
+    uint64_t type = 0;
+    size_t end = at;
+    do {
+      type = (type << 7) | (static_cast<uint8_t>(record[end]) & 0x7f);
+    } while ((static_cast<uint8_t>(record[end++]) & 0x80) && end < record.size());
+    if (end > taken) return false;
+    const bool no_content = type == 0 || type == 8 || type == 9 || type == 12 || type == 13;
+    if (no_content && column != rowid_column) return true;
+    at = end;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool Survives(const TruthRow& version, int page_size, const std::vector<std::string>& files,
+              int rowid_column) {
   const std::string_view record = version.record;
   if (record.size() <= 2 || page_size < 512) return false;
-  for (const PayloadPiece& piece : PayloadPieces(static_cast<int64_t>(record.size()), page_size)) {
-    const auto start = static_cast<size_t>(std::max<int64_t>(piece.start, 2));
+  const int cell_prefix = VarintLength(record.size()) + VarintLength(static_cast<uint64_t>(version.rowid));
+  const auto taken = static_cast<size_t>(std::max(0, 4 - cell_prefix));
+  const std::vector<PayloadPiece> pieces =
+      PayloadPieces(static_cast<int64_t>(record.size()), page_size);
+  for (const PayloadPiece& piece : pieces) {
+    const auto start = static_cast<size_t>(std::max<int64_t>(piece.start, static_cast<int64_t>(taken)));
     const auto end = static_cast<size_t>(piece.start + piece.size);
     if (start < end && !Found(record.substr(start, end - start), files)) return false;
   }
-  return true;
+  if (taken == 0 || !ValueHeldInTakenBytes(record, taken, rowid_column)) return true;
+  const PayloadPiece& local = pieces.front();
+  return Found(record.substr(0, static_cast<size_t>(local.start + local.size)), files);
 }
 
 CarveMeasure MeasureCarve(const Truth& truth, const std::string& table_name,
@@ -289,7 +326,7 @@ CarveMeasure MeasureCarve(const Truth& truth, const std::string& table_name,
     if (version.fate != "deleted" && version.fate != "dropped") continue;
     ++m.deleted.count;
     m.right.count += right[i];
-    if (!Survives(version, truth.page_size, files)) continue;
+    if (!Survives(version, truth.page_size, files, table->ipk_column)) continue;
     ++m.surviving.count;
     m.right_surviving.count += right[i];
     if (!right[i]) m.missed.push_back(&version);

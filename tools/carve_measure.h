@@ -77,11 +77,17 @@ bool ValuesMatch(const JsonValue& report, const JsonValue& truth);
 // True iff `row` matches `version` of `table` (see above).
 bool RowMatches(const ReportRow& row, const TruthTable& table, const TruthRow& version);
 
-// True iff `version`'s record bytes survive in one of `files`: all but its
-// first two bytes (which a freed cell's header may overwrite), each piece
-// that lies contiguously on a page (carve_record.h: the leaf's part, then
-// each overflow page's part) found whole somewhere in the files.
-bool Survives(const TruthRow& version, int page_size, const std::vector<std::string>& files);
+// True iff `version`'s record bytes survive in one of `files`: all but those
+// a freed cell's header may overwrite (the cell's first four bytes less its
+// payload-length and rowid varints), each piece that lies contiguously on a
+// page (carve_record.h: the leaf's part, then each overflow page's part)
+// found whole somewhere in the files. When those first bytes are not found
+// with the rest, a value that its serial type alone held (NULL, 0, 1, an
+// empty text or blob) and whose type lay in them went with them: the record
+// does not survive, unless that column is the rowid's alias (`rowid_column`),
+// always NULL.
+bool Survives(const TruthRow& version, int page_size, const std::vector<std::string>& files,
+              int rowid_column = -1);
 
 struct Score {
   int64_t count = 0;
