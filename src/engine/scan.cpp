@@ -265,7 +265,9 @@ void ReportDatabaseStarts(const Buffer& buffer, int64_t first, int64_t last,
   std::vector<int64_t> starts;
   for (int64_t at = first; at < last; at += kChunk) {
     const int64_t to = std::min(last, at + kChunk);
-    const size_t length = static_cast<size_t>(to - at + kMagicSize - 1);
+    // Cut at the buffer's end, as the scan's windows are: there the window
+    // maps, and a header needs its 16 bytes inside the buffer.
+    const auto length = static_cast<size_t>(std::min(to + kMagicSize - 1, buffer.size()) - at);
     // Only 16 bytes of each sector are looked at: mapped, the rest is never
     // copied (a shard does this over all the input before its range). A
     // window that faulted is read again, which reports the file's error.
