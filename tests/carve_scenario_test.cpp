@@ -407,6 +407,13 @@ TEST(CarveScenario, SameOptionsGiveTheSameTruthAndOtherSeedsOthers) {
   const Made first(options);
   const Made again(options);
   EXPECT_EQ(TruthText(first.scenario), TruthText(again.scenario));
+  // The files too, the journal's nonce and the log's salts included, so that
+  // measures over them repeat.
+  ASSERT_EQ(first.files.size(), 2u);
+  EXPECT_TRUE(first.files == again.files);
+  ScenarioOptions wal = options;
+  wal.journal = JournalMode::kWal;
+  EXPECT_TRUE(Made(wal).files == Made(wal).files);
   ScenarioOptions other = options;
   other.seed = 6;
   const Made different(other);
