@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "repeatable_sqlite.h"
+
 namespace quarrow::scenario {
 namespace {
 
@@ -39,27 +41,6 @@ SqlValue ColumnValue(sqlite3_stmt* stmt, int index) {
   }
 }
 
-// SQLite draws each rollback journal's nonce and the log's salts from its
-// file system layer's randomness: fixed bytes there make one seed give the
-// same files on every run, so that the measures repeat.
-int RepeatableRandomness(sqlite3_vfs*, int length, char* out) {
-  for (int i = 0; i < length; ++i) out[i] = static_cast<char>(i * 131 + 7);
-  return length;
-}
-
-void UseRepeatableRandomness() {
-  static sqlite3_vfs repeatable = [] {
-    sqlite3_vfs copy = *sqlite3_vfs_find(nullptr);
-    copy.zName = "quarrow-repeatable";
-    copy.xRandomness = RepeatableRandomness;
-    return copy;
-  }();
-  static const int registered = sqlite3_vfs_register(&repeatable, 1);
-  (void)registered;
-  // Seeded again from those bytes: each scenario, not only a process's first.
-  sqlite3_randomness(0, nullptr);
-}
-
 }  // namespace
 
 ScenarioBuilder::ScenarioBuilder(const std::filesystem::path& dir, const ScenarioOptions& options)
@@ -74,9 +55,8 @@ ScenarioBuilder::ScenarioBuilder(const std::filesystem::path& dir, const Scenari
     std::error_code ignored;
     std::filesystem::remove(path_.string() + suffix, ignored);
   }
-  UseRepeatableRandomness();
   if (sqlite3_open_v2(path_.string().c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                      "quarrow-repeatable") !=
+                      RepeatableSqliteVfs()) !=
       SQLITE_OK) {
     const std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "repeatable_sqlite.h"
 #include "sample_invent.h"
 
 namespace quarrow::sample {
@@ -69,7 +70,7 @@ class Db {
  public:
   explicit Db(const std::string& path) : path_(path) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+                        RepeatableSqliteVfs()) != SQLITE_OK) {
       std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       throw std::runtime_error("Cannot create database \"" + path + "\": " + reason);

@@ -202,7 +202,10 @@ std::pair<const Name*, const Name*> UniqueName(Rng& rng, int64_t rowid, NameRegi
 
 std::string UniqueCompany(Rng& rng, NameRegistry& names) {
   for (int attempt = 0; attempt < 64; ++attempt) {
-    std::string name = std::string(rng.Pick(kCompanyStems)) + " " + rng.Pick(kCompanyForms);
+    // Drawn one at a time, form first, as the books already made drew them:
+    // operands of one expression are drawn in an order each compiler picks.
+    const char* form = rng.Pick(kCompanyForms);
+    std::string name = std::string(rng.Pick(kCompanyStems)) + " " + form;
     if (names.companies.insert(name).second) return name;
   }
   for (const char* stem : kCompanyStems) {
@@ -242,13 +245,18 @@ void InventValues(Rng& rng, bool is_company, const Name& first, const Name& last
     AddValue(person, next_uid, kPhone, rng.Pick(kPhoneLabels), std::move(number));
   }
   if (rng.Chance(5)) {  // a carrier's service code
-    AddValue(person, next_uid, kPhone, rng.Pick(kUssdLabels), rng.Pick(kUssdCodes));
+    const char* code = rng.Pick(kUssdCodes);
+    AddValue(person, next_uid, kPhone, rng.Pick(kUssdLabels), code);
   }
   const int emails = is_company ? rng.Below(2) : rng.Below(3);  // 0 to 2
   for (int i = 0; i < emails; ++i) {
-    std::string address = is_company ? std::string(rng.Chance(50) ? "info@" : "office@") +
-                                           rng.Pick(kMailDomains)
-                                     : Email(rng, first, last);
+    std::string address;
+    if (is_company) {
+      const char* domain = rng.Pick(kMailDomains);
+      address = std::string(rng.Chance(50) ? "info@" : "office@") + domain;
+    } else {
+      address = Email(rng, first, last);
+    }
     if (Overlaps(person.values, address)) continue;
     AddValue(person, next_uid, kEmail, rng.Pick(kEmailLabels), std::move(address));
   }
@@ -342,10 +350,12 @@ InventedPerson InventPerson(Rng& rng, int64_t rowid, int layout, NameRegistry& n
   person.rowid = rowid;
   person.first = is_company ? "" : first.text;
   person.last = is_company ? "" : last.text;
-  person.organization = is_company ? UniqueCompany(rng, names)
-                        : has_org  ? std::string(rng.Pick(kCompanyStems)) + " " +
-                                        rng.Pick(kCompanyForms)
-                                   : "";
+  if (is_company) {
+    person.organization = UniqueCompany(rng, names);
+  } else if (has_org) {
+    const char* form = rng.Pick(kCompanyForms);
+    person.organization = std::string(rng.Pick(kCompanyStems)) + " " + form;
+  }
 
   const bool has_middle = !is_company && rng.Chance(10);
   const bool phonetic = !is_company && rng.Chance(20);
@@ -402,10 +412,12 @@ InventedPerson InventPerson(Rng& rng, int64_t rowid, int layout, NameRegistry& n
     out.columns.push_back(Value());  // PhonemeData
   }
   if (layout >= kLayout38) {
-    out.columns.push_back(TextOrNull(
-        has_birthday && rng.Chance(10),
-        "{\"calendarIdentifier\":\"chinese\",\"month\":" + std::to_string(1 + rng.Below(12)) +
-            ",\"day\":" + std::to_string(1 + rng.Below(28)) + ",\"isLeapMonth\":false}"));
+    const int64_t day = 1 + rng.Below(28);
+    const int64_t month = 1 + rng.Below(12);
+    const std::string lunar = "{\"calendarIdentifier\":\"chinese\",\"month\":" +
+                              std::to_string(month) + ",\"day\":" + std::to_string(day) +
+                              ",\"isLeapMonth\":false}";
+    out.columns.push_back(TextOrNull(has_birthday && rng.Chance(10), lunar));
     out.columns.push_back(Value());  // MapsData
   }
 
