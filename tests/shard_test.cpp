@@ -312,6 +312,45 @@ TEST(Shards, AnImageOfSeveralBooksJoinsWithDetailsAndDeletedOnly) {
   }
 }
 
+// Where matches are dense, the whole run looks statuses up on its workers
+// after mapping every database; shards under a MiB look them up one by one
+// as they are written. Both give the same lines.
+TEST(Shards, DenseMatchesGiveTheSameDetailsWhereverTheirStatusesAreLookedUp) {
+  TempDir dir;
+  sample::SampleOptions book;
+  book.persons = 400;
+  book.page_size = 4096;
+  book.seed = 9;
+  sample::MakeSampleBook(dir.File("book.db"), book);
+  const std::string one = ReadFile(dir.File("book.db"));
+  std::string image;
+  while (image.size() < (size_t{3} << 20)) image += one;
+  WriteFile(dir.File("image.bin"), image);
+  const auto size = static_cast<int64_t>(image.size());
+  WriteFile(dir.File("mv.ddl"),
+            "UID INTEGER\nrecord_id INTEGER\nproperty INTEGER\nidentifier INTEGER\n"
+            "label INTEGER\nvalue TEXT\n");
+  const std::vector<std::string> plain = {"find", "--ddl", dir.File("mv.ddl"), "--threads", "2"};
+  std::vector<std::string> args = plain;
+  args.insert(args.end(), {dir.File("image.bin"), dir.File("plain")});
+  ASSERT_EQ(RunCli(args).status, 0);
+  const std::string plain_report = ReadFile(dir.File("plain"));
+  // Dense: over one match in 256 bytes.
+  ASSERT_GT(std::count(plain_report.begin(), plain_report.end(), '\n') * 256, size);
+  for (const char* format : {"tsv", "jsonl"}) {
+    std::vector<std::string> command = plain;
+    command.insert(command.end(), {"--details", "--format", format});
+    args = command;
+    args.insert(args.end(), {dir.File("image.bin"), dir.File("whole")});
+    ASSERT_EQ(RunCli(args).status, 0);
+    const std::string expected = ReadFile(dir.File("whole"));
+    EXPECT_NE(expected.find("live"), std::string::npos);
+    EXPECT_TRUE(JoinedShards(command, dir.File("image.bin"), size, size / 5 + 7,
+                             dir.File("part")) == expected)
+        << format;
+  }
+}
+
 // Runs contacts over [0, size) in shards of `shard` bytes, each writing a
 // part; returns the parts' paths in order.
 std::vector<std::string> ContactsParts(TempDir& dir, const std::string& input, int64_t size,
