@@ -32,6 +32,24 @@ std::string NameOf(int i) { return "name-" + std::to_string(1000 + i); }
 std::string NoteOf(int i) { return std::string(120 + i % 7, static_cast<char>('a' + i % 26)); }
 std::string ExtraOf(int i, char column) { return std::string(1, column) + std::to_string(i); }
 
+// The record a header match at `position` of `bytes` shapes into, as "the
+// first three values joined by |", or why there is none; `shaped_record`
+// receives the shaping.
+std::string ShapeAt(const RecordShaper& shaper, const std::string& bytes, int64_t position,
+                    ShapedRecord& shaped_record) {
+  const Buffer buffer = Buffer::FromBytes(bytes);
+  const BufferView view(buffer, 0, bytes);
+  ColumnList found = shaper.scan_columns();
+  int64_t cursor = position + 1;
+  if (!MatchHeader(view, found, kLoose, cursor)) return "no match";
+  const std::string prefix = ReadCellPrefix(view, position, 3);
+  const Match match{position, prefix, &view, cursor, nullptr};
+  ColumnList shaped;
+  if (!shaper.Shape(match, found, shaped, shaped_record)) return "no record";
+  ExtractValues(view, shaped_record.body_start, shaped);
+  return shaped[1].value + "|" + shaped[2].value + "|" + shaped[3].value;
+}
+
 // Each row's readings, "a|b|c|d|e", by its name.
 std::map<std::string, std::set<std::string>> Readings(const std::string& path,
                                                       const RecordShaper& shaper) {
@@ -265,20 +283,9 @@ TEST(RecordShape, AFreeblockThatTookInALaterCellHoldsWeakly) {
     // The freeblock's size: this cell (4 + 6 bytes) and the one after it.
     const std::string freeblock = std::string("\x00\x00\x00", 3) +
                                   static_cast<char>(10 + after.size());
-    const std::string bytes = freeblock + record + after + std::string(16, '\0');
-    const Buffer buffer = Buffer::FromBytes(bytes);
-    const BufferView view(buffer, 0, bytes);
-    const int64_t position = static_cast<int64_t>(freeblock.size());
-    ColumnList found = shaper.scan_columns();
-    int64_t cursor = position + 1;
-    if (!MatchHeader(view, found, kLoose, cursor)) return std::string("no match");
-    const std::string prefix = ReadCellPrefix(view, position, 3);
-    const Match match{position, prefix, &view, cursor, nullptr};
-    ColumnList shaped;
     ShapedRecord shaped_record;
-    if (!shaper.Shape(match, found, shaped, shaped_record)) return std::string("no record");
-    ExtractValues(view, shaped_record.body_start, shaped);
-    return shaped[1].value + "|" + shaped[2].value + "|" + shaped[3].value;
+    return ShapeAt(shaper, freeblock + record + after + std::string(16, '\0'),
+                   static_cast<int64_t>(freeblock.size()), shaped_record);
   };
   // A whole cell after it (payload length 6, rowid 8, the same record).
   EXPECT_EQ(shape(std::string("\x06\x08", 2) + record), "5|x|");
@@ -297,19 +304,8 @@ TEST(RecordShape, AHeaderLengthAloneProvesNothing) {
   // first byte is the fourth (a 2-byte text) and the values shift.
   const std::string record = std::string("\x04\x00\x01\x0f\x11", 5) + "xyz!";
   auto shape = [&](const std::string& before, ShapedRecord& shaped_record) {
-    const std::string bytes = before + record + std::string(16, '\0');
-    const Buffer buffer = Buffer::FromBytes(bytes);
-    const BufferView view(buffer, 0, bytes);
-    const int64_t position = static_cast<int64_t>(before.size());
-    ColumnList found = shaper.scan_columns();
-    int64_t cursor = position + 1;
-    if (!MatchHeader(view, found, kLoose, cursor)) return std::string("no match");
-    const std::string prefix = ReadCellPrefix(view, position, 3);
-    const Match match{position, prefix, &view, cursor, nullptr};
-    ColumnList shaped;
-    if (!shaper.Shape(match, found, shaped, shaped_record)) return std::string("no record");
-    ExtractValues(view, shaped_record.body_start, shaped);
-    return shaped[1].value + "|" + shaped[2].value + "|" + shaped[3].value;
+    return ShapeAt(shaper, before + record + std::string(16, '\0'),
+                   static_cast<int64_t>(before.size()), shaped_record);
   };
   ShapedRecord shaped_record;
   // A whole cell: payload length 6 (4 bytes of header, 2 of body), rowid 7.

@@ -229,12 +229,6 @@ bool RowMatches(const ReportRow& row, const TruthTable& table, const TruthRow& v
 
 namespace {
 
-int VarintLength(uint64_t value) {
-  int length = 1;
-  while (length < 9 && value >= (uint64_t{1} << (7 * length))) ++length;
-  return length;
-}
-
 // True iff a serial type with no content bytes lies in the record's first
 // `taken` bytes, in a column other than `rowid_column`.
 bool ValueHeldInTakenBytes(std::string_view record, size_t taken, int rowid_column) {
@@ -261,7 +255,8 @@ bool Survives(const TruthRow& version, int page_size, const std::vector<std::str
               int rowid_column) {
   const std::string_view record = version.record;
   if (record.size() <= 2 || page_size < 512) return false;
-  const int cell_prefix = VarintLength(record.size()) + VarintLength(static_cast<uint64_t>(version.rowid));
+  const int cell_prefix =
+      VarintSize(record.size()) + VarintSize(static_cast<uint64_t>(version.rowid));
   const auto taken = static_cast<size_t>(std::max(0, 4 - cell_prefix));
   const std::vector<PayloadPiece> pieces =
       PayloadPieces(static_cast<int64_t>(record.size()), page_size);

@@ -76,12 +76,6 @@ void AppendValue(const SqlValue& value, Affinity affinity, std::string& header,
   }
 }
 
-int VarintSize(uint64_t value) {
-  std::string bytes;
-  AppendVarint(value, bytes);
-  return static_cast<int>(bytes.size());
-}
-
 }  // namespace
 
 Affinity AffinityOf(std::string_view declared_type) {
@@ -97,6 +91,12 @@ Affinity AffinityOf(std::string_view declared_type) {
     return Affinity::kReal;
   }
   return Affinity::kNumeric;
+}
+
+int VarintSize(uint64_t value) {
+  std::string bytes;
+  AppendVarint(value, bytes);
+  return static_cast<int>(bytes.size());
 }
 
 void AppendVarint(uint64_t value, std::string& out) {

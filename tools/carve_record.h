@@ -42,6 +42,8 @@ Affinity AffinityOf(std::string_view declared_type);
 // Appends `value` as a SQLite varint (1 to 9 bytes, big-endian groups of 7
 // bits, the ninth byte whole).
 void AppendVarint(uint64_t value, std::string& out);
+// How many bytes AppendVarint writes for `value`.
+int VarintSize(uint64_t value);
 
 // The record SQLite writes for one row: `values` are the stored columns in
 // order, as SQLite reads them back, `affinities` their columns' affinities
