@@ -415,10 +415,6 @@ class TableCarver::Run {
     return false;
   }
 
-  // Appends the overflow chain from page `first`, up to `need` bytes, while
-  // its pages can still be the record's: a page that a live b-tree now holds
-  // or that became a freelist trunk (whose first bytes SQLite overwrote)
-  // ends what can be read.
   // When the page image holding `offset` was written, as ReadPageAsOf counts
   // it (0: the database file's), or -1 when there is no such time.
   int64_t ImageTime(int64_t offset) const {
